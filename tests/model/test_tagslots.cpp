@@ -1,0 +1,35 @@
+#include "model/tagslots.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+TEST(TagSlots, KeysAndDatasetsAreDistinctAndOnlyTheFileNameSlotHasNone)
+{
+    IptcTagKeyTable keys;
+    InitIptcTagKeys(keys);
+    std::set<QString> seenKeys;
+    std::set<int> seenDatasets;
+    for (int k = 0; k < TagSlotCount; ++k) {
+        EXPECT_FALSE(keys[k].isEmpty());
+        EXPECT_TRUE(seenKeys.insert(keys[k]).second) << keys[k].toStdString();
+        EXPECT_TRUE(seenDatasets.insert(TagSlots[k].dataset).second);
+        EXPECT_GT(TagSlots[k].dataset, 0);
+    }
+    EXPECT_TRUE(keys[23].isEmpty());
+    EXPECT_EQ(slotInfo(FileNameSlot).label, "FILE NAME");
+    EXPECT_EQ(keys[0], QStringLiteral("Caption/Abstract"));
+    EXPECT_EQ(keys[12], QStringLiteral("ByLine"));
+    EXPECT_EQ(keys[22], QStringLiteral("OriginatingProgram"));
+}
+
+TEST(TagSlots, EditorColumnsRunTopToBottomInSlotOrder)
+{
+    // Left column holds slots 1..12, right 13..24; groups never go backwards.
+    for (int slot = 1; slot <= SlotCount; ++slot) {
+        EXPECT_EQ(slotInfo(slot).column, slot <= 12 ? 0 : 1) << slot;
+        if (slot > 1) {
+            EXPECT_GE(slotInfo(slot).group, slotInfo(slot - 1).group) << slot;
+        }
+    }
+}
