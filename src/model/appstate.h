@@ -20,6 +20,9 @@ struct AppState {
     IptcDataFile Data;        // DataLines, LastDataLine, FieldCount, FieldGrid
     QString ImagePath;
     QString SavePath;
+    // Position p of the main window's scheme list, selecting Schemes[p + 1];
+    // -1 while nothing is selected.
+    int SelectedScheme = -1;
     AggregatePartsTable AggregateParts;
     bool FillingSlotCombos = false;
 };
