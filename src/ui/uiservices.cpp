@@ -1,0 +1,42 @@
+#include "ui/uiservices.h"
+
+#include <QDialog>
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QProcess>
+
+void QtUiServices::message(QWidget *parent, const QString &text)
+{
+    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+std::optional<QString> QtUiServices::chooseOpenFile(QWidget *parent, const QStringList &filters)
+{
+    QFileDialog dialog(parent);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilters(filters);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
+}
+
+std::optional<QString> QtUiServices::chooseFolder(QWidget *parent, const QString &title)
+{
+    const QString folder = QFileDialog::getExistingDirectory(parent, title, QString(), QFileDialog::ShowDirsOnly);
+    if (folder.isEmpty())
+        return std::nullopt;
+    return folder;
+}
+
+int QtUiServices::execDialog(QDialog &dialog)
+{
+    return dialog.exec();
+}
+
+bool QtUiServices::startProgram(const QString &program)
+{
+    return QProcess::startDetached(program, {});
+}

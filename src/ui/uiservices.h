@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class QDialog;
+class QWidget;
+
+// Everything modal or outside the program goes through here, so tests can
+// answer it without a window ever blocking.
+class UiServices {
+public:
+    virtual ~UiServices() = default;
+
+    // A modal box with a single OK button, no icon, captioned "Brindleway".
+    virtual void message(QWidget *parent, const QString &text) = 0;
+
+    // A file-open chooser offering `filters` in order ("Name (*.ext)" each);
+    // nullopt on cancel, else the chosen file's full path.
+    virtual std::optional<QString> chooseOpenFile(QWidget *parent, const QStringList &filters) = 0;
+
+    // A chooser of existing folders titled `title`; nullopt on cancel.
+    virtual std::optional<QString> chooseFolder(QWidget *parent, const QString &title) = 0;
+
+    // Runs `dialog` modally and returns its result code.
+    virtual int execDialog(QDialog &dialog) = 0;
+
+    // Starts another program, detached; false when it could not be started.
+    virtual bool startProgram(const QString &program) = 0;
+};
+
+class QtUiServices : public UiServices {
+public:
+    void message(QWidget *parent, const QString &text) override;
+    std::optional<QString> chooseOpenFile(QWidget *parent, const QStringList &filters) override;
+    std::optional<QString> chooseFolder(QWidget *parent, const QString &title) override;
+    int execDialog(QDialog &dialog) override;
+    bool startProgram(const QString &program) override;
+};
+
+inline const QString ApplicationTitle = QStringLiteral("Brindleway");
