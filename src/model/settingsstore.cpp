@@ -54,8 +54,10 @@ QString IniSettingsStore::read(const QString &section, const QString &key, const
     const QVariant value = settings->value(joinKey(section, key));
     if (!value.isValid())
         return defaultValue;
-    // QSettings hands back an empty value as a null-ish variant of other types
-    // on some platforms; a present key is always a string here.
+    // We always write strings, which QSettings quotes as needed; an unquoted
+    // comma in a hand-edited file reads back as a list, so put it together.
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QStringLiteral(", "));
     return value.toString();
 }
 

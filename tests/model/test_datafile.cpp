@@ -1,0 +1,165 @@
+#include "model/codepage.h"
+#include "model/datafile.h"
+
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <unistd.h>
+
+namespace {
+class DataFileTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    IptcDataFile data;
+
+    QString write(const QByteArray &bytes, const QString &name = QStringLiteral("data.txt"))
+    {
+        const QString path = dir.filePath(name);
+        WriteFileBytes(path, bytes);
+        return path;
+    }
+
+    DataFileResult load(const QByteArray &bytes)
+    {
+        const DataFileResult result = LoadDataFile(write(bytes), data);
+        if (result.status == DataFileResult::Loaded)
+            SplitDataLines(data);
+        return result;
+    }
+
+    QString cell(int line, int field) const { return data.FieldGrid.cell(line, field).toString(); }
+};
+} // namespace
+
+TEST_F(DataFileTest, EveryLineEndStyleGivesTheSameLinesAndBlankLinesAreSkipped)
+{
+    for (const QByteArray &eol : {QByteArray("\r\n"), QByteArray("\r"), QByteArray("\n")}) {
+        const QByteArray text = "   " + eol + "Name\tCity" + eol + eol + "img1.jpg\tRome" + eol + "  " + eol
+            + "\t" + eol + "img2.jpg\t Oslo " + eol + eol;
+        const DataFileResult result = load(text);
+        ASSERT_EQ(result.status, DataFileResult::Loaded);
+        EXPECT_EQ(result.summary, QStringLiteral("IPTC data file contains 4 entries each consisting of 2 tags"));
+        ASSERT_EQ(data.LastDataLine, 3);
+        EXPECT_EQ(data.DataLines[0], QStringLiteral("Name\tCity"));
+        EXPECT_EQ(cell(1, 2), QStringLiteral("Rome"));
+        // A TAB-only line is not blank: two empty fields.
+        EXPECT_EQ(data.DataLines[2], QStringLiteral("\t"));
+        EXPECT_EQ(cell(2, 1), QString());
+        EXPECT_EQ(cell(3, 2), QStringLiteral(" Oslo "));
+    }
+    // Mixed line ends in one file, and a last line without an end.
+    load("H\r\na\rb\nc\r\n\rd");
+    EXPECT_EQ(data.DataLines, (QStringList{"H", "a", "b", "c", "d"}));
+}
+
+TEST_F(DataFileTest, FieldsSplitByPositionWithEmptyCellsBeyondEachLinesEnd)
+{
+    load("h1\th2\th3\th4\th5\n"
+         "a\tb\n"
+         "\tlead\n"
+         "trail\t\n"
+         "x\ty\tz\tw\tv\textra\n");
+    EXPECT_EQ(data.FieldCount, 6); // the widest line wins, header or not
+    EXPECT_EQ(data.FieldGrid.rowCount(), 4);
+    EXPECT_EQ(cell(1, 1), QStringLiteral("a"));
+    EXPECT_EQ(cell(1, 2), QStringLiteral("b"));
+    EXPECT_EQ(cell(1, 3), QString());
+    EXPECT_EQ(cell(1, 6), QString());
+    EXPECT_EQ(cell(2, 1), QString());
+    EXPECT_EQ(cell(2, 2), QStringLiteral("lead"));
+    EXPECT_EQ(cell(3, 1), QStringLiteral("trail"));
+    EXPECT_EQ(cell(3, 2), QString());
+    EXPECT_EQ(cell(4, 6), QStringLiteral("extra"));
+    // Outside the grid there is nothing, never another line's text.
+    EXPECT_EQ(cell(0, 1), QString());
+    EXPECT_EQ(cell(5, 1), QString());
+    EXPECT_EQ(cell(1, 7), QString());
+    EXPECT_EQ(cell(1, 0), QString());
+
+    const DataFileResult headerOnly = load("only\ta header\r\n");
+    EXPECT_EQ(headerOnly.summary, QStringLiteral("IPTC data file contains 1 entries each consisting of 2 tags"));
+    EXPECT_EQ(data.FieldGrid.rowCount(), 0);
+
+    const DataFileResult nothing = load("  \r\n\r\n");
+    EXPECT_EQ(nothing.summary, QStringLiteral("IPTC data file contains 0 entries each consisting of 1 tags"));
+    EXPECT_EQ(data.LastDataLine, -1);
+    EXPECT_TRUE(data.DataLines.isEmpty());
+}
+
+TEST_F(DataFileTest, ASecondFileReplacesEverythingOfTheFirst)
+{
+    load("h\th\th\n1\t2\t3\n4\t5\t6\n7\t8\t9\n");
+    load("h\n only \n");
+    EXPECT_EQ(data.LastDataLine, 1);
+    EXPECT_EQ(data.FieldCount, 1);
+    EXPECT_EQ(data.FieldGrid.rowCount(), 1);
+    EXPECT_EQ(cell(1, 1), QStringLiteral(" only "));
+    EXPECT_EQ(cell(2, 1), QString());
+    EXPECT_EQ(cell(1, 2), QString());
+}
+
+TEST_F(DataFileTest, MissingAndUnreadableFilesLeaveTheTablesUntouched)
+{
+    load("h\tc\nimg.jpg\tRome\n");
+    const QStringList linesBefore = data.DataLines;
+
+    DataFileResult missing = LoadDataFile(dir.filePath(QStringLiteral("nope.txt")), data);
+    EXPECT_EQ(missing.status, DataFileResult::Missing);
+    EXPECT_EQ(missing.message, QStringLiteral("TextIPTCfilename not present"));
+    DataFileResult folder = LoadDataFile(dir.path(), data);
+    EXPECT_EQ(folder.status, DataFileResult::Missing);
+
+    // A path through a plain file names nothing.
+    const QString file = write("x");
+    DataFileResult notFile = LoadDataFile(file + QStringLiteral("/inside.txt"), data);
+    EXPECT_EQ(notFile.status, DataFileResult::Missing);
+    // A file that opens but fails to read; even root cannot read the start
+    // of its own address space.
+    DataFileResult failingRead = LoadDataFile(QStringLiteral("/proc/self/mem"), data);
+    EXPECT_EQ(failingRead.status, DataFileResult::Unreadable);
+    EXPECT_FALSE(failingRead.message.isEmpty());
+    if (geteuid() != 0) {
+        const QString locked = dir.filePath(QStringLiteral("locked.txt"));
+        WriteFileBytes(locked, "h\nx\n");
+        QFile::setPermissions(locked, QFileDevice::WriteOwner);
+        EXPECT_EQ(LoadDataFile(locked, data).status, DataFileResult::Unreadable);
+    }
+    {
+        EXPECT_EQ(data.DataLines, linesBefore);
+        EXPECT_EQ(data.LastDataLine, 1);
+        EXPECT_EQ(data.FieldCount, 2);
+        EXPECT_EQ(cell(1, 2), QStringLiteral("Rome"));
+    }
+}
+
+TEST_F(DataFileTest, EveryByteOfTheCodePageSurvivesTheRoundTrip)
+{
+    QByteArray all;
+    for (int b = 0x20; b < 0x100; ++b)
+        all.append(char(b));
+    load("header\n" + all + "\n");
+    ASSERT_EQ(data.LastDataLine, 1);
+    const QString text = data.DataLines[1];
+    bool exact = false;
+    EXPECT_EQ(EncodeAnsi(text, &exact), all);
+    EXPECT_TRUE(exact);
+    EXPECT_EQ(text[0xE9 - 0x20], QChar(0x00E9));
+    EXPECT_EQ(text[0x80 - 0x20], QChar(0x20AC)); // the euro sign
+    EXPECT_EQ(text[0x81 - 0x20], QChar(0x0081)); // undefined in the code page
+
+    EXPECT_EQ(EncodeAnsi(QStringLiteral("日本"), &exact), QByteArray("??"));
+    EXPECT_FALSE(exact);
+}
+
+TEST_F(DataFileTest, CopiesKeepTheirOwnGrid)
+{
+    load("h\tc\nimg.jpg\tRome\n");
+    IptcDataFile copy = data;
+    load("h\tc\nother.jpg\tOslo\n");
+    EXPECT_EQ(copy.FieldGrid.cell(1, 2).toString(), QStringLiteral("Rome"));
+    EXPECT_EQ(cell(1, 2), QStringLiteral("Oslo"));
+}
