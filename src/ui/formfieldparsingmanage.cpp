@@ -1,9 +1,195 @@
 #include "ui/formfieldparsingmanage.h"
 
+#include "model/appstate.h"
+#include "model/schemestore.h"
+#include "model/settingsstore.h"
+#include "ui/formfieldparsing.h"
 #include "ui/uiservices.h"
 
-// Stand-in until the scheme dialogs arrive.
-void ShowSchemeManager(QWidget *parent, AppState &, SettingsStore &, UiServices &ui)
+#include <QDir>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+QString SchemesNotSavedMessage(const QString &location)
 {
-    ui.message(parent, QStringLiteral("The scheme manager is not yet available."));
+    return QStringLiteral("The parsing schemes could not be saved to %1.\n"
+                          "They are still open here: choose OK again once the file can be written, or Cancel.")
+        .arg(QDir::toNativeSeparators(location));
+}
+
+FormFieldParsingManage::FormFieldParsingManage(AppState &state, SettingsStore &store, UiServices &ui,
+                                               QWidget *parent)
+    : QDialog(parent), state(state), store(store), ui(ui), schemesAtOpen(state.Schemes)
+{
+    setObjectName(QStringLiteral("FormFieldParsingManage"));
+
+    Label1 = new QLabel(QStringLiteral("Field parsing schemes"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    List1 = new QListWidget(this);
+    List1->setObjectName(QStringLiteral("List1"));
+    List1->setSelectionMode(QAbstractItemView::SingleSelection);
+    List1->setSortingEnabled(false);
+    Label1->setBuddy(List1);
+    CmdAddSheme = new QPushButton(QStringLiteral("Add new"), this);
+    CmdAddSheme->setObjectName(QStringLiteral("CmdAddSheme"));
+    CmdEditScheme = new QPushButton(QStringLiteral("Edit"), this);
+    CmdEditScheme->setObjectName(QStringLiteral("CmdEditScheme"));
+    CmdDeleteSheme = new QPushButton(QStringLiteral("Delete"), this);
+    CmdDeleteSheme->setObjectName(QStringLiteral("CmdDeleteSheme"));
+    CmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    CmdCancel->setObjectName(QStringLiteral("CmdCancel"));
+    CmdOK = new QPushButton(QStringLiteral("OK"), this);
+    CmdOK->setObjectName(QStringLiteral("CmdOK"));
+    const QList<QPushButton *> buttonRow{CmdAddSheme, CmdEditScheme, CmdDeleteSheme, CmdCancel, CmdOK};
+    for (QPushButton *button : buttonRow) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
+    connect(CmdAddSheme, &QPushButton::clicked, this, &FormFieldParsingManage::CmdAddSheme_Click);
+    connect(CmdEditScheme, &QPushButton::clicked, this, &FormFieldParsingManage::CmdEditScheme_Click);
+    connect(CmdDeleteSheme, &QPushButton::clicked, this, &FormFieldParsingManage::CmdDeleteSheme_Click);
+    connect(CmdCancel, &QPushButton::clicked, this, &FormFieldParsingManage::CmdCancel_Click);
+    connect(CmdOK, &QPushButton::clicked, this, &FormFieldParsingManage::CmdOK_Click);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(Label1);
+    layout->addWidget(List1, 1);
+    auto *buttons = new QHBoxLayout;
+    for (QPushButton *button : buttonRow)
+        buttons->addWidget(button);
+    layout->addLayout(buttons);
+
+    QWidget *previous = List1;
+    for (QPushButton *button : buttonRow) {
+        setTabOrder(previous, button);
+        previous = button;
+    }
+
+    setWindowTitle(QStringLiteral("Manage parsing schemes"));
+
+    SchemeTable stored;
+    LoadSchemes(stored, store);
+    storedSchemeCount = stored.SchemeCount;
+
+    Form_Load();
+    List1->setFocus();
+}
+
+void FormFieldParsingManage::reject()
+{
+    CmdCancel_Click();
+}
+
+void FormFieldParsingManage::keyPressEvent(QKeyEvent *event)
+{
+    // No button answers Escape or Enter.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void FormFieldParsingManage::SetButtonVisibility()
+{
+    CmdDeleteSheme->setVisible(state.Schemes.SchemeCount != 0);
+}
+
+void FormFieldParsingManage::ListParsings()
+{
+    const SchemeTable &table = state.Schemes;
+    if (table.SchemeCount < 1)
+        return;
+    List1->clear();
+    for (int i = 1; i <= table.SchemeCount; ++i)
+        List1->addItem(table.Schemes[i].Name);
+    List1->setCurrentRow(0);
+}
+
+bool FormFieldParsingManage::SaveParsings()
+{
+    // Sections that held schemes deleted since the opening would otherwise
+    // be read back at the next start; sections beyond those stay untouched.
+    const int known = std::min(storedSchemeCount, schemesAtOpen.SchemeCount);
+    const int removed = std::max(0, known - state.Schemes.SchemeCount);
+    return ::SaveParsings(state.Schemes, store, removed);
+}
+
+void FormFieldParsingManage::Form_Load()
+{
+    if (state.Schemes.SchemeCount == 0)
+        CmdAddSheme_Click();
+    ListParsings();
+    SetButtonVisibility();
+}
+
+void FormFieldParsingManage::CmdAddSheme_Click()
+{
+    SchemeTable &table = state.Schemes;
+    table.Schemes[0].Name.clear();
+    FormFieldParsing editor(state, ui, this);
+    ui.execDialog(editor);
+    // The editor refuses an empty name, so one still empty means it was cancelled.
+    if (table.Schemes[0].Name.isEmpty())
+        return;
+    table.Schemes.append(table.Schemes[0]);
+    table.SchemeCount = int(table.Schemes.size()) - 1;
+    ListParsings();
+    SetButtonVisibility();
+}
+
+void FormFieldParsingManage::CmdEditScheme_Click()
+{
+    const int i = List1->currentRow() + 1;
+    SchemeTable &table = state.Schemes;
+    if (i < 1 || i > table.SchemeCount)
+        return;
+    table.Schemes[0] = table.Schemes[i];
+    FormFieldParsing editor(state, ui, this);
+    ui.execDialog(editor);
+    table.Schemes[i] = table.Schemes[0];
+    ListParsings();
+}
+
+void FormFieldParsingManage::CmdDeleteSheme_Click()
+{
+    const int i = List1->currentRow() + 1;
+    SchemeTable &table = state.Schemes;
+    if (i < 1 || i > table.SchemeCount)
+        return;
+    table.Schemes.removeAt(i);
+    table.SchemeCount = int(table.Schemes.size()) - 1;
+    // ListParsings keeps the list as it is when no scheme is left.
+    if (table.SchemeCount == 0)
+        List1->clear();
+    ListParsings();
+    SetButtonVisibility();
+}
+
+void FormFieldParsingManage::CmdOK_Click()
+{
+    if (!SaveParsings()) {
+        ui.message(this, SchemesNotSavedMessage(store.location()));
+        return;
+    }
+    accept();
+}
+
+void FormFieldParsingManage::CmdCancel_Click()
+{
+    state.Schemes = schemesAtOpen;
+    QDialog::reject();
+}
+
+void ShowSchemeManager(QWidget *parent, AppState &state, SettingsStore &store, UiServices &ui)
+{
+    FormFieldParsingManage manager(state, store, ui, parent);
+    ui.execDialog(manager);
 }

@@ -1,9 +1,60 @@
 #pragma once
 
+#include "model/parsingscheme.h"
+
+#include <QDialog>
+
+class QLabel;
+class QListWidget;
+class QPushButton;
 class QWidget;
 class SettingsStore;
 class UiServices;
 struct AppState;
 
+// Lists the schemes by name; adds, edits and deletes them in memory through
+// the scheme editor, and writes them all to the store on OK. Cancel puts
+// the schemes back as they were when the dialog opened.
+class FormFieldParsingManage : public QDialog {
+    Q_OBJECT
+
+public:
+    FormFieldParsingManage(AppState &state, SettingsStore &store, UiServices &ui, QWidget *parent = nullptr);
+
+    void reject() override;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void SetButtonVisibility();
+    void ListParsings();
+    bool SaveParsings();
+
+    void Form_Load();
+    void CmdAddSheme_Click();
+    void CmdEditScheme_Click();
+    void CmdDeleteSheme_Click();
+    void CmdOK_Click();
+    void CmdCancel_Click();
+
+    AppState &state;
+    SettingsStore &store;
+    UiServices &ui;
+    QLabel *Label1 = nullptr;
+    QListWidget *List1 = nullptr;
+    QPushButton *CmdAddSheme = nullptr;
+    QPushButton *CmdEditScheme = nullptr;
+    QPushButton *CmdDeleteSheme = nullptr;
+    QPushButton *CmdCancel = nullptr;
+    QPushButton *CmdOK = nullptr;
+
+    SchemeTable schemesAtOpen;
+    // Schemes the store would load back at the next start, counted at opening.
+    int storedSchemeCount = 0;
+};
+
 // Opens the scheme manager modally on state.Schemes; its OK writes the store.
 void ShowSchemeManager(QWidget *parent, AppState &state, SettingsStore &store, UiServices &ui);
+
+QString SchemesNotSavedMessage(const QString &location);

@@ -1,0 +1,160 @@
+#include "ui/formaggregate.h"
+
+#include "model/appstate.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+void MakeExactTextCombo(QComboBox *combo)
+{
+    combo->setEditable(true);
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    combo->setCompleter(nullptr);
+    combo->setDuplicatesEnabled(true);
+    // Leaving the box with text that equals an entry would otherwise count as
+    // choosing that entry.
+    QObject::disconnect(combo->lineEdit(), &QLineEdit::editingFinished, combo, nullptr);
+}
+
+FormAggregate::FormAggregate(AppState &state, QWidget *parent)
+    : QDialog(parent), state(state)
+{
+    setObjectName(QStringLiteral("FormAggregate"));
+
+    for (int k = 0; k < MaxAggregateParts; ++k) {
+        auto *combo = new QComboBox(this);
+        combo->setObjectName(QStringLiteral("Combo1_%1").arg(k));
+        MakeExactTextCombo(combo);
+        Combo1[k] = combo;
+    }
+    LabelAggregate = new QLabel(this);
+    LabelAggregate->setObjectName(QStringLiteral("LabelAggregate"));
+    LabelAggregate->setTextFormat(Qt::PlainText);
+    LabelSurplus = new QLabel(this);
+    LabelSurplus->setObjectName(QStringLiteral("LabelSurplus"));
+    LabelSurplus->setTextFormat(Qt::PlainText);
+    LabelSurplus->setWordWrap(true);
+    LabelSurplus->hide();
+    CommandCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    CommandCancel->setObjectName(QStringLiteral("CommandCancel"));
+    CommandOK = new QPushButton(QStringLiteral("OK"), this);
+    CommandOK->setObjectName(QStringLiteral("CommandOK"));
+    for (QPushButton *button : {CommandCancel, CommandOK}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
+    for (int k = 0; k < MaxAggregateParts; ++k) {
+        connect(Combo1[k], &QComboBox::activated, this, [this, k] { Combo1_Click(k); });
+        connect(Combo1[k], &QComboBox::editTextChanged, this, [this, k] { Combo1_Change(k); });
+    }
+    connect(CommandCancel, &QPushButton::clicked, this, &FormAggregate::CommandCancel_Click);
+    connect(CommandOK, &QPushButton::clicked, this, &FormAggregate::CommandOK_Click);
+
+    auto *layout = new QVBoxLayout(this);
+    for (QComboBox *combo : Combo1)
+        layout->addWidget(combo);
+    layout->addWidget(LabelAggregate);
+    layout->addWidget(LabelSurplus);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(CommandCancel);
+    buttons->addWidget(CommandOK);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+    setMinimumWidth(360);
+
+    QWidget *previous = Combo1[0];
+    for (int k = 1; k < MaxAggregateParts; ++k) {
+        setTabOrder(previous, Combo1[k]);
+        previous = Combo1[k];
+    }
+    setTabOrder(previous, CommandCancel);
+    setTabOrder(CommandCancel, CommandOK);
+
+    setWindowTitle(QStringLiteral("Text and field aggregation"));
+
+    Form_Load();
+    Combo1[0]->setFocus();
+}
+
+void FormAggregate::keyPressEvent(QKeyEvent *event)
+{
+    // No button answers Escape or Enter.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void FormAggregate::Form_Load()
+{
+    AggregatePartsTable &parts = state.AggregateParts;
+    const QString incoming = parts[7];
+    for (int k = 0; k < MaxAggregateParts; ++k)
+        parts[k].clear();
+    LabelAggregate->clear();
+
+    loading = true;
+    const int fieldCount = state.Data.FieldCount;
+    for (QComboBox *combo : Combo1) {
+        combo->clear();
+        combo->clearEditText();
+        for (int i = 1; i <= fieldCount; ++i)
+            combo->addItem(FieldReferencePrefix + QString::number(i));
+        combo->setCurrentIndex(-1);
+        combo->clearEditText();
+    }
+    loading = false;
+
+    const QStringList pieces = ReadAggregationPieces(incoming);
+    if (pieces.isEmpty())
+        return;
+    surplus = pieces.mid(MaxAggregateParts);
+    for (int k = 0; k < pieces.size() && k < MaxAggregateParts; ++k)
+        Combo1[k]->setEditText(BoxTextFromPiece(pieces[k]));
+    if (!surplus.isEmpty()) {
+        LabelSurplus->setText(QStringLiteral("This expression has %1 more groups than the boxes can show. "
+                                             "They are kept after the seventh piece.")
+                                  .arg(surplus.size()));
+        LabelSurplus->show();
+    }
+    // Until the user changes a piece, OK hands back exactly what came in,
+    // even text that the read-back could not take apart.
+    parts[7] = incoming;
+    LabelAggregate->setText(incoming);
+}
+
+void FormAggregate::Combo1_Click(int Index)
+{
+    if (loading)
+        return;
+    AggregatePartsTable &parts = state.AggregateParts;
+    parts[Index] = PieceFromBoxText(Combo1[Index]->currentText());
+    QStringList pieces(parts.begin(), parts.begin() + MaxAggregateParts);
+    const QString expression = BuildAggregation(pieces + surplus);
+    parts[7] = expression;
+    LabelAggregate->setText(expression);
+}
+
+void FormAggregate::Combo1_Change(int Index)
+{
+    Combo1_Click(Index);
+}
+
+void FormAggregate::CommandOK_Click()
+{
+    accept();
+}
+
+void FormAggregate::CommandCancel_Click()
+{
+    for (QString &part : state.AggregateParts)
+        part.clear();
+    QDialog::reject();
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "model/slotexpression.h"
+
+#include <QDialog>
+#include <QStringList>
+
+#include <array>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+struct AppState;
+
+// Turns a combo box into one whose typed text is kept exactly: nothing is
+// completed, inserted into the list, or taken as a choice of a list entry.
+void MakeExactTextCombo(QComboBox *combo);
+
+// Composes an aggregation expression from up to seven pieces. Takes the
+// slot's expression from AggregateParts[7] and leaves the result there;
+// Cancel leaves all eight parts empty.
+class FormAggregate : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit FormAggregate(AppState &state, QWidget *parent = nullptr);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void Form_Load();
+    void Combo1_Click(int Index);
+    void Combo1_Change(int Index);
+    void CommandOK_Click();
+    void CommandCancel_Click();
+
+    AppState &state;
+    std::array<QComboBox *, MaxAggregateParts> Combo1{};
+    QLabel *LabelAggregate = nullptr;
+    QLabel *LabelSurplus = nullptr;
+    QPushButton *CommandCancel = nullptr;
+    QPushButton *CommandOK = nullptr;
+
+    bool loading = false;
+    // Groups beyond the seventh box: shown as kept and appended unchanged.
+    QStringList surplus;
+};

@@ -1,0 +1,214 @@
+#include "ui/formfieldparsing.h"
+
+#include "model/appstate.h"
+#include "model/slotexpression.h"
+#include "ui/formaggregate.h"
+#include "ui/uiservices.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+QFrame *makeLine(QWidget *parent, int number)
+{
+    auto *line = new QFrame(parent);
+    line->setObjectName(QStringLiteral("Line%1").arg(number));
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+} // namespace
+
+FormFieldParsing::FormFieldParsing(AppState &state, UiServices &ui, QWidget *parent)
+    : QDialog(parent), state(state), ui(ui)
+{
+    setObjectName(QStringLiteral("FormFieldParsing"));
+
+    Label24 = new QLabel(QStringLiteral("Parsing scheme name"), this);
+    Label24->setObjectName(QStringLiteral("Label24"));
+    TextParsingName = new QLineEdit(DefaultSchemeName, this);
+    TextParsingName->setObjectName(QStringLiteral("TextParsingName"));
+    Label24->setBuddy(TextParsingName);
+
+    std::array<QLabel *, SlotCount> labels{};
+    for (int k = 0; k < SlotCount; ++k) {
+        labels[k] = new QLabel(QString::fromUtf8(TagSlots[k].label.data(), qsizetype(TagSlots[k].label.size())), this);
+        labels[k]->setObjectName(QStringLiteral("Label%1").arg(k));
+        auto *combo = new QComboBox(this);
+        combo->setObjectName(QStringLiteral("Combo1_%1").arg(k));
+        MakeExactTextCombo(combo);
+        combo->setMinimumContentsLength(16);
+        labels[k]->setBuddy(combo);
+        Combo1[k] = combo;
+    }
+    QFont bold = labels[FileNameSlot - 1]->font();
+    bold.setBold(true);
+    labels[FileNameSlot - 1]->setFont(bold);
+
+    CmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    CmdCancel->setObjectName(QStringLiteral("CmdCancel"));
+    CmdOK = new QPushButton(QStringLiteral("OK"), this);
+    CmdOK->setObjectName(QStringLiteral("CmdOK"));
+    for (QPushButton *button : {CmdCancel, CmdOK}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
+    for (int k = 0; k < SlotCount; ++k)
+        connect(Combo1[k], &QComboBox::activated, this, [this, k] { Combo1_Click(k); });
+    connect(CmdOK, &QPushButton::clicked, this, &FormFieldParsing::CmdOK_Click);
+    connect(CmdCancel, &QPushButton::clicked, this, &FormFieldParsing::CmdCancel_Click);
+
+    auto *layout = new QVBoxLayout(this);
+    auto *nameRow = new QHBoxLayout;
+    nameRow->addWidget(Label24);
+    nameRow->addWidget(TextParsingName, 1);
+    layout->addLayout(nameRow);
+
+    // Each column runs in slot order, with a line above its first group,
+    // between groups and below its last group.
+    auto *columns = new QHBoxLayout;
+    int lineNumber = 0;
+    for (int column = 0; column < 2; ++column) {
+        auto *grid = new QGridLayout;
+        int row = 0;
+        int group = 0;
+        for (int k = 0; k < SlotCount; ++k) {
+            if (TagSlots[k].column != column)
+                continue;
+            if (TagSlots[k].group != group) {
+                grid->addWidget(makeLine(this, ++lineNumber), row++, 0, 1, 2);
+                group = TagSlots[k].group;
+            }
+            grid->addWidget(labels[k], row, 0);
+            grid->addWidget(Combo1[k], row, 1);
+            ++row;
+        }
+        grid->addWidget(makeLine(this, ++lineNumber), row++, 0, 1, 2);
+        grid->setRowStretch(row, 1);
+        columns->addLayout(grid);
+    }
+    layout->addLayout(columns);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(CmdCancel);
+    buttons->addWidget(CmdOK);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+
+    QWidget *previous = Combo1[0];
+    for (int k = 1; k < TagSlotCount; ++k) {
+        setTabOrder(previous, Combo1[k]);
+        previous = Combo1[k];
+    }
+    setTabOrder(previous, CmdOK);
+    setTabOrder(CmdOK, CmdCancel);
+    setTabOrder(CmdCancel, TextParsingName);
+    setTabOrder(TextParsingName, Combo1[FileNameSlot - 1]);
+
+    setWindowTitle(QStringLiteral("Field to IPTC tag parsing scheme"));
+
+    Form_Load();
+    Combo1[0]->setFocus();
+}
+
+void FormFieldParsing::reject()
+{
+    CmdCancel_Click();
+}
+
+void FormFieldParsing::keyPressEvent(QKeyEvent *event)
+{
+    // No button answers Escape or Enter.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void FormFieldParsing::Form_Load()
+{
+    const ParsingScheme &record = state.Schemes.Schemes[0];
+    const bool newScheme = record.Name.isEmpty();
+    if (!newScheme)
+        TextParsingName->setText(record.Name);
+
+    state.FillingSlotCombos = true;
+    const int fieldCount = state.Data.FieldCount;
+    for (int k = 0; k < SlotCount; ++k) {
+        QComboBox *combo = Combo1[k];
+        combo->clear();
+        combo->clearEditText();
+        if (k < TagSlotCount) {
+            combo->addItem(LeaveBlank);
+            combo->addItem(ConstantTextEntry);
+        }
+        for (int i = 1; i <= fieldCount; ++i)
+            combo->addItem(FieldReferencePrefix + QString::number(i));
+        combo->addItem(AggregationEntry);
+
+        QString shown = record.slot(k + 1);
+        // A new scheme starts from the first entry, but never from
+        // "Aggregation": with no fields the file-name box stays empty.
+        if (newScheme)
+            shown = combo->count() > 1 ? combo->itemText(0) : QString();
+        combo->setCurrentIndex(newScheme && combo->count() > 1 ? 0 : -1);
+        combo->setEditText(shown);
+        shownSlots[k] = shown;
+    }
+    state.FillingSlotCombos = false;
+}
+
+void FormFieldParsing::Combo1_Click(int Index)
+{
+    if (state.FillingSlotCombos)
+        return;
+    QComboBox *combo = Combo1[Index];
+    // The chosen entry replaces whatever had been typed over it.
+    if (combo->currentIndex() >= 0)
+        combo->setEditText(combo->itemText(combo->currentIndex()));
+    if (combo->currentText() != AggregationEntry)
+        return;
+
+    state.AggregateParts[7] = shownSlots[Index];
+    FormAggregate aggregate(state, this);
+    ui.execDialog(aggregate);
+
+    const QString result = state.AggregateParts[7];
+    if (result.isEmpty()) {
+        combo->setEditText(shownSlots[Index]);
+        return;
+    }
+    combo->setEditText(result);
+    shownSlots[Index] = result;
+    state.Schemes.Schemes[0].slot(Index + 1) = result;
+}
+
+void FormFieldParsing::CmdOK_Click()
+{
+    // The store's list of schemes ends at the first empty name, so a scheme
+    // without one would take every later scheme with it at the next start.
+    if (TextParsingName->text().isEmpty()) {
+        ui.message(this, EmptySchemeNameMessage);
+        TextParsingName->setFocus();
+        return;
+    }
+    ParsingScheme &record = state.Schemes.Schemes[0];
+    record.Name = TextParsingName->text();
+    for (int i = 1; i <= SlotCount; ++i)
+        record.slot(i) = Combo1[i - 1]->currentText();
+    accept();
+}
+
+void FormFieldParsing::CmdCancel_Click()
+{
+    QDialog::reject();
+}

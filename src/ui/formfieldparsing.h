@@ -1,0 +1,54 @@
+#pragma once
+
+#include "model/tagslots.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <array>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class UiServices;
+struct AppState;
+
+// Edits the working record Schemes[0]: its name and the expressions of its
+// 24 slots. OK writes them back; an aggregation result is written at once.
+class FormFieldParsing : public QDialog {
+    Q_OBJECT
+
+public:
+    FormFieldParsing(AppState &state, UiServices &ui, QWidget *parent = nullptr);
+
+    void reject() override;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void Form_Load();
+    void Combo1_Click(int Index);
+    void CmdOK_Click();
+    void CmdCancel_Click();
+
+    AppState &state;
+    UiServices &ui;
+    QLabel *Label24 = nullptr;
+    QLineEdit *TextParsingName = nullptr;
+    std::array<QComboBox *, SlotCount> Combo1{};
+    QPushButton *CmdCancel = nullptr;
+    QPushButton *CmdOK = nullptr;
+
+    // What each box stood for when the dialog loaded or last took an
+    // aggregation; a new scheme's record still holds an earlier scheme's slots.
+    std::array<QString, SlotCount> shownSlots;
+};
+
+inline const QString DefaultSchemeName = QStringLiteral("Enter parsing scheme name");
+inline const QString ConstantTextEntry = QStringLiteral("Constant text");
+inline const QString AggregationEntry = QStringLiteral("Aggregation");
+inline const QString EmptySchemeNameMessage =
+    QStringLiteral("Please enter a name for the parsing scheme.\n"
+                   "A scheme without a name cannot be stored.");
