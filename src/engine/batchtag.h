@@ -4,9 +4,13 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
+
+#include <QByteArray>
 
 #include <functional>
 #include <memory>
+#include <set>
 
 inline const QString NoEntriesMessage = QStringLiteral("No entires in IPTC datafile");
 inline const QString SamePathMessage = QStringLiteral("Open path must differ from save path");
@@ -78,3 +82,67 @@ using YieldCallback = std::function<bool()>;
 // Refusals come back in BatchResult::refusal; nothing is shown from here.
 BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions &options,
                      ProgressSink *progress, const YieldCallback &yield);
+
+inline const QString NoSchemeMessage = QStringLiteral("Select a parsing scheme before starting the batch");
+inline const QString BusyMessage = QStringLiteral("A batch run is already in progress");
+inline const QString NoFolderMessage = QStringLiteral("Choose both an image folder and a save folder");
+
+// IIM keeps a dataset's length in 15 bits; a longer value would corrupt the block.
+inline constexpr int MaxIptcValueBytes = 0x7FFF;
+
+// What one run works from, copied when it starts so that nothing the window
+// changes during the run's event processing reaches it.
+struct BatchRun {
+    AppState app;
+    BatchOptions options;
+    std::set<std::pair<unsigned long long, unsigned long long>> sourceFiles; // device, inode of every line's source
+
+    BatchRun(const AppState &app, const BatchOptions &options);
+    const ParsingScheme &scheme() const { return app.Schemes.Schemes[app.SelectedScheme + 1]; }
+};
+
+// The steps for data line L, in this order; each only while
+// state.CurrentImage holds an image.
+
+// Releases any image still held, sets state.ImageFile and loads it.
+// Returns why no image was loaded; empty when one was.
+QString LoadSourceImage(BatchState &state, const BatchRun &run, int L);
+
+// One tag slot's value for a line, as the bytes that go into the file.
+// TagSlots gives each slot's dataset number, for writers that need it.
+struct TagValue {
+    int slot = 0;     // 1 to 23
+    QString key;      // from IptcTagKeys
+    QByteArray bytes; // Windows-1252
+};
+
+// The values of tag slots 1 to 23 for line L, in slot order; slots without
+// a value are left out.
+QList<TagValue> TagValuesFor(const BatchRun &run, int L);
+
+// Attaches one tag per tag slot that has a value for line L, in slot order.
+// Returns the keys whose value was refused (too long for IPTC, or refused
+// by the library); those tags are missing from the image.
+QStringList WriteTags(BatchState &state, const BatchRun &run, int L);
+
+// Attaches one ASCII tag (ID 0) under `key`, replacing the image's entry of
+// the same dataset. False when nothing was attached.
+bool AttachIptcTag(BatchState::Image &image, const QString &key, const QByteArray &value);
+
+struct SaveOutcome {
+    enum Status { Saved, SavedWithoutTags, Failed };
+    Status status = Failed;
+    QString reason;          // for Failed
+    bool keepGoing = true;   // the yield callback's answer
+};
+
+// Sets state.SaveFile, lets events be processed through `yield`, saves the
+// image in its source's type through a temporary file and releases it.
+SaveOutcome SaveTaggedImage(BatchState &state, const BatchRun &run, int L, const YieldCallback &yield);
+
+// The output path for line L, or why the line may not be written.
+struct OutputTarget {
+    QString path;
+    QString refusal;
+};
+OutputTarget OutputTargetFor(const BatchRun &run, int L);

@@ -1,0 +1,23 @@
+#include "engine/batchtag.h"
+#include "model/appstate.h"
+#include "model/settingsstore.h"
+#include "ui/formmain.h"
+#include "ui/uiservices.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(ApplicationTitle);
+    QApplication::setApplicationVersion(QStringLiteral("1.0.3"));
+    QApplication::setDesktopFileName(QStringLiteral("brindleway"));
+
+    AppState state;
+    BatchState batch;
+    IniSettingsStore store;
+    QtUiServices ui;
+    FormMain window(state, batch, store, ui);
+    window.show();
+    return app.exec();
+}

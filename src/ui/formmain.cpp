@@ -1,0 +1,366 @@
+#include "ui/formmain.h"
+
+#include "engine/batchtag.h"
+#include "model/appstate.h"
+#include "model/datafile.h"
+#include "model/schemestore.h"
+#include "model/settingsstore.h"
+#include "model/tagslots.h"
+#include "ui/appicon.h"
+#include "ui/folderpicker.h"
+#include "ui/formabout.h"
+#include "ui/formfieldparsingmanage.h"
+#include "ui/pathlabel.h"
+#include "ui/uiservices.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+const QStringList DataFileFilters{QStringLiteral("Tab delimited text file (*.txt)"),
+                                  QStringLiteral("All files (*.*)")};
+
+// How many problem lines a message lists before it only counts the rest.
+constexpr int ListedProblems = 5;
+
+class ProgressBarSink : public ProgressSink {
+public:
+    explicit ProgressBarSink(QProgressBar *bar) : bar(bar) {}
+    void setValue(double value) override { bar->setValue(int(value)); }
+    void setMax(double max) override { bar->setMaximum(std::max(0, int(max))); }
+    void setVisible(bool visible) override { bar->setVisible(visible); }
+
+private:
+    QProgressBar *bar;
+};
+
+QPushButton *fixedButton(const QString &caption, const QString &name, QWidget *parent)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    return button;
+}
+
+PathLabel *pathLabel(const QString &caption, const QString &name, QWidget *parent)
+{
+    auto *label = new PathLabel(caption, parent);
+    label->setObjectName(name);
+    return label;
+}
+
+QGroupBox *group(const QString &caption, const QString &name, QWidget *parent)
+{
+    auto *box = new QGroupBox(caption, parent);
+    box->setObjectName(name);
+    return box;
+}
+
+QString problemList(const QString &heading, QList<LineProblem> problems)
+{
+    std::stable_sort(problems.begin(), problems.end(),
+                     [](const LineProblem &a, const LineProblem &b) { return a.line < b.line; });
+    QStringList text{heading};
+    for (qsizetype i = 0; i < std::min<qsizetype>(problems.size(), ListedProblems); ++i) {
+        const LineProblem &p = problems.at(i);
+        const QString name = p.fileName.isEmpty() ? QStringLiteral("(no file name)") : p.fileName;
+        text << QStringLiteral("Line %1, %2: %3").arg(p.line).arg(name, p.reason);
+    }
+    if (problems.size() > ListedProblems)
+        text << QStringLiteral("... and %1 more.").arg(problems.size() - ListedProblems);
+    return text.join(QLatin1Char('\n'));
+}
+
+QString ofLines(qsizetype count, int total, const QString &noun)
+{
+    return QStringLiteral("%1 of %2 %3%4").arg(count).arg(total).arg(noun, total == 1 ? QString() : QStringLiteral("s"));
+}
+} // namespace
+
+FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, UiServices &ui, QWidget *parent)
+    : QMainWindow(parent), state(state), batch(batch), store(store), ui(ui), registry(std::make_unique<NoRegistry>())
+{
+    setObjectName(QStringLiteral("FormMain"));
+    auto *central = new QWidget(this);
+
+    auto *frameImages = group(QStringLiteral("Path to images to be tagged with IPTC data"),
+                              QStringLiteral("FrameImages"), central);
+    LabelImagePath = pathLabel(QStringLiteral("Imagepath"), QStringLiteral("LabelImagePath"), frameImages);
+    CmdBrowseImages = fixedButton(QStringLiteral("Browse"), QStringLiteral("CmdBrowseImages"), frameImages);
+
+    auto *frameData = group(QStringLiteral("IPTC data file (tab delimited text file)"),
+                            QStringLiteral("FrameDataFile"), central);
+    LabelIPTCfilename = pathLabel(QStringLiteral("Datafile"), QStringLiteral("LabelIPTCfilename"), frameData);
+    LabelIPTCinfo = new QLabel(QStringLiteral("IPTC info"), frameData);
+    LabelIPTCinfo->setObjectName(QStringLiteral("LabelIPTCinfo"));
+    LabelIPTCinfo->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    CmdBrowseIPTCfile = fixedButton(QStringLiteral("Browse"), QStringLiteral("CmdBrowseIPTCfile"), frameData);
+
+    auto *frameParsing = group(QStringLiteral("Field to IPTC tag and image file name parsing schemes"),
+                               QStringLiteral("FrameParsing"), central);
+    ComboParsing = new QComboBox(frameParsing);
+    ComboParsing->setObjectName(QStringLiteral("ComboParsing"));
+    // Typed text would leave the run without a scheme, so the list is pick-only.
+    ComboParsing->setEditable(false);
+    ComboParsing->setPlaceholderText(NoSchemesText);
+    ComboParsing->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    ComboParsing->setMinimumContentsLength(16);
+    ComboParsing->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    CmdManageParsing = fixedButton(QStringLiteral("Manage parsing"), QStringLiteral("CmdManageParsing"), frameParsing);
+
+    auto *frameSave = group(QStringLiteral("Embed tags and save images"), QStringLiteral("FrameSave"), central);
+    LabelSavePath = pathLabel(QStringLiteral("Imagepath"), QStringLiteral("LabelSavePath"), frameSave);
+    CmdBrowseSave = fixedButton(QStringLiteral("Browse"), QStringLiteral("CmdBrowseSave"), frameSave);
+    const std::array<QString, 3> optionCaptions{QStringLiteral("Replace images"), QStringLiteral("Append file name"),
+                                                QStringLiteral("Different file type")};
+    for (int i = 0; i < 3; ++i) {
+        OptionReplace[i] = new QRadioButton(optionCaptions[i], frameSave);
+        OptionReplace[i]->setObjectName(QStringLiteral("OptionReplace_%1").arg(i));
+    }
+    OptionReplace[0]->setChecked(true);
+    // There is no other file type to offer, so the option is shown but cannot be chosen.
+    OptionReplace[2]->setEnabled(false);
+    Text1 = new QLineEdit(QStringLiteral("IPTC"), frameSave);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    CmdBatchTag = fixedButton(QStringLiteral("Batch tag"), QStringLiteral("CmdBatchTag"), frameSave);
+    ProgressBarBatch = new QProgressBar(frameSave);
+    ProgressBarBatch->setObjectName(QStringLiteral("ProgressBarBatch"));
+    ProgressBarBatch->setRange(0, 0);
+    QSizePolicy barPolicy = ProgressBarBatch->sizePolicy();
+    barPolicy.setRetainSizeWhenHidden(true); // the window keeps its height when a run starts
+    ProgressBarBatch->setSizePolicy(barPolicy);
+    ProgressBarBatch->setVisible(false);
+
+    QMenu *CmdFile = menuBar()->addMenu(QStringLiteral("&File"));
+    CmdFile->setObjectName(QStringLiteral("CmdFile"));
+    CmdFileOpen = CmdFile->addAction(QStringLiteral("Open tab delimited IPTC text file"));
+    CmdFileOpen->setObjectName(QStringLiteral("CmdFileOpen"));
+    CmdFile->addSeparator()->setObjectName(QStringLiteral("CmdFileSeparator01"));
+    CmdFileExit = CmdFile->addAction(QStringLiteral("Exit"));
+    CmdFileExit->setObjectName(QStringLiteral("CmdFileExit"));
+    QMenu *CmdSetup = menuBar()->addMenu(QStringLiteral("Setup"));
+    CmdSetup->setObjectName(QStringLiteral("CmdSetup"));
+    CmdSetupParsing = CmdSetup->addAction(QStringLiteral("Manage Field parsing"));
+    CmdSetupParsing->setObjectName(QStringLiteral("CmdSetupParsing"));
+    QMenu *CmdHelp = menuBar()->addMenu(QStringLiteral("Help"));
+    CmdHelp->setObjectName(QStringLiteral("CmdHelp"));
+    CmdHelpAbout = CmdHelp->addAction(QStringLiteral("About"));
+    CmdHelpAbout->setObjectName(QStringLiteral("CmdHelpAbout"));
+
+    connect(CmdBrowseImages, &QPushButton::clicked, this, &FormMain::CmdBrowseImages_Click);
+    connect(CmdBrowseIPTCfile, &QPushButton::clicked, this, &FormMain::CmdBrowseIPTCfile_Click);
+    connect(CmdManageParsing, &QPushButton::clicked, this, &FormMain::CmdManageParsing_Click);
+    connect(CmdBrowseSave, &QPushButton::clicked, this, &FormMain::CmdBrowseSave_Click);
+    connect(CmdBatchTag, &QPushButton::clicked, this, &FormMain::CmdBatchTag_Click);
+    connect(ComboParsing, &QComboBox::currentIndexChanged, this, &FormMain::ComboParsing_Click);
+    connect(CmdFileOpen, &QAction::triggered, this, &FormMain::CmdBrowseIPTCfile_Click);
+    connect(CmdFileExit, &QAction::triggered, this, &QWidget::close);
+    connect(CmdSetupParsing, &QAction::triggered, this, &FormMain::CmdManageParsing_Click);
+    connect(CmdHelpAbout, &QAction::triggered, this, &FormMain::CmdHelpAbout_Click);
+
+    auto *imagesLayout = new QGridLayout(frameImages);
+    imagesLayout->addWidget(LabelImagePath, 0, 0, 1, 2);
+    imagesLayout->addWidget(CmdBrowseImages, 1, 1);
+    imagesLayout->setColumnStretch(0, 1);
+
+    auto *dataLayout = new QGridLayout(frameData);
+    dataLayout->addWidget(LabelIPTCfilename, 0, 0, 1, 2);
+    dataLayout->addWidget(LabelIPTCinfo, 1, 0);
+    dataLayout->addWidget(CmdBrowseIPTCfile, 1, 1);
+    dataLayout->setColumnStretch(0, 1);
+
+    auto *parsingLayout = new QHBoxLayout(frameParsing);
+    parsingLayout->addWidget(ComboParsing, 1);
+    parsingLayout->addWidget(CmdManageParsing);
+
+    auto *saveLayout = new QGridLayout(frameSave);
+    saveLayout->addWidget(LabelSavePath, 0, 0, 1, 4);
+    saveLayout->addWidget(OptionReplace[0], 1, 0);
+    saveLayout->addWidget(CmdBrowseSave, 1, 3);
+    saveLayout->addWidget(OptionReplace[1], 2, 0);
+    saveLayout->addWidget(Text1, 2, 1);
+    saveLayout->addWidget(CmdBatchTag, 2, 3);
+    saveLayout->addWidget(OptionReplace[2], 3, 0);
+    saveLayout->addWidget(ProgressBarBatch, 4, 0, 1, 4);
+    saveLayout->setColumnStretch(2, 1);
+
+    auto *layout = new QVBoxLayout(central);
+    layout->addWidget(frameImages);
+    layout->addWidget(frameData);
+    layout->addWidget(frameParsing);
+    layout->addWidget(frameSave);
+    layout->addStretch();
+    setCentralWidget(central);
+
+    setTabOrder(CmdBrowseImages, CmdBrowseIPTCfile);
+    setTabOrder(CmdBrowseIPTCfile, ComboParsing);
+    setTabOrder(ComboParsing, CmdManageParsing);
+    setTabOrder(CmdManageParsing, CmdBrowseSave);
+    setTabOrder(CmdBrowseSave, OptionReplace[0]);
+    setTabOrder(OptionReplace[0], OptionReplace[1]);
+    setTabOrder(OptionReplace[1], Text1);
+    setTabOrder(Text1, OptionReplace[2]);
+    setTabOrder(OptionReplace[2], CmdBatchTag);
+    CmdBrowseImages->setFocus();
+
+    setWindowTitle(MainWindowTitle);
+    setWindowIcon(ApplicationIcon());
+    resize(620, sizeHint().height());
+
+    Form_Load();
+}
+
+FormMain::~FormMain() = default;
+
+void FormMain::Form_Load()
+{
+    InitIptcTagKeys(state.IptcTagKeys);
+    LoadSchemes(state.Schemes, store);
+    FillSchemeList();
+}
+
+void FormMain::FillSchemeList()
+{
+    // With no scheme left the list must not keep names of schemes that are
+    // gone, or a run would pick one of them.
+    ComboParsing->clear();
+    for (int i = 1; i <= state.Schemes.SchemeCount; ++i)
+        ComboParsing->addItem(state.Schemes.Schemes.at(i).Name);
+    ComboParsing->setCurrentIndex(state.Schemes.SchemeCount > 0 ? 0 : -1);
+    state.SelectedScheme = ComboParsing->currentIndex();
+}
+
+void FormMain::ComboParsing_Click(int index)
+{
+    state.SelectedScheme = index;
+}
+
+void FormMain::CmdBrowseImages_Click()
+{
+    LabelImagePath->setPath(BrowseForFolder(this, ui).value_or(QString()));
+    state.ImagePath = LabelImagePath->text();
+}
+
+void FormMain::CmdBrowseSave_Click()
+{
+    LabelSavePath->setPath(BrowseForFolder(this, ui).value_or(QString()));
+    state.SavePath = LabelSavePath->text();
+}
+
+void FormMain::CmdBrowseIPTCfile_Click()
+{
+    const std::optional<QString> path = ui.chooseOpenFile(this, DataFileFilters);
+    if (!path)
+        return;
+    // On failure the tables still hold the earlier file, and so does the label.
+    const DataFileResult result = LoadDataFile(*path, state.Data);
+    if (result.status != DataFileResult::Loaded) {
+        ui.message(this, result.message);
+        return;
+    }
+    LabelIPTCfilename->setPath(*path);
+    SplitDataLines(state.Data);
+    LabelIPTCinfo->setText(result.summary);
+}
+
+void FormMain::CmdManageParsing_Click()
+{
+    ShowSchemeManager(this, state, store, ui);
+    FillSchemeList();
+}
+
+void FormMain::CmdHelpAbout_Click()
+{
+    FormAbout about(ui, *registry, {}, this);
+    ui.execDialog(about);
+}
+
+void FormMain::CmdBatchTag_Click()
+{
+    if (running)
+        return;
+    BatchOptions options;
+    if (OptionReplace[1]->isChecked()) {
+        options.saveOption = SaveOption::AppendFileName;
+        options.appendText = Text1->text();
+    }
+
+    running = true;
+    closeRequested = false;
+    setInputsEnabled(false);
+    ProgressBarSink progress(ProgressBarBatch);
+    const BatchResult result = BatchTag(batch, state, options, &progress, [this] {
+        QCoreApplication::processEvents();
+        return !closeRequested;
+    });
+    ProgressBarBatch->setVisible(false);
+    setInputsEnabled(true);
+    running = false;
+
+    if (closeRequested) {
+        close();
+        return;
+    }
+    reportRun(result);
+}
+
+void FormMain::setInputsEnabled(bool enabled)
+{
+    for (QWidget *input : std::initializer_list<QWidget *>{CmdBrowseImages, CmdBrowseIPTCfile, ComboParsing,
+                                                           CmdManageParsing, CmdBrowseSave, OptionReplace[0],
+                                                           OptionReplace[1], Text1, CmdBatchTag})
+        input->setEnabled(enabled);
+    for (QAction *action : {CmdFileOpen, CmdSetupParsing, CmdHelpAbout})
+        action->setEnabled(enabled);
+}
+
+void FormMain::reportRun(const BatchResult &result)
+{
+    if (result.refused()) {
+        ui.message(this, result.refusal);
+        return;
+    }
+    QStringList parts;
+    const QList<LineProblem> notDone = result.skipped + result.failed;
+    if (!notDone.isEmpty())
+        parts << problemList(ofLines(notDone.size(), result.lines, QStringLiteral("line")) +
+                                 QStringLiteral(" not tagged or not saved:"),
+                             notDone);
+    if (!result.savedWithoutTags.isEmpty())
+        parts << problemList(ofLines(result.savedWithoutTags.size(), result.lines, QStringLiteral("line")) +
+                                 QStringLiteral(" saved without tags (the format carries no IPTC):"),
+                             result.savedWithoutTags);
+    if (result.stopped)
+        parts << QStringLiteral("The run stopped before the last line.");
+    if (!parts.isEmpty())
+        ui.message(this, parts.join(QStringLiteral("\n\n")));
+}
+
+void FormMain::closeEvent(QCloseEvent *event)
+{
+    // Closing mid-run lets the image in hand be saved; the run then stops
+    // and the window closes itself.
+    if (running) {
+        closeRequested = true;
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
