@@ -1,0 +1,125 @@
+#include "engine/batchpaths.h"
+
+#include "engine/batchtag.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+namespace {
+QString cleanAbsolute(const QString &path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+// The flags of the table's row for a type; the type an ending names.
+int rowFlags(ImageType type)
+{
+    switch (type) {
+    case ImageType::Tiff:
+        return 2048; // TIFF_NONE: no compression
+    case ImageType::Jpeg:
+        return 128; // JPEG_QUALITYSUPERB
+    default:
+        return 0;
+    }
+}
+
+ImageType typeOfEnding(const QString &upperEnding)
+{
+    if (upperEnding == QLatin1String(".TIF"))
+        return ImageType::Tiff;
+    if (upperEnding == QLatin1String(".JPG"))
+        return ImageType::Jpeg;
+    if (upperEnding == QLatin1String(".PNG"))
+        return ImageType::Png;
+    return ImageType::Unknown;
+}
+} // namespace
+
+QString NameAsRelativePath(const QString &name)
+{
+    QString path = name;
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return path;
+}
+
+QString JoinFolderAndName(const QString &folder, const QString &name)
+{
+    const QString relative = NameAsRelativePath(name);
+    if (folder.endsWith(QLatin1Char('/')))
+        return folder + relative;
+    return folder + QLatin1Char('/') + relative;
+}
+
+QString OutputName(const QString &name, const BatchOptions &options)
+{
+    if (options.saveOption != SaveOption::AppendFileName || options.appendText.isEmpty())
+        return name;
+    const QString relative = NameAsRelativePath(name);
+    const qsizetype base = relative.lastIndexOf(QLatin1Char('/')) + 1;
+    const qsizetype dot = relative.lastIndexOf(QLatin1Char('.'));
+    // A leading dot starts a hidden name, not an extension.
+    if (dot <= base)
+        return name + options.appendText;
+    return name.left(dot) + options.appendText + name.mid(dot);
+}
+
+int SaveFlagsFor(const QString &saveFile, ImageType contentType)
+{
+    const QString ending = saveFile.right(4).toUpper();
+    const ImageType named = typeOfEnding(ending);
+    if (named != ImageType::Unknown && named != contentType)
+        return rowFlags(contentType);
+    return rowFlags(named);
+}
+
+bool SameFolder(const QString &a, const QString &b)
+{
+    if (a == b)
+        return true;
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    const auto idA = IdentityOf(a);
+    const auto idB = IdentityOf(b);
+    if (idA && idB)
+        return *idA == *idB;
+    return cleanAbsolute(a) == cleanAbsolute(b);
+}
+
+std::optional<QString> NameRefusal(const QString &name)
+{
+    if (name.isEmpty())
+        return QStringLiteral("the line gives no file name");
+    const QString relative = NameAsRelativePath(name);
+    if (QDir::isAbsolutePath(relative))
+        return QStringLiteral("the file name is an absolute path");
+    const QString clean = QDir::cleanPath(relative);
+    if (clean == QLatin1String("..") || clean.startsWith(QLatin1String("../")))
+        return QStringLiteral("the file name leads out of its folder");
+    return std::nullopt;
+}
+
+bool ResolvesInside(const QString &path, const QString &folder)
+{
+    const QString parent = QFileInfo(path).absolutePath();
+    const QString realParent = QFileInfo(parent).canonicalFilePath();
+    const QString realFolder = QFileInfo(folder).canonicalFilePath();
+    if (realParent.isEmpty() || realFolder.isEmpty())
+        return true;
+    if (realParent == realFolder)
+        return true;
+    const QString prefix = realFolder.endsWith(QLatin1Char('/')) ? realFolder : realFolder + QLatin1Char('/');
+    return realParent.startsWith(prefix);
+}
+
+std::optional<FileIdentity> IdentityOf(const QString &path, bool followLink)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat info {};
+    const int status = followLink ? ::stat(native.constData(), &info) : ::lstat(native.constData(), &info);
+    if (status != 0)
+        return std::nullopt;
+    return FileIdentity{static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino)};
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "engine/freeimagelayer.h"
+
+#include <QString>
+
+#include <compare>
+#include <optional>
+
+struct BatchOptions;
+
+// Data files written on Windows name subfolders with "\": on every platform
+// that is a folder separator here.
+QString NameAsRelativePath(const QString &name);
+
+// Folder, one separator and the name, the name's "\" read as separators.
+QString JoinFolderAndName(const QString &folder, const QString &name);
+
+// The output's name for a source name under the chosen save option.
+QString OutputName(const QString &name, const BatchOptions &options);
+
+// The save flags for an output path and the type its image is written in:
+// chosen from the path's last four characters, unless the ending names
+// another type than the content's, whose writer would read the number
+// differently; then the content type's own row.
+int SaveFlagsFor(const QString &saveFile, ImageType contentType);
+
+// Whether two folder strings name one folder, however spelled: trailing
+// separators, "." and "..", symbolic links, letter case on file systems
+// that ignore it. Two empty strings are the same folder.
+bool SameFolder(const QString &a, const QString &b);
+
+// Why a name from the data file may not be used below its folder (empty,
+// absolute, or climbing out with ".."); nullopt when it may.
+std::optional<QString> NameRefusal(const QString &name);
+
+// Whether `path` lies inside `folder` once symbolic links are resolved.
+// The path's own folder must exist; a missing one counts as inside, since
+// nothing can be written there anyway.
+bool ResolvesInside(const QString &path, const QString &folder);
+
+// A file's identity on its device, to tell that two names reach one file.
+struct FileIdentity {
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    friend auto operator<=>(const FileIdentity &, const FileIdentity &) = default;
+};
+
+// The identity of the file `path` names (not following a final symbolic
+// link when `followLink` is false); nullopt when there is none.
+std::optional<FileIdentity> IdentityOf(const QString &path, bool followLink = true);

@@ -1,0 +1,283 @@
+#include "engine/batchtag.h"
+
+#include "engine/batchpaths.h"
+#include "engine/freeimagelayer.h"
+#include "model/codepage.h"
+#include "model/slotexpression.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+struct BatchState::Image {
+    Bitmap bitmap;
+    ImageType type = ImageType::Unknown; // as detected when it was loaded
+};
+
+BatchState::BatchState() = default;
+BatchState::~BatchState() = default;
+
+namespace {
+class BusyGuard {
+public:
+    explicit BusyGuard(BatchState &state) : state(state) { state.Busy = true; }
+    ~BusyGuard()
+    {
+        state.CurrentImage.reset();
+        state.Busy = false;
+    }
+    BusyGuard(const BusyGuard &) = delete;
+    BusyGuard &operator=(const BusyGuard &) = delete;
+
+private:
+    BatchState &state;
+};
+
+bool hasSelectedScheme(const AppState &app)
+{
+    return app.SelectedScheme >= 0 && app.SelectedScheme < app.Schemes.SchemeCount
+        && app.SelectedScheme + 1 < app.Schemes.Schemes.size();
+}
+
+// Creates an empty file beside `target` that only this run uses, with the
+// permissions a new file gets. Empty when none could be made.
+QString createTemporaryBeside(const QString &target)
+{
+    const QFileInfo info(target);
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const QString candidate = info.absolutePath() + QStringLiteral("/.") + info.fileName() + QLatin1Char('.')
+            + QString::number(QRandomGenerator::global()->generate(), 36) + QStringLiteral(".part");
+        const int fd = ::open(QFile::encodeName(candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            return candidate;
+        }
+        if (errno != EEXIST)
+            return {};
+    }
+    return {};
+}
+
+QString nativeFolder(const QString &path)
+{
+    return QFileInfo(path).absolutePath();
+}
+} // namespace
+
+BatchRun::BatchRun(const AppState &state, const BatchOptions &runOptions)
+    : app(state), options(runOptions)
+{
+    // Outputs must never land on a file that any line reads, whatever name
+    // reaches it.
+    for (int L = 1; L <= app.Data.LastDataLine; ++L) {
+        const QString name = EvaluateFileNameSlot(scheme(), L, app.Data);
+        if (name.isEmpty())
+            continue;
+        if (const auto id = IdentityOf(JoinFolderAndName(app.ImagePath, name)))
+            sourceFiles.insert({id->device, id->inode});
+    }
+}
+
+OutputTarget OutputTargetFor(const BatchRun &run, int L)
+{
+    const QString name = EvaluateFileNameSlot(run.scheme(), L, run.app.Data);
+    if (const auto refusal = NameRefusal(name))
+        return {{}, *refusal};
+    const QString path = JoinFolderAndName(run.app.SavePath, OutputName(name, run.options));
+    if (!ResolvesInside(path, run.app.SavePath))
+        return {path, QStringLiteral("the output would lie outside the save folder")};
+    if (const auto id = IdentityOf(path, false); id && run.sourceFiles.contains({id->device, id->inode}))
+        return {path, QStringLiteral("the output would replace a source image")};
+    return {path, {}};
+}
+
+QString LoadSourceImage(BatchState &state, const BatchRun &run, int L)
+{
+    state.CurrentImage.reset();
+    const QString name = EvaluateFileNameSlot(run.scheme(), L, run.app.Data);
+    state.ImageFile = JoinFolderAndName(run.app.ImagePath, name);
+    if (name.isEmpty())
+        return QStringLiteral("the line gives no file name");
+    const QFileInfo info(state.ImageFile);
+    if (!info.exists())
+        return QStringLiteral("the image file does not exist");
+    if (!info.isFile())
+        return QStringLiteral("the name is not a file");
+    const ImageType type = Bitmap::DetectType(state.ImageFile);
+    Bitmap bitmap = Bitmap::Load(type, state.ImageFile, 0);
+    if (!bitmap) {
+        if (type == ImageType::Unknown)
+            return QStringLiteral("the file is not an image of a known type");
+        return QStringLiteral("the image could not be read");
+    }
+    state.CurrentImage = std::make_unique<BatchState::Image>(BatchState::Image{std::move(bitmap), type});
+    return {};
+}
+
+QList<TagValue> TagValuesFor(const BatchRun &run, int L)
+{
+    const ParsingScheme &scheme = run.scheme();
+    QList<TagValue> values;
+    for (int slot = 1; slot <= TagSlotCount; ++slot) {
+        const auto value = EvaluateTagSlot(scheme, slot, L, run.app.Data);
+        if (!value)
+            continue;
+        values.append({slot, run.app.IptcTagKeys[slot - 1], EncodeAnsi(*value)});
+    }
+    return values;
+}
+
+QStringList WriteTags(BatchState &state, const BatchRun &run, int L)
+{
+    QStringList refused;
+    if (!state.CurrentImage)
+        return refused;
+    for (const TagValue &value : TagValuesFor(run, L)) {
+        if (!AttachIptcTag(*state.CurrentImage, value.key, value.bytes))
+            refused.append(value.key);
+    }
+    return refused;
+}
+
+bool AttachIptcTag(BatchState::Image &image, const QString &key, const QByteArray &value)
+{
+    if (value.size() > MaxIptcValueBytes)
+        return false;
+    return image.bitmap.AttachIptcAscii(key, value);
+}
+
+SaveOutcome SaveTaggedImage(BatchState &state, const BatchRun &run, int L, const YieldCallback &yield)
+{
+    SaveOutcome outcome;
+    const OutputTarget target = OutputTargetFor(run, L);
+    state.SaveFile = target.path;
+    if (!state.CurrentImage) {
+        outcome.reason = QStringLiteral("no image is loaded");
+        return outcome;
+    }
+    if (!target.refusal.isEmpty()) {
+        state.CurrentImage.reset();
+        outcome.reason = target.refusal;
+        return outcome;
+    }
+    if (yield)
+        outcome.keepGoing = yield();
+
+    ImageType type = Bitmap::DetectType(state.ImageFile);
+    if (type == ImageType::Unknown)
+        type = state.CurrentImage->type;
+    const int flags = SaveFlagsFor(state.SaveFile, type);
+
+    const QFileInfo existing(state.SaveFile);
+    if (!QFileInfo(nativeFolder(state.SaveFile)).isDir()) {
+        state.CurrentImage.reset();
+        outcome.reason = QStringLiteral("the folder %1 does not exist").arg(nativeFolder(state.SaveFile));
+        return outcome;
+    }
+    if (existing.exists() && (!existing.isFile() || !existing.isWritable())) {
+        state.CurrentImage.reset();
+        outcome.reason = existing.isFile() ? QStringLiteral("the existing file is read-only")
+                                           : QStringLiteral("a folder of that name is in the way");
+        return outcome;
+    }
+    const QString temporary = createTemporaryBeside(state.SaveFile);
+    if (temporary.isEmpty()) {
+        state.CurrentImage.reset();
+        outcome.reason = QStringLiteral("cannot create a file in %1: %2")
+                             .arg(nativeFolder(state.SaveFile), QString::fromLocal8Bit(std::strerror(errno)));
+        return outcome;
+    }
+    const bool written = state.CurrentImage->bitmap.Save(type, temporary, flags);
+    state.CurrentImage.reset();
+    if (!written) {
+        QFile::remove(temporary);
+        outcome.reason = QStringLiteral("the image library could not write the file");
+        return outcome;
+    }
+    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(state.SaveFile).constData()) != 0) {
+        const int error = errno;
+        QFile::remove(temporary);
+        outcome.reason = QStringLiteral("cannot replace the file: %1").arg(QString::fromLocal8Bit(std::strerror(error)));
+        return outcome;
+    }
+    outcome.status = WritesIptc(type) ? SaveOutcome::Saved : SaveOutcome::SavedWithoutTags;
+    return outcome;
+}
+
+BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions &options, ProgressSink *progress,
+                     const YieldCallback &yield)
+{
+    BatchResult result;
+    if (state.Busy) {
+        result.refusal = BusyMessage;
+        return result;
+    }
+    if (app.Data.LastDataLine < 1) {
+        result.refusal = NoEntriesMessage;
+        return result;
+    }
+    if (SameFolder(app.ImagePath, app.SavePath)) {
+        result.refusal = SamePathMessage;
+        return result;
+    }
+    if (app.ImagePath.isEmpty() || app.SavePath.isEmpty()) {
+        result.refusal = NoFolderMessage;
+        return result;
+    }
+    if (!hasSelectedScheme(app)) {
+        result.refusal = NoSchemeMessage;
+        return result;
+    }
+
+    BusyGuard busy(state);
+    const BatchRun run(app, options);
+    const int last = run.app.Data.LastDataLine;
+    result.lines = last;
+    if (progress) {
+        progress->setValue(0);
+        progress->setMax(last);
+        progress->setVisible(true);
+    }
+    for (int L = 1; L <= last; ++L) {
+        const QString name = EvaluateFileNameSlot(run.scheme(), L, run.app.Data);
+        bool keepGoing = true;
+        const OutputTarget target = OutputTargetFor(run, L);
+        if (!target.refusal.isEmpty()) {
+            result.skipped.append({L, name, target.refusal});
+        } else if (const QString problem = LoadSourceImage(state, run, L); !problem.isEmpty()) {
+            result.skipped.append({L, name, problem});
+        } else if (const QStringList refused = WriteTags(state, run, L); !refused.isEmpty()) {
+            state.CurrentImage.reset();
+            result.failed.append({L, name, QStringLiteral("not saved: IPTC cannot hold the value of %1 (at most %2 bytes)")
+                                               .arg(refused.join(QStringLiteral(", ")))
+                                               .arg(MaxIptcValueBytes)});
+        } else {
+            ++result.tagged;
+            const SaveOutcome outcome = SaveTaggedImage(state, run, L, yield);
+            keepGoing = outcome.keepGoing;
+            if (outcome.status == SaveOutcome::Failed) {
+                result.failed.append({L, name, outcome.reason});
+            } else {
+                ++result.saved;
+                if (outcome.status == SaveOutcome::SavedWithoutTags)
+                    result.savedWithoutTags.append(
+                        {L, name, QStringLiteral("saved, but this file type carries no IPTC metadata")});
+            }
+        }
+        if (progress)
+            progress->setValue(L);
+        if (!keepGoing) {
+            result.stopped = L < last;
+            break;
+        }
+    }
+    if (progress)
+        progress->setVisible(false);
+    return result;
+}
