@@ -13,6 +13,7 @@ struct TagSlotInfo {
     int column;             // editor column: 0 left, 1 right
     int group;              // separator group in the editor, 1 to 7
     int dataset;            // IIM record-2 dataset number; 0 for the file-name slot
+    std::string_view xmp{}; // Exiv2 key of the XMP property kept in step; empty when IIM only
 };
 
 inline constexpr int SlotCount = 24;
@@ -21,30 +22,30 @@ inline constexpr int FileNameSlot = 24;
 
 // Indexed by slot number minus one.
 inline constexpr std::array<TagSlotInfo, SlotCount> TagSlots{{
-    {"Caption/Abstract", "Caption/Abstract", 0, 1, 120},
-    {"Writer/Editor", "Caption writer", 0, 1, 122},
-    {"Headline", "Headline", 0, 1, 105},
-    {"SpecialInstructions", "Special Instructions", 0, 1, 40},
-    {"Keywords", "Keywords", 0, 2, 25},
-    {"ObjectName", "ObjectName", 0, 3, 5},
-    {"DateCreated", "DateCreated", 0, 3, 55},
-    {"City", "City", 0, 3, 90},
-    {"Province/State", "State/Province", 0, 3, 95},
-    {"Country/PrimaryLocationCode", "Country code", 0, 3, 100},
-    {"Country/PrimaryLocationName", "Country name", 0, 3, 101},
-    {"OriginalTransmissionReference", "Transmission reference", 0, 3, 103},
-    {"ByLine", "ByLine", 1, 4, 80},
-    {"BylineTitle", "Byline title", 1, 4, 85},
-    {"Credit", "Credit", 1, 4, 110},
-    {"Source", "Source", 1, 4, 115},
-    {"Category", "Category", 1, 5, 15},
-    {"SupplementalCategory", "Supplemental category", 1, 5, 20},
-    {"Urgency", "Urgency", 1, 5, 10},
-    {"CopyrightNotice", "Copyright Notice", 1, 6, 116},
-    {"ReleaseDate", "Release Date", 1, 6, 30},
-    {"TimeCreated", "Time created", 1, 6, 60},
-    {"OriginatingProgram", "Originating program", 1, 6, 65},
-    {"", "FILE NAME", 1, 7, 0},
+    {"Caption/Abstract", "Caption/Abstract", 0, 1, 120, "Xmp.dc.description"},
+    {"Writer/Editor", "Caption writer", 0, 1, 122, "Xmp.photoshop.CaptionWriter"},
+    {"Headline", "Headline", 0, 1, 105, "Xmp.photoshop.Headline"},
+    {"SpecialInstructions", "Special Instructions", 0, 1, 40, "Xmp.photoshop.Instructions"},
+    {"Keywords", "Keywords", 0, 2, 25, "Xmp.dc.subject"},
+    {"ObjectName", "ObjectName", 0, 3, 5, "Xmp.dc.title"},
+    {"DateCreated", "DateCreated", 0, 3, 55, "Xmp.photoshop.DateCreated"},
+    {"City", "City", 0, 3, 90, "Xmp.photoshop.City"},
+    {"Province/State", "State/Province", 0, 3, 95, "Xmp.photoshop.State"},
+    {"Country/PrimaryLocationCode", "Country code", 0, 3, 100, "Xmp.iptc.CountryCode"},
+    {"Country/PrimaryLocationName", "Country name", 0, 3, 101, "Xmp.photoshop.Country"},
+    {"OriginalTransmissionReference", "Transmission reference", 0, 3, 103, "Xmp.photoshop.TransmissionReference"},
+    {"ByLine", "ByLine", 1, 4, 80, "Xmp.dc.creator"},
+    {"BylineTitle", "Byline title", 1, 4, 85, "Xmp.photoshop.AuthorsPosition"},
+    {"Credit", "Credit", 1, 4, 110, "Xmp.photoshop.Credit"},
+    {"Source", "Source", 1, 4, 115, "Xmp.photoshop.Source"},
+    {"Category", "Category", 1, 5, 15, "Xmp.photoshop.Category"},
+    {"SupplementalCategory", "Supplemental category", 1, 5, 20, "Xmp.photoshop.SupplementalCategories"},
+    {"Urgency", "Urgency", 1, 5, 10, "Xmp.photoshop.Urgency"},
+    {"CopyrightNotice", "Copyright Notice", 1, 6, 116, "Xmp.dc.rights"},
+    {"ReleaseDate", "Release Date", 1, 6, 30, ""},
+    {"TimeCreated", "Time created", 1, 6, 60, "Xmp.photoshop.DateCreated"},
+    {"OriginatingProgram", "Originating program", 1, 6, 65, ""},
+    {"", "FILE NAME", 1, 7, 0, ""},
 }};
 
 constexpr const TagSlotInfo &slotInfo(int slot) { return TagSlots[slot - 1]; }
