@@ -63,7 +63,14 @@ constexpr int MaxIimLength = 0x7FFF; // a larger length needs the extended form
 void ensureInitialised()
 {
     struct Library {
-        Library() { FreeImage_Initialise(FALSE); }
+        Library()
+        {
+            FreeImage_Initialise(FALSE);
+            // The library's own reports are not for the user, and libtiff
+            // would print its complaints about tags it does not know.
+            TIFFSetErrorHandler(nullptr);
+            TIFFSetWarningHandler(nullptr);
+        }
         ~Library() { FreeImage_DeInitialise(); }
     };
     static Library library;
@@ -220,7 +227,7 @@ bool rewriteTiffIptc(const QString &path, const QByteArray &block)
     QByteArray padded = block;
     while (padded.size() % 4 != 0)
         padded.append('\0');
-    TIFFSetWarningHandler(nullptr);
+    ensureInitialised();
     TIFF *tiff = TIFFOpen(nativePath(path).constData(), "r+");
     if (!tiff)
         return false;
