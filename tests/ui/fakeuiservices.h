@@ -56,9 +56,10 @@ public:
 private:
     static std::optional<QString> take(std::deque<std::optional<QString>> &queue)
     {
+        std::optional<QString> answer;
         if (queue.empty())
-            return std::nullopt;
-        auto answer = queue.front();
+            return answer;
+        answer.swap(queue.front());
         queue.pop_front();
         return answer;
     }
