@@ -56,11 +56,14 @@ public:
 private:
     static std::optional<QString> take(std::deque<std::optional<QString>> &queue)
     {
-        std::optional<QString> answer;
         if (queue.empty())
-            return answer;
-        answer.swap(queue.front());
+            return std::nullopt;
+        // Copying the optional itself trips a false -Wmaybe-uninitialized in GCC.
+        const bool answered = queue.front().has_value();
+        QString answer = answered ? std::move(*queue.front()) : QString();
         queue.pop_front();
+        if (!answered)
+            return std::nullopt;
         return answer;
     }
 };
