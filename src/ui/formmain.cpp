@@ -121,6 +121,8 @@ FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, UiS
     ComboParsing->setPlaceholderText(NoSchemesText);
     ComboParsing->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     ComboParsing->setMinimumContentsLength(16);
+    // The long placeholder would otherwise set the window's least width.
+    ComboParsing->setMinimumWidth(ComboParsing->fontMetrics().averageCharWidth() * 24);
     ComboParsing->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     CmdManageParsing = fixedButton(QStringLiteral("Manage parsing"), QStringLiteral("CmdManageParsing"), frameParsing);
 
