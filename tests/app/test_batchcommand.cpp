@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -22,7 +23,11 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(temp.isValid());
-        program = qEnvironmentVariable("BRINDLEWAY_BUILD_DIR") + QStringLiteral("/src/app/brindleway-batch");
+        // The test programs live in the build folder's tests/.
+        QString build = qEnvironmentVariable("BRINDLEWAY_BUILD_DIR");
+        if (build.isEmpty())
+            build = QCoreApplication::applicationDirPath() + QStringLiteral("/..");
+        program = QDir::cleanPath(build + QStringLiteral("/src/app/brindleway-batch"));
         ASSERT_TRUE(QFile::exists(program)) << program.toStdString();
         QDir().mkpath(path(QStringLiteral("images")));
         QDir().mkpath(path(QStringLiteral("save")));

@@ -136,21 +136,37 @@ TEST_F(EngineTest, AFailedSaveLeavesNoPartialFileAndKeepsTheEarlierOutput)
     loadData({"name", "a.jpg", "b.pcx"});
 
     // The library reads PCX but cannot write it.
-    BatchResult result = run();
+    const BatchResult result = run();
     EXPECT_EQ(names(result.failed), QStringList{QStringLiteral("2 b.pcx")});
     EXPECT_EQ(ReadFileBytes(savePath(QStringLiteral("b.pcx"))), "earlier output");
     EXPECT_EQ(folderEntries(savePath()), (QStringList{QStringLiteral("a.jpg"), QStringLiteral("b.pcx")}));
+}
 
+TEST_F(EngineTest, AReadOnlySaveFolderFailsEveryLineAndKeepsItsFiles)
+{
     if (::geteuid() == 0)
         GTEST_SKIP() << "permissions do not bind root";
+    MakeImage(imagePath(QStringLiteral("a.jpg")), QStringLiteral("jpg"));
+    MakeImage(imagePath(QStringLiteral("b.jpg")), QStringLiteral("jpg"));
+    useScheme({{1, QStringLiteral("caption")}});
+    loadData({"name", "a.jpg", "b.jpg"});
+    ASSERT_EQ(run().saved, 2);
+
+    // A read-only output is protected as the user meant, though a rename could replace it.
+    const QByteArray protectedOutput = ReadFileBytes(savePath(QStringLiteral("b.jpg")));
+    ASSERT_TRUE(QFile::setPermissions(savePath(QStringLiteral("b.jpg")), QFileDevice::ReadOwner));
+    useScheme({{1, QStringLiteral("new caption")}});
+    EXPECT_EQ(names(run().failed), QStringList{QStringLiteral("2 b.jpg")});
+    EXPECT_EQ(ReadFileBytes(savePath(QStringLiteral("b.jpg"))), protectedOutput);
+
     const QByteArray earlier = ReadFileBytes(savePath(QStringLiteral("a.jpg")));
     ASSERT_TRUE(QFile::setPermissions(savePath(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    result = run();
+    const BatchResult result = run();
     QFile::setPermissions(savePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     EXPECT_EQ(result.saved, 0);
     EXPECT_EQ(result.failed.size(), 2);
     EXPECT_EQ(ReadFileBytes(savePath(QStringLiteral("a.jpg"))), earlier);
-    EXPECT_EQ(folderEntries(savePath()), (QStringList{QStringLiteral("a.jpg"), QStringLiteral("b.pcx")}));
+    EXPECT_EQ(folderEntries(savePath()), (QStringList{QStringLiteral("a.jpg"), QStringLiteral("b.jpg")}));
 }
 
 TEST_F(EngineTest, OutputsNeverReplaceASourceOrLeaveTheSaveFolder)
