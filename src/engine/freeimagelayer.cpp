@@ -275,18 +275,6 @@ bool Bitmap::AttachIptcAscii(const QString &key, const QByteArray &value)
     return FreeImage_SetMetadata(FIMD_IPTC, dib(handle), libraryKey.constData(), tag.get());
 }
 
-QByteArray Bitmap::IptcValue(const QString &key) const
-{
-    if (!handle)
-        return {};
-    FITAG *tag = nullptr;
-    if (!FreeImage_GetMetadata(FIMD_IPTC, dib(handle), libraryKeyFor(key).constData(), &tag) || !tag)
-        return {};
-    if (!FreeImage_GetTagValue(tag))
-        return {};
-    return QByteArray(static_cast<const char *>(FreeImage_GetTagValue(tag)), qsizetype(FreeImage_GetTagLength(tag)));
-}
-
 bool Bitmap::Save(ImageType type, const QString &path, int flags)
 {
     if (!handle)
@@ -302,16 +290,6 @@ bool Bitmap::Save(ImageType type, const QString &path, int flags)
     if (!tiffBlock.isEmpty())
         return rewriteTiffIptc(path, tiffBlock);
     return true;
-}
-
-unsigned Bitmap::width() const
-{
-    return handle ? FreeImage_GetWidth(dib(handle)) : 0;
-}
-
-unsigned Bitmap::height() const
-{
-    return handle ? FreeImage_GetHeight(dib(handle)) : 0;
 }
 
 bool WritesIptc(ImageType type)

@@ -37,16 +37,10 @@ public:
     // spell it), replacing an entry of the same dataset. False when the
     // library refused the tag.
     bool AttachIptcAscii(const QString &key, const QByteArray &value);
-    // The IPTC entry of `key` as stored in memory; empty when there is none.
-    QByteArray IptcValue(const QString &key) const;
-
     // Writes the image to `path` in `type`. Corrects on the way what this
     // library gets wrong in the IPTC it writes, so the file carries the
     // in-memory entries in full and lists in their own order.
     bool Save(ImageType type, const QString &path, int flags);
-
-    unsigned width() const;
-    unsigned height() const;
 
 private:
     std::unique_ptr<void, FreeImageBitmapDeleter> handle;
