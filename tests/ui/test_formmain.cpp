@@ -425,4 +425,25 @@ TEST_F(FormMainTest, TabOrderFollowsTheGroups)
     EXPECT_EQ(seen, expected);
 }
 
+TEST_F(FormMainTest, ShippedExampleTagsEveryPhoto)
+{
+    const QString examples = QStringLiteral(QT_TESTCASE_SOURCEDIR "/../examples");
+    const QString config = path(QStringLiteral("Brindleway.ini"));
+    ASSERT_TRUE(QFile::copy(examples + QStringLiteral("/example-scheme.ini"), config));
+    IniSettingsStore ini(config);
+    FormMain example(state, batch, ini, ui);
+    ASSERT_EQ(state.SelectedScheme, 0);
+    ui.fileAnswers.push_back(examples + QStringLiteral("/photos.txt"));
+    ui.folderAnswers.push_back(examples + QStringLiteral("/images/"));
+    ui.folderAnswers.push_back(dir.path());
+    for (const char *name : {"CmdBrowseIPTCfile", "CmdBrowseImages", "CmdBrowseSave", "CmdBatchTag"})
+        example.findChild<QPushButton *>(QString::fromLatin1(name))->click();
+    EXPECT_TRUE(ui.messages.isEmpty()) << ui.messages.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(QDir(dir.path()).entryList({QStringLiteral("*.jpg")}).size(), 5);
+    EXPECT_EQ(ExifTool(dir.filePath(QStringLiteral("terrace.jpg")), QStringLiteral("Headline")),
+              QStringLiteral("Café terrace"));
+    EXPECT_EQ(ExifTool(dir.filePath(QStringLiteral("harbour.jpg")), QStringLiteral("By-line")),
+              QStringLiteral("Ann Corlett"));
+}
+
 } // namespace
