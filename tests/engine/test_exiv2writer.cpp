@@ -263,3 +263,115 @@ TEST_F(Exiv2WriterTest, TiffGetsNewTagsAndKeepsItsStrips)
         EXPECT_EQ(exiftool({QStringLiteral("-b"), QStringLiteral("-ICC_Profile"), out}), minimalIccProfile());
     }
 }
+
+namespace {
+// A PNG's chunks other than the XMP one, as type and bytes.
+QList<QByteArray> pngChunksBesidesXmp(const QByteArray &png)
+{
+    QList<QByteArray> chunks;
+    qsizetype pos = 8;
+    while (pos + 12 <= png.size()) {
+        const qsizetype length = (qsizetype(uchar(png[pos])) << 24) | (uchar(png[pos + 1]) << 16)
+            | (uchar(png[pos + 2]) << 8) | uchar(png[pos + 3]);
+        const QByteArray chunk = png.mid(pos, length + 12);
+        if (!(chunk.mid(4, 4) == "iTXt" && chunk.mid(8, 17) == "XML:com.adobe.xmp"))
+            chunks.append(chunk);
+        pos += length + 12;
+    }
+    return chunks;
+}
+} // namespace
+
+TEST_F(Exiv2WriterTest, PngGetsXmpOnlyAndIsCopiedWhenNothingHasAnXmpHome)
+{
+    const QString source = path(QStringLiteral("flat.png"));
+    runTool(QStringLiteral("convert"), {QStringLiteral("-size"), QStringLiteral("32x24"), QStringLiteral("gradient:"),
+                                        QStringLiteral("-set"), QStringLiteral("comment"), QStringLiteral("a note"),
+                                        source});
+    const QString out = path(QStringLiteral("out.png"));
+    LosslessOutcome outcome = WriteTagsLossless(source, out, lineValues());
+    ASSERT_EQ(outcome.status, LosslessOutcome::TaggedXmpOnly) << outcome.reason.toStdString();
+    EXPECT_EQ(pngChunksBesidesXmp(ReadFileBytes(out)), pngChunksBesidesXmp(ReadFileBytes(source)));
+    const Tags tags = readTags(out);
+    EXPECT_EQ(tag(tags, "XMP-dc:Description"), Caption.toStdString());
+    EXPECT_EQ(tag(tags, "XMP-dc:Subject"), Keywords.toStdString());
+    EXPECT_EQ(tag(tags, "IPTC:Caption-Abstract"), "");
+    EXPECT_EQ(warningsOf(tags), warningsOf(readTags(source))); // ImageMagick puts its texts after the image data
+
+    // Release date and originating program live in IIM alone.
+    const QString copy = path(QStringLiteral("copy.png"));
+    outcome = WriteTagsLossless(source, copy, {value(21, QStringLiteral("20240401")), value(23, QStringLiteral("x"))});
+    EXPECT_EQ(outcome.status, LosslessOutcome::CopiedWithoutTags);
+    EXPECT_EQ(ReadFileBytes(copy), ReadFileBytes(source));
+
+    const QString bmp = path(QStringLiteral("flat.bmp"));
+    runTool(QStringLiteral("convert"), {source, bmp});
+    outcome = WriteTagsLossless(bmp, path(QStringLiteral("out.bmp")), lineValues());
+    EXPECT_EQ(outcome.status, LosslessOutcome::CopiedWithoutTags);
+    EXPECT_EQ(ReadFileBytes(path(QStringLiteral("out.bmp"))), ReadFileBytes(bmp));
+}
+
+TEST_F(Exiv2WriterTest, DatesThatAreNotIimFormStayOutOfXmp)
+{
+    const QString source = makeTaggedSource(QStringLiteral("dates.jpg"));
+    const QString out = path(QStringLiteral("out.jpg"));
+    const LosslessOutcome outcome = WriteTagsLossless(
+        source, out, {value(7, QStringLiteral("15/03/2024")), value(22, QStringLiteral("142530+0100"))});
+    ASSERT_EQ(outcome.status, LosslessOutcome::Tagged) << outcome.reason.toStdString();
+    const Tags tags = readTags(out, true);
+    EXPECT_EQ(tag(tags, "IPTC:DateCreated"), "15/03/2024");
+    EXPECT_EQ(tag(tags, "XMP-photoshop:DateCreated"), "2001:01:01");
+
+    EXPECT_EQ(XmpDateFromIim("20240229", "235959-0530"), QStringLiteral("2024-02-29T23:59:59-05:30"));
+    EXPECT_EQ(XmpDateFromIim("20240315", {}), QStringLiteral("2024-03-15"));
+    EXPECT_EQ(XmpDateFromIim("20240315", "2pm"), QStringLiteral("2024-03-15"));
+    EXPECT_EQ(XmpDateFromIim("20240315", "246000+0000"), QStringLiteral("2024-03-15"));
+    EXPECT_EQ(XmpDateFromIim("20230229", "120000+0000"), QString());
+    EXPECT_EQ(XmpDateFromIim("2024-03-15", {}), QString());
+    EXPECT_EQ(XmpDateFromIim("2024031", {}), QString());
+}
+
+TEST_F(Exiv2WriterTest, XmpPacketUpdate)
+{
+    // No XMP yet: a packet of just the properties written.
+    XmpUpdate update = UpdateXmpPacket({}, {value(3, QStringLiteral("Headline é")), value(21, QStringLiteral("x"))});
+    ASSERT_TRUE(update.changed);
+    EXPECT_TRUE(update.packet.contains(QStringLiteral("Headline é").toUtf8()));
+    EXPECT_FALSE(update.packet.contains("ReleaseDate"));
+
+    // Text that looks like an Exiv2 value prefix stays text.
+    update = UpdateXmpPacket({}, {value(1, QStringLiteral("lang=\"de\" Hallo")), value(8, QStringLiteral("type=Bag Rome"))});
+    EXPECT_TRUE(update.packet.contains("x-default")) << update.packet.toStdString();
+    EXPECT_TRUE(update.packet.contains("x-default\">lang=\"de\" Hallo")) << update.packet.toStdString();
+    EXPECT_TRUE(update.packet.contains("type=Bag Rome")) << update.packet.toStdString();
+
+    // Nothing with an XMP home: the packet is handed back untouched.
+    update = UpdateXmpPacket(SourceXmp, {value(21, QStringLiteral("20240401"))});
+    EXPECT_FALSE(update.changed);
+    EXPECT_EQ(update.packet, QByteArray(SourceXmp));
+
+    update = UpdateXmpPacket("<x:xmpmeta><broken", {value(1, QStringLiteral("c"))});
+    EXPECT_FALSE(update.error.isEmpty());
+
+    // A broken packet fails the line rather than being thrown away.
+    const QString source = makeTaggedSource(QStringLiteral("broken.jpg"));
+    WriteFileBytes(path(QStringLiteral("broken.xmp")), "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF");
+    exiftool({QStringLiteral("-q"), QStringLiteral("-overwrite_original"), QStringLiteral("-m"),
+              QStringLiteral("-XMP<=") + path(QStringLiteral("broken.xmp")), source});
+    const LosslessOutcome outcome = WriteTagsLossless(source, path(QStringLiteral("out.jpg")), {value(1, QStringLiteral("c"))});
+    EXPECT_EQ(outcome.status, LosslessOutcome::Failed);
+}
+
+TEST_F(Exiv2WriterTest, RegressionUtf8DeclaredIptcGetsUtf8Text)
+{
+    const QString source = makeTaggedSource(QStringLiteral("utf8.jpg"));
+    exiftool({QStringLiteral("-q"), QStringLiteral("-overwrite_original"), QStringLiteral("-charset"),
+              QStringLiteral("iptc=UTF8"), QStringLiteral("-IPTC:CodedCharacterSet=UTF8"),
+              QStringLiteral("-IPTC:City=Zürich"), QStringLiteral("-Photoshop:IPTCDigest=new"), source});
+    const QString out = path(QStringLiteral("out.jpg"));
+    ASSERT_EQ(WriteTagsLossless(source, out, {value(1, Caption)}).status, LosslessOutcome::Tagged);
+    const Tags tags = readTags(out);
+    EXPECT_EQ(tag(tags, "IPTC:Caption-Abstract"), Caption.toStdString());
+    EXPECT_EQ(tag(tags, "IPTC:City"), "Zürich");
+    EXPECT_EQ(warningsOf(tags), "");
+}
