@@ -17,6 +17,7 @@ enum ExitStatus { AllTagged = 0, SomeLinesFailed = 1, Refused = 2 };
 const char *const HelpText =
     "Usage:\n"
     "  brindleway-batch --data FILE --images DIR --save DIR --scheme NAME [--append TEXT]\n"
+    "                   [--lossless]\n"
     "  brindleway-batch --list-schemes\n"
     "  brindleway-batch --help\n"
     "\n"
@@ -33,6 +34,9 @@ const char *const HelpText =
     "                    from the image folder\n"
     "  --scheme NAME     the first stored parsing scheme of exactly this name\n"
     "  --append TEXT     save img001.jpg as img001TEXT.jpg instead of img001.jpg\n"
+    "  --lossless        write tags only: each output is its source byte for byte\n"
+    "                    with only the metadata changed, never re-encoded (JPEG and\n"
+    "                    TIFF get IPTC and XMP, PNG XMP, other types a plain copy)\n"
     "  --list-schemes    print the stored scheme names, one a line, in store order\n"
     "  --help            print this text\n"
     "\n"
@@ -117,9 +121,10 @@ int main(int argc, char **argv)
     const QCommandLineOption save(QStringLiteral("save"), {}, QStringLiteral("DIR"));
     const QCommandLineOption scheme(QStringLiteral("scheme"), {}, QStringLiteral("NAME"));
     const QCommandLineOption append(QStringLiteral("append"), {}, QStringLiteral("TEXT"));
+    const QCommandLineOption lossless(QStringLiteral("lossless"));
     const QCommandLineOption list(QStringLiteral("list-schemes"));
     const QCommandLineOption help(QStringLiteral("help"));
-    parser.addOptions({data, images, save, scheme, append, list, help});
+    parser.addOptions({data, images, save, scheme, append, lossless, list, help});
     if (!parser.parse(application.arguments()))
         return refuse(parser.errorText() + QStringLiteral(" (see --help)"));
     if (!parser.positionalArguments().isEmpty())
@@ -159,6 +164,7 @@ int main(int argc, char **argv)
         options.saveOption = SaveOption::AppendFileName;
         options.appendText = parser.value(append);
     }
+    options.lossless = parser.isSet(lossless);
 
     BatchState state;
     TerminalProgress progress;

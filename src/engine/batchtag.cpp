@@ -1,6 +1,7 @@
 #include "engine/batchtag.h"
 
 #include "engine/batchpaths.h"
+#include "engine/exiv2writer.h"
 #include "engine/freeimagelayer.h"
 #include "model/codepage.h"
 #include "model/slotexpression.h"
@@ -67,6 +68,33 @@ QString createTemporaryBeside(const QString &target)
 QString nativeFolder(const QString &path)
 {
     return QFileInfo(path).absolutePath();
+}
+
+// Lets `write` fill a temporary file beside `saveFile` and renames it into
+// place only when that succeeded. Returns why nothing was saved; empty on
+// success.
+QString saveThroughTemporary(const QString &saveFile, const std::function<QString(const QString &)> &write)
+{
+    const QFileInfo existing(saveFile);
+    if (!QFileInfo(nativeFolder(saveFile)).isDir())
+        return QStringLiteral("the folder %1 does not exist").arg(nativeFolder(saveFile));
+    if (existing.exists() && (!existing.isFile() || !existing.isWritable()))
+        return existing.isFile() ? QStringLiteral("the existing file is read-only")
+                                 : QStringLiteral("a folder of that name is in the way");
+    const QString temporary = createTemporaryBeside(saveFile);
+    if (temporary.isEmpty())
+        return QStringLiteral("cannot create a file in %1: %2")
+            .arg(nativeFolder(saveFile), QString::fromLocal8Bit(std::strerror(errno)));
+    if (const QString problem = write(temporary); !problem.isEmpty()) {
+        QFile::remove(temporary);
+        return problem;
+    }
+    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(saveFile).constData()) != 0) {
+        const int error = errno;
+        QFile::remove(temporary);
+        return QStringLiteral("cannot replace the file: %1").arg(QString::fromLocal8Bit(std::strerror(error)));
+    }
+    return {};
 }
 } // namespace
 
@@ -174,41 +202,86 @@ SaveOutcome SaveTaggedImage(BatchState &state, const BatchRun &run, int L, const
         type = state.CurrentImage->type;
     const int flags = SaveFlagsFor(state.SaveFile, type);
 
-    const QFileInfo existing(state.SaveFile);
-    if (!QFileInfo(nativeFolder(state.SaveFile)).isDir()) {
+    // The XMP is brought in step with the IPTC just attached, so that readers
+    // that prefer XMP show the new values too.
+    const XmpUpdate xmp = UpdateXmpPacket(state.CurrentImage->bitmap.XmpPacket(), TagValuesFor(run, L));
+    if (!xmp.error.isEmpty()) {
         state.CurrentImage.reset();
-        outcome.reason = QStringLiteral("the folder %1 does not exist").arg(nativeFolder(state.SaveFile));
+        outcome.reason = xmp.error;
         return outcome;
     }
-    if (existing.exists() && (!existing.isFile() || !existing.isWritable())) {
+    if (xmp.changed && WritesXmp(type) && !state.CurrentImage->bitmap.SetXmpPacket(xmp.packet)) {
         state.CurrentImage.reset();
-        outcome.reason = existing.isFile() ? QStringLiteral("the existing file is read-only")
-                                           : QStringLiteral("a folder of that name is in the way");
+        outcome.reason = QStringLiteral("the image library refused the XMP packet");
         return outcome;
     }
-    const QString temporary = createTemporaryBeside(state.SaveFile);
-    if (temporary.isEmpty()) {
-        state.CurrentImage.reset();
-        outcome.reason = QStringLiteral("cannot create a file in %1: %2")
-                             .arg(nativeFolder(state.SaveFile), QString::fromLocal8Bit(std::strerror(errno)));
-        return outcome;
-    }
-    const bool written = state.CurrentImage->bitmap.Save(type, temporary, flags);
+
+    outcome.reason = saveThroughTemporary(state.SaveFile, [&](const QString &temporary) {
+        return state.CurrentImage->bitmap.Save(type, temporary, flags)
+            ? QString()
+            : QStringLiteral("the image library could not write the file");
+    });
     state.CurrentImage.reset();
-    if (!written) {
-        QFile::remove(temporary);
-        outcome.reason = QStringLiteral("the image library could not write the file");
+    if (!outcome.reason.isEmpty())
         return outcome;
-    }
-    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(state.SaveFile).constData()) != 0) {
-        const int error = errno;
-        QFile::remove(temporary);
-        outcome.reason = QStringLiteral("cannot replace the file: %1").arg(QString::fromLocal8Bit(std::strerror(error)));
-        return outcome;
-    }
-    outcome.status = WritesIptc(type) ? SaveOutcome::Saved : SaveOutcome::SavedWithoutTags;
+    const bool carriesTags = WritesIptc(type) || (xmp.changed && WritesXmp(type));
+    outcome.status = carriesTags ? SaveOutcome::Saved : SaveOutcome::SavedWithoutTags;
     return outcome;
 }
+
+QString FindSourceImage(BatchState &state, const BatchRun &run, int L)
+{
+    state.CurrentImage.reset();
+    const QString name = EvaluateFileNameSlot(run.scheme(), L, run.app.Data);
+    state.ImageFile = JoinFolderAndName(run.app.ImagePath, name);
+    if (name.isEmpty())
+        return QStringLiteral("the line gives no file name");
+    const QFileInfo info(state.ImageFile);
+    if (!info.exists())
+        return QStringLiteral("the image file does not exist");
+    if (!info.isFile())
+        return QStringLiteral("the name is not a file");
+    if (Bitmap::DetectType(state.ImageFile) == ImageType::Unknown)
+        return QStringLiteral("the file is not an image of a known type");
+    return {};
+}
+
+SaveOutcome SaveLosslessImage(BatchState &state, const BatchRun &run, int L, const YieldCallback &yield)
+{
+    SaveOutcome outcome;
+    const OutputTarget target = OutputTargetFor(run, L);
+    state.SaveFile = target.path;
+    if (!target.refusal.isEmpty()) {
+        outcome.reason = target.refusal;
+        return outcome;
+    }
+    if (yield)
+        outcome.keepGoing = yield();
+    LosslessOutcome written;
+    outcome.reason = saveThroughTemporary(state.SaveFile, [&](const QString &temporary) {
+        written = WriteTagsLossless(state.ImageFile, temporary, TagValuesFor(run, L));
+        return written.status == LosslessOutcome::Failed ? written.reason : QString();
+    });
+    if (!outcome.reason.isEmpty())
+        return outcome;
+    outcome.status = written.status == LosslessOutcome::CopiedWithoutTags ? SaveOutcome::SavedWithoutTags
+                                                                            : SaveOutcome::Saved;
+    return outcome;
+}
+
+namespace {
+void countSave(BatchResult &result, const SaveOutcome &outcome, int L, const QString &name)
+{
+    if (outcome.status == SaveOutcome::Failed) {
+        result.failed.append({L, name, outcome.reason});
+        return;
+    }
+    ++result.saved;
+    if (outcome.status == SaveOutcome::SavedWithoutTags)
+        result.savedWithoutTags.append(
+            {L, name, QStringLiteral("saved, but this file type carries neither IPTC nor XMP metadata")});
+}
+} // namespace
 
 BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions &options, ProgressSink *progress,
                      const YieldCallback &yield)
@@ -250,6 +323,16 @@ BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions 
         const OutputTarget target = OutputTargetFor(run, L);
         if (!target.refusal.isEmpty()) {
             result.skipped.append({L, name, target.refusal});
+        } else if (run.options.lossless) {
+            if (const QString problem = FindSourceImage(state, run, L); !problem.isEmpty()) {
+                result.skipped.append({L, name, problem});
+            } else {
+                const SaveOutcome outcome = SaveLosslessImage(state, run, L, yield);
+                keepGoing = outcome.keepGoing;
+                if (outcome.status != SaveOutcome::Failed)
+                    ++result.tagged;
+                countSave(result, outcome, L, name);
+            }
         } else if (const QString problem = LoadSourceImage(state, run, L); !problem.isEmpty()) {
             result.skipped.append({L, name, problem});
         } else if (const QStringList refused = WriteTags(state, run, L); !refused.isEmpty()) {
@@ -261,14 +344,7 @@ BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions 
             ++result.tagged;
             const SaveOutcome outcome = SaveTaggedImage(state, run, L, yield);
             keepGoing = outcome.keepGoing;
-            if (outcome.status == SaveOutcome::Failed) {
-                result.failed.append({L, name, outcome.reason});
-            } else {
-                ++result.saved;
-                if (outcome.status == SaveOutcome::SavedWithoutTags)
-                    result.savedWithoutTags.append(
-                        {L, name, QStringLiteral("saved, but this file type carries no IPTC metadata")});
-            }
+            countSave(result, outcome, L, name);
         }
         if (progress)
             progress->setValue(L);

@@ -140,6 +140,14 @@ struct SaveOutcome {
 // image in its source's type through a temporary file and releases it.
 SaveOutcome SaveTaggedImage(BatchState &state, const BatchRun &run, int L, const YieldCallback &yield);
 
+// The lossless steps for line L, used instead of loading, tagging and
+// saving when BatchOptions::lossless is set. FindSourceImage sets
+// state.ImageFile and returns why the line's image cannot be used (empty
+// when it can); SaveLosslessImage writes the source's bytes with new
+// metadata to the output through a temporary file.
+QString FindSourceImage(BatchState &state, const BatchRun &run, int L);
+SaveOutcome SaveLosslessImage(BatchState &state, const BatchRun &run, int L, const YieldCallback &yield);
+
 // The output path for line L, or why the line may not be written.
 struct OutputTarget {
     QString path;

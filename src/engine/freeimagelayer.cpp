@@ -275,6 +275,34 @@ bool Bitmap::AttachIptcAscii(const QString &key, const QByteArray &value)
     return FreeImage_SetMetadata(FIMD_IPTC, dib(handle), libraryKey.constData(), tag.get());
 }
 
+QByteArray Bitmap::XmpPacket() const
+{
+    FITAG *tag = nullptr;
+    if (!handle || !FreeImage_GetMetadata(FIMD_XMP, dib(handle), "XMLPacket", &tag) || !tag
+        || !FreeImage_GetTagValue(tag))
+        return {};
+    QByteArray packet(static_cast<const char *>(FreeImage_GetTagValue(tag)), qsizetype(FreeImage_GetTagLength(tag)));
+    while (packet.endsWith('\0'))
+        packet.chop(1);
+    return packet;
+}
+
+bool Bitmap::SetXmpPacket(const QByteArray &packet)
+{
+    if (!handle)
+        return false;
+    TagHandle tag(FreeImage_CreateTag());
+    if (!tag)
+        return false;
+    FreeImage_SetTagKey(tag.get(), "XMLPacket");
+    FreeImage_SetTagType(tag.get(), FIDT_ASCII);
+    FreeImage_SetTagLength(tag.get(), DWORD(packet.size()));
+    FreeImage_SetTagCount(tag.get(), DWORD(packet.size()));
+    if (!FreeImage_SetTagValue(tag.get(), packet.constData()))
+        return false;
+    return FreeImage_SetMetadata(FIMD_XMP, dib(handle), "XMLPacket", tag.get());
+}
+
 bool Bitmap::Save(ImageType type, const QString &path, int flags)
 {
     if (!handle)
@@ -290,6 +318,11 @@ bool Bitmap::Save(ImageType type, const QString &path, int flags)
     if (!tiffBlock.isEmpty())
         return rewriteTiffIptc(path, tiffBlock);
     return true;
+}
+
+bool WritesXmp(ImageType type)
+{
+    return type == ImageType::Jpeg || type == ImageType::Tiff || type == ImageType::Png;
 }
 
 bool WritesIptc(ImageType type)

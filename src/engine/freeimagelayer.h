@@ -37,6 +37,10 @@ public:
     // spell it), replacing an entry of the same dataset. False when the
     // library refused the tag.
     bool AttachIptcAscii(const QString &key, const QByteArray &value);
+    // The image's XMP packet as loaded; empty when it has none.
+    QByteArray XmpPacket() const;
+    // Makes `packet` the XMP the image is saved with. False when refused.
+    bool SetXmpPacket(const QByteArray &packet);
     // Writes the image to `path` in `type`. Corrects on the way what this
     // library gets wrong in the IPTC it writes, so the file carries the
     // in-memory entries in full and lists in their own order.
@@ -48,6 +52,8 @@ private:
 
 // Whether the library writes IPTC metadata into files of this type.
 bool WritesIptc(ImageType type);
+// Whether the library writes an XMP packet into files of this type.
+bool WritesXmp(ImageType type);
 
 // The library's key for an IIM record-2 dataset; empty for one it lacks.
 QByteArray LibraryIptcKey(int dataset);
