@@ -14,6 +14,7 @@
 #include "ui/uiservices.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -141,6 +142,8 @@ FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, UiS
     Text1 = new QLineEdit(QStringLiteral("IPTC"), frameSave);
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    CheckLossless = new QCheckBox(QStringLiteral("Write tags only (keep image data unchanged)"), frameSave);
+    CheckLossless->setObjectName(QStringLiteral("CheckLossless"));
     CmdBatchTag = fixedButton(QStringLiteral("Batch tag"), QStringLiteral("CmdBatchTag"), frameSave);
     ProgressBarBatch = new QProgressBar(frameSave);
     ProgressBarBatch->setObjectName(QStringLiteral("ProgressBarBatch"));
@@ -200,6 +203,7 @@ FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, UiS
     saveLayout->addWidget(Text1, 2, 1);
     saveLayout->addWidget(CmdBatchTag, 2, 3);
     saveLayout->addWidget(OptionReplace[2], 3, 0);
+    saveLayout->addWidget(CheckLossless, 3, 1, 1, 3);
     saveLayout->addWidget(ProgressBarBatch, 4, 0, 1, 4);
     saveLayout->setColumnStretch(2, 1);
 
@@ -303,6 +307,7 @@ void FormMain::CmdBatchTag_Click()
         options.saveOption = SaveOption::AppendFileName;
         options.appendText = Text1->text();
     }
+    options.lossless = CheckLossless->isChecked();
 
     running = true;
     closeRequested = false;
@@ -327,7 +332,7 @@ void FormMain::setInputsEnabled(bool enabled)
 {
     for (QWidget *input : std::initializer_list<QWidget *>{CmdBrowseImages, CmdBrowseIPTCfile, ComboParsing,
                                                            CmdManageParsing, CmdBrowseSave, OptionReplace[0],
-                                                           OptionReplace[1], Text1, CmdBatchTag})
+                                                           OptionReplace[1], Text1, CheckLossless, CmdBatchTag})
         input->setEnabled(enabled);
     for (QAction *action : {CmdFileOpen, CmdSetupParsing, CmdHelpAbout})
         action->setEnabled(enabled);
@@ -347,7 +352,7 @@ void FormMain::reportRun(const BatchResult &result)
                              notDone);
     if (!result.savedWithoutTags.isEmpty())
         parts << problemList(ofLines(result.savedWithoutTags.size(), result.lines, QStringLiteral("line")) +
-                                 QStringLiteral(" saved without tags (the format carries no IPTC):"),
+                                 QStringLiteral(" saved without tags (the format carries neither IPTC nor XMP):"),
                              result.savedWithoutTags);
     if (result.stopped)
         parts << QStringLiteral("The run stopped before the last line.");

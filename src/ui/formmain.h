@@ -7,6 +7,7 @@
 
 class PathLabel;
 class QAction;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -71,6 +72,7 @@ private:
     QPushButton *CmdBrowseSave;
     std::array<QRadioButton *, 3> OptionReplace;
     QLineEdit *Text1;
+    QCheckBox *CheckLossless;
     QPushButton *CmdBatchTag;
     QProgressBar *ProgressBarBatch;
     QAction *CmdFileOpen;

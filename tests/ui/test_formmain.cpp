@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -123,7 +124,7 @@ protected:
     {
         QList<QWidget *> list;
         for (const char *name : {"CmdBrowseImages", "CmdBrowseIPTCfile", "ComboParsing", "CmdManageParsing",
-                                 "CmdBrowseSave", "OptionReplace_0", "OptionReplace_1", "Text1", "CmdBatchTag"})
+                                 "CmdBrowseSave", "OptionReplace_0", "OptionReplace_1", "Text1", "CheckLossless", "CmdBatchTag"})
             list << child<QWidget>(QString::fromLatin1(name));
         return list;
     }
@@ -305,6 +306,26 @@ TEST_F(FormMainTest, AppendFileNameSavesUnderTheNameWithText1)
                                       QStringLiteral("img003_web.jpg")}));
     EXPECT_EQ(ExifTool(path(QStringLiteral("out/img003_web.jpg")), QStringLiteral("Caption-Abstract")),
               QStringLiteral("Market"));
+}
+
+TEST_F(FormMainTest, WriteTagsOnlyIsOffByDefaultAndKeepsTheSourceImageData)
+{
+    ASSERT_NO_FATAL_FAILURE(prepareBatch());
+    auto *check = child<QCheckBox>(QStringLiteral("CheckLossless"));
+    EXPECT_EQ(check->text(), QStringLiteral("Write tags only (keep image data unchanged)"));
+    EXPECT_FALSE(check->isChecked());
+    EXPECT_EQ(check->parentWidget()->objectName(), QStringLiteral("FrameSave"));
+
+    check->click();
+    click(QStringLiteral("CmdBatchTag"));
+    EXPECT_TRUE(ui.messages.isEmpty()) << ui.messages.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(ExifTool(path(QStringLiteral("out/img002.jpg")), QStringLiteral("Caption-Abstract")),
+              QStringLiteral("Café terrace"));
+    // Only metadata were added: the source's bytes follow the new segments unchanged.
+    const QByteArray source = ReadFileBytes(path(QStringLiteral("in/img002.jpg")));
+    const QByteArray output = ReadFileBytes(path(QStringLiteral("out/img002.jpg")));
+    const QByteArray imageData = source.mid(source.indexOf("\xFF\xDA"));
+    EXPECT_TRUE(output.endsWith(imageData));
 }
 
 TEST_F(FormMainTest, BatchTagRefusals)
