@@ -151,3 +151,17 @@ TEST_F(BatchCommandTest, ExitStatusTellsSuccessProblemsAndRefusalsApart)
     for (const char *option : {"--data", "--images", "--save", "--scheme", "--append", "--list-schemes", "Exit status"})
         EXPECT_TRUE(outcome.out.contains(QLatin1String(option))) << option;
 }
+
+TEST_F(BatchCommandTest, LosslessOptionWritesTagsWithoutReencoding)
+{
+    storeSchemes({scheme(QStringLiteral("Press"), QStringLiteral("kept"))});
+    makeJpeg(QStringLiteral("images/a.jpg"));
+    WriteFileBytes(path(QStringLiteral("data.txt")), "name\na.jpg\n");
+    EXPECT_TRUE(runCommand({QStringLiteral("--help")}).out.contains(QStringLiteral("--lossless")));
+    const Outcome outcome = runCommand(batchArguments(QStringLiteral("Press")) + QStringList{QStringLiteral("--lossless")});
+    EXPECT_EQ(outcome.status, 0) << outcome.out.toStdString();
+    const QByteArray source = ReadFileBytes(path(QStringLiteral("images/a.jpg")));
+    const QByteArray output = ReadFileBytes(path(QStringLiteral("save/a.jpg")));
+    EXPECT_TRUE(output.endsWith(source.mid(source.indexOf("\xFF\xDA")))) << "the image data is the source's";
+    EXPECT_TRUE(output.contains("kept"));
+}
