@@ -22,14 +22,3 @@ TEST(TagSlots, KeysAndDatasetsAreDistinctAndOnlyTheFileNameSlotHasNone)
     EXPECT_EQ(keys[12], QStringLiteral("ByLine"));
     EXPECT_EQ(keys[22], QStringLiteral("OriginatingProgram"));
 }
-
-TEST(TagSlots, EditorColumnsRunTopToBottomInSlotOrder)
-{
-    // Left column holds slots 1..12, right 13..24; groups never go backwards.
-    for (int slot = 1; slot <= SlotCount; ++slot) {
-        EXPECT_EQ(slotInfo(slot).column, slot <= 12 ? 0 : 1) << slot;
-        if (slot > 1) {
-            EXPECT_GE(slotInfo(slot).group, slotInfo(slot - 1).group) << slot;
-        }
-    }
-}
