@@ -37,13 +37,14 @@ bool MemorySettingsStore::contains(const QString &section, const QString &key) c
 }
 
 IniSettingsStore::IniSettingsStore()
-    : settings(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                           QStringLiteral("Brindleway"), QStringLiteral("Brindleway")))
+    : IniSettingsStore(QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Brindleway"),
+                                 QStringLiteral("Brindleway"))
+                           .fileName())
 {
 }
 
 IniSettingsStore::IniSettingsStore(const QString &fileName)
-    : settings(std::make_unique<QSettings>(fileName, QSettings::IniFormat))
+    : fileName(fileName), settings(std::make_unique<QSettings>(fileName, QSettings::IniFormat))
 {
 }
 
@@ -51,6 +52,14 @@ IniSettingsStore::~IniSettingsStore() = default;
 
 QString IniSettingsStore::read(const QString &section, const QString &key, const QString &defaultValue) const
 {
+    for (auto it = pending.crbegin(); it != pending.crend(); ++it) {
+        if (it->section != section)
+            continue;
+        if (it->key.isEmpty())
+            return defaultValue;
+        if (it->key == key)
+            return it->value;
+    }
     const QVariant value = settings->value(joinKey(section, key));
     if (!value.isValid())
         return defaultValue;
@@ -63,26 +72,37 @@ QString IniSettingsStore::read(const QString &section, const QString &key, const
 
 void IniSettingsStore::write(const QString &section, const QString &key, const QString &value)
 {
-    settings->setValue(joinKey(section, key), value);
+    pending.append({section, key, value});
 }
 
 void IniSettingsStore::removeSection(const QString &section)
 {
-    settings->remove(section);
+    pending.append({section, QString(), QString()});
 }
 
 bool IniSettingsStore::sync()
 {
-    settings->sync();
-    if (settings->status() != QSettings::NoError)
-        return false;
-    // QSettings reports no error when it silently keeps the values in memory
-    // because the file cannot be created; check the file is really there.
-    QFileInfo file(settings->fileName());
-    return file.exists() && file.isWritable();
+    bool written = true;
+    if (!pending.isEmpty()) {
+        QSettings writer(fileName, QSettings::IniFormat);
+        for (const PendingWrite &change : std::as_const(pending)) {
+            if (change.key.isEmpty())
+                writer.remove(change.section);
+            else
+                writer.setValue(joinKey(change.section, change.key), change.value);
+        }
+        pending.clear();
+        writer.sync();
+        // QSettings reports no error when it cannot create the file at all
+        // and keeps the values in memory; check the file is really there.
+        const QFileInfo file(fileName);
+        written = writer.status() == QSettings::NoError && file.exists() && file.isWritable();
+    }
+    settings = std::make_unique<QSettings>(fileName, QSettings::IniFormat);
+    return written;
 }
 
 QString IniSettingsStore::location() const
 {
-    return settings->fileName();
+    return fileName;
 }

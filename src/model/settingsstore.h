@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QList>
 #include <QString>
 
 #include <memory>
@@ -39,6 +40,8 @@ private:
 
 // INI file through QSettings. The default file is the per-user
 // Brindleway/Brindleway.ini under the platform's configuration folder.
+// Writes are held until sync() and dropped when it fails, so values the
+// user did not get saved never reach the file later behind their back.
 class IniSettingsStore : public SettingsStore {
 public:
     IniSettingsStore();
@@ -52,5 +55,12 @@ public:
     QString location() const override;
 
 private:
-    std::unique_ptr<QSettings> settings;
+    struct PendingWrite {
+        QString section;
+        QString key; // empty: remove the whole section
+        QString value;
+    };
+    QString fileName;
+    std::unique_ptr<QSettings> settings; // read only, reopened after each sync
+    QList<PendingWrite> pending;
 };

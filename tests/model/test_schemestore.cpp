@@ -1,6 +1,8 @@
 #include "model/schemestore.h"
 #include "model/settingsstore.h"
 
+#include "testsupport.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -148,4 +150,21 @@ TEST(SchemeStore, FailedWritesAreReportedNotSwallowed)
     if (geteuid() != 0) {
         EXPECT_FALSE(SaveParsings(tableOf({schemeNamed("B")}), roStore));
     }
+}
+
+TEST(SchemeStore, ValuesThatFailedToSaveNeverReachTheFileLater)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("config"));
+    const QString file = folder + QStringLiteral("/Brindleway.ini");
+    {
+        IniSettingsStore store(file);
+        // The folder does not exist yet and a plain file stands in its way.
+        WriteFileBytes(folder, "blocker");
+        EXPECT_FALSE(SaveParsings(tableOf({schemeNamed("Lost")}), store));
+        // The user fixes the folder and cancels; the store goes out of use.
+        QFile::remove(folder);
+        QDir().mkpath(folder);
+    }
+    EXPECT_FALSE(QFile::exists(file));
 }
