@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -33,11 +34,6 @@ void ensureInitialised()
         ~Library() { Exiv2::XmpParser::terminate(); }
     };
     static Library library;
-}
-
-const Exiv2::byte *bytesOf(const QByteArray &data)
-{
-    return reinterpret_cast<const Exiv2::byte *>(data.constData());
 }
 
 std::string utf8Of(const QByteArray &ansi)
@@ -203,7 +199,7 @@ void updateTiffDigest(Exiv2::ExifData &exif, const QByteArray &digest)
 // Exiv2 carries a JPEG's Photoshop resources over without updating the
 // IPTC digest. It lies in the APP13 segments before the image data, maybe
 // split across several; only its 16 bytes are replaced.
-bool updateJpegDigest(QByteArray &jpeg, const QByteArray &digest)
+bool updateJpegDigest(unsigned char *jpeg, qsizetype size, const QByteArray &digest)
 {
     static const QByteArray signature("Photoshop 3.0\0", 14);
     struct Piece {
@@ -212,8 +208,7 @@ bool updateJpegDigest(QByteArray &jpeg, const QByteArray &digest)
     };
     std::vector<Piece> pieces;
     QByteArray resources;
-    const auto *data = reinterpret_cast<const unsigned char *>(jpeg.constData());
-    const qsizetype size = jpeg.size();
+    const unsigned char *data = jpeg;
     if (size < 4 || data[0] != 0xFF || data[1] != 0xD8)
         return false;
     qsizetype pos = 2;
@@ -239,7 +234,8 @@ bool updateJpegDigest(QByteArray &jpeg, const QByteArray &digest)
         if (marker == 0xED && bodySize >= signature.size()
             && std::memcmp(data + body, signature.constData(), size_t(signature.size())) == 0) {
             pieces.push_back({body + signature.size(), bodySize - signature.size()});
-            resources.append(jpeg.constData() + body + signature.size(), bodySize - signature.size());
+            resources.append(reinterpret_cast<const char *>(data) + body + signature.size(),
+                             bodySize - signature.size());
         }
         pos += 2 + length;
     }
@@ -250,7 +246,7 @@ bool updateJpegDigest(QByteArray &jpeg, const QByteArray &digest)
         return false;
     qsizetype at = 0;
     for (const Piece &piece : pieces) {
-        std::memcpy(jpeg.data() + piece.fileOffset, resources.constData() + at, size_t(piece.size));
+        std::memcpy(jpeg + piece.fileOffset, resources.constData() + at, size_t(piece.size));
         at += piece.size;
     }
     return true;
@@ -261,18 +257,103 @@ QString errorText(const QString &what, const QFile &file)
     return QStringLiteral("%1: %2").arg(what, file.errorString());
 }
 
-QString writeBytes(const QString &path, const QByteArray &bytes)
+QString writeBytes(const QString &path, const char *bytes, qsizetype size)
 {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         return errorText(QStringLiteral("cannot write the file"), file);
-    if (file.write(bytes) != bytes.size() || !file.flush())
+    if (file.write(bytes, size) != size)
         return errorText(QStringLiteral("cannot write the file"), file);
     file.close();
     if (file.error() != QFileDevice::NoError)
         return errorText(QStringLiteral("cannot write the file"), file);
     return {};
 }
+
+QString writeBytes(const QString &path, const Exiv2::byte *bytes, qsizetype size)
+{
+    return writeBytes(path, reinterpret_cast<const char *>(bytes), size);
+}
+
+// A source's bytes, mapped copy-on-write where the file system allows: Exiv2
+// edits some TIFFs in place, and that must never reach the source, while a
+// private mapping spares reading the whole image into fresh memory.
+class SourceBytes {
+public:
+    QString open(const QString &path)
+    {
+        file.setFileName(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return errorText(QStringLiteral("cannot read the image"), file);
+        const qint64 length = file.size();
+        if (length > 0)
+            mapped = file.map(0, length, QFileDevice::MapPrivateOption);
+        if (mapped) {
+            size = qsizetype(length);
+            return {};
+        }
+        copy = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            return errorText(QStringLiteral("cannot read the image"), file);
+        size = copy.size();
+        return {};
+    }
+    Exiv2::byte *data() { return mapped ? mapped : reinterpret_cast<Exiv2::byte *>(copy.data()); }
+    qsizetype length() const { return size; }
+
+private:
+    QFile file; // keeps the mapping alive
+    uchar *mapped = nullptr;
+    QByteArray copy;
+    qsizetype size = 0;
+};
+
+// Exiv2 rewrites an image by building the new file in a buffer of its own
+// and handing that to the source's transfer(). Here the buffer goes straight
+// into the target instead, with the JPEG digest made current on the way, so
+// the image data is not copied through further buffers.
+class TargetIo : public Exiv2::MemIo {
+public:
+    TargetIo(const Exiv2::byte *data, long size, QString target) : Exiv2::MemIo(data, size), target(std::move(target))
+    {
+    }
+
+    void transfer(Exiv2::BasicIo &src) override
+    {
+        transferred = true;
+        error = writeOut(src);
+    }
+
+    // Writes the bytes as they stand, for when Exiv2 changed them in place.
+    QString writeInPlaceResult() { return writeOut(*this); }
+
+    QByteArray digest; // set before writeMetadata() once the IPTC is final
+    bool transferred = false;
+    QString error;
+
+private:
+    QString writeOut(Exiv2::BasicIo &src)
+    {
+        if (src.open() != 0)
+            return QStringLiteral("the tagged image cannot be read back");
+        const qsizetype size = qsizetype(src.size());
+        Exiv2::byte *bytes = size > 0 ? src.mmap(true) : nullptr;
+        QByteArray copy;
+        if (size > 0 && !bytes) {
+            copy.resize(size);
+            bytes = reinterpret_cast<Exiv2::byte *>(copy.data());
+            if (src.read(bytes, long(size)) != long(size))
+                return QStringLiteral("the tagged image cannot be read back");
+        }
+        if (!digest.isEmpty())
+            updateJpegDigest(bytes, size, digest);
+        const QString problem = writeBytes(target, bytes, size);
+        src.close();
+        return problem;
+    }
+
+    QString target;
+};
 
 LosslessOutcome outcomeOf(LosslessOutcome::Status status, const QString &writeError)
 {
@@ -405,13 +486,9 @@ XmpUpdate UpdateXmpPacket(const QByteArray &packet, const QList<TagValue> &value
 LosslessOutcome WriteTagsLossless(const QString &source, const QString &target, const QList<TagValue> &values)
 {
     ensureInitialised();
-    QFile input(source);
-    if (!input.open(QIODevice::ReadOnly))
-        return {LosslessOutcome::Failed, errorText(QStringLiteral("cannot read the image"), input)};
-    const QByteArray original = input.readAll();
-    if (input.error() != QFileDevice::NoError)
-        return {LosslessOutcome::Failed, errorText(QStringLiteral("cannot read the image"), input)};
-    input.close();
+    SourceBytes original;
+    if (const QString problem = original.open(source); !problem.isEmpty())
+        return {LosslessOutcome::Failed, problem};
 
     for (const TagValue &value : values) {
         if (value.bytes.size() > MaxIptcValueBytes)
@@ -420,18 +497,21 @@ LosslessOutcome WriteTagsLossless(const QString &source, const QString &target, 
                                                  .arg(MaxIptcValueBytes)};
     }
 
-    const int type = Exiv2::ImageFactory::getType(bytesOf(original), long(original.size()));
+    const auto copyUnchanged = [&](LosslessOutcome::Status status) {
+        return outcomeOf(status, writeBytes(target, original.data(), original.length()));
+    };
+    const int type = Exiv2::ImageFactory::getType(original.data(), long(original.length()));
     const bool jpeg = type == Exiv2::ImageType::jpeg;
     const bool tiff = type == Exiv2::ImageType::tiff;
     const bool iptc = jpeg || tiff;
     if (!iptc && type != Exiv2::ImageType::png)
-        return outcomeOf(LosslessOutcome::CopiedWithoutTags, writeBytes(target, original));
+        return copyUnchanged(LosslessOutcome::CopiedWithoutTags);
     if (values.isEmpty())
-        return outcomeOf(iptc ? LosslessOutcome::Tagged : LosslessOutcome::CopiedWithoutTags,
-                         writeBytes(target, original));
+        return copyUnchanged(iptc ? LosslessOutcome::Tagged : LosslessOutcome::CopiedWithoutTags);
 
     try {
-        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(bytesOf(original), long(original.size()));
+        auto *io = new TargetIo(original.data(), long(original.length()), target);
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(Exiv2::BasicIo::AutoPtr(io));
         if (!image.get())
             return {LosslessOutcome::Failed, QStringLiteral("the image's metadata cannot be read")};
         image->readMetadata();
@@ -445,31 +525,20 @@ LosslessOutcome WriteTagsLossless(const QString &source, const QString &target, 
         if (!xmp.error.isEmpty())
             return {LosslessOutcome::Failed, xmp.error};
         if (!iptc && !xmp.changed)
-            return outcomeOf(LosslessOutcome::CopiedWithoutTags, writeBytes(target, original));
+            return copyUnchanged(LosslessOutcome::CopiedWithoutTags);
         // The packet goes in as built, and an untouched one as it was read.
         if (xmp.changed)
             image->setXmpPacket(xmp.packet.toStdString());
         else
             image->writeXmpFromPacket(true);
 
-        QByteArray digest;
         if (jpeg)
-            digest = md5(Exiv2::IptcParser::encode(image->iptcData()), 1);
+            io->digest = md5(Exiv2::IptcParser::encode(image->iptcData()), 1);
         if (tiff) // the IPTC tag holds whole 32-bit words, and readers hash its padding too
             updateTiffDigest(image->exifData(), md5(Exiv2::IptcParser::encode(image->iptcData()), 4));
         image->writeMetadata();
-
-        Exiv2::BasicIo &io = image->io();
-        if (io.open() != 0)
-            return {LosslessOutcome::Failed, QStringLiteral("the tagged image cannot be read back")};
-        QByteArray output(qsizetype(io.size()), Qt::Uninitialized);
-        const long read = io.read(reinterpret_cast<Exiv2::byte *>(output.data()), long(output.size()));
-        io.close();
-        if (read != long(output.size()))
-            return {LosslessOutcome::Failed, QStringLiteral("the tagged image cannot be read back")};
-        if (jpeg)
-            updateJpegDigest(output, digest);
-        return outcomeOf(iptc ? LosslessOutcome::Tagged : LosslessOutcome::TaggedXmpOnly, writeBytes(target, output));
+        const QString writeError = io->transferred ? io->error : io->writeInPlaceResult();
+        return outcomeOf(iptc ? LosslessOutcome::Tagged : LosslessOutcome::TaggedXmpOnly, writeError);
     } catch (const Exiv2::AnyError &error) {
         return {LosslessOutcome::Failed,
                 QStringLiteral("the metadata cannot be written: %1").arg(QString::fromLocal8Bit(error.what()))};
