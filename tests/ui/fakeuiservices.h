@@ -25,19 +25,16 @@ public:
     bool startSucceeds = true;
 
     void message(QWidget *, const QString &text) override { messages.append(text); }
-
     std::optional<QString> chooseOpenFile(QWidget *, const QStringList &filters) override
     {
         fileFilters.append(filters);
         return take(fileAnswers);
     }
-
     std::optional<QString> chooseFolder(QWidget *, const QString &title) override
     {
         folderTitles.append(title);
         return take(folderAnswers);
     }
-
     int execDialog(QDialog &dialog) override
     {
         if (dialogHandlers.empty())
@@ -46,7 +43,6 @@ public:
         dialogHandlers.pop_front();
         return handler(dialog);
     }
-
     bool startProgram(const QString &program) override
     {
         startedPrograms.append(program);

@@ -3,15 +3,25 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
-#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QStringList>
 #include <QTest>
 #include <QWidget>
 
-// Helpers for driving the scheme dialogs the way a user does.
+// Helpers for driving windows and dialogs the way a user does.
+
+// The IPTC tag as ExifTool reads it, raw: blanks around the value are the tag's own.
+inline QString Iptc(const QString &file, const QString &tag = "Caption-Abstract")
+{
+    QProcess tool;
+    tool.start("exiftool", {"-b", "-IPTC:" + tag, file});
+    if (!tool.waitForFinished(60000))
+        return "<exiftool did not finish>";
+    return QString::fromUtf8(tool.readAllStandardOutput());
+}
 
 template <class T>
 T *Find(QWidget &parent, const QString &name)
@@ -49,30 +59,23 @@ inline void ChooseEntry(QComboBox *combo, const QString &text)
 
 // Types `text` key by key; characters beyond ASCII arrive as key events
 // carrying only their text, as from an input method.
-inline void TypeKeys(QWidget *widget, const QString &text)
+inline void TypeInto(QLineEdit *edit, const QString &text)
 {
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
     for (const QChar c : text) {
         if (c.unicode() < 128)
-            QTest::keyClick(widget, char(c.unicode()));
+            QTest::keyClick(edit, char(c.unicode()));
         else
-            QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+            QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
     }
 }
 
 // Replaces the box's text by typing, then leaves the box as a user would.
 inline void TypeInto(QComboBox *combo, const QString &text)
 {
-    combo->lineEdit()->selectAll();
-    QTest::keyClick(combo->lineEdit(), Qt::Key_Delete);
-    TypeKeys(combo->lineEdit(), text);
+    TypeInto(combo->lineEdit(), text);
     emit combo->lineEdit()->editingFinished();
-}
-
-inline void TypeInto(QLineEdit *edit, const QString &text)
-{
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Delete);
-    TypeKeys(edit, text);
 }
 
 inline void Click(QWidget &dialog, const QString &button)
@@ -82,20 +85,9 @@ inline void Click(QWidget &dialog, const QString &button)
     b->click();
 }
 
-// The names of the widgets that Tab reaches from `first`, in order.
-inline QStringList TabOrder(QWidget &dialog, QWidget *first, int steps)
+// Enter in a half-typed box must not press a button and close the dialog.
+inline void ExpectNoDefaultButton(QWidget &dialog)
 {
-    dialog.show();
-    QApplication::setActiveWindow(&dialog);
-    first->setFocus();
-    QStringList names;
-    for (int i = 0; i < steps; ++i) {
-        QWidget *focus = QApplication::focusWidget();
-        if (!focus)
-            break;
-        QTest::keyClick(focus, Qt::Key_Tab);
-        focus = QApplication::focusWidget();
-        names.append(focus ? focus->objectName() : QString());
-    }
-    return names;
+    for (QPushButton *button : dialog.findChildren<QPushButton *>())
+        EXPECT_FALSE(button->isDefault() || button->autoDefault()) << button->objectName().toStdString();
 }
