@@ -11,34 +11,19 @@
 #include <QComboBox>
 #include <QDir>
 #include <QImage>
-#include <QProcess>
 #include <QTemporaryDir>
-
-namespace {
-QString IptcTag(const QString &file, const QString &tag)
-{
-    QProcess tool;
-    tool.start(QStringLiteral("exiftool"), {QStringLiteral("-b"), QStringLiteral("-IPTC:") + tag, file});
-    if (!tool.waitForFinished(60000))
-        return QStringLiteral("<exiftool did not finish>");
-    // Raw output: blanks around the value are the tag's own.
-    return QString::fromUtf8(tool.readAllStandardOutput());
-}
-} // namespace
 
 TEST(EndToEnd, SchemeMadeInTheManagerTagsTheBatch)
 {
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
     const QString in = dir.filePath("in");
     const QString out = dir.filePath("out");
     QDir().mkpath(in);
     QDir().mkpath(out);
-    for (const char *name : {"a.jpg", "b.jpg"}) {
-        QImage image(16, 16, QImage::Format_RGB32);
-        image.fill(Qt::darkCyan);
-        ASSERT_TRUE(image.save(QDir(in).filePath(QString::fromLatin1(name)), "JPEG"));
-    }
+    QImage image(16, 16, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    for (const char *name : {"/a.jpg", "/b.jpg"})
+        ASSERT_TRUE(image.save(in + name, "JPEG"));
     WriteFileBytes(dir.filePath("data.txt"), "File\tPlace\tWhat\r\na.jpg\tRome\tForum\r\nb.jpg\tOslo\t\r\n");
 
     AppState state;
@@ -48,9 +33,8 @@ TEST(EndToEnd, SchemeMadeInTheManagerTagsTheBatch)
     FormMain window(state, batch, store, ui);
     ui.folderAnswers = {in, out};
     ui.fileAnswers = {dir.filePath("data.txt")};
-    Find<QPushButton>(window, "CmdBrowseImages")->click();
-    Find<QPushButton>(window, "CmdBrowseSave")->click();
-    Find<QPushButton>(window, "CmdBrowseIPTCfile")->click();
+    for (const char *button : {"CmdBrowseImages", "CmdBrowseSave", "CmdBrowseIPTCfile"})
+        Click(window, button);
     ASSERT_EQ(state.Data.FieldCount, 3);
 
     // First use: the editor opens as the manager loads; then the manager's OK.
@@ -75,25 +59,24 @@ TEST(EndToEnd, SchemeMadeInTheManagerTagsTheBatch)
         Click(manager, "CmdOK");
         return manager.result();
     });
-    Find<QPushButton>(window, "CmdManageParsing")->click();
+    Click(window, "CmdManageParsing");
     ASSERT_TRUE(ui.dialogHandlers.empty());
 
     auto *list = Find<QComboBox>(window, "ComboParsing");
-    ASSERT_EQ(list->count(), 1);
-    EXPECT_EQ(list->currentText(), "Trip");
+    EXPECT_EQ(Entries(list), QStringList{"Trip"});
     EXPECT_EQ(list->currentIndex(), 0);
     EXPECT_EQ(store.read(ParsingSection(1), TagKey(3), {}), "[F2][: ][F3]");
 
-    Find<QPushButton>(window, "CmdBatchTag")->click();
+    Click(window, "CmdBatchTag");
     EXPECT_TRUE(ui.messages.isEmpty()) << ui.messages.join('|').toStdString();
     const QString a = QDir(out).filePath("a.jpg");
     const QString b = QDir(out).filePath("b.jpg");
-    EXPECT_EQ(IptcTag(a, "Caption-Abstract"), "Forum");
-    EXPECT_EQ(IptcTag(a, "Headline"), "Rome: Forum");
-    EXPECT_EQ(IptcTag(a, "City"), "Rome");
-    EXPECT_EQ(IptcTag(a, "Keywords"), " holiday ");
-    EXPECT_EQ(IptcTag(b, "City"), "Oslo");
+    EXPECT_EQ(Iptc(a), "Forum");
+    EXPECT_EQ(Iptc(a, "Headline"), "Rome: Forum");
+    EXPECT_EQ(Iptc(a, "City"), "Rome");
+    EXPECT_EQ(Iptc(a, "Keywords"), " holiday ");
+    EXPECT_EQ(Iptc(b, "City"), "Oslo");
     // An empty field gives no tag.
-    EXPECT_EQ(IptcTag(b, "Caption-Abstract"), "");
-    EXPECT_EQ(IptcTag(b, "Writer-Editor"), "");
+    EXPECT_EQ(Iptc(b, "Caption-Abstract"), "");
+    EXPECT_EQ(Iptc(b, "Writer-Editor"), "");
 }
