@@ -4,7 +4,6 @@
 
 #include <QComboBox>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -22,7 +21,7 @@ void MakeExactTextCombo(QComboBox *combo)
 }
 
 FormAggregate::FormAggregate(AppState &state, QWidget *parent)
-    : QDialog(parent), state(state)
+    : NoDefaultDialog(parent), state(state)
 {
     setObjectName(QStringLiteral("FormAggregate"));
 
@@ -80,16 +79,6 @@ FormAggregate::FormAggregate(AppState &state, QWidget *parent)
 
     Form_Load();
     Combo1[0]->setFocus();
-}
-
-void FormAggregate::keyPressEvent(QKeyEvent *event)
-{
-    // No button answers Escape or Enter.
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }
 
 void FormAggregate::Form_Load()

@@ -2,7 +2,7 @@
 
 #include "model/slotexpression.h"
 
-#include <QDialog>
+#include "ui/nodefaultdialog.h"
 #include <QStringList>
 
 #include <array>
@@ -19,14 +19,11 @@ void MakeExactTextCombo(QComboBox *combo);
 // Composes an aggregation expression from up to seven pieces. Takes the
 // slot's expression from AggregateParts[7] and leaves the result there;
 // Cancel leaves all eight parts empty.
-class FormAggregate : public QDialog {
+class FormAggregate : public NoDefaultDialog {
     Q_OBJECT
 
 public:
     explicit FormAggregate(AppState &state, QWidget *parent = nullptr);
-
-protected:
-    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void Form_Load();

@@ -9,7 +9,6 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -27,7 +26,7 @@ QFrame *makeLine(QWidget *parent, int number)
 } // namespace
 
 FormFieldParsing::FormFieldParsing(AppState &state, UiServices &ui, QWidget *parent)
-    : QDialog(parent), state(state), ui(ui)
+    : NoDefaultDialog(parent), state(state), ui(ui)
 {
     setObjectName(QStringLiteral("FormFieldParsing"));
 
@@ -122,16 +121,6 @@ FormFieldParsing::FormFieldParsing(AppState &state, UiServices &ui, QWidget *par
 void FormFieldParsing::reject()
 {
     CmdCancel_Click();
-}
-
-void FormFieldParsing::keyPressEvent(QKeyEvent *event)
-{
-    // No button answers Escape or Enter.
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }
 
 void FormFieldParsing::Form_Load()

@@ -2,7 +2,7 @@
 
 #include "model/tagslots.h"
 
-#include <QDialog>
+#include "ui/nodefaultdialog.h"
 #include <QString>
 
 #include <array>
@@ -16,16 +16,13 @@ struct AppState;
 
 // Edits the working record Schemes[0]: its name and the expressions of its
 // 24 slots. OK writes them back; an aggregation result is written at once.
-class FormFieldParsing : public QDialog {
+class FormFieldParsing : public NoDefaultDialog {
     Q_OBJECT
 
 public:
     FormFieldParsing(AppState &state, UiServices &ui, QWidget *parent = nullptr);
 
     void reject() override;
-
-protected:
-    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void Form_Load();

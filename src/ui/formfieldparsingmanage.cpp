@@ -8,7 +8,6 @@
 
 #include <QDir>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -25,7 +24,7 @@ QString SchemesNotSavedMessage(const QString &location)
 
 FormFieldParsingManage::FormFieldParsingManage(AppState &state, SettingsStore &store, UiServices &ui,
                                                QWidget *parent)
-    : QDialog(parent), state(state), store(store), ui(ui), schemesAtOpen(state.Schemes)
+    : NoDefaultDialog(parent), state(state), store(store), ui(ui), schemesAtOpen(state.Schemes)
 {
     setObjectName(QStringLiteral("FormFieldParsingManage"));
 
@@ -85,16 +84,6 @@ FormFieldParsingManage::FormFieldParsingManage(AppState &state, SettingsStore &s
 void FormFieldParsingManage::reject()
 {
     CmdCancel_Click();
-}
-
-void FormFieldParsingManage::keyPressEvent(QKeyEvent *event)
-{
-    // No button answers Escape or Enter.
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }
 
 void FormFieldParsingManage::SetButtonVisibility()

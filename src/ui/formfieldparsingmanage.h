@@ -2,7 +2,7 @@
 
 #include "model/parsingscheme.h"
 
-#include <QDialog>
+#include "ui/nodefaultdialog.h"
 
 class QLabel;
 class QListWidget;
@@ -15,16 +15,13 @@ struct AppState;
 // Lists the schemes by name; adds, edits and deletes them in memory through
 // the scheme editor, and writes them all to the store on OK. Cancel puts
 // the schemes back as they were when the dialog opened.
-class FormFieldParsingManage : public QDialog {
+class FormFieldParsingManage : public NoDefaultDialog {
     Q_OBJECT
 
 public:
     FormFieldParsingManage(AppState &state, SettingsStore &store, UiServices &ui, QWidget *parent = nullptr);
 
     void reject() override;
-
-protected:
-    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void SetButtonVisibility();
