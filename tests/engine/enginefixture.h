@@ -11,22 +11,43 @@
 
 #include <gtest/gtest.h>
 
-// Runs a program to its end; its standard output, or a test failure.
+#include <ostream>
+
+inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
+
+// Runs a program to its end; its standard output. A non-zero exit fails the
+// test unless `exitCode` takes it.
 QByteArray RunTool(const QString &program, const QStringList &arguments, int *exitCode = nullptr);
 
-// Record-2 datasets of a file as ExifTool reads them (cp1252 text turned
-// back into its bytes): dataset number to values in file order.
+// Record-2 datasets as stored: dataset number to values in file order.
 using IptcDatasets = QMap<int, QList<QByteArray>>;
-IptcDatasets ReadIptcWithExifTool(const QString &path);
 
-// The file type ExifTool finds in a file's content ("JPEG", "PNG", ...).
-QString FileTypeOf(const QString &path);
+// What one ExifTool run reads from a file: every tag by "Group1:Name" with
+// values unconverted and lists joined with ";" (MWG view included), the raw
+// IPTC block split into datasets, and the warnings.
+struct FileTags {
+    QMap<QString, QString> tags;
+    IptcDatasets iptc;
+    QStringList warnings;
+    std::string operator[](const char *name) const { return tags.value(QLatin1String(name)).toStdString(); }
+    // Every tag that neither IPTC nor XMP writing may change (strips may move).
+    QStringList foreign() const;
+};
+FileTags ReadTags(const QString &path);
 
 // Raw pixels as ImageMagick decodes them, 8-bit RGBA.
 QByteArray PixelsOf(const QString &path);
 
 // Makes an image with ImageMagick; the format follows `format` ("jpg", "png"...).
 void MakeImage(const QString &path, const QString &format, int width = 48, int height = 32);
+
+// Gives an image old IPTC, EXIF, an ICC profile, a comment, Photoshop
+// resources with a current digest, and XMP that disagrees with the new
+// values and holds properties of its own (xmp:Rating, a custom namespace).
+void AddForeignMetadata(const QString &path);
+
+QStringList LineNames(const QList<LineProblem> &problems); // "line name" each
+QStringList FolderEntries(const QString &folder);          // hidden ones too
 
 // A fresh image folder, save folder and program state per test.
 class EngineTest : public ::testing::Test {
@@ -48,11 +69,9 @@ protected:
     BatchState state;
 };
 
-// Progress calls as the window would see them.
-class RecordingProgress : public ProgressSink {
-public:
-    void setValue(double value) override { calls.append(QStringLiteral("value %1").arg(value)); }
-    void setMax(double max) override { calls.append(QStringLiteral("max %1").arg(max)); }
-    void setVisible(bool visible) override { calls.append(visible ? QStringLiteral("show") : QStringLiteral("hide")); }
-    QStringList calls;
-};
+inline BatchOptions Lossless(bool lossless = true)
+{
+    BatchOptions options;
+    options.lossless = lossless;
+    return options;
+}

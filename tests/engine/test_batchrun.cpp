@@ -1,27 +1,34 @@
 #include "enginefixture.h"
 
+#include "engine/batchpaths.h"
 #include "testsupport.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <unistd.h>
 
 namespace {
-QStringList names(const QList<LineProblem> &problems)
-{
-    QStringList list;
-    for (const LineProblem &problem : problems)
-        list.append(QStringLiteral("%1 %2").arg(problem.line).arg(problem.fileName));
-    return list;
-}
-
-QStringList folderEntries(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
+// Progress calls as the window would see them.
+class RecordingProgress : public ProgressSink {
+public:
+    void setValue(double value) override { calls.append(QStringLiteral("value %1").arg(value)); }
+    void setMax(double max) override { calls.append(QStringLiteral("max %1").arg(max)); }
+    void setVisible(bool visible) override { calls.append(visible ? QStringLiteral("show") : QStringLiteral("hide")); }
+    QStringList calls;
+};
 } // namespace
+
+TEST(BatchPaths, FlagsFitTheContentsWriterAndWindowsNamesNameSubfolders)
+{
+    EXPECT_EQ(SaveFlagsFor(QStringLiteral("/s/a.tIf"), ImageType::Tiff), 2048);
+    EXPECT_EQ(SaveFlagsFor(QStringLiteral("/s/a.jpeg"), ImageType::Jpeg), 0) << "only the last four characters count";
+    EXPECT_EQ(SaveFlagsFor(QStringLiteral("/s/a.tif"), ImageType::Png), 0);
+    EXPECT_EQ(SaveFlagsFor(QStringLiteral("/s/a.jpg"), ImageType::Tiff), 2048);
+    EXPECT_EQ(JoinFolderAndName(QStringLiteral("/img/"), QStringLiteral("sub\\a.jpg")), QStringLiteral("/img/sub/a.jpg"));
+    EXPECT_FALSE(NameRefusal(QStringLiteral("sub\\..\\a.jpg")));
+    EXPECT_TRUE(NameRefusal(QStringLiteral("\\a.jpg")));
+}
 
 TEST_F(EngineTest, RefusalsComeInOrderAndWriteNothing)
 {
@@ -29,102 +36,79 @@ TEST_F(EngineTest, RefusalsComeInOrderAndWriteNothing)
     useScheme({});
     EXPECT_EQ(run().refusal, NoEntriesMessage) << "before any data file";
     loadData({"a.jpg"});
-    EXPECT_EQ(run().refusal, NoEntriesMessage) << "header line alone";
-
     app.SavePath = app.ImagePath;
-    app.Data.LastDataLine = -1;
-    EXPECT_EQ(run().refusal, NoEntriesMessage) << "the first check wins";
+    EXPECT_EQ(run().refusal, NoEntriesMessage) << "a header line alone, and the first check wins";
 
     loadData({"name", "a.jpg"});
     QFile::link(imagePath(), temp.filePath(QStringLiteral("link")));
-    const QStringList sameFolder{
-        imagePath(),
-        imagePath() + QLatin1Char('/'),
-        temp.filePath(QStringLiteral("images/./")),
-        temp.filePath(QStringLiteral("save/../images")),
-        temp.filePath(QStringLiteral("link")),
-    };
-    for (const QString &spelling : sameFolder) {
+    for (const QString &spelling : {imagePath(), imagePath() + QLatin1Char('/'), temp.filePath("images/./"),
+                                    temp.filePath("save/../images"), temp.filePath("link")}) {
         app.SavePath = spelling;
         EXPECT_EQ(run().refusal, SamePathMessage) << spelling.toStdString();
+        EXPECT_EQ(run(Lossless()).refusal, SamePathMessage) << spelling.toStdString();
     }
     app.ImagePath.clear();
     app.SavePath.clear();
     EXPECT_EQ(run().refusal, SamePathMessage) << "neither folder chosen";
-
     app.ImagePath = imagePath();
     EXPECT_EQ(run().refusal, NoFolderMessage);
 
     app.SavePath = savePath();
-    app.SelectedScheme = -1;
-    EXPECT_EQ(run().refusal, NoSchemeMessage);
-    app.SelectedScheme = 1;
-    EXPECT_EQ(run().refusal, NoSchemeMessage) << "past the last scheme";
-
+    for (const int past : {-1, 1}) {
+        app.SelectedScheme = past;
+        EXPECT_EQ(run().refusal, NoSchemeMessage) << past;
+    }
     app.SelectedScheme = 0;
     state.Busy = true;
     EXPECT_EQ(run().refusal, BusyMessage);
     EXPECT_TRUE(state.Busy);
-
-    EXPECT_TRUE(folderEntries(savePath()).isEmpty());
-    state.Busy = false;
-    EXPECT_FALSE(run().refused());
+    EXPECT_TRUE(FolderEntries(savePath()).isEmpty());
 }
 
-TEST_F(EngineTest, EveryLineIsAccountedForAndTheRunGoesOn)
+TEST_F(EngineTest, EveryLineIsAccountedForInBothPathsAndTheRunGoesOn)
 {
-    MakeImage(imagePath(QStringLiteral("header.jpg")), QStringLiteral("jpg"));
-    MakeImage(imagePath(QStringLiteral("ok.jpg")), QStringLiteral("jpg"));
-    MakeImage(imagePath(QStringLiteral("sub/deep.jpg")), QStringLiteral("jpg"));
-    MakeImage(imagePath(QStringLiteral("nosub/lost.jpg")), QStringLiteral("jpg"));
-    MakeImage(temp.filePath(QStringLiteral("outside.jpg")), QStringLiteral("jpg"));
+    for (const char *name : {"header.jpg", "ok.jpg", "sub/deep.jpg", "nosub/lost.jpg", "../outside.jpg"})
+        MakeImage(imagePath(QString::fromLatin1(name)), QStringLiteral("jpg"));
     WriteFileBytes(imagePath(QStringLiteral("notes.jpg")), "not an image at all");
-    QDir().mkpath(savePath(QStringLiteral("sub")));
-    useScheme({{1, QStringLiteral("IPTC_Field2")}, {FileNameSlot, QStringLiteral("IPTC_Field2")}});
     // Slot 24 names field 2 so that a line can give an empty name.
-    loadData({
-        "x\theader.jpg",
-        "1\tok.jpg",
-        "2\tmissing.jpg",
-        "3\t",
-        "4\tsub\\deep.jpg",
-        "5\tnosub\\lost.jpg",
-        "6\t..\\outside.jpg",
-        "7\t/etc/hostname",
-        "8\tnotes.jpg",
-        "9\tsub",
-    });
+    useScheme({{1, QStringLiteral("IPTC_Field3")}, {FileNameSlot, QStringLiteral("IPTC_Field2")}});
+    loadData({"x\theader.jpg\tc", "1\tok.jpg\tcaption", "2\tmissing.jpg\tc", "3\t\tc", "4\tsub\\deep.jpg\tc",
+              "5\tnosub\\lost.jpg\tc", "6\t..\\outside.jpg\tc", "7\t/etc/hostname\tc", "8\tnotes.jpg\tc", "9\tsub\tc",
+              "10\tok.jpg\t" + QByteArray(MaxIptcValueBytes + 1, 'y')});
 
-    RecordingProgress progress;
-    const BatchResult result = BatchTag(state, app, {}, &progress, {});
-    EXPECT_FALSE(result.refused());
-    EXPECT_EQ(result.lines, 9);
-    EXPECT_EQ(result.tagged, 3);
-    EXPECT_EQ(result.saved, 2);
-    EXPECT_EQ(names(result.skipped), (QStringList{QStringLiteral("2 missing.jpg"), QStringLiteral("3 "),
-                                                  QStringLiteral("6 ..\\outside.jpg"), QStringLiteral("7 /etc/hostname"),
-                                                  QStringLiteral("8 notes.jpg"), QStringLiteral("9 sub")}));
-    EXPECT_EQ(names(result.failed), QStringList{QStringLiteral("5 nosub\\lost.jpg")});
-    for (const LineProblem &problem : result.skipped + result.failed)
-        EXPECT_FALSE(problem.reason.isEmpty()) << problem.line;
-    EXPECT_TRUE(result.failed[0].reason.contains(QStringLiteral("does not exist")));
-    EXPECT_FALSE(result.allTaggedAndSaved());
+    for (const bool lossless : {false, true}) {
+        SCOPED_TRACE(lossless ? "lossless" : "re-encoded");
+        QDir(savePath()).removeRecursively();
+        QDir().mkpath(savePath(QStringLiteral("sub")));
+        RecordingProgress progress;
+        const BatchResult result = BatchTag(state, app, Lossless(lossless), &progress, {});
+        EXPECT_EQ(result.lines, 10);
+        EXPECT_EQ(result.saved, 2);
+        EXPECT_EQ(LineNames(result.skipped), (QStringList{"2 missing.jpg", "3 ", "6 ..\\outside.jpg", "7 /etc/hostname",
+                                                          "8 notes.jpg", "9 sub"}));
+        // A value IPTC cannot hold is not cut: the line is not saved, and says why.
+        EXPECT_EQ(LineNames(result.failed), (QStringList{"5 nosub\\lost.jpg", "10 ok.jpg"}));
+        for (const LineProblem &problem : result.skipped + result.failed)
+            EXPECT_FALSE(problem.reason.isEmpty()) << problem.line;
+        ASSERT_EQ(result.failed.size(), 2);
+        EXPECT_TRUE(result.failed[0].reason.contains(QStringLiteral("does not exist")));
+        EXPECT_TRUE(result.failed[1].reason.contains(QStringLiteral("Caption"))) << result.failed[1].reason.toStdString();
+        EXPECT_FALSE(result.allTaggedAndSaved());
 
-    EXPECT_TRUE(QFile::exists(savePath(QStringLiteral("ok.jpg"))));
-    EXPECT_TRUE(QFile::exists(savePath(QStringLiteral("sub/deep.jpg"))));
-    EXPECT_FALSE(QFile::exists(savePath(QStringLiteral("header.jpg")))) << "the header line names no image";
-    EXPECT_EQ(folderEntries(savePath()), (QStringList{QStringLiteral("ok.jpg"), QStringLiteral("sub")}));
-    EXPECT_EQ(folderEntries(savePath(QStringLiteral("sub"))), QStringList{QStringLiteral("deep.jpg")});
-    EXPECT_EQ(folderEntries(temp.path()), (QStringList{QStringLiteral("data.txt"), QStringLiteral("images"),
-                                                       QStringLiteral("outside.jpg"), QStringLiteral("save")}));
+        // Line 10's failure left line 1's output whole; the header named no image.
+        EXPECT_EQ(ReadTags(savePath(QStringLiteral("ok.jpg"))).iptc.value(120), QList<QByteArray>{"caption"});
+        EXPECT_EQ(FolderEntries(savePath()), (QStringList{"ok.jpg", "sub"}));
+        EXPECT_EQ(FolderEntries(savePath(QStringLiteral("sub"))), QStringList{"deep.jpg"});
+        EXPECT_EQ(FolderEntries(temp.path()), (QStringList{"data.txt", "images", "outside.jpg", "save"}));
 
-    QStringList expected{QStringLiteral("value 0"), QStringLiteral("max 9"), QStringLiteral("show")};
-    for (int L = 1; L <= 9; ++L)
-        expected.append(QStringLiteral("value %1").arg(L));
-    expected.append(QStringLiteral("hide"));
-    EXPECT_EQ(progress.calls, expected);
-    EXPECT_FALSE(state.Busy);
-    EXPECT_FALSE(state.CurrentImage) << "no image is held after the run";
+        QStringList expected{"value 0", "max 10", "show"};
+        for (int L = 1; L <= 10; ++L)
+            expected.append(QStringLiteral("value %1").arg(L));
+        expected.append(QStringLiteral("hide"));
+        EXPECT_EQ(progress.calls, expected);
+        EXPECT_FALSE(state.Busy);
+        EXPECT_FALSE(state.CurrentImage) << "no image is held after the run";
+    }
 }
 
 TEST_F(EngineTest, AFailedSaveLeavesNoPartialFileAndKeepsTheEarlierOutput)
@@ -134,39 +118,28 @@ TEST_F(EngineTest, AFailedSaveLeavesNoPartialFileAndKeepsTheEarlierOutput)
     WriteFileBytes(savePath(QStringLiteral("b.pcx")), "earlier output");
     useScheme({{1, QStringLiteral("caption")}});
     loadData({"name", "a.jpg", "b.pcx"});
-
     // The library reads PCX but cannot write it.
-    const BatchResult result = run();
-    EXPECT_EQ(names(result.failed), QStringList{QStringLiteral("2 b.pcx")});
+    EXPECT_EQ(LineNames(run().failed), QStringList{"2 b.pcx"});
     EXPECT_EQ(ReadFileBytes(savePath(QStringLiteral("b.pcx"))), "earlier output");
-    EXPECT_EQ(folderEntries(savePath()), (QStringList{QStringLiteral("a.jpg"), QStringLiteral("b.pcx")}));
-}
+    EXPECT_EQ(FolderEntries(savePath()), (QStringList{"a.jpg", "b.pcx"}));
 
-TEST_F(EngineTest, AReadOnlySaveFolderFailsEveryLineAndKeepsItsFiles)
-{
     if (::geteuid() == 0)
         GTEST_SKIP() << "permissions do not bind root";
-    MakeImage(imagePath(QStringLiteral("a.jpg")), QStringLiteral("jpg"));
-    MakeImage(imagePath(QStringLiteral("b.jpg")), QStringLiteral("jpg"));
-    useScheme({{1, QStringLiteral("caption")}});
-    loadData({"name", "a.jpg", "b.jpg"});
-    ASSERT_EQ(run().saved, 2);
-
-    // A read-only output is protected as the user meant, though a rename could replace it.
-    const QByteArray protectedOutput = ReadFileBytes(savePath(QStringLiteral("b.jpg")));
-    ASSERT_TRUE(QFile::setPermissions(savePath(QStringLiteral("b.jpg")), QFileDevice::ReadOwner));
-    useScheme({{1, QStringLiteral("new caption")}});
-    EXPECT_EQ(names(run().failed), QStringList{QStringLiteral("2 b.jpg")});
-    EXPECT_EQ(ReadFileBytes(savePath(QStringLiteral("b.jpg"))), protectedOutput);
-
     const QByteArray earlier = ReadFileBytes(savePath(QStringLiteral("a.jpg")));
     ASSERT_TRUE(QFile::setPermissions(savePath(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    const BatchResult result = run();
+    for (const bool lossless : {false, true}) {
+        const BatchResult result = run(Lossless(lossless));
+        EXPECT_EQ(result.saved, 0);
+        EXPECT_EQ(result.failed.size(), 2);
+    }
     QFile::setPermissions(savePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    EXPECT_EQ(result.saved, 0);
-    EXPECT_EQ(result.failed.size(), 2);
     EXPECT_EQ(ReadFileBytes(savePath(QStringLiteral("a.jpg"))), earlier);
-    EXPECT_EQ(folderEntries(savePath()), (QStringList{QStringLiteral("a.jpg"), QStringLiteral("b.jpg")}));
+    EXPECT_EQ(FolderEntries(savePath()), (QStringList{"a.jpg", "b.pcx"}));
+
+    // A read-only output is protected as the user meant, though a rename could replace it.
+    ASSERT_TRUE(QFile::setPermissions(savePath(QStringLiteral("a.jpg")), QFileDevice::ReadOwner));
+    EXPECT_EQ(LineNames(run().failed), (QStringList{"1 a.jpg", "2 b.pcx"}));
+    EXPECT_EQ(ReadFileBytes(savePath(QStringLiteral("a.jpg"))), earlier);
 }
 
 TEST_F(EngineTest, OutputsNeverReplaceASourceOrLeaveTheSaveFolder)
@@ -183,11 +156,13 @@ TEST_F(EngineTest, OutputsNeverReplaceASourceOrLeaveTheSaveFolder)
     useScheme({{1, QStringLiteral("caption")}});
     loadData({"name", "a.jpg", "out\\a.jpg", "away\\c.jpg"});
 
-    const BatchResult result = run();
-    EXPECT_EQ(names(result.skipped), (QStringList{QStringLiteral("1 a.jpg"), QStringLiteral("3 away\\c.jpg")}));
-    EXPECT_EQ(names(result.failed), QStringList{QStringLiteral("2 out\\a.jpg")}) << "its own output folder is missing";
-    EXPECT_EQ(ReadFileBytes(imagePath(QStringLiteral("out/a.jpg"))), source);
-    EXPECT_TRUE(folderEntries(temp.filePath(QStringLiteral("elsewhere"))).isEmpty());
+    for (const bool lossless : {false, true}) {
+        const BatchResult result = run(Lossless(lossless));
+        EXPECT_EQ(LineNames(result.skipped), (QStringList{"1 a.jpg", "3 away\\c.jpg"}));
+        EXPECT_EQ(LineNames(result.failed), QStringList{"2 out\\a.jpg"}) << "its own output folder is missing";
+        EXPECT_EQ(ReadFileBytes(imagePath(QStringLiteral("out/a.jpg"))), source);
+        EXPECT_TRUE(FolderEntries(temp.filePath(QStringLiteral("elsewhere"))).isEmpty());
+    }
 }
 
 TEST_F(EngineTest, AppendFileNameGoesBeforeTheExtension)
@@ -195,17 +170,16 @@ TEST_F(EngineTest, AppendFileNameGoesBeforeTheExtension)
     MakeImage(imagePath(QStringLiteral("img001.jpg")), QStringLiteral("jpg"));
     MakeImage(imagePath(QStringLiteral("noext")), QStringLiteral("jpg"));
     MakeImage(imagePath(QStringLiteral("my.dir/scan")), QStringLiteral("png"));
+    MakeImage(imagePath(QStringLiteral(".hidden")), QStringLiteral("jpg"));
     QDir().mkpath(savePath(QStringLiteral("my.dir")));
     useScheme({{1, QStringLiteral("caption")}});
-    loadData({"name", "img001.jpg", "noext", "my.dir\\scan"});
+    loadData({"name", "img001.jpg", "noext", "my.dir\\scan", ".hidden"});
     BatchOptions options;
     options.saveOption = SaveOption::AppendFileName;
     options.appendText = QStringLiteral("IPTC");
-    EXPECT_EQ(run(options).saved, 3);
-    EXPECT_EQ(folderEntries(savePath()),
-              (QStringList{QStringLiteral("img001IPTC.jpg"), QStringLiteral("my.dir"), QStringLiteral("noextIPTC")}));
-    EXPECT_EQ(folderEntries(savePath(QStringLiteral("my.dir"))), QStringList{QStringLiteral("scanIPTC")});
-    EXPECT_EQ(ReadIptcWithExifTool(savePath(QStringLiteral("img001IPTC.jpg"))).value(120), QList<QByteArray>{"caption"});
+    EXPECT_EQ(run(options).saved, 4);
+    EXPECT_EQ(FolderEntries(savePath()), (QStringList{".hiddenIPTC", "img001IPTC.jpg", "my.dir", "noextIPTC"}));
+    EXPECT_EQ(FolderEntries(savePath(QStringLiteral("my.dir"))), QStringList{"scanIPTC"});
 }
 
 TEST_F(EngineTest, YieldComesOncePerImageBeforeItsSaveAndCanStopTheRun)
@@ -233,6 +207,6 @@ TEST_F(EngineTest, YieldComesOncePerImageBeforeItsSaveAndCanStopTheRun)
     EXPECT_TRUE(result.stopped);
     EXPECT_EQ(result.saved, 2);
     EXPECT_FALSE(QFile::exists(savePath(QStringLiteral("c.jpg"))));
-    EXPECT_EQ(ReadIptcWithExifTool(savePath(QStringLiteral("b.jpg"))).value(120), QList<QByteArray>{"second"});
+    EXPECT_EQ(ReadTags(savePath(QStringLiteral("b.jpg"))).iptc.value(120), QList<QByteArray>{"second"});
     EXPECT_FALSE(state.Busy);
 }
