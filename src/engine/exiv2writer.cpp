@@ -259,10 +259,14 @@ QString errorText(const QString &what, const QFile &file)
 
 QString writeBytes(const QString &path, const char *bytes, qsizetype size)
 {
+    // Not truncated on opening (which WriteOnly alone would do): on ext4,
+    // truncating a file to nothing makes its close start writing it to
+    // disk, at a cost beyond the rest of the save. Whatever lies beyond the
+    // new end is cut off afterwards.
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
         return errorText(QStringLiteral("cannot write the file"), file);
-    if (file.write(bytes, size) != size)
+    if (file.write(bytes, size) != size || (file.size() > size && !file.resize(size)))
         return errorText(QStringLiteral("cannot write the file"), file);
     file.close();
     if (file.error() != QFileDevice::NoError)
