@@ -99,24 +99,19 @@ const char *const OldXmp = R"(<x:xmpmeta xmlns:x="adobe:ns:meta/">
  </rdf:RDF>
 </x:xmpmeta>)";
 
-// A small profile of one tag that ExifTool reads without complaint.
+// A small profile of one tag (a copyright text at 144) that ExifTool reads without complaint.
 QByteArray minimalIccProfile()
 {
     QByteArray icc(156, '\0');
-    icc[3] = char(icc.size());
-    icc.replace(4, 4, "bwtt");
+    for (const auto &[at, text] : {std::pair{4, "bwtt"}, {12, "mntr"}, {16, "RGB "}, {20, "XYZ "}, {36, "acsp"},
+                                   {132, "cprt"}, {144, "text"}, {152, "bw"}})
+        icc.replace(at, qstrlen(text), text);
+    icc[3] = char(156);
     icc[8] = 2;
     icc[9] = 0x10;
-    icc.replace(12, 4, "mntr");
-    icc.replace(16, 4, "RGB ");
-    icc.replace(20, 4, "XYZ ");
-    icc.replace(36, 4, "acsp");
-    icc[131] = 1; // one tag: a copyright text at 144, 12 bytes long
-    icc.replace(132, 4, "cprt");
+    icc[131] = 1;
     icc[139] = char(144);
     icc[143] = 12;
-    icc.replace(144, 4, "text");
-    icc.replace(152, 3, QByteArray("bw\0", 3));
     return icc;
 }
 } // namespace
@@ -157,16 +152,6 @@ void EngineTest::SetUp()
     InitIptcTagKeys(app.IptcTagKeys);
     app.ImagePath = imagePath();
     app.SavePath = savePath();
-}
-
-QString EngineTest::imagePath(const QString &name) const
-{
-    return temp.filePath(name.isEmpty() ? QStringLiteral("images") : QStringLiteral("images/") + name);
-}
-
-QString EngineTest::savePath(const QString &name) const
-{
-    return temp.filePath(name.isEmpty() ? QStringLiteral("save") : QStringLiteral("save/") + name);
 }
 
 void EngineTest::loadData(const QList<QByteArray> &lines)

@@ -54,8 +54,8 @@ class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override;
 
-    QString imagePath(const QString &name = {}) const;
-    QString savePath(const QString &name = {}) const;
+    QString imagePath(const QString &name = {}) const { return temp.filePath(QStringLiteral("images/") + name); }
+    QString savePath(const QString &name = {}) const { return temp.filePath(QStringLiteral("save/") + name); }
 
     // Writes the data file (header line first) as Windows-1252 bytes and reads it.
     void loadData(const QList<QByteArray> &lines);
