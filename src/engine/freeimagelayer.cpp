@@ -222,6 +222,22 @@ QByteArray buildIptcBlock(FIBITMAP *bitmap)
 // The library hands libtiff the IPTC length in 32-bit words where libtiff
 // now counts bytes, so the file keeps only a quarter of the block. Put the
 // whole block in place of what it wrote.
+// The library's TIFF loader takes the ICC profile from a directory buffer that
+// reading the EXIF directory has already freed, so a TIFF with both comes in
+// with a profile of stale bytes. Take the profile from libtiff instead.
+void restoreTiffIccProfile(FIBITMAP *bitmap, const QString &path)
+{
+    TIFF *tiff = TIFFOpen(nativePath(path).constData(), "r");
+    if (!tiff)
+        return;
+    uint32_t size = 0;
+    void *data = nullptr;
+    FreeImage_DestroyICCProfile(bitmap);
+    if (TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &size, &data) == 1 && data && size > 0)
+        FreeImage_CreateICCProfile(bitmap, data, long(size));
+    TIFFClose(tiff);
+}
+
 bool rewriteTiffIptc(const QString &path, const QByteArray &block)
 {
     QByteArray padded = block;
@@ -254,6 +270,8 @@ Bitmap Bitmap::Load(ImageType type, const QString &path, int flags)
     ensureInitialised();
     Bitmap bitmap;
     bitmap.handle.reset(FreeImage_Load(FREE_IMAGE_FORMAT(type), nativePath(path).constData(), flags));
+    if (bitmap.handle && type == ImageType::Tiff)
+        restoreTiffIccProfile(dib(bitmap.handle), path);
     return bitmap;
 }
 
