@@ -125,7 +125,7 @@ OutputTarget OutputTargetFor(const BatchRun &run, int L)
     return {path, {}};
 }
 
-QString LoadSourceImage(BatchState &state, const BatchRun &run, int L)
+QString FindSourceImage(BatchState &state, const BatchRun &run, int L, ImageType *detected)
 {
     state.CurrentImage.reset();
     const QString name = EvaluateFileNameSlot(run.scheme(), L, run.app.Data);
@@ -138,12 +138,21 @@ QString LoadSourceImage(BatchState &state, const BatchRun &run, int L)
     if (!info.isFile())
         return QStringLiteral("the name is not a file");
     const ImageType type = Bitmap::DetectType(state.ImageFile);
+    if (detected)
+        *detected = type;
+    if (type == ImageType::Unknown)
+        return QStringLiteral("the file is not an image of a known type");
+    return {};
+}
+
+QString LoadSourceImage(BatchState &state, const BatchRun &run, int L)
+{
+    ImageType type = ImageType::Unknown;
+    if (QString problem = FindSourceImage(state, run, L, &type); !problem.isEmpty())
+        return problem;
     Bitmap bitmap = Bitmap::Load(type, state.ImageFile, 0);
-    if (!bitmap) {
-        if (type == ImageType::Unknown)
-            return QStringLiteral("the file is not an image of a known type");
+    if (!bitmap)
         return QStringLiteral("the image could not be read");
-    }
     state.CurrentImage = std::make_unique<BatchState::Image>(BatchState::Image{std::move(bitmap), type});
     return {};
 }
@@ -227,23 +236,6 @@ SaveOutcome SaveTaggedImage(BatchState &state, const BatchRun &run, int L, const
     const bool carriesTags = WritesIptc(type) || (xmp.changed && WritesXmp(type));
     outcome.status = carriesTags ? SaveOutcome::Saved : SaveOutcome::SavedWithoutTags;
     return outcome;
-}
-
-QString FindSourceImage(BatchState &state, const BatchRun &run, int L)
-{
-    state.CurrentImage.reset();
-    const QString name = EvaluateFileNameSlot(run.scheme(), L, run.app.Data);
-    state.ImageFile = JoinFolderAndName(run.app.ImagePath, name);
-    if (name.isEmpty())
-        return QStringLiteral("the line gives no file name");
-    const QFileInfo info(state.ImageFile);
-    if (!info.exists())
-        return QStringLiteral("the image file does not exist");
-    if (!info.isFile())
-        return QStringLiteral("the name is not a file");
-    if (Bitmap::DetectType(state.ImageFile) == ImageType::Unknown)
-        return QStringLiteral("the file is not an image of a known type");
-    return {};
 }
 
 SaveOutcome SaveLosslessImage(BatchState &state, const BatchRun &run, int L, const YieldCallback &yield)

@@ -12,6 +12,8 @@
 #include <memory>
 #include <set>
 
+enum class ImageType : int;
+
 inline const QString NoEntriesMessage = QStringLiteral("No entires in IPTC datafile");
 inline const QString SamePathMessage = QStringLiteral("Open path must differ from save path");
 
@@ -145,7 +147,7 @@ SaveOutcome SaveTaggedImage(BatchState &state, const BatchRun &run, int L, const
 // state.ImageFile and returns why the line's image cannot be used (empty
 // when it can); SaveLosslessImage writes the source's bytes with new
 // metadata to the output through a temporary file.
-QString FindSourceImage(BatchState &state, const BatchRun &run, int L);
+QString FindSourceImage(BatchState &state, const BatchRun &run, int L, ImageType *detected = nullptr);
 SaveOutcome SaveLosslessImage(BatchState &state, const BatchRun &run, int L, const YieldCallback &yield);
 
 // The output path for line L, or why the line may not be written.
