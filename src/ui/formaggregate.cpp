@@ -39,14 +39,8 @@ FormAggregate::FormAggregate(AppState &state, QWidget *parent)
     LabelSurplus->setTextFormat(Qt::PlainText);
     LabelSurplus->setWordWrap(true);
     LabelSurplus->hide();
-    CommandCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    CommandCancel->setObjectName(QStringLiteral("CommandCancel"));
-    CommandOK = new QPushButton(QStringLiteral("OK"), this);
-    CommandOK->setObjectName(QStringLiteral("CommandOK"));
-    for (QPushButton *button : {CommandCancel, CommandOK}) {
-        button->setAutoDefault(false);
-        button->setDefault(false);
-    }
+    CommandCancel = plainButton(QStringLiteral("Cancel"), QStringLiteral("CommandCancel"));
+    CommandOK = plainButton(QStringLiteral("OK"), QStringLiteral("CommandOK"));
 
     for (int k = 0; k < MaxAggregateParts; ++k) {
         connect(Combo1[k], &QComboBox::activated, this, [this, k] { Combo1_Click(k); });

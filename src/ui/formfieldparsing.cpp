@@ -51,14 +51,8 @@ FormFieldParsing::FormFieldParsing(AppState &state, UiServices &ui, QWidget *par
     bold.setBold(true);
     labels[FileNameSlot - 1]->setFont(bold);
 
-    CmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    CmdCancel->setObjectName(QStringLiteral("CmdCancel"));
-    CmdOK = new QPushButton(QStringLiteral("OK"), this);
-    CmdOK->setObjectName(QStringLiteral("CmdOK"));
-    for (QPushButton *button : {CmdCancel, CmdOK}) {
-        button->setAutoDefault(false);
-        button->setDefault(false);
-    }
+    CmdCancel = plainButton(QStringLiteral("Cancel"), QStringLiteral("CmdCancel"));
+    CmdOK = plainButton(QStringLiteral("OK"), QStringLiteral("CmdOK"));
 
     for (int k = 0; k < SlotCount; ++k)
         connect(Combo1[k], &QComboBox::activated, this, [this, k] { Combo1_Click(k); });

@@ -35,21 +35,12 @@ FormFieldParsingManage::FormFieldParsingManage(AppState &state, SettingsStore &s
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
     List1->setSortingEnabled(false);
     Label1->setBuddy(List1);
-    CmdAddSheme = new QPushButton(QStringLiteral("Add new"), this);
-    CmdAddSheme->setObjectName(QStringLiteral("CmdAddSheme"));
-    CmdEditScheme = new QPushButton(QStringLiteral("Edit"), this);
-    CmdEditScheme->setObjectName(QStringLiteral("CmdEditScheme"));
-    CmdDeleteSheme = new QPushButton(QStringLiteral("Delete"), this);
-    CmdDeleteSheme->setObjectName(QStringLiteral("CmdDeleteSheme"));
-    CmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    CmdCancel->setObjectName(QStringLiteral("CmdCancel"));
-    CmdOK = new QPushButton(QStringLiteral("OK"), this);
-    CmdOK->setObjectName(QStringLiteral("CmdOK"));
+    CmdAddSheme = plainButton(QStringLiteral("Add new"), QStringLiteral("CmdAddSheme"));
+    CmdEditScheme = plainButton(QStringLiteral("Edit"), QStringLiteral("CmdEditScheme"));
+    CmdDeleteSheme = plainButton(QStringLiteral("Delete"), QStringLiteral("CmdDeleteSheme"));
+    CmdCancel = plainButton(QStringLiteral("Cancel"), QStringLiteral("CmdCancel"));
+    CmdOK = plainButton(QStringLiteral("OK"), QStringLiteral("CmdOK"));
     const QList<QPushButton *> buttonRow{CmdAddSheme, CmdEditScheme, CmdDeleteSheme, CmdCancel, CmdOK};
-    for (QPushButton *button : buttonRow) {
-        button->setAutoDefault(false);
-        button->setDefault(false);
-    }
 
     connect(CmdAddSheme, &QPushButton::clicked, this, &FormFieldParsingManage::CmdAddSheme_Click);
     connect(CmdEditScheme, &QPushButton::clicked, this, &FormFieldParsingManage::CmdEditScheme_Click);

@@ -1,6 +1,7 @@
 #include "ui/nodefaultdialog.h"
 
 #include <QKeyEvent>
+#include <QPushButton>
 
 void NoDefaultDialog::keyPressEvent(QKeyEvent *event)
 {
@@ -9,4 +10,13 @@ void NoDefaultDialog::keyPressEvent(QKeyEvent *event)
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+QPushButton *NoDefaultDialog::plainButton(const QString &caption, const QString &objectName)
+{
+    auto *button = new QPushButton(caption, this);
+    button->setObjectName(objectName);
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
 }
