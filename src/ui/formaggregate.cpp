@@ -2,6 +2,7 @@
 
 #include "model/appstate.h"
 
+#include "ui/tabchain.h"
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -61,13 +62,8 @@ FormAggregate::FormAggregate(AppState &state, QWidget *parent)
     layout->addLayout(buttons);
     setMinimumWidth(360);
 
-    QWidget *previous = Combo1[0];
-    for (int k = 1; k < MaxAggregateParts; ++k) {
-        setTabOrder(previous, Combo1[k]);
-        previous = Combo1[k];
-    }
-    setTabOrder(previous, CommandCancel);
-    setTabOrder(CommandCancel, CommandOK);
+    QList<QWidget *> tabChain(Combo1.begin(), Combo1.end());
+    SetTabChain(tabChain << CommandCancel << CommandOK);
 
     setWindowTitle(QStringLiteral("Text and field aggregation"));
 

@@ -5,6 +5,7 @@
 #include "ui/formaggregate.h"
 #include "ui/uiservices.h"
 
+#include "ui/tabchain.h"
 #include <QComboBox>
 #include <QFrame>
 #include <QGridLayout>
@@ -96,15 +97,8 @@ FormFieldParsing::FormFieldParsing(AppState &state, UiServices &ui, QWidget *par
     buttons->addStretch();
     layout->addLayout(buttons);
 
-    QWidget *previous = Combo1[0];
-    for (int k = 1; k < TagSlotCount; ++k) {
-        setTabOrder(previous, Combo1[k]);
-        previous = Combo1[k];
-    }
-    setTabOrder(previous, CmdOK);
-    setTabOrder(CmdOK, CmdCancel);
-    setTabOrder(CmdCancel, TextParsingName);
-    setTabOrder(TextParsingName, Combo1[FileNameSlot - 1]);
+    QList<QWidget *> tabChain(Combo1.begin(), Combo1.begin() + TagSlotCount);
+    SetTabChain(tabChain << CmdOK << CmdCancel << TextParsingName << Combo1[FileNameSlot - 1]);
 
     setWindowTitle(QStringLiteral("Field to IPTC tag parsing scheme"));
 

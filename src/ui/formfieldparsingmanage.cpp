@@ -6,6 +6,7 @@
 #include "ui/formfieldparsing.h"
 #include "ui/uiservices.h"
 
+#include "ui/tabchain.h"
 #include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -56,11 +57,7 @@ FormFieldParsingManage::FormFieldParsingManage(AppState &state, SettingsStore &s
         buttons->addWidget(button);
     layout->addLayout(buttons);
 
-    QWidget *previous = List1;
-    for (QPushButton *button : buttonRow) {
-        setTabOrder(previous, button);
-        previous = button;
-    }
+    SetTabChain({List1, CmdAddSheme, CmdEditScheme, CmdDeleteSheme, CmdCancel, CmdOK});
 
     setWindowTitle(QStringLiteral("Manage parsing schemes"));
 

@@ -13,6 +13,7 @@
 #include "ui/pathlabel.h"
 #include "ui/uiservices.h"
 
+#include "ui/tabchain.h"
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -215,15 +216,8 @@ FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, UiS
     layout->addStretch();
     setCentralWidget(central);
 
-    setTabOrder(CmdBrowseImages, CmdBrowseIPTCfile);
-    setTabOrder(CmdBrowseIPTCfile, ComboParsing);
-    setTabOrder(ComboParsing, CmdManageParsing);
-    setTabOrder(CmdManageParsing, CmdBrowseSave);
-    setTabOrder(CmdBrowseSave, OptionReplace[0]);
-    setTabOrder(OptionReplace[0], OptionReplace[1]);
-    setTabOrder(OptionReplace[1], Text1);
-    setTabOrder(Text1, OptionReplace[2]);
-    setTabOrder(OptionReplace[2], CmdBatchTag);
+    SetTabChain({CmdBrowseImages, CmdBrowseIPTCfile, ComboParsing, CmdManageParsing, CmdBrowseSave, OptionReplace[0],
+                 OptionReplace[1], Text1, OptionReplace[2], CmdBatchTag});
     CmdBrowseImages->setFocus();
 
     setWindowTitle(MainWindowTitle);
