@@ -189,10 +189,10 @@ bool AttachIptcTag(BatchState::Image &image, const QString &key, const QByteArra
     return image.bitmap.AttachIptcAscii(key, value);
 }
 
-SaveOutcome SaveTaggedImage(BatchState &state, const BatchRun &run, int L, const YieldCallback &yield)
+SaveOutcome SaveTaggedImage(BatchState &state, const BatchRun &run, int L, const OutputTarget &target,
+                            const YieldCallback &yield)
 {
     SaveOutcome outcome;
-    const OutputTarget target = OutputTargetFor(run, L);
     state.SaveFile = target.path;
     if (!state.CurrentImage) {
         outcome.reason = QStringLiteral("no image is loaded");
@@ -238,10 +238,10 @@ SaveOutcome SaveTaggedImage(BatchState &state, const BatchRun &run, int L, const
     return outcome;
 }
 
-SaveOutcome SaveLosslessImage(BatchState &state, const BatchRun &run, int L, const YieldCallback &yield)
+SaveOutcome SaveLosslessImage(BatchState &state, const BatchRun &run, int L, const OutputTarget &target,
+                              const YieldCallback &yield)
 {
     SaveOutcome outcome;
-    const OutputTarget target = OutputTargetFor(run, L);
     state.SaveFile = target.path;
     if (!target.refusal.isEmpty()) {
         outcome.reason = target.refusal;
@@ -319,7 +319,7 @@ BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions 
             if (const QString problem = FindSourceImage(state, run, L); !problem.isEmpty()) {
                 result.skipped.append({L, name, problem});
             } else {
-                const SaveOutcome outcome = SaveLosslessImage(state, run, L, yield);
+                const SaveOutcome outcome = SaveLosslessImage(state, run, L, target, yield);
                 keepGoing = outcome.keepGoing;
                 if (outcome.status != SaveOutcome::Failed)
                     ++result.tagged;
@@ -334,7 +334,7 @@ BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions 
                                                .arg(MaxIptcValueBytes)});
         } else {
             ++result.tagged;
-            const SaveOutcome outcome = SaveTaggedImage(state, run, L, yield);
+            const SaveOutcome outcome = SaveTaggedImage(state, run, L, target, yield);
             keepGoing = outcome.keepGoing;
             countSave(result, outcome, L, name);
         }

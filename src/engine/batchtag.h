@@ -131,6 +131,13 @@ QStringList WriteTags(BatchState &state, const BatchRun &run, int L);
 // the same dataset. False when nothing was attached.
 bool AttachIptcTag(BatchState::Image &image, const QString &key, const QByteArray &value);
 
+// The output path for line L, or why the line may not be written.
+struct OutputTarget {
+    QString path;
+    QString refusal;
+};
+OutputTarget OutputTargetFor(const BatchRun &run, int L);
+
 struct SaveOutcome {
     enum Status { Saved, SavedWithoutTags, Failed };
     Status status = Failed;
@@ -138,9 +145,11 @@ struct SaveOutcome {
     bool keepGoing = true;   // the yield callback's answer
 };
 
-// Sets state.SaveFile, lets events be processed through `yield`, saves the
-// image in its source's type through a temporary file and releases it.
-SaveOutcome SaveTaggedImage(BatchState &state, const BatchRun &run, int L, const YieldCallback &yield);
+// Sets state.SaveFile to `target` (OutputTargetFor the same line), lets
+// events be processed through `yield`, saves the image in its source's type
+// through a temporary file and releases it.
+SaveOutcome SaveTaggedImage(BatchState &state, const BatchRun &run, int L, const OutputTarget &target,
+                            const YieldCallback &yield);
 
 // The lossless steps for line L, used instead of loading, tagging and
 // saving when BatchOptions::lossless is set. FindSourceImage sets
@@ -148,11 +157,6 @@ SaveOutcome SaveTaggedImage(BatchState &state, const BatchRun &run, int L, const
 // when it can); SaveLosslessImage writes the source's bytes with new
 // metadata to the output through a temporary file.
 QString FindSourceImage(BatchState &state, const BatchRun &run, int L, ImageType *detected = nullptr);
-SaveOutcome SaveLosslessImage(BatchState &state, const BatchRun &run, int L, const YieldCallback &yield);
+SaveOutcome SaveLosslessImage(BatchState &state, const BatchRun &run, int L, const OutputTarget &target,
+                              const YieldCallback &yield);
 
-// The output path for line L, or why the line may not be written.
-struct OutputTarget {
-    QString path;
-    QString refusal;
-};
-OutputTarget OutputTargetFor(const BatchRun &run, int L);
