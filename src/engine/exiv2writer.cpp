@@ -17,8 +17,6 @@
 namespace {
 constexpr int DateCreatedSlot = 7;
 constexpr int TimeCreatedSlot = 22;
-constexpr uint16_t KeywordsDataset = 25;
-constexpr uint16_t SupplementalCategoryDataset = 20;
 constexpr uint16_t IptcDigestResource = 0x0425;
 constexpr int DigestBytes = 16;
 const std::string Utf8Designation = "\x1b%G"; // ISO 2022 escape for UTF-8 in envelope dataset 1:90
@@ -39,11 +37,6 @@ void ensureInitialised()
 std::string utf8Of(const QByteArray &ansi)
 {
     return DecodeAnsi(ansi).toUtf8().toStdString();
-}
-
-bool isListDataset(int dataset)
-{
-    return dataset == KeywordsDataset || dataset == SupplementalCategoryDataset;
 }
 
 // The items of a list value in their order; empty pieces (a trailing ";")

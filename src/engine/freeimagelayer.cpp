@@ -55,8 +55,8 @@ constexpr std::array<LibraryKey, 23> LibraryKeys{{
     {122, "Writer-Editor"},
 }};
 
-constexpr int KeywordsDataset = 25;
-constexpr int SupplementalCategoriesDataset = 20;
+constexpr int KeywordsDataset = slotInfo(KeywordsSlot).dataset;
+constexpr int SupplementalCategoriesDataset = slotInfo(SupplementalCategorySlot).dataset;
 constexpr int UrgencyDataset = 10;
 constexpr int MaxIimLength = 0x7FFF; // a larger length needs the extended form
 
@@ -100,11 +100,6 @@ QByteArray libraryKeyFor(const QString &key)
             return LibraryIptcKey(slot.dataset);
     }
     return key.toLatin1();
-}
-
-bool isListDataset(int dataset)
-{
-    return dataset == KeywordsDataset || dataset == SupplementalCategoriesDataset;
 }
 
 QList<QByteArray> splitList(const char *value)

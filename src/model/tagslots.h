@@ -50,6 +50,15 @@ inline constexpr std::array<TagSlotInfo, SlotCount> TagSlots{{
 
 constexpr const TagSlotInfo &slotInfo(int slot) { return TagSlots[slot - 1]; }
 
+inline constexpr int KeywordsSlot = 5;
+inline constexpr int SupplementalCategorySlot = 18;
+
+// The fields whose values are lists: split at ";" into repeated datasets.
+constexpr bool isListDataset(int dataset)
+{
+    return dataset == slotInfo(KeywordsSlot).dataset || dataset == slotInfo(SupplementalCategorySlot).dataset;
+}
+
 // Entry k holds the key of slot k+1; entry 23 stays empty.
 using IptcTagKeyTable = std::array<QString, SlotCount>;
 
