@@ -44,6 +44,12 @@ void FieldGridTable::build(const QStringList &lines, int lastLine, int fieldCoun
     }
 }
 
+void FieldGridTable::rebind(const QStringList &lines)
+{
+    if (source)
+        source = &lines;
+}
+
 void FieldGridTable::clear()
 {
     source = nullptr;
@@ -60,7 +66,8 @@ IptcDataFile &IptcDataFile::operator=(const IptcDataFile &other)
     LastDataLine = other.LastDataLine;
     FieldCount = other.FieldCount;
     // The grid points into its own DataLines, never into the other's.
-    SplitDataLines(*this);
+    FieldGrid = other.FieldGrid;
+    FieldGrid.rebind(DataLines);
     return *this;
 }
 

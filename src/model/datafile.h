@@ -20,6 +20,8 @@ public:
     // Builds the grid from lines[1..lastLine] with `fieldCount` columns.
     void build(const QStringList &lines, int lastLine, int fieldCount);
     void clear();
+    // Points a copied grid at the copy of the lines it was built from.
+    void rebind(const QStringList &lines);
 
 private:
     const QStringList *source = nullptr;
