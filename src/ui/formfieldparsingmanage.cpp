@@ -122,12 +122,18 @@ void FormFieldParsingManage::CmdAddSheme_Click()
     SetButtonVisibility();
 }
 
-void FormFieldParsingManage::CmdEditScheme_Click()
+int FormFieldParsingManage::selectedScheme() const
 {
     const int i = List1->currentRow() + 1;
-    SchemeTable &table = state.Schemes;
-    if (i < 1 || i > table.SchemeCount)
+    return i >= 1 && i <= state.Schemes.SchemeCount ? i : 0;
+}
+
+void FormFieldParsingManage::CmdEditScheme_Click()
+{
+    const int i = selectedScheme();
+    if (i == 0)
         return;
+    SchemeTable &table = state.Schemes;
     table.Schemes[0] = table.Schemes[i];
     FormFieldParsing editor(state, ui, this);
     ui.execDialog(editor);
@@ -137,10 +143,10 @@ void FormFieldParsingManage::CmdEditScheme_Click()
 
 void FormFieldParsingManage::CmdDeleteSheme_Click()
 {
-    const int i = List1->currentRow() + 1;
-    SchemeTable &table = state.Schemes;
-    if (i < 1 || i > table.SchemeCount)
+    const int i = selectedScheme();
+    if (i == 0)
         return;
+    SchemeTable &table = state.Schemes;
     table.Schemes.removeAt(i);
     table.SchemeCount = int(table.Schemes.size()) - 1;
     // ListParsings keeps the list as it is when no scheme is left.

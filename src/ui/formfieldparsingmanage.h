@@ -27,6 +27,8 @@ private:
     void SetButtonVisibility();
     void ListParsings();
     bool SaveParsings();
+    // The number of the scheme selected in the list; 0 when none is.
+    int selectedScheme() const;
 
     void Form_Load();
     void CmdAddSheme_Click();
