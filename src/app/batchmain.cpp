@@ -17,7 +17,7 @@ enum ExitStatus { AllTagged = 0, SomeLinesFailed = 1, Refused = 2 };
 const char *const HelpText =
     "Usage:\n"
     "  brindleway-batch --data FILE --images DIR --save DIR --scheme NAME [--append TEXT]\n"
-    "                   [--lossless]\n"
+    "                   [--reencode]\n"
     "  brindleway-batch --list-schemes\n"
     "  brindleway-batch --help\n"
     "\n"
@@ -34,9 +34,12 @@ const char *const HelpText =
     "                    from the image folder\n"
     "  --scheme NAME     the first stored parsing scheme of exactly this name\n"
     "  --append TEXT     save img001.jpg as img001TEXT.jpg instead of img001.jpg\n"
-    "  --lossless        write tags only: each output is its source byte for byte\n"
-    "                    with only the metadata changed, never re-encoded (JPEG and\n"
-    "                    TIFF get IPTC and XMP, PNG XMP, other types a plain copy)\n"
+    "  --reencode        decode each image and encode it again with its tags\n"
+    "                    (JPEGs at the highest quality) instead of the default,\n"
+    "                    which writes tags only: each output is then its source\n"
+    "                    byte for byte with only the metadata changed (JPEG, TIFF\n"
+    "                    and PNG get IPTC and XMP, other types a plain copy)\n"
+    "  --lossless        the default, tags only; kept for earlier scripts\n"
     "  --list-schemes    print the stored scheme names, one a line, in store order\n"
     "  --help            print this text\n"
     "\n"
@@ -48,7 +51,7 @@ const char *const HelpText =
     "and reason, goes to standard output.\n"
     "\n"
     "Exit status: 0 when every data line was tagged and saved, 1 when any line was\n"
-    "skipped, failed or saved without its tags, 2 when the run was refused (no data\n"
+    "skipped, failed or saved with a warning, 2 when the run was refused (no data\n"
     "lines, the same folder twice, an unknown scheme, an unreadable data file, bad\n"
     "arguments).\n";
 
@@ -122,9 +125,10 @@ int main(int argc, char **argv)
     const QCommandLineOption scheme(QStringLiteral("scheme"), {}, QStringLiteral("NAME"));
     const QCommandLineOption append(QStringLiteral("append"), {}, QStringLiteral("TEXT"));
     const QCommandLineOption lossless(QStringLiteral("lossless"));
+    const QCommandLineOption reencode(QStringLiteral("reencode"));
     const QCommandLineOption list(QStringLiteral("list-schemes"));
     const QCommandLineOption help(QStringLiteral("help"));
-    parser.addOptions({data, images, save, scheme, append, lossless, list, help});
+    parser.addOptions({data, images, save, scheme, append, lossless, reencode, list, help});
     if (!parser.parse(application.arguments()))
         return refuse(parser.errorText() + QStringLiteral(" (see --help)"));
     if (!parser.positionalArguments().isEmpty())
@@ -164,7 +168,9 @@ int main(int argc, char **argv)
         options.saveOption = SaveOption::AppendFileName;
         options.appendText = parser.value(append);
     }
-    options.lossless = parser.isSet(lossless);
+    if (parser.isSet(lossless) && parser.isSet(reencode))
+        return refuse(QStringLiteral("--lossless and --reencode exclude each other (see --help)"));
+    options.reencode = parser.isSet(reencode);
 
     BatchState state;
     TerminalProgress progress;
@@ -177,10 +183,9 @@ int main(int argc, char **argv)
         << "Saved: " << result.saved << '\n'
         << "Skipped: " << result.skipped.size() << '\n'
         << "Failed: " << result.failed.size() << '\n';
-    if (!result.savedWithoutTags.isEmpty())
-        out << "Saved without tags: " << result.savedWithoutTags.size() << '\n';
+    out << "Warnings: " << result.warnings.size() << '\n';
     printProblems(out, QStringLiteral("Skipped"), result.skipped);
     printProblems(out, QStringLiteral("Failed"), result.failed);
-    printProblems(out, QStringLiteral("Without tags"), result.savedWithoutTags);
+    printProblems(out, QStringLiteral("Warning"), result.warnings);
     return result.allTaggedAndSaved() ? AllTagged : SomeLinesFailed;
 }

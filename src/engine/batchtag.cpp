@@ -165,7 +165,7 @@ QList<TagValue> TagValuesFor(const BatchRun &run, int L)
         const auto value = EvaluateTagSlot(scheme, slot, L, run.app.Data);
         if (!value)
             continue;
-        values.append({slot, run.app.IptcTagKeys[slot - 1], EncodeAnsi(*value)});
+        values.append({slot, *value});
     }
     return values;
 }
@@ -176,8 +176,9 @@ QStringList WriteTags(BatchState &state, const BatchRun &run, int L)
     if (!state.CurrentImage)
         return refused;
     for (const TagValue &value : TagValuesFor(run, L)) {
-        if (!AttachIptcTag(*state.CurrentImage, value.key, value.bytes))
-            refused.append(value.key);
+        const QString &key = run.app.IptcTagKeys[value.slot - 1];
+        if (!AttachIptcTag(*state.CurrentImage, key, EncodeAnsi(value.text)))
+            refused.append(key);
     }
     return refused;
 }
@@ -234,7 +235,9 @@ SaveOutcome SaveTaggedImage(BatchState &state, const BatchRun &run, int L, const
     if (!outcome.reason.isEmpty())
         return outcome;
     const bool carriesTags = WritesIptc(type) || (xmp.changed && WritesXmp(type));
-    outcome.status = carriesTags ? SaveOutcome::Saved : SaveOutcome::SavedWithoutTags;
+    outcome.status = carriesTags ? SaveOutcome::Saved : SaveOutcome::SavedWithWarnings;
+    if (!carriesTags)
+        outcome.reason = QStringLiteral("saved, but this file type carries neither IPTC nor XMP metadata");
     return outcome;
 }
 
@@ -251,13 +254,13 @@ SaveOutcome SaveLosslessImage(BatchState &state, const BatchRun &run, int L, con
         outcome.keepGoing = yield();
     LosslessOutcome written;
     outcome.reason = saveThroughTemporary(state.SaveFile, [&](const QString &temporary) {
-        written = WriteTagsLossless(state.ImageFile, temporary, TagValuesFor(run, L));
+        written = WriteTagsLossless(state.ImageFile, temporary, TagValuesFor(run, L), run.unicodeData());
         return written.status == LosslessOutcome::Failed ? written.reason : QString();
     });
     if (!outcome.reason.isEmpty())
         return outcome;
-    outcome.status = written.status == LosslessOutcome::CopiedWithoutTags ? SaveOutcome::SavedWithoutTags
-                                                                            : SaveOutcome::Saved;
+    outcome.status = written.warnings.isEmpty() ? SaveOutcome::Saved : SaveOutcome::SavedWithWarnings;
+    outcome.reason = written.warnings.join(QStringLiteral("; "));
     return outcome;
 }
 
@@ -269,9 +272,8 @@ void countSave(BatchResult &result, const SaveOutcome &outcome, int L, const QSt
         return;
     }
     ++result.saved;
-    if (outcome.status == SaveOutcome::SavedWithoutTags)
-        result.savedWithoutTags.append(
-            {L, name, QStringLiteral("saved, but this file type carries neither IPTC nor XMP metadata")});
+    if (outcome.status == SaveOutcome::SavedWithWarnings)
+        result.warnings.append({L, name, outcome.reason});
 }
 } // namespace
 
@@ -315,7 +317,7 @@ BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions 
         const OutputTarget target = OutputTargetFor(run, L);
         if (!target.refusal.isEmpty()) {
             result.skipped.append({L, name, target.refusal});
-        } else if (run.options.lossless) {
+        } else if (!run.options.reencode) {
             if (const QString problem = FindSourceImage(state, run, L); !problem.isEmpty()) {
                 result.skipped.append({L, name, problem});
             } else {

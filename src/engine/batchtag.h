@@ -34,7 +34,7 @@ enum class SaveOption {
 struct BatchOptions {
     SaveOption saveOption = SaveOption::Replace;
     QString appendText; // the main window's Text1
-    bool lossless = false;
+    bool reencode = false; // decode and encode each image instead of writing its tags only
 };
 
 struct LineProblem {
@@ -48,15 +48,15 @@ struct BatchResult {
     int lines = 0;    // data lines in the file
     int tagged = 0;   // images loaded and given their tags
     int saved = 0;    // outputs written
-    QList<LineProblem> skipped;          // image missing, unreadable, or name refused
-    QList<LineProblem> failed;           // save failed
-    QList<LineProblem> savedWithoutTags; // saved, but in a format that carries no IPTC
-    bool stopped = false;                // the caller asked to stop before the last line
+    QList<LineProblem> skipped;  // image missing, unreadable, or name refused
+    QList<LineProblem> failed;   // save failed
+    QList<LineProblem> warnings; // saved, but not in full: untagged, a value cut, a damaged source...
+    bool stopped = false;        // the caller asked to stop before the last line
 
     bool refused() const { return !refusal.isEmpty(); }
     bool allTaggedAndSaved() const
     {
-        return !refused() && !stopped && skipped.isEmpty() && failed.isEmpty() && savedWithoutTags.isEmpty();
+        return !refused() && !stopped && skipped.isEmpty() && failed.isEmpty() && warnings.isEmpty();
     }
 };
 
@@ -101,6 +101,8 @@ struct BatchRun {
 
     BatchRun(const AppState &app, const BatchOptions &options);
     const ParsingScheme &scheme() const { return app.Schemes.Schemes[app.SelectedScheme + 1]; }
+    // Whether the data file was read in a Unicode encoding.
+    bool unicodeData() const { return false; }
 };
 
 // The steps for data line L, in this order; each only while
@@ -110,12 +112,11 @@ struct BatchRun {
 // Returns why no image was loaded; empty when one was.
 QString LoadSourceImage(BatchState &state, const BatchRun &run, int L);
 
-// One tag slot's value for a line, as the bytes that go into the file.
-// TagSlots gives each slot's dataset number, for writers that need it.
+// One tag slot's value for a line. TagSlots gives each slot's dataset,
+// role and limit; the writer chooses the bytes.
 struct TagValue {
-    int slot = 0;     // 1 to 23
-    QString key;      // from IptcTagKeys
-    QByteArray bytes; // Windows-1252
+    int slot = 0; // 1 to 23
+    QString text;
 };
 
 // The values of tag slots 1 to 23 for line L, in slot order; slots without
@@ -139,10 +140,10 @@ struct OutputTarget {
 OutputTarget OutputTargetFor(const BatchRun &run, int L);
 
 struct SaveOutcome {
-    enum Status { Saved, SavedWithoutTags, Failed };
+    enum Status { Saved, SavedWithWarnings, Failed };
     Status status = Failed;
-    QString reason;          // for Failed
-    bool keepGoing = true;   // the yield callback's answer
+    QString reason;        // for Failed, and the warnings of SavedWithWarnings
+    bool keepGoing = true; // the yield callback's answer
 };
 
 // Sets state.SaveFile to `target` (OutputTargetFor the same line), lets
@@ -151,8 +152,8 @@ struct SaveOutcome {
 SaveOutcome SaveTaggedImage(BatchState &state, const BatchRun &run, int L, const OutputTarget &target,
                             const YieldCallback &yield);
 
-// The lossless steps for line L, used instead of loading, tagging and
-// saving when BatchOptions::lossless is set. FindSourceImage sets
+// The tags-only steps for line L, used instead of loading, tagging and
+// saving unless BatchOptions::reencode is set. FindSourceImage sets
 // state.ImageFile and returns why the line's image cannot be used (empty
 // when it can); SaveLosslessImage writes the source's bytes with new
 // metadata to the output through a temporary file.

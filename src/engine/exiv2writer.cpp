@@ -1,11 +1,14 @@
 #include "engine/exiv2writer.h"
 
+#include "engine/iimvalues.h"
+#include "engine/metadatabytes.h"
 #include "model/codepage.h"
 #include "model/tagslots.h"
 
 #include <QCryptographicHash>
 #include <QDate>
 #include <QFile>
+#include <QRegularExpression>
 
 #include <exiv2/exiv2.hpp>
 
@@ -15,8 +18,6 @@
 #include <vector>
 
 namespace {
-constexpr int DateCreatedSlot = 7;
-constexpr int TimeCreatedSlot = 22;
 constexpr uint16_t IptcDigestResource = 0x0425;
 constexpr int DigestBytes = 16;
 const std::string Utf8Designation = "\x1b%G"; // ISO 2022 escape for UTF-8 in envelope dataset 1:90
@@ -32,23 +33,6 @@ void ensureInitialised()
         ~Library() { Exiv2::XmpParser::terminate(); }
     };
     static Library library;
-}
-
-std::string utf8Of(const QByteArray &ansi)
-{
-    return DecodeAnsi(ansi).toUtf8().toStdString();
-}
-
-// The items of a list value in their order; empty pieces (a trailing ";")
-// would only make empty keywords.
-QList<QByteArray> listItems(const QByteArray &value)
-{
-    QList<QByteArray> items;
-    for (const QByteArray &piece : value.split(';')) {
-        if (!piece.isEmpty())
-            items.append(piece);
-    }
-    return items;
 }
 
 std::string_view xmpKeyOf(int slot)
@@ -74,21 +58,13 @@ bool allDigits(const QByteArray &text)
     return true;
 }
 
-// Replaces every record-2 dataset of `dataset` with `items`, in order.
-void replaceDatasets(Exiv2::IptcData &iptc, uint16_t dataset, const QList<QByteArray> &items, bool utf8)
+void eraseDatasets(Exiv2::IptcData &iptc, uint16_t dataset)
 {
     for (auto it = iptc.begin(); it != iptc.end();) {
         if (it->record() == Exiv2::IptcDataSets::application2 && it->tag() == dataset)
             it = iptc.erase(it);
         else
             ++it;
-    }
-    const Exiv2::IptcKey key(dataset, Exiv2::IptcDataSets::application2);
-    for (const QByteArray &item : items) {
-        // A string value keeps the bytes as given, where the dataset's own
-        // type (a date, say) would reject or reformat them.
-        Exiv2::StringValue value(utf8 ? utf8Of(item) : item.toStdString());
-        iptc.add(key, &value);
     }
 }
 
@@ -107,29 +83,60 @@ bool declaresUtf8(const Exiv2::IptcData &iptc)
     return it != iptc.end() && it->toString() == Utf8Designation;
 }
 
-void writeIptc(Exiv2::IptcData &iptc, const QList<TagValue> &values)
+// Datasets of the file's further IPTC copies that its first copy lacks, so
+// that taking those copies out loses nothing.
+void mergeDatasets(Exiv2::IptcData &iptc, const QByteArray &block)
+{
+    // Added as raw bytes: Exiv2's typed values would reread some datasets
+    // (a preview format written as text, say) and write other bytes back.
+    for (const IimDataset &dataset : ParseIim(block)) {
+        if (iptc.findId(uint16_t(dataset.dataset), uint16_t(dataset.record)) != iptc.end())
+            continue;
+        Exiv2::DataValue value(Exiv2::undefined);
+        value.read(reinterpret_cast<const Exiv2::byte *>(dataset.bytes.constData()), long(dataset.bytes.size()));
+        iptc.add(Exiv2::IptcKey(uint16_t(dataset.dataset), uint16_t(dataset.record)), &value);
+    }
+}
+
+// Text without a 1:90 marker is Latin by convention; once the marker says
+// UTF-8, every dataset the line does not replace must be UTF-8 too.
+void declareUtf8(Exiv2::IptcData &iptc)
+{
+    for (Exiv2::Iptcdatum &datum : iptc) {
+        if (datum.typeId() != Exiv2::string)
+            continue;
+        const std::string bytes = datum.toString();
+        Exiv2::StringValue value(DecodeAnsi(QByteArray::fromStdString(bytes)).toUtf8().toStdString());
+        datum.setValue(&value);
+    }
+    Exiv2::StringValue marker(Utf8Designation);
+    iptc.add(Exiv2::IptcKey(Exiv2::IptcDataSets::CharacterSet, Exiv2::IptcDataSets::envelope), &marker);
+}
+
+void writeIptc(Exiv2::IptcData &iptc, const QList<TagValue> &values, const QList<IimItem> &items)
 {
     if (!hasRecord2(iptc)) {
         Exiv2::UShortValue version;
         version.value_.push_back(4);
         iptc.add(Exiv2::IptcKey(Exiv2::IptcDataSets::RecordVersion, Exiv2::IptcDataSets::application2), &version);
     }
-    // Text that the image already declares as UTF-8 must not be mixed with
-    // Windows-1252 bytes, which readers would then decode wrongly.
-    const bool utf8 = declaresUtf8(iptc);
-    for (const TagValue &value : values) {
-        const int dataset = slotInfo(value.slot).dataset;
-        const QList<QByteArray> items = isListDataset(dataset) ? listItems(value.bytes) : QList<QByteArray>{value.bytes};
-        replaceDatasets(iptc, uint16_t(dataset), items, utf8);
+    for (const TagValue &value : values)
+        eraseDatasets(iptc, uint16_t(slotInfo(value.slot).dataset));
+    for (const IimItem &item : items) {
+        // A string value keeps the bytes as given, where the dataset's own
+        // type (a date, say) would reject or reformat them.
+        Exiv2::StringValue text(item.bytes.toStdString());
+        iptc.add(Exiv2::IptcKey(uint16_t(item.dataset), Exiv2::IptcDataSets::application2), &text);
     }
 }
 
-QByteArray iimValue(const Exiv2::IptcData &iptc, int dataset)
+QByteArray iimValue(const Exiv2::IptcData &iptc, int dataset, bool utf8)
 {
     const auto it = iptc.findId(uint16_t(dataset), Exiv2::IptcDataSets::application2);
     if (it == iptc.end())
         return {};
-    return QByteArray::fromStdString(it->toString());
+    const QByteArray bytes = QByteArray::fromStdString(it->toString());
+    return utf8 ? bytes : DecodeAnsi(bytes).toUtf8();
 }
 
 // The XMP date follows the IIM date and time the file ends up with, so a
@@ -141,9 +148,9 @@ QList<TagValue> withIimDateAndTime(QList<TagValue> values, const Exiv2::IptcData
     if (date == time)
         return values;
     const int missing = date ? TimeCreatedSlot : DateCreatedSlot;
-    const QByteArray inFile = iimValue(iptc, slotInfo(missing).dataset);
+    const QByteArray inFile = iimValue(iptc, slotInfo(missing).dataset, declaresUtf8(iptc));
     if (!inFile.isEmpty())
-        values.append({missing, {}, inFile});
+        values.append({missing, QString::fromUtf8(inFile)});
     return values;
 }
 
@@ -154,6 +161,11 @@ QByteArray md5(const Exiv2::DataBuf &data, int unit)
     while (block.size() % unit != 0)
         block.append('\0');
     return QCryptographicHash::hash(block, QCryptographicHash::Md5);
+}
+
+QByteArray bytesOf(const Exiv2::DataBuf &data)
+{
+    return QByteArray(reinterpret_cast<const char *>(data.pData_), data.size_);
 }
 
 // Puts `digest` over the data of the IPTC digest resource in a block of
@@ -189,60 +201,29 @@ void updateTiffDigest(Exiv2::ExifData &exif, const QByteArray &digest)
     it->setValue(&value);
 }
 
-// Exiv2 carries a JPEG's Photoshop resources over without updating the
-// IPTC digest. It lies in the APP13 segments before the image data, maybe
-// split across several; only its 16 bytes are replaced.
-bool updateJpegDigest(unsigned char *jpeg, qsizetype size, const QByteArray &digest)
+// Exiv2 writes the standard IPTC tag of a TIFF only when the file has one or
+// lacks Photoshop resources; other readers look for it first, so it is
+// always there. Exiv2 replaces this stand-in with the encoded block, typed
+// LONG as other writers type it.
+// A TIFF's packet as stored: Exiv2 keeps only its parse of it.
+QByteArray tiffXmpPacket(const Exiv2::ExifData &exif)
 {
-    static const QByteArray signature("Photoshop 3.0\0", 14);
-    struct Piece {
-        qsizetype fileOffset;
-        qsizetype size;
-    };
-    std::vector<Piece> pieces;
-    QByteArray resources;
-    const unsigned char *data = jpeg;
-    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8)
-        return false;
-    qsizetype pos = 2;
-    while (pos + 4 <= size) {
-        if (data[pos] != 0xFF)
-            return false;
-        const unsigned char marker = data[pos + 1];
-        if (marker == 0xFF) {
-            ++pos; // fill byte
-            continue;
-        }
-        if (marker == 0xDA || marker == 0xD9)
-            break; // image data: no metadata segment follows
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
-            pos += 2;
-            continue;
-        }
-        const qsizetype length = (qsizetype(data[pos + 2]) << 8) | data[pos + 3];
-        if (length < 2 || pos + 2 + length > size)
-            return false;
-        const qsizetype body = pos + 4;
-        const qsizetype bodySize = length - 2;
-        if (marker == 0xED && bodySize >= signature.size()
-            && std::memcmp(data + body, signature.constData(), size_t(signature.size())) == 0) {
-            pieces.push_back({body + signature.size(), bodySize - signature.size()});
-            resources.append(reinterpret_cast<const char *>(data) + body + signature.size(),
-                             bodySize - signature.size());
-        }
-        pos += 2 + length;
-    }
-    if (resources.isEmpty())
-        return false;
-    auto *block = reinterpret_cast<Exiv2::byte *>(resources.data());
-    if (!setDigestResource(block, long(resources.size()), digest))
-        return false;
-    qsizetype at = 0;
-    for (const Piece &piece : pieces) {
-        std::memcpy(jpeg + piece.fileOffset, resources.constData() + at, size_t(piece.size));
-        at += piece.size;
-    }
-    return true;
+    const auto it = exif.findKey(Exiv2::ExifKey("Exif.Image.XMLPacket"));
+    if (it == exif.end() || it->size() <= 0)
+        return {};
+    QByteArray packet(qsizetype(it->size()), Qt::Uninitialized);
+    it->copy(reinterpret_cast<Exiv2::byte *>(packet.data()), Exiv2::invalidByteOrder);
+    return packet;
+}
+
+void ensureTiffIptcTag(Exiv2::ExifData &exif)
+{
+    const Exiv2::ExifKey key("Exif.Image.IPTCNAA");
+    if (exif.findKey(key) != exif.end())
+        return;
+    Exiv2::ULongValue placeholder;
+    placeholder.value_.push_back(0);
+    exif.add(key, &placeholder);
 }
 
 QString errorText(const QString &what, const QFile &file)
@@ -250,16 +231,19 @@ QString errorText(const QString &what, const QFile &file)
     return QStringLiteral("%1: %2").arg(what, file.errorString());
 }
 
-QString writeBytes(const QString &path, const char *bytes, qsizetype size)
+QString writeBytes(const QString &path, QByteArrayView head, QByteArrayView tail = {})
 {
     // Not truncated on opening (which WriteOnly alone would do): on ext4,
     // truncating a file to nothing makes its close start writing it to
     // disk, at a cost beyond the rest of the save. Whatever lies beyond the
     // new end is cut off afterwards.
     QFile file(path);
+    const qsizetype size = head.size() + tail.size();
     if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
         return errorText(QStringLiteral("cannot write the file"), file);
-    if (file.write(bytes, size) != size || (file.size() > size && !file.resize(size)))
+    if (file.write(head.data(), head.size()) != head.size()
+        || (!tail.isEmpty() && file.write(tail.data(), tail.size()) != tail.size())
+        || (file.size() > size && !file.resize(size)))
         return errorText(QStringLiteral("cannot write the file"), file);
     file.close();
     if (file.error() != QFileDevice::NoError)
@@ -267,14 +251,10 @@ QString writeBytes(const QString &path, const char *bytes, qsizetype size)
     return {};
 }
 
-QString writeBytes(const QString &path, const Exiv2::byte *bytes, qsizetype size)
-{
-    return writeBytes(path, reinterpret_cast<const char *>(bytes), size);
-}
-
 // A source's bytes, mapped copy-on-write where the file system allows: Exiv2
-// edits some TIFFs in place, and that must never reach the source, while a
-// private mapping spares reading the whole image into fresh memory.
+// edits some TIFFs in place and the masking of JPEG segments happens in
+// place too, and that must never reach the source, while a private mapping
+// spares reading the whole image into fresh memory.
 class SourceBytes {
 public:
     QString open(const QString &path)
@@ -297,6 +277,7 @@ public:
     }
     Exiv2::byte *data() { return mapped ? mapped : reinterpret_cast<Exiv2::byte *>(copy.data()); }
     qsizetype length() const { return size; }
+    QByteArrayView view() { return {reinterpret_cast<const char *>(data()), size}; }
 
 private:
     QFile file; // keeps the mapping alive
@@ -307,8 +288,8 @@ private:
 
 // Exiv2 rewrites an image by building the new file in a buffer of its own
 // and handing that to the source's transfer(). Here the buffer goes straight
-// into the target instead, with the JPEG digest made current on the way, so
-// the image data is not copied through further buffers.
+// into the target instead, finished on the way (digest, masked segments,
+// trailer), so the image data is not copied through further buffers.
 class TargetIo : public Exiv2::MemIo {
 public:
     TargetIo(const Exiv2::byte *data, long size, QString target) : Exiv2::MemIo(data, size), target(std::move(target))
@@ -324,7 +305,12 @@ public:
     // Writes the bytes as they stand, for when Exiv2 changed them in place.
     QString writeInPlaceResult() { return writeOut(*this); }
 
-    QByteArray digest; // set before writeMetadata() once the IPTC is final
+    // Set before writeMetadata() once the IPTC is final.
+    const JpegPreparation *jpeg = nullptr;
+    QByteArray iim;
+    QByteArray digest;
+    bool dropTiffResourceIptc = false;
+
     bool transferred = false;
     QString error;
 
@@ -342,22 +328,19 @@ private:
             if (src.read(bytes, long(size)) != long(size))
                 return QStringLiteral("the tagged image cannot be read back");
         }
-        if (!digest.isEmpty())
-            updateJpegDigest(bytes, size, digest);
-        const QString problem = writeBytes(target, bytes, size);
+        qsizetype keep = size;
+        QByteArray tail;
+        if (jpeg)
+            FinishJpeg(bytes, size, *jpeg, iim, digest, &keep, &tail);
+        if (dropTiffResourceIptc)
+            DropTiffResourceIptc(bytes, size);
+        const QString problem = writeBytes(target, {reinterpret_cast<const char *>(bytes), keep}, tail);
         src.close();
         return problem;
     }
 
     QString target;
 };
-
-LosslessOutcome outcomeOf(LosslessOutcome::Status status, const QString &writeError)
-{
-    if (!writeError.isEmpty())
-        return {LosslessOutcome::Failed, writeError};
-    return {status, {}};
-}
 
 void setLangAlt(Exiv2::XmpData &xmp, const Exiv2::XmpKey &key, const std::string &text)
 {
@@ -373,14 +356,14 @@ void setLangAlt(Exiv2::XmpData &xmp, const Exiv2::XmpKey &key, const std::string
     xmp.add(key, &value);
 }
 
-void setArray(Exiv2::XmpData &xmp, const Exiv2::XmpKey &key, Exiv2::TypeId type, const QList<QByteArray> &items)
+void setArray(Exiv2::XmpData &xmp, const Exiv2::XmpKey &key, Exiv2::TypeId type, const QStringList &items)
 {
     const auto it = xmp.findKey(key);
     if (it != xmp.end())
         xmp.erase(it);
     Exiv2::XmpArrayValue value(type);
-    for (const QByteArray &item : items)
-        value.read(utf8Of(item));
+    for (const QString &item : items)
+        value.read(item.toStdString());
     xmp.add(key, &value);
 }
 
@@ -394,6 +377,47 @@ void setText(Exiv2::XmpData &xmp, const Exiv2::XmpKey &key, const std::string &t
     Exiv2::XmpTextValue value;
     value.value_ = text;
     xmp.add(key, &value);
+}
+
+// Exiv2's XMP toolkit drops the description's rdf:about and gives namespaces
+// it did not know a trailing "/", so strict readers lose those properties:
+// both are put back as the source had them.
+QString packetText(const QByteArray &packet)
+{
+    // Packets may be stored in UTF-16, as the XMP specification allows.
+    if (packet.size() >= 2 && (packet.at(0) == '\0' || packet.at(1) == '\0')) {
+        const bool bigEndian = packet.at(0) == '\0';
+        QString text;
+        for (qsizetype i = 0; i + 1 < packet.size(); i += 2) {
+            const auto high = uchar(packet.at(bigEndian ? i : i + 1));
+            const auto low = uchar(packet.at(bigEndian ? i + 1 : i));
+            text += QChar(char16_t((high << 8) | low));
+        }
+        return text;
+    }
+    return QString::fromUtf8(packet);
+}
+
+QByteArray keepSourceForm(const QByteArray &source, QByteArray encoded)
+{
+    static const QRegularExpression about(QStringLiteral("\\s(?:rdf:)?about=(\"[^\"]*\"|'[^']*')"));
+    static const QRegularExpression declaration(QStringLiteral("xmlns:([A-Za-z_][\\w.-]*)=(\"[^\"]*\"|'[^']*')"));
+    const QString was = packetText(source);
+    QString now = QString::fromUtf8(encoded);
+    const QRegularExpressionMatch aboutMatch = about.match(was);
+    if (aboutMatch.hasMatch()) {
+        QString value = aboutMatch.captured(1).mid(1).chopped(1);
+        if (aboutMatch.captured(1).startsWith(QLatin1Char('\'')))
+            value.replace(QLatin1Char('"'), QStringLiteral("&quot;"));
+        now.replace(QStringLiteral("rdf:about=\"\""), QStringLiteral("rdf:about=\"%1\"").arg(value));
+    }
+    for (auto it = declaration.globalMatch(was); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        const QString uri = match.captured(2).mid(1).chopped(1);
+        now.replace(QStringLiteral("xmlns:%1=\"%2/\"").arg(match.captured(1), uri),
+                    QStringLiteral("xmlns:%1=\"%2\"").arg(match.captured(1), uri));
+    }
+    return now.toUtf8();
 }
 } // namespace
 
@@ -434,7 +458,8 @@ XmpUpdate UpdateXmpPacket(const QByteArray &packet, const QList<TagValue> &value
 
     const TagValue *date = valueOfSlot(values, DateCreatedSlot);
     const TagValue *time = valueOfSlot(values, TimeCreatedSlot);
-    const QString isoDate = date ? XmpDateFromIim(date->bytes, time ? time->bytes : QByteArray()) : QString();
+    const QString isoDate
+        = date ? XmpDateFromIim(date->text.toUtf8(), time ? time->text.toUtf8() : QByteArray()) : QString();
     bool anyProperty = !isoDate.isEmpty();
     for (const TagValue &value : values) {
         if (value.slot != DateCreatedSlot && value.slot != TimeCreatedSlot && !xmpKeyOf(value.slot).empty())
@@ -456,13 +481,12 @@ XmpUpdate UpdateXmpPacket(const QByteArray &packet, const QList<TagValue> &value
             const Exiv2::XmpKey key{std::string(name)};
             const Exiv2::TypeId type = Exiv2::XmpProperties::propertyType(key);
             if (type == Exiv2::langAlt)
-                setLangAlt(xmp, key, utf8Of(value.bytes));
+                setLangAlt(xmp, key, value.text.toStdString());
             else if (type == Exiv2::xmpBag || type == Exiv2::xmpSeq)
                 setArray(xmp, key, type,
-                         isListDataset(slotInfo(value.slot).dataset) ? listItems(value.bytes)
-                                                                     : QList<QByteArray>{value.bytes});
+                         slotInfo(value.slot).role == SlotRole::List ? ListItems(value.text) : QStringList{value.text});
             else
-                setText(xmp, key, utf8Of(value.bytes));
+                setText(xmp, key, value.text.toStdString());
         }
         if (!isoDate.isEmpty())
             setText(xmp, Exiv2::XmpKey(std::string(xmpKeyOf(DateCreatedSlot))), isoDate.toStdString());
@@ -472,72 +496,114 @@ XmpUpdate UpdateXmpPacket(const QByteArray &packet, const QList<TagValue> &value
             update.error = QStringLiteral("the XMP packet cannot be written");
             return update;
         }
-        update.packet = QByteArray::fromStdString(encoded);
+        update.packet = keepSourceForm(packet, QByteArray::fromStdString(encoded));
         update.changed = true;
-    } catch (const Exiv2::AnyError &error) {
+    } catch (const std::exception &error) {
         update.error = QStringLiteral("the image's XMP cannot be updated: %1").arg(QString::fromLocal8Bit(error.what()));
     }
     return update;
 }
 
-LosslessOutcome WriteTagsLossless(const QString &source, const QString &target, const QList<TagValue> &values)
+namespace {
+LosslessOutcome tagWithExiv2(SourceBytes &original, FileKind kind, const QString &target,
+                             const QList<TagValue> &values, bool unicodeData, QStringList warnings)
+{
+    const bool jpeg = kind == FileKind::Jpeg;
+    const bool tiff = kind == FileKind::Tiff;
+    Exiv2::byte *data = original.data();
+    qsizetype size = original.length();
+    QByteArray rebuilt;
+    JpegPreparation preparation;
+    if (jpeg) {
+        preparation = PrepareJpeg(data, size, &rebuilt);
+        if (!rebuilt.isEmpty()) {
+            data = reinterpret_cast<Exiv2::byte *>(rebuilt.data());
+            size = rebuilt.size();
+        }
+    }
+    const bool resourcesHeldIptc = tiff && TiffResourcesHoldIptc(data, size);
+
+    auto *io = new TargetIo(data, long(size), target);
+    Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(Exiv2::BasicIo::AutoPtr(io));
+    if (!image.get())
+        return {LosslessOutcome::Failed, QStringLiteral("the image's metadata cannot be read"), {}};
+    image->readMetadata();
+
+    Exiv2::IptcData &iptc = image->iptcData();
+    for (const QByteArray &block : preparation.extraIptc)
+        mergeDatasets(iptc, block);
+    mergeDatasets(iptc, preparation.trailerIptc);
+    bool anyWide = false;
+    for (const TagValue &value : values)
+        anyWide = anyWide || !IsAscii(value.text);
+    if (unicodeData && anyWide && !declaresUtf8(iptc))
+        declareUtf8(iptc);
+    const IimValues iim = ToIimValues(values, declaresUtf8(iptc));
+    warnings += iim.warnings;
+    writeIptc(iptc, values, iim.items);
+
+    // Asked for before the packet is read: Exiv2 otherwise hands out its own
+    // encoding of what it parsed instead of the file's packet.
+    image->writeXmpFromPacket(true);
+    const QByteArray packet = tiff ? tiffXmpPacket(image->exifData()) : QByteArray::fromStdString(image->xmpPacket());
+    const XmpUpdate xmp = UpdateXmpPacket(packet, withIimDateAndTime(iim.xmpValues, iptc));
+    if (!xmp.error.isEmpty())
+        warnings << xmp.error + QStringLiteral(", so it was left as it was; the IPTC was written");
+    // The packet goes in as built, and an untouched one byte for byte.
+    if (xmp.changed)
+        image->setXmpPacket(xmp.packet.toStdString());
+
+    const Exiv2::DataBuf block = Exiv2::IptcParser::encode(iptc);
+    if (jpeg) {
+        io->jpeg = &preparation;
+        io->iim = bytesOf(block);
+        io->digest = md5(block, 1);
+    }
+    if (tiff) { // the IPTC tag holds whole 32-bit words, and readers hash its padding too
+        ensureTiffIptcTag(image->exifData());
+        updateTiffDigest(image->exifData(), md5(block, 4));
+        io->dropTiffResourceIptc = !resourcesHeldIptc;
+    }
+    image->writeMetadata();
+    const QString writeError = io->transferred ? io->error : io->writeInPlaceResult();
+    if (!writeError.isEmpty())
+        return {LosslessOutcome::Failed, writeError, {}};
+    return {LosslessOutcome::Tagged, {}, warnings};
+}
+} // namespace
+
+LosslessOutcome WriteTagsLossless(const QString &source, const QString &target, const QList<TagValue> &values,
+                                  bool unicodeData)
 {
     ensureInitialised();
     SourceBytes original;
     if (const QString problem = original.open(source); !problem.isEmpty())
-        return {LosslessOutcome::Failed, problem};
+        return {LosslessOutcome::Failed, problem, {}};
 
-    for (const TagValue &value : values) {
-        if (value.bytes.size() > MaxIptcValueBytes)
-            return {LosslessOutcome::Failed, QStringLiteral("IPTC cannot hold the value of %1 (at most %2 bytes)")
-                                                 .arg(QString::fromLatin1(slotInfo(value.slot).key))
-                                                 .arg(MaxIptcValueBytes)};
-    }
-
-    const auto copyUnchanged = [&](LosslessOutcome::Status status) {
-        return outcomeOf(status, writeBytes(target, original.data(), original.length()));
+    const FileKind kind = KindOf(original.data(), original.length());
+    QStringList warnings;
+    if (const QString damage = SourceDamage(original.data(), original.length(), kind); !damage.isEmpty())
+        warnings << QStringLiteral("the source image itself is damaged: %1").arg(damage);
+    const auto copyUnchanged = [&](LosslessOutcome::Status status, const QString &why) {
+        if (const QString problem = writeBytes(target, original.view()); !problem.isEmpty())
+            return LosslessOutcome{LosslessOutcome::Failed, problem, {}};
+        if (!why.isEmpty())
+            warnings.prepend(why);
+        return LosslessOutcome{status, {}, warnings};
     };
-    const int type = Exiv2::ImageFactory::getType(original.data(), long(original.length()));
-    const bool jpeg = type == Exiv2::ImageType::jpeg;
-    const bool tiff = type == Exiv2::ImageType::tiff;
-    const bool iptc = jpeg || tiff;
-    if (!iptc && type != Exiv2::ImageType::png)
-        return copyUnchanged(LosslessOutcome::CopiedWithoutTags);
+    if (kind == FileKind::BigTiff)
+        return copyUnchanged(LosslessOutcome::CopiedWithoutTags,
+                             QStringLiteral("copied without tags: metadata cannot be written into a BigTIFF"));
+    if (kind == FileKind::Other)
+        return copyUnchanged(LosslessOutcome::CopiedWithoutTags,
+                             QStringLiteral("copied without tags: this file type carries neither IPTC nor XMP"));
     if (values.isEmpty())
-        return copyUnchanged(iptc ? LosslessOutcome::Tagged : LosslessOutcome::CopiedWithoutTags);
+        return copyUnchanged(LosslessOutcome::Tagged, {});
 
     try {
-        auto *io = new TargetIo(original.data(), long(original.length()), target);
-        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(Exiv2::BasicIo::AutoPtr(io));
-        if (!image.get())
-            return {LosslessOutcome::Failed, QStringLiteral("the image's metadata cannot be read")};
-        image->readMetadata();
-
-        QList<TagValue> xmpValues = values;
-        if (iptc) {
-            writeIptc(image->iptcData(), values);
-            xmpValues = withIimDateAndTime(values, image->iptcData());
-        }
-        const XmpUpdate xmp = UpdateXmpPacket(QByteArray::fromStdString(image->xmpPacket()), xmpValues);
-        if (!xmp.error.isEmpty())
-            return {LosslessOutcome::Failed, xmp.error};
-        if (!iptc && !xmp.changed)
-            return copyUnchanged(LosslessOutcome::CopiedWithoutTags);
-        // The packet goes in as built, and an untouched one as it was read.
-        if (xmp.changed)
-            image->setXmpPacket(xmp.packet.toStdString());
-        else
-            image->writeXmpFromPacket(true);
-
-        if (jpeg)
-            io->digest = md5(Exiv2::IptcParser::encode(image->iptcData()), 1);
-        if (tiff) // the IPTC tag holds whole 32-bit words, and readers hash its padding too
-            updateTiffDigest(image->exifData(), md5(Exiv2::IptcParser::encode(image->iptcData()), 4));
-        image->writeMetadata();
-        const QString writeError = io->transferred ? io->error : io->writeInPlaceResult();
-        return outcomeOf(iptc ? LosslessOutcome::Tagged : LosslessOutcome::TaggedXmpOnly, writeError);
-    } catch (const Exiv2::AnyError &error) {
+        return tagWithExiv2(original, kind, target, values, unicodeData, warnings);
+    } catch (const std::exception &error) {
         return {LosslessOutcome::Failed,
-                QStringLiteral("the metadata cannot be written: %1").arg(QString::fromLocal8Bit(error.what()))};
+                QStringLiteral("the metadata cannot be written: %1").arg(QString::fromLocal8Bit(error.what())), {}};
     }
 }

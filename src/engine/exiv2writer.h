@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // Tagging through Exiv2: the image data stays as it is and only the
 // metadata are rewritten. This pair is the only code that sees Exiv2's
@@ -12,13 +13,13 @@
 
 struct LosslessOutcome {
     enum Status {
-        Tagged,            // IPTC (and XMP where a slot maps to it) written
-        TaggedXmpOnly,     // the type holds no IPTC; the XMP was written
-        CopiedWithoutTags, // a plain copy: the type holds neither, or nothing had an XMP home
+        Tagged,            // IPTC and XMP written
+        CopiedWithoutTags, // a plain copy: the type holds neither
         Failed,
     };
     Status status = Failed;
-    QString reason; // for Failed, one line for the user
+    QString reason;      // for Failed, one line for the user
+    QStringList warnings; // for a written file: what the user should know of it
 };
 
 // Writes into `target` (an existing or new file, truncated first) the bytes
@@ -26,10 +27,14 @@ struct LosslessOutcome {
 // replaces every dataset of its field in IPTC record 2, Keywords and
 // SupplementalCategory split at ";" into datasets in order; fields without a
 // value, other datasets, EXIF, XMP, ICC profiles, comments and other
-// Photoshop resources stay. The XMP is kept in step (UpdateXmpPacket) and
-// the Photoshop IPTC digest is made current. JPEG and TIFF get IPTC and
-// XMP, PNG XMP only; other types are copied unchanged.
-LosslessOutcome WriteTagsLossless(const QString &source, const QString &target, const QList<TagValue> &values);
+// Photoshop resources stay. The XMP is kept in step (UpdateXmpPacket), and
+// every other copy of the IPTC (the Photoshop digest, further IPTC
+// resources, a FotoStation trailer) is made current or taken out. JPEG,
+// TIFF and PNG get IPTC and XMP; other types are copied unchanged. Values
+// go to IPTC in UTF-8 when the image declares it, or when `unicodeData` and
+// a value needs more than ASCII (the image then gets the 1:90 marker).
+LosslessOutcome WriteTagsLossless(const QString &source, const QString &target, const QList<TagValue> &values,
+                                  bool unicodeData);
 
 struct XmpUpdate {
     QByteArray packet;   // the packet to store; the input itself when unchanged
@@ -38,8 +43,8 @@ struct XmpUpdate {
 };
 
 // Sets in `packet` (possibly empty) the XMP property of every value whose
-// slot has one, as UTF-8 of the Windows-1252 bytes; the other properties
-// stay. A date or time not in IIM form (CCYYMMDD, HHMMSS±HHMM) is left out.
+// slot has one; the other properties, rdf:about and the namespaces stay as
+// the packet had them. A date or time not in IIM form (CCYYMMDD, HHMMSS±HHMM) is left out.
 XmpUpdate UpdateXmpPacket(const QByteArray &packet, const QList<TagValue> &values);
 
 // The ISO 8601 form of an IIM date with an optional IIM time, as XMP

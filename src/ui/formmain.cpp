@@ -145,6 +145,7 @@ FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, UiS
     Text1->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     CheckLossless = new QCheckBox(QStringLiteral("Write tags only (keep image data unchanged)"), frameSave);
     CheckLossless->setObjectName(QStringLiteral("CheckLossless"));
+    CheckLossless->setChecked(true); // re-encoding is a deliberate choice
     CmdBatchTag = fixedButton(QStringLiteral("Batch tag"), QStringLiteral("CmdBatchTag"), frameSave);
     ProgressBarBatch = new QProgressBar(frameSave);
     ProgressBarBatch->setObjectName(QStringLiteral("ProgressBarBatch"));
@@ -301,7 +302,7 @@ void FormMain::CmdBatchTag_Click()
         options.saveOption = SaveOption::AppendFileName;
         options.appendText = Text1->text();
     }
-    options.lossless = CheckLossless->isChecked();
+    options.reencode = !CheckLossless->isChecked();
 
     running = true;
     closeRequested = false;
@@ -344,10 +345,10 @@ void FormMain::reportRun(const BatchResult &result)
         parts << problemList(ofLines(notDone.size(), result.lines, QStringLiteral("line")) +
                                  QStringLiteral(" not tagged or not saved:"),
                              notDone);
-    if (!result.savedWithoutTags.isEmpty())
-        parts << problemList(ofLines(result.savedWithoutTags.size(), result.lines, QStringLiteral("line")) +
-                                 QStringLiteral(" saved without tags (the format carries neither IPTC nor XMP):"),
-                             result.savedWithoutTags);
+    if (!result.warnings.isEmpty())
+        parts << problemList(ofLines(result.warnings.size(), result.lines, QStringLiteral("line")) +
+                                 QStringLiteral(" saved with warnings:"),
+                             result.warnings);
     if (result.stopped)
         parts << QStringLiteral("The run stopped before the last line.");
     if (!parts.isEmpty())

@@ -72,6 +72,6 @@ protected:
 inline BatchOptions Lossless(bool lossless = true)
 {
     BatchOptions options;
-    options.lossless = lossless;
+    options.reencode = !lossless;
     return options;
 }

@@ -82,7 +82,7 @@ TEST_F(EngineTest, BothPathsWriteIptcAndXmpInStepAndKeepForeignMetadata)
         const auto out = [&](const QString &name) { return app.SavePath + QLatin1Char('/') + name; };
         const BatchResult result = run(Lossless(lossless));
         EXPECT_EQ(result.saved, 6);
-        EXPECT_EQ(LineNames(result.savedWithoutTags), QStringList{"4 d.bmp"}) << "the PNG carries XMP";
+        EXPECT_EQ(LineNames(result.warnings), QStringList{"4 d.bmp"}) << "the PNG carries XMP";
         // A packet that cannot be read fails the line rather than being thrown away.
         EXPECT_EQ(LineNames(result.failed), QStringList{"6 broken.jpg"});
         EXPECT_EQ(FolderEntries(app.SavePath), (QStringList{"c.png", "d.bmp", "dates.jpg", "utf8.jpg", "x.jpg", "x.tif"}));

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// Byte-level work on image files that the metadata library gets wrong or
+// does not do. Every offset and length read from a file is checked.
+
+enum class FileKind { Jpeg, Tiff, BigTiff, Png, Other };
+
+FileKind KindOf(const unsigned char *data, qsizetype size);
+
+// Why the source's image data is damaged; empty when nothing is seen wrong.
+QString SourceDamage(const unsigned char *data, qsizetype size, FileKind kind);
+
+// Photoshop image resources: the IIM block of an IPTC resource.
+inline constexpr quint16 IptcResource = 0x0404;
+
+// What PrepareJpeg hid from the library and must be put back afterwards.
+struct JpegPreparation {
+    int masked = 0;                // ICC and EXIF segments the library must not see
+    QList<QByteArray> extraIptc;   // IIM blocks of further IPTC resources, taken out
+    bool fotoStationIptc = false;  // a FotoStation trailer holds IPTC
+    QByteArray trailerIptc;        // its IIM block
+};
+
+// Readies a JPEG for the metadata library: ICC and EXIF segments are masked
+// so that the library neither validates nor rewrites them (it refuses files
+// whose profile it cannot parse, re-encodes some maker notes wrongly, and
+// neither is any business of ours), and IPTC
+// resources after the first are taken out, since the library updates only
+// the first. `bytes` is changed in place when nothing is taken out;
+// otherwise `rebuilt` receives the new file.
+JpegPreparation PrepareJpeg(unsigned char *bytes, qsizetype size, QByteArray *rebuilt);
+
+// Undoes the masking in the library's output and makes every IPTC copy
+// current: the Photoshop digest (when `digest` is set) and a FotoStation
+// trailer's IPTC, which gets `iim`. `tail` receives what replaces the bytes
+// from `*keep` on (the rewritten trailer); *keep is the size otherwise.
+void FinishJpeg(unsigned char *bytes, qsizetype size, const JpegPreparation &preparation, const QByteArray &iim,
+                const QByteArray &digest, qsizetype *keep, QByteArray *tail);
+
+struct IimDataset {
+    int record = 0;
+    int dataset = 0;
+    QByteArray bytes;
+};
+
+// The datasets of an IIM block, up to the first byte that starts none.
+QList<IimDataset> ParseIim(const QByteArray &block);
+
+// Whether the Photoshop resources of a classic TIFF's first directory hold
+// an IPTC resource.
+bool TiffResourcesHoldIptc(const unsigned char *data, qsizetype size);
+
+// Takes the IPTC resource out of the Photoshop resources of a classic
+// TIFF's first directory, in place.
+void DropTiffResourceIptc(unsigned char *data, qsizetype size);
