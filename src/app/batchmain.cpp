@@ -17,7 +17,7 @@ enum ExitStatus { AllTagged = 0, SomeLinesFailed = 1, Refused = 2 };
 const char *const HelpText =
     "Usage:\n"
     "  brindleway-batch --data FILE --images DIR --save DIR --scheme NAME [--append TEXT]\n"
-    "                   [--lossless]\n"
+    "                   [--lossless] [--encoding NAME]\n"
     "  brindleway-batch --list-schemes\n"
     "  brindleway-batch --help\n"
     "\n"
@@ -37,6 +37,8 @@ const char *const HelpText =
     "  --lossless        write tags only: each output is its source byte for byte\n"
     "                    with only the metadata changed, never re-encoded (JPEG and\n"
     "                    TIFF get IPTC and XMP, PNG XMP, other types a plain copy)\n"
+    "  --encoding NAME   read FILE as windows-1252, utf-8 or utf-16 instead of the\n"
+    "                    encoding its bytes show\n"
     "  --list-schemes    print the stored scheme names, one a line, in store order\n"
     "  --help            print this text\n"
     "\n"
@@ -122,9 +124,10 @@ int main(int argc, char **argv)
     const QCommandLineOption scheme(QStringLiteral("scheme"), {}, QStringLiteral("NAME"));
     const QCommandLineOption append(QStringLiteral("append"), {}, QStringLiteral("TEXT"));
     const QCommandLineOption lossless(QStringLiteral("lossless"));
+    const QCommandLineOption encoding(QStringLiteral("encoding"), {}, QStringLiteral("NAME"));
     const QCommandLineOption list(QStringLiteral("list-schemes"));
     const QCommandLineOption help(QStringLiteral("help"));
-    parser.addOptions({data, images, save, scheme, append, lossless, list, help});
+    parser.addOptions({data, images, save, scheme, append, lossless, encoding, list, help});
     if (!parser.parse(application.arguments()))
         return refuse(parser.errorText() + QStringLiteral(" (see --help)"));
     if (!parser.positionalArguments().isEmpty())
@@ -139,6 +142,9 @@ int main(int argc, char **argv)
         if (!parser.isSet(*required))
             return refuse(QStringLiteral("--%1 is missing (see --help)").arg(required->names().first()));
     }
+    const std::optional<TextEncoding> forced = EncodingFromOption(parser.value(encoding));
+    if (parser.isSet(encoding) && !forced)
+        return refuse(QStringLiteral("unknown encoding %1 (see --help)").arg(parser.value(encoding)));
 
     AppState app;
     InitIptcTagKeys(app.IptcTagKeys);
@@ -151,11 +157,10 @@ int main(int argc, char **argv)
     if (app.SelectedScheme < 0)
         return refuse(QStringLiteral("no stored parsing scheme is named \"%1\" (see --list-schemes)").arg(schemeName));
 
-    const DataFileResult loaded = LoadDataFile(parser.value(data), app.Data);
+    const DataFileResult loaded = LoadDataFile(parser.value(data), app.Data, forced);
     if (loaded.status != DataFileResult::Loaded)
         return refuse(QStringLiteral("cannot read data file %1: %2")
                           .arg(QDir::toNativeSeparators(parser.value(data)), loaded.message));
-    SplitDataLines(app.Data);
     app.ImagePath = parser.value(images);
     app.SavePath = parser.value(save);
 
