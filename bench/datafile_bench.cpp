@@ -47,7 +47,6 @@ int main(int argc, char **argv)
     timer.start();
     IptcDataFile data;
     const DataFileResult result = LoadDataFile(path, data);
-    SplitDataLines(data);
     const qint64 elapsed = timer.elapsed();
     struct rusage after {};
     getrusage(RUSAGE_SELF, &after);
@@ -56,7 +55,7 @@ int main(int argc, char **argv)
         return 1;
     std::printf("data file: %d lines x %d fields, %.1f MB\n", data.FieldGrid.rowCount(), data.FieldCount,
                 fileSize / 1e6);
-    std::printf("LoadDataFile + SplitDataLines: %lld ms\n", static_cast<long long>(elapsed));
+    std::printf("LoadDataFile: %lld ms\n", static_cast<long long>(elapsed));
     std::printf("peak memory (max RSS): %.1f MB (%.1f x file size; before reading %.1f MB)\n",
                 after.ru_maxrss / 1024.0, after.ru_maxrss * 1024.0 / double(fileSize),
                 before.ru_maxrss / 1024.0);

@@ -17,7 +17,7 @@ enum ExitStatus { AllTagged = 0, SomeLinesFailed = 1, Refused = 2 };
 const char *const HelpText =
     "Usage:\n"
     "  brindleway-batch --data FILE --images DIR --save DIR --scheme NAME [--append TEXT]\n"
-    "                   [--reencode]\n"
+    "                   [--reencode] [--encoding NAME]\n"
     "  brindleway-batch --list-schemes\n"
     "  brindleway-batch --help\n"
     "\n"
@@ -40,6 +40,8 @@ const char *const HelpText =
     "                    byte for byte with only the metadata changed (JPEG, TIFF\n"
     "                    and PNG get IPTC and XMP, other types a plain copy)\n"
     "  --lossless        the default, tags only; kept for earlier scripts\n"
+    "  --encoding NAME   read FILE as windows-1252, utf-8 or utf-16 instead of the\n"
+    "                    encoding its bytes show\n"
     "  --list-schemes    print the stored scheme names, one a line, in store order\n"
     "  --help            print this text\n"
     "\n"
@@ -126,9 +128,10 @@ int main(int argc, char **argv)
     const QCommandLineOption append(QStringLiteral("append"), {}, QStringLiteral("TEXT"));
     const QCommandLineOption lossless(QStringLiteral("lossless"));
     const QCommandLineOption reencode(QStringLiteral("reencode"));
+    const QCommandLineOption encoding(QStringLiteral("encoding"), {}, QStringLiteral("NAME"));
     const QCommandLineOption list(QStringLiteral("list-schemes"));
     const QCommandLineOption help(QStringLiteral("help"));
-    parser.addOptions({data, images, save, scheme, append, lossless, reencode, list, help});
+    parser.addOptions({data, images, save, scheme, append, lossless, reencode, encoding, list, help});
     if (!parser.parse(application.arguments()))
         return refuse(parser.errorText() + QStringLiteral(" (see --help)"));
     if (!parser.positionalArguments().isEmpty())
@@ -143,6 +146,9 @@ int main(int argc, char **argv)
         if (!parser.isSet(*required))
             return refuse(QStringLiteral("--%1 is missing (see --help)").arg(required->names().first()));
     }
+    const std::optional<TextEncoding> forced = EncodingFromOption(parser.value(encoding));
+    if (parser.isSet(encoding) && !forced)
+        return refuse(QStringLiteral("unknown encoding %1 (see --help)").arg(parser.value(encoding)));
 
     AppState app;
     InitIptcTagKeys(app.IptcTagKeys);
@@ -155,11 +161,10 @@ int main(int argc, char **argv)
     if (app.SelectedScheme < 0)
         return refuse(QStringLiteral("no stored parsing scheme is named \"%1\" (see --list-schemes)").arg(schemeName));
 
-    const DataFileResult loaded = LoadDataFile(parser.value(data), app.Data);
+    const DataFileResult loaded = LoadDataFile(parser.value(data), app.Data, forced);
     if (loaded.status != DataFileResult::Loaded)
         return refuse(QStringLiteral("cannot read data file %1: %2")
                           .arg(QDir::toNativeSeparators(parser.value(data)), loaded.message));
-    SplitDataLines(app.Data);
     app.ImagePath = parser.value(images);
     app.SavePath = parser.value(save);
 

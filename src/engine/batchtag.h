@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/appstate.h"
+#include "model/codepage.h"
 
 #include <QList>
 #include <QString>
@@ -102,7 +103,7 @@ struct BatchRun {
     BatchRun(const AppState &app, const BatchOptions &options);
     const ParsingScheme &scheme() const { return app.Schemes.Schemes[app.SelectedScheme + 1]; }
     // Whether the data file was read in a Unicode encoding.
-    bool unicodeData() const { return false; }
+    bool unicodeData() const { return IsUnicode(app.Data.Encoding); }
 };
 
 // The steps for data line L, in this order; each only while

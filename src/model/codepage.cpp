@@ -2,6 +2,7 @@
 
 #include <QHash>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -58,4 +59,83 @@ QByteArray EncodeAnsi(QStringView text, bool *exact)
             *exact = false;
     }
     return bytes;
+}
+
+namespace {
+constexpr QByteArrayView Utf8Mark("\xEF\xBB\xBF");
+constexpr QByteArrayView Utf16LEMark("\xFF\xFE");
+constexpr QByteArrayView Utf16BEMark("\xFE\xFF");
+
+bool isUtf16(TextEncoding encoding)
+{
+    return encoding == TextEncoding::Utf16LE || encoding == TextEncoding::Utf16BE;
+}
+
+QString decodeUtf16(QByteArrayView bytes, bool bigEndian)
+{
+    const qsizetype units = bytes.size() / 2;
+    QString text(units + bytes.size() % 2, Qt::Uninitialized);
+    QChar *out = text.data();
+    const auto *in = reinterpret_cast<const unsigned char *>(bytes.data());
+    for (qsizetype i = 0; i < units; ++i, in += 2)
+        *out++ = QChar(bigEndian ? char16_t(in[0] << 8 | in[1]) : char16_t(in[1] << 8 | in[0]));
+    if (bytes.size() % 2)
+        *out = QChar::ReplacementCharacter;
+    return text;
+}
+} // namespace
+
+QString EncodingName(TextEncoding encoding)
+{
+    switch (encoding) {
+    case TextEncoding::Utf8:
+        return QStringLiteral("UTF-8");
+    case TextEncoding::Utf16LE:
+        return QStringLiteral("UTF-16 LE");
+    case TextEncoding::Utf16BE:
+        return QStringLiteral("UTF-16 BE");
+    case TextEncoding::Windows1252:
+        break;
+    }
+    return QStringLiteral("Windows-1252");
+}
+
+std::optional<TextEncoding> EncodingFromOption(QStringView name)
+{
+    if (name.compare(u"windows-1252", Qt::CaseInsensitive) == 0)
+        return TextEncoding::Windows1252;
+    if (name.compare(u"utf-8", Qt::CaseInsensitive) == 0)
+        return TextEncoding::Utf8;
+    if (name.compare(u"utf-16", Qt::CaseInsensitive) == 0)
+        return TextEncoding::Utf16LE;
+    return std::nullopt;
+}
+
+TextEncoding DetectEncoding(QByteArrayView bytes, std::optional<TextEncoding> forced)
+{
+    if (bytes.startsWith(Utf16LEMark) && (!forced || isUtf16(*forced)))
+        return TextEncoding::Utf16LE;
+    if (bytes.startsWith(Utf16BEMark) && (!forced || isUtf16(*forced)))
+        return TextEncoding::Utf16BE;
+    if (forced)
+        return *forced;
+    if (bytes.startsWith(Utf8Mark))
+        return TextEncoding::Utf8;
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
+    return !ascii && bytes.isValidUtf8() ? TextEncoding::Utf8 : TextEncoding::Windows1252;
+}
+
+QString DecodeText(QByteArrayView bytes, TextEncoding encoding)
+{
+    switch (encoding) {
+    case TextEncoding::Utf8:
+        return QString::fromUtf8(bytes.startsWith(Utf8Mark) ? bytes.sliced(Utf8Mark.size()) : bytes);
+    case TextEncoding::Utf16LE:
+        return decodeUtf16(bytes.startsWith(Utf16LEMark) ? bytes.sliced(2) : bytes, false);
+    case TextEncoding::Utf16BE:
+        return decodeUtf16(bytes.startsWith(Utf16BEMark) ? bytes.sliced(2) : bytes, true);
+    case TextEncoding::Windows1252:
+        break;
+    }
+    return DecodeAnsi(bytes);
 }

@@ -6,69 +6,49 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <climits>
+
 QStringView FieldGridTable::cell(int line, int field) const
 {
-    if (!source || line < 1 || line > rows || field < 1 || field > columns)
+    if (line < 1 || line > rows || field < 1)
         return {};
-    const QString &text = (*source)[line];
-    const std::size_t base = std::size_t(line - 1) * std::size_t(columns + 1);
-    const qsizetype start = starts[base + field - 1];
-    const qsizetype length = starts[base + field] - start - 1;
-    if (length <= 0)
+    const qsizetype first = firstTab.at(line - 1);
+    const qsizetype count = firstTab.at(line) - first;
+    if (field > count + 1)
         return {};
-    return QStringView(text).mid(start, length);
+    const QString &text = source.at(line);
+    const qsizetype start = field == 1 ? 0 : tabs.at(first + field - 2) + 1;
+    const qsizetype end = field == count + 1 ? text.size() : tabs.at(first + field - 1);
+    if (end <= start)
+        return {};
+    return QStringView(text).sliced(start, end - start);
 }
 
-void FieldGridTable::build(const QStringList &lines, int lastLine, int fieldCount)
+void FieldGridTable::build(const QStringList &lines)
 {
-    clear();
-    if (lastLine < 1 || fieldCount < 1)
-        return;
-    source = &lines;
-    rows = lastLine;
-    columns = fieldCount;
-    starts.resize(std::size_t(rows) * std::size_t(columns + 1));
-    for (int r = 0; r < rows; ++r) {
-        const QString &text = lines[r + 1];
-        qsizetype *row = starts.data() + std::size_t(r) * std::size_t(columns + 1);
-        // Fields past the line's own end start after the end, giving empty cells.
-        const qsizetype past = text.size() + 1;
-        qsizetype pos = 0;
-        for (int k = 0; k <= columns; ++k) {
-            row[k] = pos;
-            if (pos >= past)
-                continue;
-            const qsizetype tab = text.indexOf(QLatin1Char('\t'), pos);
-            pos = tab < 0 ? past : tab + 1;
-        }
+    *this = {};
+    source = lines;
+    qsizetype widest = 0;
+    qsizetype total = 0;
+    for (qsizetype L = 0; L < lines.size(); ++L) {
+        const qsizetype count = lines.at(L).count(QLatin1Char('\t'));
+        widest = std::max(widest, count);
+        total += L > 0 ? count : 0;
     }
-}
-
-void FieldGridTable::rebind(const QStringList &lines)
-{
-    if (source)
-        source = &lines;
-}
-
-void FieldGridTable::clear()
-{
-    source = nullptr;
-    rows = 0;
-    columns = 0;
-    starts.clear();
-}
-
-IptcDataFile &IptcDataFile::operator=(const IptcDataFile &other)
-{
-    if (this == &other)
-        return *this;
-    DataLines = other.DataLines;
-    LastDataLine = other.LastDataLine;
-    FieldCount = other.FieldCount;
-    // The grid points into its own DataLines, never into the other's.
-    FieldGrid = other.FieldGrid;
-    FieldGrid.rebind(DataLines);
-    return *this;
+    columns = int(std::min<qsizetype>(widest, INT_MAX - 1)) + 1;
+    if (lines.size() < 2)
+        return;
+    rows = int(lines.size()) - 1;
+    tabs.reserve(total);
+    firstTab.reserve(rows + 1);
+    firstTab.append(0);
+    for (qsizetype L = 1; L < lines.size(); ++L) {
+        const QString &text = lines.at(L);
+        for (qsizetype tab = text.indexOf(QLatin1Char('\t')); tab >= 0; tab = text.indexOf(QLatin1Char('\t'), tab + 1))
+            tabs.append(tab);
+        firstTab.append(tabs.size());
+    }
 }
 
 QString DataFileSummary(int LastDataLine, int FieldCount)
@@ -114,7 +94,7 @@ QStringList nonBlankLines(const QString &text)
 }
 } // namespace
 
-DataFileResult LoadDataFile(const QString &path, IptcDataFile &data)
+DataFileResult LoadDataFile(const QString &path, IptcDataFile &data, std::optional<TextEncoding> encoding)
 {
     DataFileResult result;
     const QFileInfo info(path);
@@ -134,21 +114,17 @@ DataFileResult LoadDataFile(const QString &path, IptcDataFile &data)
         return result;
     }
 
-    QStringList lines = nonBlankLines(DecodeAnsi(bytes));
-    bytes.clear();
-    qsizetype widest = 0;
-    for (const QString &line : std::as_const(lines))
-        widest = std::max(widest, line.count(QLatin1Char('\t')));
+    const TextEncoding used = DetectEncoding(bytes, encoding);
+    QString text = DecodeText(bytes, used);
+    bytes = {};
+    const QStringList lines = nonBlankLines(text);
+    text = {};
 
-    data.FieldGrid.clear();
-    data.DataLines = std::move(lines);
-    data.LastDataLine = int(data.DataLines.size()) - 1;
-    data.FieldCount = int(widest) + 1;
+    data.FieldGrid.build(lines);
+    data.DataLines = lines;
+    data.LastDataLine = int(lines.size()) - 1;
+    data.FieldCount = data.FieldGrid.columnCount();
+    data.Encoding = used;
     result.summary = DataFileSummary(data.LastDataLine, data.FieldCount);
     return result;
-}
-
-void SplitDataLines(IptcDataFile &data)
-{
-    data.FieldGrid.build(data.DataLines, data.LastDataLine, data.FieldCount);
 }

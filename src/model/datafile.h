@@ -1,14 +1,17 @@
 #pragma once
 
+#include "model/codepage.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
 
-#include <vector>
+#include <optional>
 
 // Data lines cut into fields. Cells are views into the lines they came from,
-// so a large file is held once as text and once as positions, not twice.
+// and only the TAB positions are stored, so memory follows the file's size
+// whatever the widest line.
 class FieldGridTable {
 public:
     int rowCount() const { return rows; }
@@ -17,19 +20,18 @@ public:
     // Field `field` (1-based) of data line `line` (1-based); empty outside the grid.
     QStringView cell(int line, int field) const;
 
-    // Builds the grid from lines[1..lastLine] with `fieldCount` columns.
-    void build(const QStringList &lines, int lastLine, int fieldCount);
-    void clear();
-    // Points a copied grid at the copy of the lines it was built from.
-    void rebind(const QStringList &lines);
+    // Builds the grid from lines[1..]; lines[0] is the header, which only
+    // counts towards the columns: one more than the most TABs of any line.
+    void build(const QStringList &lines);
 
 private:
-    const QStringList *source = nullptr;
+    QStringList source; // shares its text with the owner's DataLines
     int rows = 0;
     int columns = 0;
-    // For row r (0-based) and field k (0-based): starts[r * (columns + 1) + k].
-    // Field k ends one before the start of field k + 1.
-    std::vector<qsizetype> starts;
+    // The TABs of data line L sit at tabs[firstTab[L - 1]] up to, not
+    // including, tabs[firstTab[L]]. Both lists are shared between copies.
+    QList<qsizetype> tabs;
+    QList<qsizetype> firstTab;
 };
 
 // The tables filled from the last data file read.
@@ -38,10 +40,7 @@ struct IptcDataFile {
     int LastDataLine = -1;
     int FieldCount = 0;
     FieldGridTable FieldGrid;
-
-    IptcDataFile() = default;
-    IptcDataFile(const IptcDataFile &other) { *this = other; }
-    IptcDataFile &operator=(const IptcDataFile &other);
+    TextEncoding Encoding = TextEncoding::Windows1252; // how the file was read
 };
 
 struct DataFileResult {
@@ -55,9 +54,8 @@ inline const QString MissingDataFileMessage = QStringLiteral("TextIPTCfilename n
 
 QString DataFileSummary(int LastDataLine, int FieldCount);
 
-// Reads the file into DataLines, LastDataLine and FieldCount. On any failure
+// Reads the file into DataLines, LastDataLine, FieldCount and FieldGrid, in
+// `encoding` when given, else in the encoding its bytes show. On any failure
 // the tables are left exactly as they were.
-DataFileResult LoadDataFile(const QString &path, IptcDataFile &data);
-
-// Rebuilds FieldGrid from DataLines, LastDataLine and FieldCount.
-void SplitDataLines(IptcDataFile &data);
+DataFileResult LoadDataFile(const QString &path, IptcDataFile &data,
+                            std::optional<TextEncoding> encoding = std::nullopt);

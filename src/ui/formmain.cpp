@@ -112,6 +112,8 @@ FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, UiS
     LabelIPTCinfo = new QLabel(QStringLiteral("IPTC info"), frameData);
     LabelIPTCinfo->setObjectName(QStringLiteral("LabelIPTCinfo"));
     LabelIPTCinfo->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    LabelIPTCencoding = new QLabel(frameData);
+    LabelIPTCencoding->setObjectName(QStringLiteral("LabelIPTCencoding"));
     CmdBrowseIPTCfile = fixedButton(QStringLiteral("Browse"), QStringLiteral("CmdBrowseIPTCfile"), frameData);
 
     auto *frameParsing = group(QStringLiteral("Field to IPTC tag and image file name parsing schemes"),
@@ -189,7 +191,10 @@ FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, UiS
 
     auto *dataLayout = new QGridLayout(frameData);
     dataLayout->addWidget(LabelIPTCfilename, 0, 0, 1, 2);
-    dataLayout->addWidget(LabelIPTCinfo, 1, 0);
+    auto *infoLayout = new QHBoxLayout;
+    infoLayout->addWidget(LabelIPTCinfo, 1);
+    infoLayout->addWidget(LabelIPTCencoding);
+    dataLayout->addLayout(infoLayout, 1, 0);
     dataLayout->addWidget(CmdBrowseIPTCfile, 1, 1);
     dataLayout->setColumnStretch(0, 1);
 
@@ -277,8 +282,8 @@ void FormMain::CmdBrowseIPTCfile_Click()
         return;
     }
     LabelIPTCfilename->setPath(*path);
-    SplitDataLines(state.Data);
     LabelIPTCinfo->setText(result.summary);
+    LabelIPTCencoding->setText(EncodingName(state.Data.Encoding));
 }
 
 void FormMain::CmdManageParsing_Click()

@@ -66,6 +66,7 @@ private:
     PathLabel *LabelIPTCfilename;
     QPushButton *CmdBrowseIPTCfile;
     QLabel *LabelIPTCinfo;
+    QLabel *LabelIPTCencoding; // the encoding the data file was read in
     QComboBox *ComboParsing;
     QPushButton *CmdManageParsing;
     PathLabel *LabelSavePath;

@@ -127,7 +127,8 @@ TEST_F(BatchCommandTest, ExitStatusTellsSuccessProblemsAndRefusalsApart)
     QStringList missingData = batch(QStringLiteral("Press"));
     missingData[1] = path(QStringLiteral("nothing.txt"));
     for (const QStringList &refused : {batch("press"), missingData, QStringList{"--data"},
-                                       QStringList{"--images", path("images")}, QStringList{"--bogus"}})
+                                       QStringList{"--images", path("images")}, QStringList{"--bogus"},
+                                       batch("Press", {"--encoding", "latin-1"})})
         EXPECT_EQ(runCommand(refused).status, 2) << refused.join(' ').toStdString();
     WriteFileBytes(path(QStringLiteral("data.txt")), "name only\n");
     outcome = runCommand(batch(QStringLiteral("Press")));
@@ -136,7 +137,7 @@ TEST_F(BatchCommandTest, ExitStatusTellsSuccessProblemsAndRefusalsApart)
 
     outcome = runCommand({QStringLiteral("--help")});
     EXPECT_EQ(outcome.status, 0);
-    for (const char *option : {"--data", "--images", "--save", "--scheme", "--append", "--lossless", "--list-schemes",
-                               "Exit status"})
+    for (const char *option : {"--data", "--images", "--save", "--scheme", "--append", "--lossless", "--encoding",
+                               "--list-schemes", "Exit status"})
         EXPECT_TRUE(outcome.out.contains(QLatin1String(option))) << option;
 }

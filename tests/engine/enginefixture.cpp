@@ -162,7 +162,6 @@ void EngineTest::loadData(const QList<QByteArray> &lines)
     const QString path = temp.filePath(QStringLiteral("data.txt"));
     WriteFileBytes(path, bytes);
     ASSERT_EQ(LoadDataFile(path, app.Data).status, DataFileResult::Loaded);
-    SplitDataLines(app.Data);
 }
 
 ParsingScheme &EngineTest::useScheme(const QMap<int, QString> &slotTexts)

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 
 #include <unistd.h>
@@ -23,12 +24,9 @@ protected:
         return path;
     }
 
-    DataFileResult load(const QByteArray &bytes)
+    DataFileResult load(const QByteArray &bytes, std::optional<TextEncoding> forced = std::nullopt)
     {
-        const DataFileResult result = LoadDataFile(write(bytes), data);
-        if (result.status == DataFileResult::Loaded)
-            SplitDataLines(data);
-        return result;
+        return LoadDataFile(write(bytes), data, forced);
     }
 
     QString cell(int line, int field) const { return data.FieldGrid.cell(line, field).toString(); }
@@ -162,4 +160,52 @@ TEST_F(DataFileTest, CopiesKeepTheirOwnGrid)
     load("h\tc\nother.jpg\tOslo\n");
     EXPECT_EQ(copy.FieldGrid.cell(1, 2).toString(), QStringLiteral("Rome"));
     EXPECT_EQ(cell(1, 2), QStringLiteral("Oslo"));
+}
+
+TEST_F(DataFileTest, EncodingComesFromTheMarkOrTheBytesUnlessForced)
+{
+    using enum TextEncoding;
+    // A leading blank line: an unstripped byte-order mark would make it the header.
+    const QString text = u"\r\nh\tc\r\na.jpg\tŁódź Αθήνα 東京\rb\n"_qs;
+    const QString unicode = u"Łódź Αθήνα 東京"_qs;
+    auto utf16 = [&](QStringConverter::Encoding encoding, QStringConverter::Flags flags) {
+        return QByteArray(QStringEncoder(encoding, flags).encode(text));
+    };
+    const QByteArray utf16be = utf16(QStringConverter::Utf16BE, QStringConverter::Flag::WriteBom);
+    const struct {
+        const char *what;
+        QByteArray bytes;
+        std::optional<TextEncoding> forced;
+        TextEncoding read;
+        QString cell;
+    } cases[] = {
+        {"UTF-8 with mark", "\xEF\xBB\xBF" + text.toUtf8(), {}, Utf8, unicode},
+        {"UTF-8 without mark", text.toUtf8(), {}, Utf8, unicode},
+        {"UTF-16 LE", utf16(QStringConverter::Utf16LE, QStringConverter::Flag::WriteBom), {}, Utf16LE, unicode},
+        {"UTF-16 BE", utf16be, {}, Utf16BE, unicode},
+        {"curly apostrophe and em dash", "h\tc\na.jpg\tit\x92s \x97 so\n", {}, Windows1252, u"it\u2019s \u2014 so"_qs},
+        {"pure ASCII", "h\tc\na.jpg\tplain\n", {}, Windows1252, "plain"},
+        {"invalid UTF-8", "h\tc\na.jpg\tcaf\xE9 \xC3\xA9\n", {}, Windows1252, u"caf\u00E9 \u00C3\u00A9"_qs},
+        {"overlong UTF-8", "h\tc\na.jpg\t\xC0\xAF\n", {}, Windows1252, u"\u00C0\u00AF"_qs},
+        {"forced UTF-8 on invalid bytes", "h\tc\na.jpg\tcaf\xE9\n", Utf8, Utf8, u"caf\uFFFD"_qs},
+        {"forced Windows-1252 on UTF-8", "h\tc\na.jpg\t\xC3\xA9\n", Windows1252, Windows1252, u"\u00C3\u00A9"_qs},
+        {"forced UTF-16 takes the mark's order", utf16be, Utf16LE, Utf16BE, unicode},
+        {"forced UTF-16 without mark", utf16(QStringConverter::Utf16LE, {}), Utf16LE, Utf16LE, unicode},
+        {"UTF-16 with a lone last byte", QByteArrayLiteral("\xFF\xFEh\0\n\0a\0\t\0b\0c"), {}, Utf16LE, u"b\uFFFD"_qs},
+    };
+    for (const auto &c : cases) {
+        ASSERT_EQ(load(c.bytes, c.forced).status, DataFileResult::Loaded) << c.what;
+        EXPECT_EQ(data.Encoding, c.read) << c.what;
+        // Also proves the CR LF and CR line ends were found in every encoding.
+        EXPECT_EQ(cell(1, 2), c.cell) << c.what;
+    }
+}
+
+TEST_F(DataFileTest, OneVeryWideLineAmongManyCostsOnlyItsOwnFields)
+{
+    const QByteArray bytes = "h\n" + QByteArray(50000, '\t') + "last\n" + QByteArray("a.jpg\tx\n").repeated(199999);
+    ASSERT_EQ(load(bytes).status, DataFileResult::Loaded);
+    EXPECT_EQ(data.FieldCount, 50001);
+    EXPECT_EQ(cell(1, 50001), QStringLiteral("last"));
+    EXPECT_EQ(cell(200000, 2), QStringLiteral("x"));
 }

@@ -19,7 +19,6 @@ protected:
                              "img004.jpg\tRome\t\tColosseum at dusk\n"
                              " spaced.jpg \t x \n");
         ASSERT_EQ(LoadDataFile(path, data).status, DataFileResult::Loaded);
-        SplitDataLines(data);
     }
 
     std::optional<QString> tag(const QString &expression, int line = 1)

@@ -181,10 +181,11 @@ TEST_F(FormMainTest, DataFileLoadsAndAFailureKeepsTheEarlierFile)
     EXPECT_EQ(state.Data.LastDataLine, -1);
 
     const QString first = path("first.txt");
-    WriteFileBytes(first, "Name\tCity\nimg1.jpg\tRome\nimg2.jpg\tOslo\n");
+    WriteFileBytes(first, "Name\tCity\nimg1.jpg\tKrak\xC3\xB3w\nimg2.jpg\tOslo\n");
     chooseDataFile(first);
     EXPECT_EQ(fileLabel->text(), first);
     EXPECT_EQ(info->text(), summary);
+    EXPECT_EQ(child<QLabel>("LabelIPTCencoding")->text(), "UTF-8");
 
     chooseDataFile(path("gone.txt"));
     EXPECT_EQ(ui.messages, QStringList{"TextIPTCfilename not present"});

@@ -1,0 +1,59 @@
+#include "model/codepage.h"
+#include "model/datafile.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+
+namespace {
+// Larger inputs find nothing new and only slow each run down.
+constexpr std::size_t MaxInput = 64 * 1024;
+
+void check(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+} // namespace
+
+// The first byte picks a forced encoding or none; the rest is the data file.
+// Every line's cells must join back to the line, and a copy must outlive its original.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *input, std::size_t size)
+{
+    if (size == 0 || size > MaxInput)
+        return -1;
+    // A file in memory: rewriting a disk file thousands of times a second waits on the disk.
+    static const int fd = memfd_create("datafile", 0);
+    static const QString path = QStringLiteral("/proc/self/fd/%1").arg(fd);
+    const QByteArray bytes(reinterpret_cast<const char *>(input) + 1, qsizetype(size - 1));
+    check(fd >= 0 && ftruncate(fd, 0) == 0 && pwrite(fd, bytes.data(), bytes.size(), 0) == bytes.size());
+    std::optional<TextEncoding> forced;
+    if (input[0] % 5 != 0)
+        forced = static_cast<TextEncoding>(input[0] % 5 - 1);
+
+    IptcDataFile original;
+    check(LoadDataFile(path, original, forced).status == DataFileResult::Loaded);
+    const IptcDataFile data = original;
+    original = {};
+
+    check(data.FieldCount >= 1 && data.LastDataLine == data.DataLines.size() - 1);
+    check(data.FieldGrid.rowCount() == std::max(data.LastDataLine, 0));
+    for (int L = 1; L <= data.LastDataLine; ++L) {
+        const QString &line = data.DataLines.at(L);
+        const int fields = int(line.count(QLatin1Char('\t'))) + 1;
+        check(fields <= data.FieldCount);
+        QStringList cells;
+        for (int k = 1; k <= fields; ++k)
+            cells.append(data.FieldGrid.cell(L, k).toString());
+        check(cells.join(QLatin1Char('\t')) == line);
+        check(data.FieldGrid.cell(L, 0).isEmpty() && data.FieldGrid.cell(L, fields + 1).isEmpty());
+    }
+    check(data.FieldGrid.cell(data.LastDataLine + 1, 1).isEmpty());
+    check(EncodeAnsi(DecodeText(bytes, TextEncoding::Windows1252)) == bytes);
+    return 0;
+}
