@@ -3,6 +3,7 @@
 #include "engine/batchpaths.h"
 #include "engine/exiv2writer.h"
 #include "engine/freeimagelayer.h"
+#include "engine/iimvalues.h"
 #include "model/codepage.h"
 #include "model/slotexpression.h"
 
@@ -172,15 +173,24 @@ QList<TagValue> TagValuesFor(const BatchRun &run, int L)
 
 QStringList WriteTags(BatchState &state, const BatchRun &run, int L)
 {
-    QStringList refused;
+    QStringList warnings;
     if (!state.CurrentImage)
-        return refused;
-    for (const TagValue &value : TagValuesFor(run, L)) {
+        return warnings;
+    const IimValues iim = ToIimValues(TagValuesFor(run, L), false);
+    warnings = iim.warnings;
+    for (const TagValue &value : iim.xmpValues) {
+        QList<QByteArray> items;
+        for (const IimItem &item : iim.items) {
+            if (item.slot == value.slot)
+                items.append(item.bytes);
+        }
+        // The library keeps one entry per key; the image layer splits list
+        // values again at ";" when it saves.
         const QString &key = run.app.IptcTagKeys[value.slot - 1];
-        if (!AttachIptcTag(*state.CurrentImage, key, EncodeAnsi(value.text)))
-            refused.append(key);
+        if (!items.isEmpty() && !AttachIptcTag(*state.CurrentImage, key, items.join(';')))
+            warnings << QStringLiteral("the image library refused the value of %1").arg(key);
     }
-    return refused;
+    return warnings;
 }
 
 bool AttachIptcTag(BatchState::Image &image, const QString &key, const QByteArray &value)
@@ -329,14 +339,17 @@ BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions 
             }
         } else if (const QString problem = LoadSourceImage(state, run, L); !problem.isEmpty()) {
             result.skipped.append({L, name, problem});
-        } else if (const QStringList refused = WriteTags(state, run, L); !refused.isEmpty()) {
-            state.CurrentImage.reset();
-            result.failed.append({L, name, QStringLiteral("not saved: IPTC cannot hold the value of %1 (at most %2 bytes)")
-                                               .arg(refused.join(QStringLiteral(", ")))
-                                               .arg(MaxIptcValueBytes)});
         } else {
+            const QStringList warnings = WriteTags(state, run, L);
             ++result.tagged;
-            const SaveOutcome outcome = SaveTaggedImage(state, run, L, target, yield);
+            SaveOutcome outcome = SaveTaggedImage(state, run, L, target, yield);
+            if (outcome.status != SaveOutcome::Failed && !warnings.isEmpty()) {
+                outcome.status = SaveOutcome::SavedWithWarnings;
+                QStringList all = warnings;
+                if (!outcome.reason.isEmpty())
+                    all.prepend(outcome.reason);
+                outcome.reason = all.join(QStringLiteral("; "));
+            }
             keepGoing = outcome.keepGoing;
             countSave(result, outcome, L, name);
         }

@@ -124,9 +124,10 @@ struct TagValue {
 // a value are left out.
 QList<TagValue> TagValuesFor(const BatchRun &run, int L);
 
-// Attaches one tag per tag slot that has a value for line L, in slot order.
-// Returns the keys whose value was refused (too long for IPTC, or refused
-// by the library); those tags are missing from the image.
+// Attaches one tag per tag slot that has a value for line L, in slot order,
+// each value under the same IIM rule as the tags-only writer (ToIimValues).
+// Returns what the line's report must say: values cut or left out, and
+// keys the library refused.
 QStringList WriteTags(BatchState &state, const BatchRun &run, int L);
 
 // Attaches one ASCII tag (ID 0) under `key`, replacing the image's entry of

@@ -113,6 +113,7 @@ void declareUtf8(Exiv2::IptcData &iptc)
     iptc.add(Exiv2::IptcKey(Exiv2::IptcDataSets::CharacterSet, Exiv2::IptcDataSets::envelope), &marker);
 }
 
+// Replaces the datasets of every value taken (`values`) with `items`.
 void writeIptc(Exiv2::IptcData &iptc, const QList<TagValue> &values, const QList<IimItem> &items)
 {
     if (!hasRecord2(iptc)) {
@@ -540,7 +541,7 @@ LosslessOutcome tagWithExiv2(SourceBytes &original, FileKind kind, const QString
         declareUtf8(iptc);
     const IimValues iim = ToIimValues(values, declaresUtf8(iptc));
     warnings += iim.warnings;
-    writeIptc(iptc, values, iim.items);
+    writeIptc(iptc, iim.xmpValues, iim.items);
 
     // Asked for before the packet is read: Exiv2 otherwise hands out its own
     // encoding of what it parsed instead of the file's packet.

@@ -96,14 +96,15 @@ TEST_F(BatchCommandTest, ListsSchemesAndRunsTheFirstOfANameWithAndWithoutReencod
     EXPECT_EQ(outcome.out, QStringLiteral("Press\nArchive\nPress\n"));
 
     WriteFileBytes(path(QStringLiteral("data.txt")), "name\r\na.jpg\r\nb.jpg\r\n");
-    outcome = runCommand(batch(QStringLiteral("Press"), {"--append", "IPTC"}));
+    outcome = runCommand(batch(QStringLiteral("Press"), {"--append", "IPTC", "--reencode"}));
     EXPECT_EQ(outcome.status, 0) << outcome.err.toStdString();
-    EXPECT_EQ(outcome.out, QStringLiteral("Lines: 2\nSaved: 2\nSkipped: 0\nFailed: 0\n"));
+    EXPECT_EQ(outcome.out, QStringLiteral("Lines: 2\nSaved: 2\nSkipped: 0\nFailed: 0\nWarnings: 0\n"));
     EXPECT_TRUE(outcome.err.isEmpty()) << "no progress bar when stderr is not a terminal";
     EXPECT_EQ(runTool("exiftool", {"-s3", "-IPTC:Caption-Abstract", path("save/bIPTC.jpg")}), "first\n");
 
     outcome = runCommand(batch(QStringLiteral("Press"), {"--lossless"}));
     EXPECT_EQ(outcome.status, 0) << outcome.out.toStdString();
+    EXPECT_EQ(runCommand(batch(QStringLiteral("Press"), {"--lossless", "--reencode"})).status, 2);
     const QByteArray source = ReadFileBytes(path(QStringLiteral("images/a.jpg")));
     const QByteArray output = ReadFileBytes(path(QStringLiteral("save/a.jpg")));
     EXPECT_TRUE(output.endsWith(source.mid(source.indexOf("\xFF\xDA")))) << "the image data is the source's";
@@ -116,7 +117,7 @@ TEST_F(BatchCommandTest, ExitStatusTellsSuccessProblemsAndRefusalsApart)
     WriteFileBytes(path(QStringLiteral("data.txt")), "name\na.jpg\ngone.jpg\n");
     Outcome outcome = runCommand(batch(QStringLiteral("Press")));
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.out, "Lines: 2\nSaved: 1\nSkipped: 1\nFailed: 0\n"
+    EXPECT_EQ(outcome.out, "Lines: 2\nSaved: 1\nSkipped: 1\nFailed: 0\nWarnings: 0\n"
                            "Skipped line 2, gone.jpg: the image file does not exist\n");
 
     QStringList samePath = batch(QStringLiteral("Press"));
@@ -137,7 +138,7 @@ TEST_F(BatchCommandTest, ExitStatusTellsSuccessProblemsAndRefusalsApart)
 
     outcome = runCommand({QStringLiteral("--help")});
     EXPECT_EQ(outcome.status, 0);
-    for (const char *option : {"--data", "--images", "--save", "--scheme", "--append", "--lossless", "--encoding",
+    for (const char *option : {"--data", "--images", "--save", "--scheme", "--append", "--lossless", "--reencode", "--encoding",
                                "--list-schemes", "Exit status"})
         EXPECT_TRUE(outcome.out.contains(QLatin1String(option))) << option;
 }

@@ -83,20 +83,20 @@ TEST_F(EngineTest, EveryLineIsAccountedForInBothPathsAndTheRunGoesOn)
         RecordingProgress progress;
         const BatchResult result = BatchTag(state, app, Lossless(lossless), &progress, {});
         EXPECT_EQ(result.lines, 10);
-        EXPECT_EQ(result.saved, 2);
+        EXPECT_EQ(result.saved, 3);
         EXPECT_EQ(LineNames(result.skipped), (QStringList{"2 missing.jpg", "3 ", "6 ..\\outside.jpg", "7 /etc/hostname",
                                                           "8 notes.jpg", "9 sub"}));
-        // A value IPTC cannot hold is not cut: the line is not saved, and says why.
-        EXPECT_EQ(LineNames(result.failed), (QStringList{"5 nosub\\lost.jpg", "10 ok.jpg"}));
-        for (const LineProblem &problem : result.skipped + result.failed)
+        EXPECT_EQ(LineNames(result.failed), (QStringList{"5 nosub\\lost.jpg"}));
+        // A caption longer than IIM allows is cut at its limit, and the line says so.
+        EXPECT_EQ(LineNames(result.warnings), (QStringList{"10 ok.jpg"}));
+        for (const LineProblem &problem : result.skipped + result.failed + result.warnings)
             EXPECT_FALSE(problem.reason.isEmpty()) << problem.line;
-        ASSERT_EQ(result.failed.size(), 2);
+        ASSERT_EQ(result.failed.size(), 1);
         EXPECT_TRUE(result.failed[0].reason.contains(QStringLiteral("does not exist")));
-        EXPECT_TRUE(result.failed[1].reason.contains(QStringLiteral("Caption"))) << result.failed[1].reason.toStdString();
+        ASSERT_EQ(result.warnings.size(), 1);
+        EXPECT_TRUE(result.warnings[0].reason.contains(QStringLiteral("Caption"))) << result.warnings[0].reason.toStdString();
         EXPECT_FALSE(result.allTaggedAndSaved());
-
-        // Line 10's failure left line 1's output whole; the header named no image.
-        EXPECT_EQ(ReadTags(savePath(QStringLiteral("ok.jpg"))).iptc.value(120), QList<QByteArray>{"caption"});
+        EXPECT_EQ(ReadTags(savePath(QStringLiteral("ok.jpg"))).iptc.value(120), QList<QByteArray>{QByteArray(2000, 'y')});
         EXPECT_EQ(FolderEntries(savePath()), (QStringList{"ok.jpg", "sub"}));
         EXPECT_EQ(FolderEntries(savePath(QStringLiteral("sub"))), QStringList{"deep.jpg"});
         EXPECT_EQ(FolderEntries(temp.path()), (QStringList{"data.txt", "images", "outside.jpg", "save"}));
@@ -119,7 +119,7 @@ TEST_F(EngineTest, AFailedSaveLeavesNoPartialFileAndKeepsTheEarlierOutput)
     useScheme({{1, QStringLiteral("caption")}});
     loadData({"name", "a.jpg", "b.pcx"});
     // The library reads PCX but cannot write it.
-    EXPECT_EQ(LineNames(run().failed), QStringList{"2 b.pcx"});
+    EXPECT_EQ(LineNames(run(Lossless(false)).failed), QStringList{"2 b.pcx"});
     EXPECT_EQ(ReadFileBytes(savePath(QStringLiteral("b.pcx"))), "earlier output");
     EXPECT_EQ(FolderEntries(savePath()), (QStringList{"a.jpg", "b.pcx"}));
 
@@ -138,7 +138,7 @@ TEST_F(EngineTest, AFailedSaveLeavesNoPartialFileAndKeepsTheEarlierOutput)
 
     // A read-only output is protected as the user meant, though a rename could replace it.
     ASSERT_TRUE(QFile::setPermissions(savePath(QStringLiteral("a.jpg")), QFileDevice::ReadOwner));
-    EXPECT_EQ(LineNames(run().failed), (QStringList{"1 a.jpg", "2 b.pcx"}));
+    EXPECT_EQ(LineNames(run(Lossless(false)).failed), (QStringList{"1 a.jpg", "2 b.pcx"}));
     EXPECT_EQ(ReadFileBytes(savePath(QStringLiteral("a.jpg"))), earlier);
 }
 

@@ -81,11 +81,14 @@ TEST_F(EngineTest, BothPathsWriteIptcAndXmpInStepAndKeepForeignMetadata)
         QDir().mkpath(app.SavePath);
         const auto out = [&](const QString &name) { return app.SavePath + QLatin1Char('/') + name; };
         const BatchResult result = run(Lossless(lossless));
-        EXPECT_EQ(result.saved, 6);
-        EXPECT_EQ(LineNames(result.warnings), QStringList{"4 d.bmp"}) << "the PNG carries XMP";
-        // A packet that cannot be read fails the line rather than being thrown away.
-        EXPECT_EQ(LineNames(result.failed), QStringList{"6 broken.jpg"});
-        EXPECT_EQ(FolderEntries(app.SavePath), (QStringList{"c.png", "d.bmp", "dates.jpg", "utf8.jpg", "x.jpg", "x.tif"}));
+        EXPECT_EQ(result.saved, lossless ? 7 : 6);
+        // The PNG carries its tags; a date not in IIM form is written nowhere. A
+        // packet that cannot be read is never thrown away: tags only writes the
+        // IPTC and keeps the packet, re-encoding fails the line.
+        const QStringList warned{"4 d.bmp", "5 dates.jpg", "6 broken.jpg"};
+        EXPECT_EQ(LineNames(result.warnings), lossless ? warned : warned.mid(0, 2));
+        EXPECT_EQ(LineNames(result.failed), lossless ? QStringList() : warned.mid(2));
+        EXPECT_EQ(FolderEntries(app.SavePath).contains(QStringLiteral("broken.jpg")), lossless);
 
         for (const QString &name : {QStringLiteral("x.jpg"), QStringLiteral("x.tif")}) {
             SCOPED_TRACE(name.toStdString());
@@ -124,7 +127,7 @@ TEST_F(EngineTest, BothPathsWriteIptcAndXmpInStepAndKeepForeignMetadata)
         }
 
         const FileTags dates = ReadTags(out(QStringLiteral("dates.jpg")));
-        EXPECT_EQ(dates.iptc.value(55), QList<QByteArray>{"15/03/2024"});
+        EXPECT_FALSE(dates.iptc.value(55).contains("15/03/2024"));
         EXPECT_EQ(dates["XMP-photoshop:DateCreated"], "2001:01:01") << "XMP dates must be valid";
         EXPECT_EQ(dates.iptc.value(25), items("k1", "k2", "k3"));
         EXPECT_EQ(dates["XMP-dc:Description"], "lang=\"de\" Hallo");

@@ -239,15 +239,21 @@ TEST_F(FormMainTest, BatchWritesTaggedFilesReplacingAppendingKeepingImageDataAnd
     EXPECT_EQ(outputs("*_web*"), QStringList({"img001_web.jpg", "img002_web.jpg", "img003_web.jpg"}));
     EXPECT_EQ(Iptc(out("img003_web.jpg")), "Market");
 
-    // "Write tags only": the source's bytes follow the new segments unchanged.
+    // "Write tags only" is the default: the source's bytes follow the new segments unchanged.
     auto *lossless = child<QCheckBox>("CheckLossless");
-    EXPECT_FALSE(lossless->isChecked());
-    lossless->click();
+    EXPECT_TRUE(lossless->isChecked());
     TypeInto(child<QLineEdit>("Text1"), "_raw");
     click("CmdBatchTag");
     EXPECT_EQ(Iptc(out("img002_raw.jpg")), "Café terrace");
     const QByteArray source = ReadFileBytes(path("in/img002.jpg"));
-    EXPECT_TRUE(ReadFileBytes(out("img002_raw.jpg")).endsWith(source.mid(source.indexOf("\xFF\xDA"))));
+    const QByteArray scan = source.mid(source.indexOf("\xFF\xDA"));
+    EXPECT_TRUE(ReadFileBytes(out("img002_raw.jpg")).endsWith(scan));
+    // Unticked, the images are decoded and encoded again.
+    lossless->click();
+    TypeInto(child<QLineEdit>("Text1"), "_enc");
+    click("CmdBatchTag");
+    EXPECT_EQ(Iptc(out("img002_enc.jpg")), "Café terrace");
+    EXPECT_FALSE(ReadFileBytes(out("img002_enc.jpg")).endsWith(scan));
 
     // Closing mid-run finishes the image in hand, then stops and closes.
     TypeInto(child<QLineEdit>("Text1"), "_cut");
