@@ -1,25 +1,13 @@
 #include "ui/formaggregate.h"
 
 #include "model/appstate.h"
+#include "ui/slotcombobox.h"
 
 #include "ui/tabchain.h"
-#include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-void MakeExactTextCombo(QComboBox *combo)
-{
-    combo->setEditable(true);
-    combo->setInsertPolicy(QComboBox::NoInsert);
-    combo->setCompleter(nullptr);
-    combo->setDuplicatesEnabled(true);
-    // Leaving the box with text that equals an entry would otherwise count as
-    // choosing that entry.
-    QObject::disconnect(combo->lineEdit(), &QLineEdit::editingFinished, combo, nullptr);
-}
 
 FormAggregate::FormAggregate(AppState &state, QWidget *parent)
     : NoDefaultDialog(parent), state(state)
@@ -27,10 +15,8 @@ FormAggregate::FormAggregate(AppState &state, QWidget *parent)
     setObjectName(QStringLiteral("FormAggregate"));
 
     for (int k = 0; k < MaxAggregateParts; ++k) {
-        auto *combo = new QComboBox(this);
-        combo->setObjectName(QStringLiteral("Combo1_%1").arg(k));
-        MakeExactTextCombo(combo);
-        Combo1[k] = combo;
+        Combo1[k] = new SlotComboBox(this);
+        Combo1[k]->setObjectName(QStringLiteral("Combo1_%1").arg(k));
     }
     LabelAggregate = new QLabel(this);
     LabelAggregate->setObjectName(QStringLiteral("LabelAggregate"));
@@ -80,12 +66,11 @@ void FormAggregate::Form_Load()
     LabelAggregate->clear();
 
     loading = true;
-    const int fieldCount = state.Data.FieldCount;
-    for (QComboBox *combo : Combo1) {
+    const QStringList fieldTexts = FieldEntryTexts(state.Data);
+    for (SlotComboBox *combo : Combo1) {
         combo->clear();
         combo->clearEditText();
-        for (int i = 1; i <= fieldCount; ++i)
-            combo->addItem(FieldReferencePrefix + QString::number(i));
+        combo->addFieldEntries(fieldTexts);
         combo->setCurrentIndex(-1);
         combo->clearEditText();
     }
@@ -96,7 +81,7 @@ void FormAggregate::Form_Load()
         return;
     surplus = pieces.mid(MaxAggregateParts);
     for (int k = 0; k < pieces.size() && k < MaxAggregateParts; ++k)
-        Combo1[k]->setEditText(BoxTextFromPiece(pieces[k]));
+        Combo1[k]->setExpression(BoxTextFromPiece(pieces[k]));
     if (!surplus.isEmpty()) {
         LabelSurplus->setText(QStringLiteral("This expression has %1 more groups than the boxes can show. "
                                              "They are kept after the seventh piece.")
@@ -114,7 +99,7 @@ void FormAggregate::Combo1_Click(int Index)
     if (loading)
         return;
     AggregatePartsTable &parts = state.AggregateParts;
-    parts[Index] = PieceFromBoxText(Combo1[Index]->currentText());
+    parts[Index] = PieceFromBoxText(Combo1[Index]->expression());
     QStringList pieces(parts.begin(), parts.begin() + MaxAggregateParts);
     const QString expression = BuildAggregation(pieces + surplus);
     parts[7] = expression;

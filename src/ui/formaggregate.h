@@ -7,14 +7,10 @@
 
 #include <array>
 
-class QComboBox;
 class QLabel;
 class QPushButton;
+class SlotComboBox;
 struct AppState;
-
-// Turns a combo box into one whose typed text is kept exactly: nothing is
-// completed, inserted into the list, or taken as a choice of a list entry.
-void MakeExactTextCombo(QComboBox *combo);
 
 // Composes an aggregation expression from up to seven pieces. Takes the
 // slot's expression from AggregateParts[7] and leaves the result there;
@@ -33,7 +29,7 @@ private:
     void CommandCancel_Click();
 
     AppState &state;
-    std::array<QComboBox *, MaxAggregateParts> Combo1{};
+    std::array<SlotComboBox *, MaxAggregateParts> Combo1{};
     QLabel *LabelAggregate = nullptr;
     QLabel *LabelSurplus = nullptr;
     QPushButton *CommandCancel = nullptr;

@@ -3,10 +3,11 @@
 #include "model/appstate.h"
 #include "model/slotexpression.h"
 #include "ui/formaggregate.h"
+#include "ui/slotcombobox.h"
 #include "ui/uiservices.h"
 
 #include "ui/tabchain.h"
-#include <QComboBox>
+#include <QFocusEvent>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -14,6 +15,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <utility>
 
 namespace {
 QFrame *makeLine(QWidget *parent, int number)
@@ -36,15 +39,17 @@ FormFieldParsing::FormFieldParsing(AppState &state, UiServices &ui, QWidget *par
     TextParsingName = new QLineEdit(DefaultSchemeName, this);
     TextParsingName->setObjectName(QStringLiteral("TextParsingName"));
     Label24->setBuddy(TextParsingName);
+    TextParsingName->installEventFilter(this);
 
     std::array<QLabel *, SlotCount> labels{};
     for (int k = 0; k < SlotCount; ++k) {
         labels[k] = new QLabel(QString::fromUtf8(TagSlots[k].label.data(), qsizetype(TagSlots[k].label.size())), this);
         labels[k]->setObjectName(QStringLiteral("Label%1").arg(k));
-        auto *combo = new QComboBox(this);
+        auto *combo = new SlotComboBox(this);
         combo->setObjectName(QStringLiteral("Combo1_%1").arg(k));
-        MakeExactTextCombo(combo);
-        combo->setMinimumContentsLength(16);
+        // Wide enough to name a column; the list shows the whole entry.
+        combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        combo->setMinimumContentsLength(30);
         labels[k]->setBuddy(combo);
         Combo1[k] = combo;
     }
@@ -119,27 +124,25 @@ void FormFieldParsing::Form_Load()
         TextParsingName->setText(record.Name);
 
     state.FillingSlotCombos = true;
-    const int fieldCount = state.Data.FieldCount;
+    const QStringList fieldTexts = FieldEntryTexts(state.Data);
     for (int k = 0; k < SlotCount; ++k) {
-        QComboBox *combo = Combo1[k];
+        SlotComboBox *combo = Combo1[k];
         combo->clear();
         combo->clearEditText();
         if (k < TagSlotCount) {
-            combo->addItem(LeaveBlank);
-            combo->addItem(ConstantTextEntry);
+            combo->addEntry(LeaveBlank, LeaveBlank);
+            combo->addEntry(ConstantTextEntry, ConstantTextEntry);
         }
-        for (int i = 1; i <= fieldCount; ++i)
-            combo->addItem(FieldReferencePrefix + QString::number(i));
-        combo->addItem(AggregationEntry);
+        combo->addFieldEntries(fieldTexts);
+        combo->addDialogEntry(AggregationEntry);
 
-        QString shown = record.slot(k + 1);
         // A new scheme starts from the first entry, but never from
         // "Aggregation": with no fields the file-name box stays empty.
-        if (newScheme)
-            shown = combo->count() > 1 ? combo->itemText(0) : QString();
-        combo->setCurrentIndex(newScheme && combo->count() > 1 ? 0 : -1);
-        combo->setEditText(shown);
-        shownSlots[k] = shown;
+        if (newScheme && combo->count() > 1)
+            combo->setCurrentIndex(0);
+        else
+            combo->setExpression(newScheme ? QString() : record.slot(k + 1));
+        shownSlots[k] = newScheme ? combo->expression() : record.slot(k + 1);
     }
     state.FillingSlotCombos = false;
 }
@@ -148,11 +151,12 @@ void FormFieldParsing::Combo1_Click(int Index)
 {
     if (state.FillingSlotCombos)
         return;
-    QComboBox *combo = Combo1[Index];
-    // The chosen entry replaces whatever had been typed over it.
-    if (combo->currentIndex() >= 0)
-        combo->setEditText(combo->itemText(combo->currentIndex()));
-    if (combo->currentText() != AggregationEntry)
+    SlotComboBox *combo = Combo1[Index];
+    const QString chosen = combo->expression();
+    // The placeholder is there to be typed over.
+    if (chosen == ConstantTextEntry)
+        combo->lineEdit()->selectAll();
+    if (chosen != AggregationEntry)
         return;
 
     state.AggregateParts[7] = shownSlots[Index];
@@ -161,10 +165,10 @@ void FormFieldParsing::Combo1_Click(int Index)
 
     const QString result = state.AggregateParts[7];
     if (result.isEmpty()) {
-        combo->setEditText(shownSlots[Index]);
+        combo->setExpression(shownSlots[Index]);
         return;
     }
-    combo->setEditText(result);
+    combo->setExpression(result);
     shownSlots[Index] = result;
     state.Schemes.Schemes[0].slot(Index + 1) = result;
 }
@@ -181,8 +185,23 @@ void FormFieldParsing::CmdOK_Click()
     ParsingScheme &record = state.Schemes.Schemes[0];
     record.Name = TextParsingName->text();
     for (int i = 1; i <= SlotCount; ++i)
-        record.slot(i) = Combo1[i - 1]->currentText();
+        record.slot(i) = Combo1[i - 1]->expression();
     accept();
+}
+
+bool FormFieldParsing::eventFilter(QObject *watched, QEvent *event)
+{
+    // Tab already selects the design-time name for typing over; a click
+    // selects it too, unless the click dragged a selection of its own.
+    if (watched == TextParsingName) {
+        if (event->type() == QEvent::FocusIn)
+            selectNameOnRelease = static_cast<QFocusEvent *>(event)->reason() == Qt::MouseFocusReason
+                                  && TextParsingName->text() == DefaultSchemeName;
+        if (event->type() == QEvent::MouseButtonRelease && std::exchange(selectNameOnRelease, false)
+            && !TextParsingName->hasSelectedText())
+            TextParsingName->selectAll();
+    }
+    return NoDefaultDialog::eventFilter(watched, event);
 }
 
 void FormFieldParsing::CmdCancel_Click()

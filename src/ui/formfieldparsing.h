@@ -7,10 +7,10 @@
 
 #include <array>
 
-class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class SlotComboBox;
 class UiServices;
 struct AppState;
 
@@ -24,6 +24,9 @@ public:
 
     void reject() override;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void Form_Load();
     void Combo1_Click(int Index);
@@ -34,13 +37,15 @@ private:
     UiServices &ui;
     QLabel *Label24 = nullptr;
     QLineEdit *TextParsingName = nullptr;
-    std::array<QComboBox *, SlotCount> Combo1{};
+    std::array<SlotComboBox *, SlotCount> Combo1{};
     QPushButton *CmdCancel = nullptr;
     QPushButton *CmdOK = nullptr;
 
     // What each box stood for when the dialog loaded or last took an
     // aggregation; a new scheme's record still holds an earlier scheme's slots.
     std::array<QString, SlotCount> shownSlots;
+    // The name box was entered by a click while it held the design-time name.
+    bool selectNameOnRelease = false;
 };
 
 inline const QString DefaultSchemeName = QStringLiteral("Enter parsing scheme name");

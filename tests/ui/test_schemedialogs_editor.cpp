@@ -163,3 +163,68 @@ TEST_F(EditorFixture, AggregationEntryOpensTheAggregationEditorOnTheSlot)
     EXPECT_EQ(record().slot(1), "[F2][, ][F5]");
     EXPECT_EQ(record().slot(24), LeaveBlank);
 }
+
+TEST_F(EditorFixture, FieldEntriesNameTheColumnsWhileTheSlotKeepsTheField)
+{
+    LoadNamedColumns(state.Data);
+    editExisting({{2, "IPTC_Field2"}, {3, "IPTC_Field9"}, {24, "IPTC_Field1"}});
+    ParsingScheme expected = record();
+    expected.slot(5) = "IPTC_Field3";
+    {
+        FormFieldParsing dialog(state, ui);
+        EXPECT_EQ(Entries(Box(dialog, 0)),
+                  QStringList({LeaveBlank, "Constant text"}) + NamedColumnEntries + QStringList{"Aggregation"});
+        EXPECT_EQ(Box(dialog, 1)->currentText(), NamedColumnEntries[1]);
+        EXPECT_EQ(Box(dialog, 2)->currentText(), "IPTC_Field9");
+        ChooseEntry(Box(dialog, 4), NamedColumnEntries[2]);
+        Click(dialog, "CmdOK");
+    }
+    EXPECT_EQ(record(), expected);
+    // A new scheme's file-name slot starts from the first field, stored as such.
+    record().Name.clear();
+    FormFieldParsing fresh(state, ui);
+    TypeInto(nameBox(fresh), "New");
+    Click(fresh, "CmdOK");
+    EXPECT_EQ(record().slot(24), "IPTC_Field1");
+}
+
+TEST_F(EditorFixture, PlaceholdersAreTypedOverByTheFirstKeystroke)
+{
+    state.Data.FieldCount = 1;
+    FormFieldParsing dialog(state, ui);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    ChooseEntry(Box(dialog, 0), "Constant text");
+    QTest::keyClicks(Box(dialog, 0)->lineEdit(), "Reuters");
+    ChooseEntry(Box(dialog, 1), "Constant text");
+    QTest::mouseClick(nameBox(dialog), Qt::LeftButton);
+    QTest::keyClicks(nameBox(dialog), "Example");
+    Click(dialog, "CmdOK");
+    EXPECT_EQ(QStringList({record().Name, record().slot(1), record().slot(2)}),
+              QStringList({"Example", "Reuters", "Constant text"}));
+}
+
+TEST_F(EditorFixture, WheelChangesOnlyTheFocusedBoxAndNeverOpensTheAggregation)
+{
+    state.Data.FieldCount = 7;
+    editExisting({{13, "IPTC_Field7"}});
+    FormFieldParsing dialog(state, ui);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    QComboBox *byLine = Box(dialog, 12);
+    // A wheel passing over the box neither takes the focus nor changes it.
+    EXPECT_NE(byLine->focusPolicy(), Qt::WheelFocus);
+    EXPECT_FALSE(Wheel(byLine, 1) || Wheel(byLine, -1));
+    EXPECT_EQ(byLine->currentText(), "IPTC_Field7");
+
+    QString incoming;
+    queueAggregate(incoming);
+    byLine->setFocus();
+    Wheel(byLine, 1);
+    EXPECT_EQ(byLine->currentText(), "IPTC_Field6");
+    Wheel(byLine, -1);
+    Wheel(byLine, -1);
+    QTest::keyClick(byLine, Qt::Key_Down);
+    EXPECT_EQ(byLine->currentText(), "IPTC_Field7");
+    EXPECT_EQ(ui.dialogHandlers.size(), 1u);
+}

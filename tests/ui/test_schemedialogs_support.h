@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include "model/datafile.h"
+
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QStringList>
 #include <QTest>
+#include <QWheelEvent>
 #include <QWidget>
 
 // Helpers for driving windows and dialogs the way a user does.
@@ -44,10 +48,13 @@ inline QStringList Entries(const QComboBox *combo)
     return entries;
 }
 
-// Picks an entry from the box's drop-down list with the mouse.
+// Picks an entry from the box's drop-down list with the mouse; a field entry
+// that names its column may be given by the field alone ("IPTC_Field3").
 inline void ChooseEntry(QComboBox *combo, const QString &text)
 {
-    const int row = combo->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    int row = combo->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (row < 0)
+        row = combo->findText(text + " ", Qt::MatchStartsWith | Qt::MatchCaseSensitive);
     ASSERT_GE(row, 0) << text.toStdString();
     combo->showPopup();
     QAbstractItemView *view = combo->view();
@@ -90,4 +97,25 @@ inline void ExpectNoDefaultButton(QWidget &dialog)
 {
     for (QPushButton *button : dialog.findChildren<QPushButton *>())
         EXPECT_FALSE(button->isDefault() || button->autoDefault()) << button->objectName().toStdString();
+}
+
+// A data file whose header names its columns, and the field entries it gives:
+// long samples cut, blank ones and missing names left out.
+inline const QStringList NamedColumnEntries{"IPTC_Field1 — Ref (“a1”)",
+                                            "IPTC_Field2 — Caption (“Harbour at dusk, with…”)",
+                                            "IPTC_Field3 — Byline", "IPTC_Field4"};
+inline void LoadNamedColumns(IptcDataFile &data)
+{
+    data.DataLines = {"Ref\tCaption\tByline", "a1\tHarbour at dusk, with the last ferry\t  ", "a2"};
+    data.LastDataLine = 2;
+    data.FieldCount = 4;
+}
+
+// Turns the wheel over `widget` (up for positive notches); true when the widget took it.
+inline bool Wheel(QWidget *widget, int notches)
+{
+    const QPointF centre = widget->rect().center();
+    QWheelEvent wheel(centre, widget->mapToGlobal(centre), {}, {0, 120 * notches}, {}, {}, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(widget, &wheel);
+    return wheel.isAccepted();
 }
