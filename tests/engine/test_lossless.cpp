@@ -156,3 +156,72 @@ TEST(XmpDate, OnlyValidIimDatesAndTimesBecomeXmpDates)
     EXPECT_EQ(XmpDateFromIim("20240315", "246000+0000"), QStringLiteral("2024-03-15")) << "the time alone is dropped";
     EXPECT_EQ(XmpDateFromIim("20230229", "120000+0000"), QString());
 }
+
+namespace {
+QByteArray be(quint32 value, int bytes)
+{
+    QByteArray out;
+    for (int i = bytes - 1; i >= 0; --i)
+        out += char((value >> (8 * i)) & 0xFF);
+    return out;
+}
+QByteArray dataset(int number, const QByteArray &value) { return "\x1C\x02" + QByteArray(1, char(number)) + be(value.size(), 2) + value; }
+QByteArray resource(int id, const QByteArray &data)
+{
+    return "8BIM" + be(id, 2) + QByteArray(2, '\0') + be(data.size(), 4) + data + QByteArray(data.size() % 2, '\0');
+}
+QByteArray segment(int marker, const QByteArray &body) { return "\xFF" + QByteArray(1, char(marker)) + be(body.size() + 2, 2) + body; }
+QByteArray app13(const QByteArray &resources) { return segment(0xED, QByteArray("Photoshop 3.0\0", 14) + resources); }
+QByteArray withSegments(const QByteArray &jpeg, const QByteArray &segments) { return jpeg.left(2) + segments + jpeg.mid(2); }
+} // namespace
+
+// Files as real cameras, agencies and tools leave them, each once a fault of the tag writer.
+TEST_F(EngineTest, TagsOnlyUpdatesEveryIptcCopyAndReportsWhatItCannotDo)
+{
+    MakeImage(imagePath(QStringLiteral("base.jpg")), QStringLiteral("jpg"));
+    const QByteArray jpeg = ReadFileBytes(imagePath(QStringLiteral("base.jpg")));
+    // Two APP13 segments, each with its own IPTC, and a FotoStation trailer holding a third.
+    WriteFileBytes(imagePath(QStringLiteral("copies.jpg")),
+                   withSegments(jpeg, app13(resource(0x0404, dataset(110, "one"))) + app13(resource(0x0404, dataset(110, "two") + dataset(115, "kept"))))
+                       + dataset(110, "three") + be(1, 2) + be(dataset(110, "three").size() + 10, 4) + be(0xA1B2C3D4, 4));
+    // An ICC segment after the frame header that is no valid profile.
+    const qsizetype sof = jpeg.indexOf("\xFF\xC0");
+    const QByteArray icc = segment(0xE2, QByteArray("ICC_PROFILE\0\1\1", 14) + "junk");
+    WriteFileBytes(imagePath(QStringLiteral("icc.jpg")), jpeg.left(sof) + jpeg.mid(sof, 19) + icc + jpeg.mid(sof + 19));
+    WriteFileBytes(imagePath(QStringLiteral("cut.jpg")), jpeg.left(jpeg.size() - 40));
+    MakeImage(imagePath(QStringLiteral("res.tif")), QStringLiteral("tif"));
+    RunTool(QStringLiteral("exiftool"), {"-q", "-overwrite_original", "-Photoshop:CopyrightFlag=True", "-XMP-rdf:About=uuid:42",
+                                         "-XMP-dc:Title=t",
+                                         imagePath(QStringLiteral("res.tif"))});
+    MakeImage(imagePath(QStringLiteral("p.png")), QStringLiteral("png"));
+    RunTool(QStringLiteral("convert"), {imagePath(QStringLiteral("base.jpg")), "TIFF64:" + imagePath(QStringLiteral("big.tif"))});
+
+    useScheme({{1, QStringLiteral("IPTC_Field2")}, {15, QStringLiteral("IPTC_Field2")}, {21, QStringLiteral("20240215")}});
+    loadData({"name\tvalue", "copies.jpg\tnew", "icc.jpg\tnew", "cut.jpg\tnew", "res.tif\tnew", "p.png\tnew", "big.tif\tnew"});
+    const BatchResult result = run();
+    EXPECT_EQ(result.saved, 6);
+    EXPECT_EQ(LineNames(result.warnings), (QStringList{"3 cut.jpg", "6 big.tif"}));
+    ASSERT_EQ(result.warnings.size(), 2);
+    EXPECT_TRUE(result.warnings[0].reason.contains(QStringLiteral("damaged")));
+    EXPECT_TRUE(result.warnings[1].reason.contains(QStringLiteral("BigTIFF")));
+
+    // No reader may find an old credit anywhere; a dataset only a later copy had survives.
+    const QByteArray credits = RunTool(QStringLiteral("exiftool"), {"-a", "-s3", "-IPTC:Credit", "-IPTC:Source", savePath(QStringLiteral("copies.jpg"))});
+    EXPECT_EQ(credits.count("new"), 2) << "the APP13 copy and the trailer's: " << credits.toStdString();
+    EXPECT_TRUE(credits.contains("kept") && !credits.contains("one") && !credits.contains("two") && !credits.contains("three"));
+    const QByteArray output = ReadFileBytes(savePath(QStringLiteral("icc.jpg")));
+    EXPECT_TRUE(output.contains(icc)) << "the ICC segment is kept byte for byte";
+    EXPECT_EQ(ReadTags(savePath(QStringLiteral("icc.jpg"))).iptc.value(120), QList<QByteArray>{"new"});
+
+    // A TIFF with Photoshop resources gets the standard IPTC tag, typed LONG, and no IPTC copy in the resources.
+    const FileTags tiff = ReadTags(savePath(QStringLiteral("res.tif")));
+    EXPECT_EQ(tiff.warnings, QStringList{});
+    EXPECT_EQ(tiff["XMP-rdf:About"], "uuid:42");
+    const QByteArray validate = RunTool(QStringLiteral("exiftool"), {"-validate", "-warning", "-a", savePath(QStringLiteral("res.tif"))});
+    EXPECT_FALSE(validate.contains("IPTC")) << validate.toStdString();
+    EXPECT_EQ(RunTool(QStringLiteral("exiftool"), {"-s3", "-IFD0:IPTC-NAA#", "-v0", savePath(QStringLiteral("res.tif"))}).isEmpty(), false);
+
+    // PNG carries the IPTC too, so fields without an XMP home are not lost.
+    const QByteArray png = RunTool(QStringLiteral("exiftool"), {"-s3", "-IPTC:ReleaseDate", "-IPTC:Caption-Abstract", savePath(QStringLiteral("p.png"))});
+    EXPECT_EQ(png, "2024:02:15\nnew\n");
+}
