@@ -52,7 +52,7 @@ SchemeStoreReport LoadSchemes(SchemeTable &table, const SettingsStore &store)
     for (const QString &section : store.sections()) {
         const int number = schemeNumber(section);
         if (number == 0) {
-            report.notUnderstood << QStringLiteral("[%1] is not a scheme section").arg(section);
+            report.notUnderstood << QStringLiteral("[%1] is not a scheme section").arg(PrintableName(section));
         } else if (number > table.SchemeCount) {
             report.notUnderstood << QStringLiteral("[%1] is not loaded: the list of schemes ends before [%2], "
                                                    "which is missing or has no Name")
@@ -60,7 +60,7 @@ SchemeStoreReport LoadSchemes(SchemeTable &table, const SettingsStore &store)
         } else {
             for (const QString &key : store.keys(section)) {
                 if (!isSchemeKey(key))
-                    report.notUnderstood << QStringLiteral("%1 in [%2] is not a scheme key").arg(key, section);
+                    report.notUnderstood << QStringLiteral("%1 in [%2] is not a scheme key").arg(PrintableName(key), section);
             }
         }
     }

@@ -203,6 +203,17 @@ struct IniLoss {
 using LossSink = std::function<void(const IniLine &, const QString &section)>;
 } // namespace
 
+QString PrintableName(const QString &name)
+{
+    constexpr qsizetype Longest = 40;
+    QString shown = name.size() > Longest ? name.left(Longest) + QStringLiteral("...") : name;
+    for (QChar &ch : shown) {
+        if (ch.category() == QChar::Other_Control || ch.category() == QChar::Other_Format || ch.isSurrogate())
+            ch = QChar::ReplacementCharacter;
+    }
+    return shown;
+}
+
 struct IniDocument {
     enum Encoding { Utf8, Utf8Bom, Utf16LE, Utf16BE };
     Encoding encoding = Utf8;
@@ -213,7 +224,7 @@ struct IniDocument {
     static IniDocument parse(const QByteArray &bytes);
     QByteArray serialize() const;
     const IniLine *find(const QString &section, const QString &key) const;
-    void set(const QString &section, const QString &key, const QByteArray &value, const LossSink &lost);
+    void set(const QString &section, const QString &key, const QString &value, const LossSink &lost);
     void remove(const QString &section, const LossSink &lost);
 
 private:
@@ -270,19 +281,19 @@ IniDocument IniDocument::parse(const QByteArray &bytes)
         if (line.kind == IniLine::Header)
             doc.sections.append(IniSection{line.name, {}});
         const QString &section = doc.sections.constLast().name;
-        const QString where = section.isEmpty() ? QString() : QStringLiteral(" in [%1]").arg(section);
+        const QString where = section.isEmpty() ? QString() : QStringLiteral(" in [%1]").arg(PrintableName(section));
         if (!line.isText)
             doc.problems << QStringLiteral("line %1%2 is not UTF-8 text").arg(number).arg(where);
         if (line.kind == IniLine::Broken)
             doc.problems << QStringLiteral("line %1%2 is neither a [section] nor a key=value line").arg(number).arg(where);
         if (line.kind == IniLine::Entry && section.isEmpty())
-            doc.problems << QStringLiteral("line %1 holds %2 before any [section]").arg(number).arg(line.name);
+            doc.problems << QStringLiteral("line %1 holds %2 before any [section]").arg(number).arg(PrintableName(line.name));
         if (line.kind == IniLine::Entry && !section.isEmpty()) {
             int &last = keyLines[section][line.name];
             if (last != 0)
                 doc.problems << QStringLiteral("line %1 gives %2 of [%3] again, after line %4; the later one counts")
                                     .arg(number)
-                                    .arg(line.name, section)
+                                    .arg(PrintableName(line.name), PrintableName(section))
                                     .arg(last);
             last = int(number);
         }
@@ -343,12 +354,14 @@ QByteArray IniDocument::lineEnd() const
     return "\n";
 }
 
-void IniDocument::set(const QString &section, const QString &key, const QByteArray &value, const LossSink &lost)
+void IniDocument::set(const QString &section, const QString &key, const QString &value, const LossSink &lost)
 {
-    IniLine entry{key.toUtf8() + '=' + value, lineEnd(), 0, IniLine::Entry, true, key};
+    IniLine entry{key.toUtf8() + '=' + encodeValue(value), lineEnd(), 0, IniLine::Entry, true, key};
     if (IniLine *line = findLine(*this, section, key)) {
-        if (line->text != entry.text)
-            lost(*line, section);
+        // A hand-edited line that says the same keeps its wording.
+        if (line->isText && !brokenEncoding && decodeValue(line->value()) == value)
+            return;
+        lost(*line, section);
         entry.end = line->end;
         entry.number = line->number;
         *line = entry;
@@ -519,13 +532,13 @@ bool IniSettingsStore::sync(const LossConsent &consent)
             return;
         else if (seen != seenLines.cend())
             reason = QStringLiteral("changed in the file since it was loaded");
-        losses.append({section, reason, line.number, line.kind == IniLine::Entry ? line.name : QString()});
+        losses.append({section, reason, line.number, line.kind == IniLine::Entry ? PrintableName(line.name) : QString()});
     };
     for (const PendingWrite &change : changes) {
         if (change.key.isEmpty())
             doc.remove(change.section, lost);
         else
-            doc.set(change.section, change.key, encodeValue(change.value), lost);
+            doc.set(change.section, change.key, change.value, lost);
     }
     const QByteArray bytes = doc.serialize();
     if (current.exists ? bytes != current.bytes : !bytes.isEmpty()) {
@@ -542,7 +555,8 @@ bool IniSettingsStore::sync(const LossConsent &consent)
                 keys << losses[k].key;
             if (j - i > 3)
                 keys << QStringLiteral("%1 more").arg(j - i - 3);
-            const QString where = losses[i].section.isEmpty() ? QString() : QStringLiteral("[%1] ").arg(losses[i].section);
+            const QString where =
+                losses[i].section.isEmpty() ? QString() : QStringLiteral("[%1] ").arg(PrintableName(losses[i].section));
             const QString lines = losses[i].line == 0 ? QString()
                                   : j - i == 1       ? QStringLiteral(" (line %1)").arg(losses[i].line)
                                                      : QStringLiteral(" (lines %1 to %2)").arg(losses[i].line).arg(losses[j - 1].line);

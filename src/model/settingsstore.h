@@ -38,6 +38,10 @@ public:
     virtual QStringList problems() const { return {}; }
 };
 
+// A section or key name read from a store, fit for a message: control
+// characters shown as U+FFFD, long names cut short.
+QString PrintableName(const QString &name);
+
 class MemorySettingsStore : public SettingsStore {
 public:
     QString read(const QString &section, const QString &key, const QString &defaultValue) const override;
