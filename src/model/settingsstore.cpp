@@ -16,6 +16,19 @@ QString joinKey(const QString &section, const QString &key)
     return section + QLatin1Char('/') + key;
 }
 
+// Section and key names never hold a line break, so this pair is unambiguous.
+QString seenKey(const QString &section, const QString &key)
+{
+    return section + QLatin1Char('\n') + key;
+}
+
+// UTF-8 to text, keeping a leading U+FEFF that QString::fromUtf8 would drop.
+QString fromUtf8(QByteArrayView bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return decoder(bytes);
+}
+
 // Far beyond any real store; refused so a stray device or huge file is never read whole.
 constexpr qint64 MaxStoreBytes = 64 * 1024 * 1024;
 
@@ -94,7 +107,7 @@ std::optional<QString> decodeEncoded(QByteArrayView raw)
             ++i;
             continue;
         }
-        out += QString::fromUtf8(raw.sliced(runStart, i - runStart));
+        out += fromUtf8(raw.sliced(runStart, i - runStart));
         if (++i == raw.size())
             return std::nullopt;
         const char escape = raw[i++];
@@ -118,7 +131,7 @@ std::optional<QString> decodeEncoded(QByteArrayView raw)
         }
         runStart = i;
     }
-    out += QString::fromUtf8(raw.sliced(runStart));
+    out += fromUtf8(raw.sliced(runStart));
     if (out.startsWith(QLatin1String("@String(")) && out.endsWith(QLatin1Char(')')))
         return out.sliced(8).chopped(1);
     if (out.startsWith(QLatin1String("@@")))
@@ -133,7 +146,7 @@ QString decodeValue(QByteArrayView raw)
     const std::optional<QString> decoded = decodeEncoded(raw);
     if (decoded && encodeValue(*decoded) == raw)
         return *decoded;
-    return QString::fromUtf8(raw);
+    return fromUtf8(raw);
 }
 
 struct StoreFile {
@@ -154,15 +167,18 @@ StoreFile readStoreFile(const QString &fileName)
         return {true, {}, QStringLiteral("it is a folder")};
     if (!info.isFile())
         return {true, {}, QStringLiteral("it is not a plain file")};
+    const QString tooLarge =
+        QStringLiteral("it is larger than %1 MB, far too large for a scheme store").arg(MaxStoreBytes / (1024 * 1024));
+    if (info.size() > MaxStoreBytes)
+        return {true, {}, tooLarge};
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return {true, {}, file.errorString()};
-    StoreFile result{true, file.read(MaxStoreBytes + 1), {}};
+    StoreFile result{true, file.readAll(), {}};
     if (file.error() != QFileDevice::NoError)
         result.error = file.errorString();
     else if (result.bytes.size() > MaxStoreBytes)
-        result.error = QStringLiteral("it is larger than %1 MB, far too large for a scheme store")
-                           .arg(MaxStoreBytes / (1024 * 1024));
+        result.error = tooLarge;
     return result;
 }
 
@@ -201,6 +217,35 @@ struct IniLoss {
     QString key;
 };
 using LossSink = std::function<void(const IniLine &, const QString &section)>;
+
+// One line for each run of losses in one section for one reason.
+QStringList describeLosses(const QList<IniLoss> &losses)
+{
+    constexpr qsizetype NamedKeys = 3;
+    QStringList described;
+    for (qsizetype i = 0; i < losses.size();) {
+        const IniLoss &first = losses.at(i);
+        qsizetype j = i + 1;
+        while (j < losses.size() && losses.at(j).section == first.section && losses.at(j).reason == first.reason)
+            ++j;
+        QStringList keys;
+        for (qsizetype k = i; k < j && keys.size() < NamedKeys; ++k) {
+            if (!losses.at(k).key.isEmpty())
+                keys << losses.at(k).key;
+        }
+        if (j - i > NamedKeys)
+            keys << QStringLiteral("%1 more").arg(j - i - NamedKeys);
+        QStringList where{first.section.isEmpty() ? QString() : QStringLiteral("[%1]").arg(first.section), keys.join(QStringLiteral(", "))};
+        if (first.line != 0 && j - i == 1)
+            where << QStringLiteral("(line %1)").arg(first.line);
+        else if (first.line != 0)
+            where << QStringLiteral("(lines %1 to %2)").arg(first.line).arg(losses.at(j - 1).line);
+        where.removeAll(QString());
+        described << where.join(QLatin1Char(' ')) + QStringLiteral(": ") + first.reason;
+        i = j;
+    }
+    return described;
+}
 } // namespace
 
 QString PrintableName(const QString &name)
@@ -219,11 +264,13 @@ struct IniDocument {
     Encoding encoding = Utf8;
     bool brokenEncoding = false; // UTF-16 with broken characters, replaced when read
     QList<IniSection> sections{IniSection{}};
+    QHash<QString, QList<qsizetype>> blocks; // section name: where in `sections`, in file order; live ones only
     QStringList problems;
 
     static IniDocument parse(const QByteArray &bytes);
     QByteArray serialize() const;
     const IniLine *find(const QString &section, const QString &key) const;
+    IniSection *lastBlock(const QString &section);
     void set(const QString &section, const QString &key, const QString &value, const LossSink &lost);
     void remove(const QString &section, const LossSink &lost);
 
@@ -241,7 +288,7 @@ IniDocument IniDocument::parse(const QByteArray &bytes)
     } else if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
         doc.encoding = bytes.startsWith("\xFF\xFE") ? Utf16LE : Utf16BE;
         QStringDecoder decoder(doc.encoding == Utf16LE ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE,
-                               QStringDecoder::Flag::Stateless);
+                               QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
         const QString decoded = decoder(QByteArrayView(bytes).sliced(2));
         doc.brokenEncoding = decoder.hasError();
         text = decoded.toUtf8();
@@ -261,7 +308,7 @@ IniDocument IniDocument::parse(const QByteArray &bytes)
         line.number = int(number);
         pos = stop + endLength;
 
-        line.isText = !line.text.contains('\0') && QString::fromUtf8(line.text).toUtf8() == line.text;
+        line.isText = !line.text.contains('\0') && fromUtf8(line.text).toUtf8() == line.text;
         const QByteArray trimmed = line.text.trimmed();
         const qsizetype equals = line.text.indexOf('=');
         if (trimmed.isEmpty()) {
@@ -269,17 +316,19 @@ IniDocument IniDocument::parse(const QByteArray &bytes)
         } else if (trimmed.startsWith(';') || trimmed.startsWith('#')) {
             line.kind = IniLine::Comment;
         } else if (trimmed.startsWith('[')) {
-            line.name = QString::fromUtf8(trimmed.mid(1, trimmed.size() - 2)).trimmed();
+            line.name = fromUtf8(trimmed.mid(1, trimmed.size() - 2)).trimmed();
             line.kind = trimmed.endsWith(']') && !line.name.isEmpty() ? IniLine::Header : IniLine::Broken;
         } else if (equals > 0 && !line.text.left(equals).trimmed().isEmpty()) {
             line.kind = IniLine::Entry;
-            line.name = QString::fromUtf8(line.text.left(equals)).trimmed();
+            line.name = fromUtf8(line.text.left(equals)).trimmed();
         } else {
             line.kind = IniLine::Broken;
         }
 
-        if (line.kind == IniLine::Header)
+        if (line.kind == IniLine::Header) {
+            doc.blocks[line.name].append(doc.sections.size());
             doc.sections.append(IniSection{line.name, {}});
+        }
         const QString &section = doc.sections.constLast().name;
         const QString where = section.isEmpty() ? QString() : QStringLiteral(" in [%1]").arg(PrintableName(section));
         if (!line.isText)
@@ -287,14 +336,14 @@ IniDocument IniDocument::parse(const QByteArray &bytes)
         if (line.kind == IniLine::Broken)
             doc.problems << QStringLiteral("line %1%2 is neither a [section] nor a key=value line").arg(number).arg(where);
         if (line.kind == IniLine::Entry && section.isEmpty())
-            doc.problems << QStringLiteral("line %1 holds %2 before any [section]").arg(number).arg(PrintableName(line.name));
+            doc.problems << QStringLiteral("line %1 holds %2 before any [section]")
+                                .arg(QString::number(number), PrintableName(line.name));
         if (line.kind == IniLine::Entry && !section.isEmpty()) {
             int &last = keyLines[section][line.name];
             if (last != 0)
                 doc.problems << QStringLiteral("line %1 gives %2 of [%3] again, after line %4; the later one counts")
-                                    .arg(number)
-                                    .arg(PrintableName(line.name), PrintableName(section))
-                                    .arg(last);
+                                    .arg(QString::number(number), PrintableName(line.name), PrintableName(section),
+                                         QString::number(last));
             last = int(number);
         }
         doc.sections.last().lines.append(line);
@@ -321,21 +370,27 @@ QByteArray IniDocument::serialize() const
         break;
     }
     QStringEncoder encoder(encoding == Utf16LE ? QStringEncoder::Utf16LE : QStringEncoder::Utf16BE);
-    return QByteArray(encoding == Utf16LE ? "\xFF\xFE" : "\xFE\xFF") + QByteArray(encoder(QString::fromUtf8(text)));
+    return QByteArray(encoding == Utf16LE ? "\xFF\xFE" : "\xFE\xFF") + QByteArray(encoder(fromUtf8(text)));
 }
 
 // The line whose value counts: the last for the key in the last block of the section.
 template <typename Document> auto findLine(Document &doc, const QString &section, const QString &key)
 {
-    for (auto s = doc.sections.rbegin(); s != doc.sections.rend(); ++s) {
-        if (s->removed || s->name != section)
-            continue;
-        for (auto line = s->lines.rbegin(); line != s->lines.rend(); ++line) {
+    const QList<qsizetype> blocks = doc.blocks.value(section);
+    for (auto b = blocks.crbegin(); b != blocks.crend(); ++b) {
+        auto &lines = doc.sections[*b].lines;
+        for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
             if (line->kind == IniLine::Entry && line->name == key)
                 return &*line;
         }
     }
     return decltype(&*doc.sections.first().lines.begin())(nullptr);
+}
+
+IniSection *IniDocument::lastBlock(const QString &section)
+{
+    const QList<qsizetype> found = blocks.value(section);
+    return found.isEmpty() ? nullptr : &sections[found.last()];
 }
 
 const IniLine *IniDocument::find(const QString &section, const QString &key) const
@@ -359,7 +414,7 @@ void IniDocument::set(const QString &section, const QString &key, const QString 
     IniLine entry{key.toUtf8() + '=' + encodeValue(value), lineEnd(), 0, IniLine::Entry, true, key};
     if (IniLine *line = findLine(*this, section, key)) {
         // A hand-edited line that says the same keeps its wording.
-        if (line->isText && !brokenEncoding && decodeValue(line->value()) == value)
+        if (line->isText && decodeValue(line->value()) == value)
             return;
         lost(*line, section);
         entry.end = line->end;
@@ -368,11 +423,7 @@ void IniDocument::set(const QString &section, const QString &key, const QString 
         return;
     }
     // A line of its own after the section's last value, or a new section at the end.
-    IniSection *target = nullptr;
-    for (IniSection &s : sections) {
-        if (!s.removed && s.name == section)
-            target = &s;
-    }
+    IniSection *target = lastBlock(section);
     if (!target) {
         IniSection *previous = nullptr;
         for (IniSection &s : sections) {
@@ -383,6 +434,7 @@ void IniDocument::set(const QString &section, const QString &key, const QString 
             previous->lines.last().end = entry.end;
         if (previous && previous->lines.last().kind != IniLine::Blank)
             previous->lines.append(IniLine{{}, entry.end, 0, IniLine::Blank, true, {}});
+        blocks[section].append(sections.size());
         sections.append(IniSection{section, {IniLine{'[' + section.toUtf8() + ']', entry.end, 0, IniLine::Header, true, section}}});
         target = &sections.last();
     }
@@ -396,15 +448,15 @@ void IniDocument::set(const QString &section, const QString &key, const QString 
 
 void IniDocument::remove(const QString &section, const LossSink &lost)
 {
-    for (IniSection &s : sections) {
-        if (s.removed || s.name != section)
-            continue;
+    for (const qsizetype b : blocks.value(section)) {
+        IniSection &s = sections[b];
         for (const IniLine &line : std::as_const(s.lines)) {
             if (line.kind == IniLine::Entry || line.kind == IniLine::Broken)
                 lost(line, section);
         }
         s.removed = true;
     }
+    blocks.remove(section);
 }
 
 QString MemorySettingsStore::read(const QString &section, const QString &key, const QString &defaultValue) const
@@ -485,8 +537,8 @@ QString IniSettingsStore::read(const QString &section, const QString &key, const
     if (!line)
         return defaultValue;
     // A line that is not text was read only in part; replacing it is a loss.
-    if (line->isText && !document->brokenEncoding)
-        seenLines.insert(joinKey(section, key), line->text);
+    if (line->isText)
+        seenLines.insert(seenKey(section, key), line->text);
     return decodeValue(line->value());
 }
 
@@ -522,17 +574,18 @@ bool IniSettingsStore::sync(const LossConsent &consent)
     const LossSink lost = [&](const IniLine &line, const QString &section) {
         if (line.number == 0)
             return;
-        const auto seen = seenLines.constFind(joinKey(section, line.name));
+        const auto seen = seenLines.constFind(seenKey(section, line.name));
         QString reason = QStringLiteral("never loaded");
         if (line.kind == IniLine::Broken)
             reason = QStringLiteral("not understood");
-        else if (!line.isText || doc.brokenEncoding)
+        else if (!line.isText)
             reason = QStringLiteral("not UTF-8 text, read only in part");
         else if (seen != seenLines.cend() && *seen == line.text)
             return;
         else if (seen != seenLines.cend())
             reason = QStringLiteral("changed in the file since it was loaded");
-        losses.append({section, reason, line.number, line.kind == IniLine::Entry ? PrintableName(line.name) : QString()});
+        losses.append({PrintableName(section), reason, line.number,
+                       line.kind == IniLine::Entry ? PrintableName(line.name) : QString()});
     };
     for (const PendingWrite &change : changes) {
         if (change.key.isEmpty())
@@ -544,26 +597,7 @@ bool IniSettingsStore::sync(const LossConsent &consent)
     if (current.exists ? bytes != current.bytes : !bytes.isEmpty()) {
         if (doc.brokenEncoding)
             losses.append({{}, QStringLiteral("replaced by U+FFFD"), 0, QStringLiteral("broken UTF-16 characters")});
-        QStringList described;
-        for (qsizetype i = 0; i < losses.size();) {
-            // One line per run of losses in a section for one reason.
-            qsizetype j = i + 1;
-            while (j < losses.size() && losses[j].section == losses[i].section && losses[j].reason == losses[i].reason)
-                ++j;
-            QStringList keys;
-            for (qsizetype k = i; k < j && keys.size() < 3; ++k)
-                keys << losses[k].key;
-            if (j - i > 3)
-                keys << QStringLiteral("%1 more").arg(j - i - 3);
-            const QString where =
-                losses[i].section.isEmpty() ? QString() : QStringLiteral("[%1] ").arg(PrintableName(losses[i].section));
-            const QString lines = losses[i].line == 0 ? QString()
-                                  : j - i == 1       ? QStringLiteral(" (line %1)").arg(losses[i].line)
-                                                     : QStringLiteral(" (lines %1 to %2)").arg(losses[i].line).arg(losses[j - 1].line);
-            described << QStringLiteral("%1%2%3: %4").arg(where, keys.join(QStringLiteral(", ")), lines, losses[i].reason);
-            i = j;
-        }
-        if (!described.isEmpty() && !(consent && consent(described)))
+        if (!losses.isEmpty() && !(consent && consent(describeLosses(losses))))
             return false;
         const QString folder = QFileInfo(fileName).absolutePath();
         if (!QDir().mkpath(folder))
@@ -579,7 +613,7 @@ bool IniSettingsStore::sync(const LossConsent &consent)
     loadError.clear();
     for (const PendingWrite &change : changes) {
         if (const IniLine *line = change.key.isEmpty() ? nullptr : document->find(change.section, change.key))
-            seenLines.insert(joinKey(change.section, change.key), line->text);
+            seenLines.insert(seenKey(change.section, change.key), line->text);
     }
     return true;
 }
@@ -608,9 +642,8 @@ QStringList IniSettingsStore::sections() const
 QStringList IniSettingsStore::keys(const QString &section) const
 {
     QStringList names;
-    for (const IniSection &s : document->sections) {
-        if (s.removed || s.name != section)
-            continue;
+    for (const qsizetype b : document->blocks.value(section)) {
+        const IniSection &s = document->sections.at(b);
         for (const IniLine &line : s.lines) {
             if (line.kind == IniLine::Entry)
                 names.append(line.name);
