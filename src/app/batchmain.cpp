@@ -42,7 +42,9 @@ const char *const HelpText =
     "  --lossless        the default, tags only; kept for earlier scripts\n"
     "  --encoding NAME   read FILE as windows-1252, utf-8 or utf-16 instead of the\n"
     "                    encoding its bytes show\n"
-    "  --list-schemes    print the stored scheme names, one a line, in store order\n"
+    "  --list-schemes    print the stored scheme names, one a line, in store order;\n"
+    "                    exit 1 when the store holds anything not understood (named\n"
+    "                    on standard error), 2 when it cannot be read\n"
     "  --help            print this text\n"
     "\n"
     "Schemes come from the same per-user store as the Brindleway window\n"
@@ -54,8 +56,8 @@ const char *const HelpText =
     "\n"
     "Exit status: 0 when every data line was tagged and saved, 1 when any line was\n"
     "skipped, failed or saved with a warning, 2 when the run was refused (no data\n"
-    "lines, the same folder twice, an unknown scheme, an unreadable data file, bad\n"
-    "arguments).\n";
+    "lines, the same folder twice, an unknown scheme, an unreadable data file or\n"
+    "scheme store, bad arguments).\n";
 
 // A one-line bar on a terminal, nothing otherwise.
 class TerminalProgress : public ProgressSink {
@@ -109,11 +111,15 @@ void printProblems(QTextStream &out, const QString &heading, const QList<LinePro
 int listSchemes()
 {
     SchemeTable table;
-    LoadSchemes(table, IniSettingsStore());
+    const IniSettingsStore store;
+    const SchemeStoreReport report = LoadSchemes(table, store);
     QTextStream out(stdout);
     for (int n = 1; n <= table.SchemeCount; ++n)
         out << table.Schemes[n].Name << '\n';
-    return AllTagged;
+    if (report.clean())
+        return AllTagged;
+    QTextStream(stderr) << "brindleway-batch: " << SchemeStoreReportText(report, store.location(), 20) << '\n';
+    return report.readError.isEmpty() ? SomeLinesFailed : Refused;
 }
 } // namespace
 
@@ -152,7 +158,11 @@ int main(int argc, char **argv)
 
     AppState app;
     InitIptcTagKeys(app.IptcTagKeys);
-    LoadSchemes(app.Schemes, IniSettingsStore());
+    const IniSettingsStore store;
+    const SchemeStoreReport report = LoadSchemes(app.Schemes, store);
+    if (!report.readError.isEmpty())
+        return refuse(QStringLiteral("cannot read the scheme store %1: %2")
+                          .arg(QDir::toNativeSeparators(store.location()), report.readError));
     const QString schemeName = parser.value(scheme);
     for (int n = 1; n <= app.Schemes.SchemeCount && app.SelectedScheme < 0; ++n) {
         if (app.Schemes.Schemes[n].Name == schemeName)

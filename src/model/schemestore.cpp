@@ -1,6 +1,25 @@
 #include "model/schemestore.h"
 
-#include "model/settingsstore.h"
+#include <QDir>
+
+namespace {
+const QString NameKey = QStringLiteral("Name");
+
+// n for a section named exactly as ParsingSection(n) names it, else 0.
+int schemeNumber(const QString &section)
+{
+    bool ok = false;
+    const int n = section.startsWith(QLatin1String("Parsing")) ? section.sliced(7).toInt(&ok) : 0;
+    return ok && n > 0 && ParsingSection(n) == section ? n : 0;
+}
+
+bool isSchemeKey(const QString &key)
+{
+    bool ok = false;
+    const int slot = key.startsWith(QLatin1String("Tag")) ? key.sliced(3).toInt(&ok) : 0;
+    return key == NameKey || (ok && slot >= 1 && slot <= SlotCount && TagKey(slot) == key);
+}
+} // namespace
 
 QString ParsingSection(int n)
 {
@@ -12,13 +31,13 @@ QString TagKey(int slot)
     return QStringLiteral("Tag") + QString::number(slot);
 }
 
-void LoadSchemes(SchemeTable &table, const SettingsStore &store)
+SchemeStoreReport LoadSchemes(SchemeTable &table, const SettingsStore &store)
 {
     table.Schemes = {ParsingScheme{}};
     int n = 1;
     for (;; ++n) {
         const QString section = ParsingSection(n);
-        const QString name = store.read(section, QStringLiteral("Name"), QString());
+        const QString name = store.read(section, NameKey, QString());
         if (name.isEmpty())
             break;
         ParsingScheme scheme;
@@ -28,20 +47,54 @@ void LoadSchemes(SchemeTable &table, const SettingsStore &store)
         table.Schemes.append(scheme);
     }
     table.SchemeCount = n - 1;
+
+    SchemeStoreReport report{store.readError(), store.problems()};
+    for (const QString &section : store.sections()) {
+        const int number = schemeNumber(section);
+        if (number == 0) {
+            report.notUnderstood << QStringLiteral("[%1] is not a scheme section").arg(PrintableName(section));
+        } else if (number > table.SchemeCount) {
+            report.notUnderstood << QStringLiteral("[%1] is not loaded: the list of schemes ends before [%2], "
+                                                   "which is missing or has no Name")
+                                        .arg(section, ParsingSection(table.SchemeCount + 1));
+        } else {
+            for (const QString &key : store.keys(section)) {
+                if (!isSchemeKey(key))
+                    report.notUnderstood << QStringLiteral("%1 in [%2] is not a scheme key").arg(PrintableName(key), section);
+            }
+        }
+    }
+    return report;
 }
 
-bool SaveParsings(const SchemeTable &table, SettingsStore &store, int removedCount)
+QString SchemeStoreReportText(const SchemeStoreReport &report, const QString &location, int listed)
+{
+    const QString store = QDir::toNativeSeparators(location);
+    if (!report.readError.isEmpty())
+        return QStringLiteral("The parsing scheme store %1 cannot be read: %2.\n"
+                              "No scheme is loaded, and schemes are not saved there until it can be read.")
+            .arg(store, report.readError);
+    QStringList text{QStringLiteral("The parsing scheme store %1 holds what this program does not understand:").arg(store)};
+    for (const QString &item : report.notUnderstood.mid(0, listed))
+        text << item;
+    if (report.notUnderstood.size() > listed)
+        text << QStringLiteral("... and %1 more.").arg(report.notUnderstood.size() - listed);
+    text << QStringLiteral("It stays in the file as it is; a save that would overwrite any of it asks first.");
+    return text.join(QLatin1Char('\n'));
+}
+
+bool SaveParsings(const SchemeTable &table, SettingsStore &store, int removedCount, const LossConsent &consent)
 {
     if (table.SchemeCount == 0 && removedCount == 0)
         return true;
     for (int i = 1; i <= table.SchemeCount; ++i) {
         const QString section = ParsingSection(i);
         const ParsingScheme &scheme = table.Schemes[i];
-        store.write(section, QStringLiteral("Name"), scheme.Name);
+        store.write(section, NameKey, scheme.Name);
         for (int j = 1; j <= SlotCount; ++j)
             store.write(section, TagKey(j), scheme.slot(j));
     }
     for (int i = 1; i <= removedCount; ++i)
         store.removeSection(ParsingSection(table.SchemeCount + i));
-    return store.sync();
+    return store.sync(consent);
 }

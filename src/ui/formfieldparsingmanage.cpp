@@ -16,11 +16,22 @@
 
 #include <algorithm>
 
-QString SchemesNotSavedMessage(const QString &location)
+QString SchemesNotSavedMessage(const QString &location, const QString &reason)
 {
-    return QStringLiteral("The parsing schemes could not be saved to %1.\n"
+    return QStringLiteral("The parsing schemes could not be saved to %1.%2\n"
                           "They are still open here: choose OK again once the file can be written, or Cancel.")
-        .arg(QDir::toNativeSeparators(location));
+        .arg(QDir::toNativeSeparators(location), reason.isEmpty() ? QString() : QLatin1Char('\n') + reason);
+}
+
+QString SchemeLossQuestion(const QString &location, const QStringList &losses)
+{
+    constexpr int Listed = 10;
+    QStringList listed = losses.mid(0, Listed);
+    if (losses.size() > Listed)
+        listed << QStringLiteral("... and %1 more.").arg(losses.size() - Listed);
+    return QStringLiteral("Saving the parsing schemes to %1 would overwrite what this program did not read there:\n"
+                          "%2\nThe file as it is now will be kept as %1.bak.\nSave anyway?")
+        .arg(QDir::toNativeSeparators(location), listed.join(QLatin1Char('\n')));
 }
 
 FormFieldParsingManage::FormFieldParsingManage(AppState &state, SettingsStore &store, UiServices &ui,
@@ -90,13 +101,13 @@ void FormFieldParsingManage::ListParsings()
     List1->setCurrentRow(0);
 }
 
-bool FormFieldParsingManage::SaveParsings()
+bool FormFieldParsingManage::SaveParsings(const LossConsent &consent)
 {
     // Sections that held schemes deleted since the opening would otherwise
     // be read back at the next start; sections beyond those stay untouched.
     const int known = std::min(storedSchemeCount, schemesAtOpen.SchemeCount);
     const int removed = std::max(0, known - state.Schemes.SchemeCount);
-    return ::SaveParsings(state.Schemes, store, removed);
+    return ::SaveParsings(state.Schemes, store, removed, consent);
 }
 
 void FormFieldParsingManage::Form_Load()
@@ -158,8 +169,14 @@ void FormFieldParsingManage::CmdDeleteSheme_Click()
 
 void FormFieldParsingManage::CmdOK_Click()
 {
-    if (!SaveParsings()) {
-        ui.message(this, SchemesNotSavedMessage(store.location()));
+    bool declined = false;
+    const auto consent = [&](const QStringList &losses) {
+        declined = !ui.ask(this, SchemeLossQuestion(store.location(), losses));
+        return !declined;
+    };
+    if (!SaveParsings(consent)) {
+        if (!declined)
+            ui.message(this, SchemesNotSavedMessage(store.location(), store.lastError()));
         return;
     }
     accept();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/parsingscheme.h"
+#include "model/settingsstore.h"
 
 #include "ui/nodefaultdialog.h"
 
@@ -8,7 +9,6 @@ class QLabel;
 class QListWidget;
 class QPushButton;
 class QWidget;
-class SettingsStore;
 class UiServices;
 struct AppState;
 
@@ -26,7 +26,7 @@ public:
 private:
     void SetButtonVisibility();
     void ListParsings();
-    bool SaveParsings();
+    bool SaveParsings(const LossConsent &consent);
     // The number of the scheme selected in the list; 0 when none is.
     int selectedScheme() const;
 
@@ -56,4 +56,6 @@ private:
 // Opens the scheme manager modally on state.Schemes; its OK writes the store.
 void ShowSchemeManager(QWidget *parent, AppState &state, SettingsStore &store, UiServices &ui);
 
-QString SchemesNotSavedMessage(const QString &location);
+QString SchemesNotSavedMessage(const QString &location, const QString &reason = {});
+// Asks before a save overwrites what the store holds but never loaded.
+QString SchemeLossQuestion(const QString &location, const QStringList &losses);

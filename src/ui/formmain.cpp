@@ -238,8 +238,10 @@ FormMain::~FormMain() = default;
 void FormMain::Form_Load()
 {
     InitIptcTagKeys(state.IptcTagKeys);
-    LoadSchemes(state.Schemes, store);
+    const SchemeStoreReport report = LoadSchemes(state.Schemes, store);
     FillSchemeList();
+    if (!report.clean())
+        ui.message(this, SchemeStoreReportText(report, store.location(), ListedProblems));
 }
 
 void FormMain::FillSchemeList()

@@ -12,6 +12,13 @@ void QtUiServices::message(QWidget *parent, const QString &text)
     box.exec();
 }
 
+bool QtUiServices::ask(QWidget *parent, const QString &text)
+{
+    QMessageBox box(QMessageBox::Warning, ApplicationTitle, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 std::optional<QString> QtUiServices::chooseOpenFile(QWidget *parent, const QStringList &filters)
 {
     QFileDialog dialog(parent);

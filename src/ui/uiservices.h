@@ -17,6 +17,9 @@ public:
     // A modal box with a single OK button, no icon, captioned "Brindleway".
     virtual void message(QWidget *parent, const QString &text) = 0;
 
+    // A modal question with Yes and No, No the default; true for Yes.
+    virtual bool ask(QWidget *parent, const QString &text) = 0;
+
     // A file-open chooser offering `filters` in order ("Name (*.ext)" each);
     // nullopt on cancel, else the chosen file's full path.
     virtual std::optional<QString> chooseOpenFile(QWidget *parent, const QStringList &filters) = 0;
@@ -34,6 +37,7 @@ public:
 class QtUiServices : public UiServices {
 public:
     void message(QWidget *parent, const QString &text) override;
+    bool ask(QWidget *parent, const QString &text) override;
     std::optional<QString> chooseOpenFile(QWidget *parent, const QStringList &filters) override;
     std::optional<QString> chooseFolder(QWidget *parent, const QString &title) override;
     int execDialog(QDialog &dialog) override;

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 
 namespace {
@@ -141,4 +142,33 @@ TEST_F(BatchCommandTest, ExitStatusTellsSuccessProblemsAndRefusalsApart)
     for (const char *option : {"--data", "--images", "--save", "--scheme", "--append", "--lossless", "--reencode", "--encoding",
                                "--list-schemes", "Exit status"})
         EXPECT_TRUE(outcome.out.contains(QLatin1String(option))) << option;
+}
+
+TEST_F(BatchCommandTest, ListingSchemesTellsAStoreNotUnderstoodOrUnreadable)
+{
+    const QString store = path(QStringLiteral("config/Brindleway/Brindleway.ini"));
+    QStringEncoder utf16(QStringEncoder::Utf16LE);
+    const struct {
+        QByteArray bytes; // empty: the store is a folder
+        int status;
+        QString out;
+        const char *named; // on standard error
+    } cases[] = {
+        {"[Parsing1]\nName=A\n", 0, "A\n", ""},
+        {"[Parsing1]\nName=A\n\x01\xff garbage\n[Parsing3]\nName=C\n", 1, "A\n", "line 3 in [Parsing1] is not UTF-8 text"},
+        {utf16(QStringLiteral("[Parsing1]\nName=A\n")), 1, "", "line 2 is not UTF-8 text"},
+        {{}, 2, "", "it is a folder"},
+    };
+    for (const auto &c : cases) {
+        QFile::remove(store);
+        if (c.bytes.isEmpty())
+            QDir().mkpath(store);
+        else
+            WriteFileBytes(store, c.bytes);
+        const Outcome outcome = runCommand({QStringLiteral("--list-schemes")});
+        EXPECT_EQ(outcome.status, c.status) << c.named;
+        EXPECT_EQ(outcome.out, c.out) << c.named;
+        EXPECT_TRUE(outcome.err.contains(QLatin1String(c.named))) << outcome.err.toStdString();
+    }
+    EXPECT_EQ(runCommand(batch(QStringLiteral("A"))).status, 2);
 }

@@ -7,6 +7,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 
 #include <unistd.h>
@@ -42,6 +45,10 @@ const QStringList TrickyValues{
     QStringLiteral("\"quoted\""),
     QStringLiteral("a,b"),
     QStringLiteral("%U0041"),
+    QStringLiteral("@Rect(1 2 3 4)"),
+    QStringLiteral("[F1][;][F2]"),
+    QString(QChar(0)) + QStringLiteral("12\x01" "1 \x7f"),
+    QStringLiteral("C:\\new\\"),
 };
 } // namespace
 
@@ -63,11 +70,140 @@ TEST(SchemeStore, TrickyValuesRoundTripThroughTheIniFileExactly)
     }
     IniSettingsStore reopened(file);
     SchemeTable loaded;
-    LoadSchemes(loaded, reopened);
+    EXPECT_TRUE(LoadSchemes(loaded, reopened).clean());
     EXPECT_EQ(loaded, saved);
     // An empty value stays distinct from a missing key.
     EXPECT_EQ(reopened.read(QStringLiteral("Parsing1"), TagKey(5), QStringLiteral("missing")), QString());
     EXPECT_EQ(loaded.Schemes[0], ParsingScheme{});
+
+    // Earlier versions wrote through QSettings: their files load unchanged, and they read ours.
+    const QString earlier = dir.filePath(QStringLiteral("earlier.ini"));
+    QSettings ours(file, QSettings::IniFormat);
+    {
+        QSettings theirs(earlier, QSettings::IniFormat);
+        for (int n = 1; n <= 2; ++n) {
+            const auto key = [n](const QString &k) { return ParsingSection(n) + QLatin1Char('/') + k; };
+            theirs.setValue(key(QStringLiteral("Name")), saved.Schemes[n].Name);
+            EXPECT_EQ(ours.value(key(QStringLiteral("Name"))).toString(), saved.Schemes[n].Name);
+            for (int i = 1; i <= SlotCount; ++i) {
+                theirs.setValue(key(TagKey(i)), saved.Schemes[n].slot(i));
+                EXPECT_EQ(ours.value(key(TagKey(i))).toString(), saved.Schemes[n].slot(i)) << n << ' ' << i;
+            }
+        }
+    }
+    IniSettingsStore earlierStore(earlier);
+    EXPECT_TRUE(LoadSchemes(loaded, earlierStore).clean());
+    EXPECT_EQ(loaded, saved);
+}
+
+TEST(SchemeStore, HandEditedStoresLoadAsWrittenReportWhatIsNotUnderstoodAndSaveWithoutLosingIt)
+{
+    QByteArray random(600, '\0');
+    QRandomGenerator generator(13);
+    for (char &byte : random)
+        byte = char(generator.bounded(256));
+    QStringEncoder utf16(QStringEncoder::Utf16LE);
+    const struct {
+        const char *name;
+        QByteArray bytes;
+        QStringList names;
+        QList<std::pair<int, QString>> values; // slots of scheme 1
+        QString reported;                     // a line of the report; empty when clean
+    } cases[] = {
+        {"stray quote", "[Parsing1]\nName=A\nTag20=\"(c) Agency\nTag24=IPTC_Field1\n[Parsing2]\nName=B\n\n[Parsing3]\nName=C",
+         {"A", "B", "C"}, {{20, "\"(c) Agency"}, {24, "IPTC_Field1"}, {1, LeaveBlank}}, {}},
+        {"hand-edited values",
+         "[Parsing1]\nName=  Spaced  \nTag1=[F1][;][F2]\nTag2=a,b\nTag3=\"quoted\"\nTag4=@Rect(1 2 3 4)\nTag5=\"a;b\"\n"
+         "Tag6=@@x\nTag7=line\\nbreak\nTag8=\nTag9=C:\\photos\n",
+         {"  Spaced  "},
+         {{1, "[F1][;][F2]"}, {2, "a,b"}, {3, "\"quoted\""}, {4, "@Rect(1 2 3 4)"}, {5, "a;b"}, {6, "@x"},
+          {7, "line\nbreak"}, {8, ""}, {9, "C:\\photos"}},
+         {}},
+        {"UTF-8 byte-order mark", "\xEF\xBB\xBF[Parsing1]\r\nName=A\r\nTag1=x\r[Parsing2]\r\nName=B\r\n", {"A", "B"}, {{1, "x"}}, {}},
+        {"UTF-16", "\xFF\xFE" + QByteArray(utf16(QStringLiteral("[Parsing1]\r\nName=Café ✓\r\nTag2=é\r\n"))),
+         {"Café ✓"}, {{2, "é"}}, {}},
+        {"random bytes", "[Parsing1]\nName=A\n" + random + "\n[Parsing2]\nName=B\n", {"A", "B"}, {}, "not UTF-8 text"},
+        {"skipped sections", "[Parsing1]\nName=A\n[Parsing3]\nName=C\n[Other]\nk=v\n", {"A"}, {},
+         "[Parsing3] is not loaded: the list of schemes ends before [Parsing2], which is missing or has no Name"},
+        {"broken lines", "k=v\n[Parsing1]\nName=A\nName=B\nFoo=1\n[Parsing\nno equals\n", {"B"}, {},
+         "line 6 in [Parsing1] is neither a [section] nor a key=value line"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("Brindleway.ini"));
+        WriteFileBytes(file, c.bytes);
+        auto store = std::make_unique<IniSettingsStore>(file);
+        SchemeTable table;
+        const SchemeStoreReport report = LoadSchemes(table, *store);
+        QStringList names;
+        for (int n = 1; n <= table.SchemeCount; ++n)
+            names << table.Schemes[n].Name;
+        EXPECT_EQ(names, c.names);
+        for (const auto &[slot, value] : c.values)
+            EXPECT_EQ(table.Schemes[1].slot(slot), value) << slot;
+        EXPECT_EQ(report.clean(), c.reported.isEmpty());
+        EXPECT_TRUE(c.reported.isEmpty() || !report.notUnderstood.filter(c.reported).isEmpty());
+
+        // Each save keeps the file before it as .bak, its encoding, and all it did not understand.
+        QByteArray previous = c.bytes;
+        for (const QString &name : {table.Schemes[1].Name, QStringLiteral("Renamed")}) {
+            table.Schemes[1].Name = name;
+            ASSERT_TRUE(SaveParsings(table, *store));
+            const QByteArray saved = ReadFileBytes(file);
+            if (saved != previous) {
+                EXPECT_EQ(ReadFileBytes(store->backupLocation()), previous);
+            }
+            EXPECT_EQ(saved.left(3), c.bytes.left(3));
+            previous = saved;
+            store = std::make_unique<IniSettingsStore>(file);
+            SchemeTable reloaded;
+            EXPECT_EQ(LoadSchemes(reloaded, *store).notUnderstood, report.notUnderstood);
+            EXPECT_EQ(reloaded, table);
+        }
+    }
+}
+
+TEST(SchemeStore, ASaveAsksBeforeOverwritingWhatWasNeverLoaded)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("Brindleway.ini"));
+    const QByteArray before = "[Parsing1]\nName=A\n[Parsing2]\nName=\nTag1=kept\n[Parsing3]\nName=Hidden\n";
+    WriteFileBytes(file, before);
+    IniSettingsStore store(file);
+    SchemeTable table;
+    LoadSchemes(table, store);
+    const SchemeTable three = tableOf({schemeNamed("A"), schemeNamed("B"), schemeNamed("C")});
+    QStringList asked;
+    for (const bool allow : {false, true}) {
+        EXPECT_EQ(SaveParsings(three, store, 0, [&](const QStringList &losses) { asked = losses; return allow; }), allow);
+        EXPECT_EQ(asked, QStringList({"[Parsing2] Tag1 (line 5): never loaded", "[Parsing3] Name (line 7): never loaded"}));
+        EXPECT_EQ(ReadFileBytes(file) == before, !allow);
+    }
+    // Once written, they are ours: the next save asks nothing.
+    EXPECT_TRUE(SaveParsings(tableOf({schemeNamed("A")}), store, 2));
+    LoadSchemes(table, IniSettingsStore(file));
+    EXPECT_EQ(table, tableOf({schemeNamed("A")}));
+}
+
+TEST(SchemeStore, AStoreThatCannotBeReadLoadsNothingAndIsNeverOverwritten)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("folder.ini"));
+    QDir().mkpath(folder);
+    const QString dangling = dir.filePath(QStringLiteral("link.ini"));
+    QFile::link(dir.filePath(QStringLiteral("gone")), dangling);
+    for (const QString &file : {folder, dangling}) {
+        IniSettingsStore store(file);
+        SchemeTable table;
+        const SchemeStoreReport report = LoadSchemes(table, store);
+        EXPECT_FALSE(report.readError.isEmpty());
+        EXPECT_EQ(table.SchemeCount, 0);
+        EXPECT_FALSE(SaveParsings(tableOf({schemeNamed("A")}), store));
+        EXPECT_FALSE(store.lastError().isEmpty());
+    }
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+    EXPECT_TRUE(QFileInfo(dangling).isSymLink() && !QFileInfo::exists(dangling));
 }
 
 TEST(SchemeStore, LoadingStopsAtTheFirstMissingOrEmptyNameAndFillsMissingSlots)

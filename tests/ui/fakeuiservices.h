@@ -14,6 +14,8 @@
 class FakeUiServices : public UiServices {
 public:
     QStringList messages;
+    QStringList questions;
+    std::deque<bool> answers; // to questions; No when none is queued
     QStringList startedPrograms;
     QList<QStringList> fileFilters;
     QStringList folderTitles;
@@ -25,6 +27,14 @@ public:
     bool startSucceeds = true;
 
     void message(QWidget *, const QString &text) override { messages.append(text); }
+    bool ask(QWidget *, const QString &text) override
+    {
+        questions.append(text);
+        const bool yes = !answers.empty() && answers.front();
+        if (!answers.empty())
+            answers.pop_front();
+        return yes;
+    }
     std::optional<QString> chooseOpenFile(QWidget *, const QStringList &filters) override
     {
         fileFilters.append(filters);

@@ -141,6 +141,28 @@ TEST_F(FormMainTest, SchemeListStartsFromTheStoreAndFollowsTheManager)
     EXPECT_TRUE(ui.messages.isEmpty()) << shownMessages();
 }
 
+TEST_F(FormMainTest, AStoreReadOnlyInPartIsReportedAtStartAndOverwrittenOnlyAfterAYes)
+{
+    const QByteArray before = "[Parsing1]\nName=Press\nTag3=caf\xe9\n";
+    WriteFileBytes(path("Brindleway.ini"), before);
+    IniSettingsStore ini(path("Brindleway.ini"));
+    FormMain started(state, batch, ini, ui);
+    ASSERT_EQ(ui.messages.size(), 1);
+    EXPECT_TRUE(ui.messages.takeFirst().contains("line 3 in [Parsing1] is not UTF-8 text"));
+    ui.answers = {false, true};
+    ui.dialogHandlers.push_back([&](QDialog &manager) {
+        Click(manager, "CmdOK");
+        EXPECT_EQ(ReadFileBytes(path("Brindleway.ini")), before);
+        Click(manager, "CmdOK");
+        return manager.result();
+    });
+    Click(started, "CmdManageParsing");
+    ASSERT_EQ(ui.questions.size(), 2);
+    EXPECT_TRUE(ui.questions[0].contains("[Parsing1] Tag3 (line 3): not UTF-8 text, read only in part"));
+    EXPECT_TRUE(ui.messages.isEmpty()) << "a No is no failure";
+    EXPECT_EQ(ReadFileBytes(path("Brindleway.ini.bak")), before);
+}
+
 TEST_F(FormMainTest, FolderButtonsSetThePathAndCancelClearsIt)
 {
     open();
