@@ -1,6 +1,7 @@
 #include "engine/batchpaths.h"
 
 #include "engine/batchtag.h"
+#include "engine/outputfile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -53,6 +54,12 @@ QString JoinFolderAndName(const QString &folder, const QString &name)
     return folder + QLatin1Char('/') + relative;
 }
 
+QString NameBelowFolder(const QString &path, const QString &folder)
+{
+    const QString prefix = JoinFolderAndName(folder, {});
+    return path.startsWith(prefix) ? path.mid(prefix.size()) : QString();
+}
+
 QString OutputName(const QString &name, const BatchOptions &options)
 {
     if (options.saveOption != SaveOption::AppendFileName || options.appendText.isEmpty())
@@ -95,23 +102,15 @@ std::optional<QString> NameRefusal(const QString &name)
     const QString relative = NameAsRelativePath(name);
     if (QDir::isAbsolutePath(relative))
         return QStringLiteral("the file name is an absolute path");
-    const QString clean = QDir::cleanPath(relative);
-    if (clean == QLatin1String("..") || clean.startsWith(QLatin1String("../")))
-        return QStringLiteral("the file name leads out of its folder");
+    if (relative.split(QLatin1Char('/')).contains(QLatin1String("..")))
+        return QStringLiteral("the file name holds \"..\", which saving does not follow");
     return std::nullopt;
 }
 
 bool ResolvesInside(const QString &path, const QString &folder)
 {
-    const QString parent = QFileInfo(path).absolutePath();
-    const QString realParent = QFileInfo(parent).canonicalFilePath();
-    const QString realFolder = QFileInfo(folder).canonicalFilePath();
-    if (realParent.isEmpty() || realFolder.isEmpty())
-        return true;
-    if (realParent == realFolder)
-        return true;
-    const QString prefix = realFolder.endsWith(QLatin1Char('/')) ? realFolder : realFolder + QLatin1Char('/');
-    return realParent.startsWith(prefix);
+    const QString name = NameBelowFolder(path, folder);
+    return !name.isEmpty() && !OutputNameRefusal(folder, name);
 }
 
 std::optional<FileIdentity> IdentityOf(const QString &path, bool followLink)

@@ -16,6 +16,10 @@ QString NameAsRelativePath(const QString &name);
 // Folder, one separator and the name, the name's "\" read as separators.
 QString JoinFolderAndName(const QString &folder, const QString &name);
 
+// The name, "/"-separated, that JoinFolderAndName joined to `folder` to give
+// `path`; empty when `path` does not start so.
+QString NameBelowFolder(const QString &path, const QString &folder);
+
 // The output's name for a source name under the chosen save option.
 QString OutputName(const QString &name, const BatchOptions &options);
 
@@ -31,12 +35,14 @@ int SaveFlagsFor(const QString &saveFile, ImageType contentType);
 bool SameFolder(const QString &a, const QString &b);
 
 // Why a name from the data file may not be used below its folder (empty,
-// absolute, or climbing out with ".."); nullopt when it may.
+// absolute, or holding ".." anywhere, which saving does not follow); nullopt
+// when it may.
 std::optional<QString> NameRefusal(const QString &name);
 
-// Whether `path` lies inside `folder` once symbolic links are resolved.
-// The path's own folder must exist; a missing one counts as inside, since
-// nothing can be written there anyway.
+// Whether `path` (as JoinFolderAndName gives it) stays inside `folder` the
+// way saving opens it: no ".." and no symbolic link among the folders on the
+// way (OutputNameRefusal). A missing folder counts as inside, since nothing
+// can be written there anyway.
 bool ResolvesInside(const QString &path, const QString &folder);
 
 // A file's identity on its device, to tell that two names reach one file.

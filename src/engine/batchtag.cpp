@@ -4,18 +4,12 @@
 #include "engine/exiv2writer.h"
 #include "engine/freeimagelayer.h"
 #include "engine/iimvalues.h"
+#include "engine/outputfile.h"
 #include "model/codepage.h"
 #include "model/slotexpression.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 struct BatchState::Image {
     Bitmap bitmap;
@@ -45,57 +39,6 @@ bool hasSelectedScheme(const AppState &app)
 {
     return app.SelectedScheme >= 0 && app.SelectedScheme < app.Schemes.SchemeCount
         && app.SelectedScheme + 1 < app.Schemes.Schemes.size();
-}
-
-// Creates an empty file beside `target` that only this run uses, with the
-// permissions a new file gets. Empty when none could be made.
-QString createTemporaryBeside(const QString &target)
-{
-    const QFileInfo info(target);
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        const QString candidate = info.absolutePath() + QStringLiteral("/.") + info.fileName() + QLatin1Char('.')
-            + QString::number(QRandomGenerator::global()->generate(), 36) + QStringLiteral(".part");
-        const int fd = ::open(QFile::encodeName(candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            ::close(fd);
-            return candidate;
-        }
-        if (errno != EEXIST)
-            return {};
-    }
-    return {};
-}
-
-QString nativeFolder(const QString &path)
-{
-    return QFileInfo(path).absolutePath();
-}
-
-// Lets `write` fill a temporary file beside `saveFile` and renames it into
-// place only when that succeeded. Returns why nothing was saved; empty on
-// success.
-QString saveThroughTemporary(const QString &saveFile, const std::function<QString(const QString &)> &write)
-{
-    const QFileInfo existing(saveFile);
-    if (!QFileInfo(nativeFolder(saveFile)).isDir())
-        return QStringLiteral("the folder %1 does not exist").arg(nativeFolder(saveFile));
-    if (existing.exists() && (!existing.isFile() || !existing.isWritable()))
-        return existing.isFile() ? QStringLiteral("the existing file is read-only")
-                                 : QStringLiteral("a folder of that name is in the way");
-    const QString temporary = createTemporaryBeside(saveFile);
-    if (temporary.isEmpty())
-        return QStringLiteral("cannot create a file in %1: %2")
-            .arg(nativeFolder(saveFile), QString::fromLocal8Bit(std::strerror(errno)));
-    if (const QString problem = write(temporary); !problem.isEmpty()) {
-        QFile::remove(temporary);
-        return problem;
-    }
-    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(saveFile).constData()) != 0) {
-        const int error = errno;
-        QFile::remove(temporary);
-        return QStringLiteral("cannot replace the file: %1").arg(QString::fromLocal8Bit(std::strerror(error)));
-    }
-    return {};
 }
 } // namespace
 
@@ -236,7 +179,8 @@ SaveOutcome SaveTaggedImage(BatchState &state, const BatchRun &run, int L, const
         return outcome;
     }
 
-    outcome.reason = saveThroughTemporary(state.SaveFile, [&](const QString &temporary) {
+    const QString name = NameBelowFolder(state.SaveFile, run.app.SavePath);
+    outcome.reason = SaveOutputFile(run.app.SavePath, name, OutputStaging::InMemory, [&](const QString &temporary) {
         return state.CurrentImage->bitmap.Save(type, temporary, flags)
             ? QString()
             : QStringLiteral("the image library could not write the file");
@@ -263,7 +207,8 @@ SaveOutcome SaveLosslessImage(BatchState &state, const BatchRun &run, int L, con
     if (yield)
         outcome.keepGoing = yield();
     LosslessOutcome written;
-    outcome.reason = saveThroughTemporary(state.SaveFile, [&](const QString &temporary) {
+    const QString name = NameBelowFolder(state.SaveFile, run.app.SavePath);
+    outcome.reason = SaveOutputFile(run.app.SavePath, name, OutputStaging::Direct, [&](const QString &temporary) {
         written = WriteTagsLossless(state.ImageFile, temporary, TagValuesFor(run, L), run.unicodeData());
         return written.status == LosslessOutcome::Failed ? written.reason : QString();
     });
@@ -316,6 +261,10 @@ BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions 
     const BatchRun run(app, options);
     const int last = run.app.Data.LastDataLine;
     result.lines = last;
+    QStringList outputNames;
+    for (int L = 1; L <= last; ++L)
+        outputNames.append(NameAsRelativePath(EvaluateFileNameSlot(run.scheme(), L, run.app.Data)));
+    RemoveStaleTemporaries(run.app.SavePath, outputNames);
     if (progress) {
         progress->setValue(0);
         progress->setMax(last);

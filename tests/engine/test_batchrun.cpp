@@ -1,11 +1,15 @@
 #include "enginefixture.h"
 
 #include "engine/batchpaths.h"
+#include "engine/outputfile.h"
 #include "testsupport.h"
 
 #include <QDir>
 #include <QFile>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -26,7 +30,7 @@ TEST(BatchPaths, FlagsFitTheContentsWriterAndWindowsNamesNameSubfolders)
     EXPECT_EQ(SaveFlagsFor(QStringLiteral("/s/a.tif"), ImageType::Png), 0);
     EXPECT_EQ(SaveFlagsFor(QStringLiteral("/s/a.jpg"), ImageType::Tiff), 2048);
     EXPECT_EQ(JoinFolderAndName(QStringLiteral("/img/"), QStringLiteral("sub\\a.jpg")), QStringLiteral("/img/sub/a.jpg"));
-    EXPECT_FALSE(NameRefusal(QStringLiteral("sub\\..\\a.jpg")));
+    EXPECT_TRUE(NameRefusal(QStringLiteral("sub\\..\\a.jpg")));
     EXPECT_TRUE(NameRefusal(QStringLiteral("\\a.jpg")));
 }
 
@@ -209,4 +213,54 @@ TEST_F(EngineTest, YieldComesOncePerImageBeforeItsSaveAndCanStopTheRun)
     EXPECT_FALSE(QFile::exists(savePath(QStringLiteral("c.jpg"))));
     EXPECT_EQ(ReadTags(savePath(QStringLiteral("b.jpg"))).iptc.value(120), QList<QByteArray>{"second"});
     EXPECT_FALSE(state.Busy);
+}
+
+TEST_F(EngineTest, SavingFollowsNoLinkOrDotDotAndKeepsWhatItMayNotReplace)
+{
+    const auto writer = [](const QByteArray &bytes, const QString &problem = {}) {
+        return [=](const QString &path) {
+            WriteFileBytes(path, bytes);
+            return problem;
+        };
+    };
+    QDir().mkpath(savePath(QStringLiteral("sub")));
+    QDir().mkpath(temp.filePath(QStringLiteral("elsewhere")));
+    QFile::link(temp.filePath(QStringLiteral("elsewhere")), savePath(QStringLiteral("away")));
+    QFile::link(savePath(QStringLiteral("sub")), savePath(QStringLiteral("inside")));
+    for (const char *name : {"sub/../a.jpg", "away/a.jpg", "inside/a.jpg", "sub/a.jpg/b.jpg", "missing/a.jpg", "sub/"})
+        EXPECT_FALSE(SaveOutputFile(savePath(), QString::fromUtf8(name), OutputStaging::Direct, writer("new")).isEmpty())
+            << name;
+    EXPECT_TRUE(FolderEntries(temp.filePath(QStringLiteral("elsewhere"))).isEmpty());
+
+    const QString longName = QString(246, QLatin1Char('n')) + QStringLiteral(".jpg");
+    for (const auto &[name, mode] : {std::pair{QStringLiteral("private.jpg"), 0600}, {longName, 0644}, {"ro.jpg", 0444}}) {
+        WriteFileBytes(savePath(name), "old");
+        ::chmod(QFile::encodeName(savePath(name)).constData(), mode);
+        for (const auto staging : {OutputStaging::Direct, OutputStaging::InMemory}) {
+            // Failing, writing nothing, then succeeding: only the last may replace, and only a writable file.
+            EXPECT_FALSE(SaveOutputFile(savePath(), name, staging, writer("partial", "failed")).isEmpty());
+            EXPECT_FALSE(SaveOutputFile(savePath(), name, staging, writer({})).isEmpty());
+            EXPECT_EQ(SaveOutputFile(savePath(), name, staging, writer("new")).isEmpty(), mode != 0444);
+            EXPECT_EQ(ReadFileBytes(savePath(name)), mode == 0444 ? "old" : "new");
+            struct stat info {};
+            ASSERT_EQ(::stat(QFile::encodeName(savePath(name)).constData(), &info), 0);
+            EXPECT_EQ(info.st_mode & 0777, mode) << "kept, as root too";
+        }
+    }
+    EXPECT_EQ(FolderEntries(savePath()).size(), 6) << "no temporary is left";
+}
+
+TEST_F(EngineTest, TheNextRunRemovesTemporariesThatNoSaveHolds)
+{
+    MakeImage(imagePath(QStringLiteral("sub/a.jpg")), QStringLiteral("jpg"));
+    useScheme({{1, QStringLiteral("caption")}});
+    loadData({"name", "sub\\a.jpg"});
+    for (const char *name : {".brindleway-Ab3xY9.part", "sub/.brindleway-000000.part", "sub/.brindleway-live01.part"})
+        WriteFileBytes(savePath(QString::fromLatin1(name)), "left by a killed run");
+    const int live = ::open(QFile::encodeName(savePath(QStringLiteral("sub/.brindleway-live01.part"))).constData(), O_RDONLY);
+    ASSERT_EQ(::flock(live, LOCK_EX), 0) << "a concurrent run still writing it";
+    EXPECT_EQ(run(Lossless()).saved, 1);
+    ::close(live);
+    EXPECT_EQ(FolderEntries(savePath()), QStringList{"sub"});
+    EXPECT_EQ(FolderEntries(savePath(QStringLiteral("sub"))), (QStringList{".brindleway-live01.part", "a.jpg"}));
 }

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+// How a writer's bytes reach an output's temporary file.
+enum class OutputStaging {
+    Direct,   // the writer checks every write through its close: it fills the temporary itself
+    InMemory, // the writer may miss a failed last flush (FreeImage ignores what fclose says):
+              // it fills a file in memory, which is copied across with every write checked
+};
+
+// Fills the file that `path` reaches; returns why it could not, empty on
+// success. The path is a /proc/self/fd one, so nothing can redirect it.
+using OutputWriter = std::function<QString(const QString &path)>;
+
+// Why the output `name` ("/"-separated, below `saveFolder`) may not be
+// written there: a ".." in it, or a folder on the way that is a symbolic link
+// or no folder. The folders are opened one by one without following links,
+// just as saving opens them. A folder that does not exist is no refusal:
+// saving reports it. nullopt when the name may be written.
+std::optional<QString> OutputNameRefusal(const QString &saveFolder, const QString &name);
+
+// Saves the output `name` below `saveFolder`: `write` fills a fresh, locked
+// temporary in the name's folder, which reaches the disk and is renamed over
+// the name only once it is complete and not empty, so a failure or a power
+// cut leaves the earlier output whole. A replaced output keeps its
+// permission bits; one without its owner's write bit is never replaced.
+// Returns why nothing was saved; empty on success.
+QString SaveOutputFile(const QString &saveFolder, const QString &name, OutputStaging staging,
+                       const OutputWriter &write);
+
+// Removes the temporaries that interrupted saves left in `saveFolder` and in
+// the folders below it that `names` lead into. Those a save still writes
+// are locked, and stay.
+void RemoveStaleTemporaries(const QString &saveFolder, const QStringList &names);
