@@ -60,7 +60,8 @@ SchemeStoreReport LoadSchemes(SchemeTable &table, const SettingsStore &store)
         } else {
             for (const QString &key : store.keys(section)) {
                 if (!isSchemeKey(key))
-                    report.notUnderstood << QStringLiteral("%1 in [%2] is not a scheme key").arg(PrintableName(key), section);
+                    report.notUnderstood
+                        << QStringLiteral("%1 in [%2] is not a scheme key").arg(PrintableName(key), section);
             }
         }
     }
@@ -74,7 +75,8 @@ QString SchemeStoreReportText(const SchemeStoreReport &report, const QString &lo
         return QStringLiteral("The parsing scheme store %1 cannot be read: %2.\n"
                               "No scheme is loaded, and schemes are not saved there until it can be read.")
             .arg(store, report.readError);
-    QStringList text{QStringLiteral("The parsing scheme store %1 holds what this program does not understand:").arg(store)};
+    QStringList text{
+        QStringLiteral("The parsing scheme store %1 holds what this program does not understand:").arg(store)};
     for (const QString &item : report.notUnderstood.mid(0, listed))
         text << item;
     if (report.notUnderstood.size() > listed)

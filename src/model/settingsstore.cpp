@@ -8,7 +8,10 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
+#include <utility>
 
 namespace {
 QString joinKey(const QString &section, const QString &key)
@@ -25,7 +28,8 @@ QString seenKey(const QString &section, const QString &key)
 // UTF-8 to text, keeping a leading U+FEFF that QString::fromUtf8 would drop.
 QString fromUtf8(QByteArrayView bytes)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     return decoder(bytes);
 }
 
@@ -235,7 +239,8 @@ QStringList describeLosses(const QList<IniLoss> &losses)
         }
         if (j - i > NamedKeys)
             keys << QStringLiteral("%1 more").arg(j - i - NamedKeys);
-        QStringList where{first.section.isEmpty() ? QString() : QStringLiteral("[%1]").arg(first.section), keys.join(QStringLiteral(", "))};
+        QStringList where{first.section.isEmpty() ? QString() : QStringLiteral("[%1]").arg(first.section),
+                          keys.join(QStringLiteral(", "))};
         if (first.line != 0 && j - i == 1)
             where << QStringLiteral("(line %1)").arg(first.line);
         else if (first.line != 0)
@@ -334,7 +339,8 @@ IniDocument IniDocument::parse(const QByteArray &bytes)
         if (!line.isText)
             doc.problems << QStringLiteral("line %1%2 is not UTF-8 text").arg(number).arg(where);
         if (line.kind == IniLine::Broken)
-            doc.problems << QStringLiteral("line %1%2 is neither a [section] nor a key=value line").arg(number).arg(where);
+            doc.problems
+                << QStringLiteral("line %1%2 is neither a [section] nor a key=value line").arg(number).arg(where);
         if (line.kind == IniLine::Entry && section.isEmpty())
             doc.problems << QStringLiteral("line %1 holds %2 before any [section]")
                                 .arg(QString::number(number), PrintableName(line.name));
@@ -435,7 +441,8 @@ void IniDocument::set(const QString &section, const QString &key, const QString 
         if (previous && previous->lines.last().kind != IniLine::Blank)
             previous->lines.append(IniLine{{}, entry.end, 0, IniLine::Blank, true, {}});
         blocks[section].append(sections.size());
-        sections.append(IniSection{section, {IniLine{'[' + section.toUtf8() + ']', entry.end, 0, IniLine::Header, true, section}}});
+        const IniLine header{'[' + section.toUtf8() + ']', entry.end, 0, IniLine::Header, true, section};
+        sections.append(IniSection{section, {header}});
         target = &sections.last();
     }
     qsizetype after = target->lines.size();
