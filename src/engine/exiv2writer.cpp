@@ -12,14 +12,11 @@
 
 #include <exiv2/exiv2.hpp>
 
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace {
-constexpr uint16_t IptcDigestResource = 0x0425;
-constexpr int DigestBytes = 16;
 const std::string Utf8Designation = "\x1b%G"; // ISO 2022 escape for UTF-8 in envelope dataset 1:90
 
 void ensureInitialised()
@@ -169,22 +166,6 @@ QByteArray bytesOf(const Exiv2::DataBuf &data)
     return QByteArray(reinterpret_cast<const char *>(data.pData_), data.size_);
 }
 
-// Puts `digest` over the data of the IPTC digest resource in a block of
-// Photoshop image resources, if it has one. False when it has none.
-bool setDigestResource(Exiv2::byte *resources, long size, const QByteArray &digest)
-{
-    const Exiv2::byte *record = nullptr;
-    uint32_t sizeHeader = 0;
-    uint32_t sizeData = 0;
-    if (Exiv2::Photoshop::locateIrb(resources, size, IptcDigestResource, &record, &sizeHeader, &sizeData) != 0)
-        return false;
-    const long offset = long(record - resources) + long(sizeHeader);
-    if (sizeData != DigestBytes || offset < 0 || offset + DigestBytes > size)
-        return false;
-    std::memcpy(resources + offset, digest.constData(), DigestBytes);
-    return true;
-}
-
 // A TIFF keeps its Photoshop resources in one tag that Exiv2 exposes, and
 // its encoder replaces only the IPTC resource inside it; the digest is set
 // beforehand.
@@ -195,7 +176,7 @@ void updateTiffDigest(Exiv2::ExifData &exif, const QByteArray &digest)
         return;
     Exiv2::DataBuf resources(long(it->size()));
     it->copy(resources.pData_, Exiv2::invalidByteOrder);
-    if (!setDigestResource(resources.pData_, resources.size_, digest))
+    if (!SetIptcDigest(resources.pData_, resources.size_, digest))
         return;
     Exiv2::DataValue value(Exiv2::undefined);
     value.read(resources.pData_, resources.size_);
@@ -386,16 +367,8 @@ void setText(Exiv2::XmpData &xmp, const Exiv2::XmpKey &key, const std::string &t
 QString packetText(const QByteArray &packet)
 {
     // Packets may be stored in UTF-16, as the XMP specification allows.
-    if (packet.size() >= 2 && (packet.at(0) == '\0' || packet.at(1) == '\0')) {
-        const bool bigEndian = packet.at(0) == '\0';
-        QString text;
-        for (qsizetype i = 0; i + 1 < packet.size(); i += 2) {
-            const auto high = uchar(packet.at(bigEndian ? i : i + 1));
-            const auto low = uchar(packet.at(bigEndian ? i + 1 : i));
-            text += QChar(char16_t((high << 8) | low));
-        }
-        return text;
-    }
+    if (packet.size() >= 2 && (packet.at(0) == '\0' || packet.at(1) == '\0'))
+        return DecodeText(packet, packet.at(0) == '\0' ? TextEncoding::Utf16BE : TextEncoding::Utf16LE);
     return QString::fromUtf8(packet);
 }
 

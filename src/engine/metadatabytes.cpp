@@ -443,26 +443,17 @@ void FinishJpeg(unsigned char *bytes, qsizetype size, const JpegPreparation &pre
         }
     }
 
-    if (digest.size() == DigestBytes) {
-        for (const std::vector<Segment> &group : photoshopGroups(bytes, segments)) {
-            // Resources may run across segments: find the digest in the joined
-            // payload, then write its bytes back where each lies in the file.
-            const QByteArray payload = groupPayload(bytes, group);
-            for (const Resource &resource : resources(reinterpret_cast<const Byte *>(payload.constData()), payload.size())) {
-                if (resource.id != DigestResource || resource.size != DigestBytes)
-                    continue;
-                for (int i = 0; i < DigestBytes; ++i) {
-                    qsizetype offset = resource.data + i;
-                    for (const Segment &segment : group) {
-                        const qsizetype length = segment.end - segment.body - PhotoshopSignature.size();
-                        if (offset < length) {
-                            bytes[segment.body + PhotoshopSignature.size() + offset] = Byte(digest[i]);
-                            break;
-                        }
-                        offset -= length;
-                    }
-                }
-            }
+    for (const std::vector<Segment> &group : photoshopGroups(bytes, segments)) {
+        // Resources may run across segments: the digest is set in the joined
+        // payload, which then goes back where each piece lies in the file.
+        QByteArray payload = groupPayload(bytes, group);
+        if (!SetIptcDigest(reinterpret_cast<Byte *>(payload.data()), payload.size(), digest))
+            continue;
+        qsizetype at = 0;
+        for (const Segment &segment : group) {
+            const qsizetype length = segment.end - segment.body - PhotoshopSignature.size();
+            std::memcpy(bytes + segment.body + PhotoshopSignature.size(), payload.constData() + at, size_t(length));
+            at += length;
         }
     }
 
@@ -482,6 +473,19 @@ void FinishJpeg(unsigned char *bytes, qsizetype size, const JpegPreparation &pre
         putBe32(*tail, FotoStationSignature);
     }
     *keep = start;
+}
+
+bool SetIptcDigest(unsigned char *block, qsizetype size, const QByteArray &digest)
+{
+    if (digest.size() != DigestBytes)
+        return false;
+    for (const Resource &resource : resources(block, size)) {
+        if (resource.id != DigestResource || resource.size != DigestBytes)
+            continue;
+        std::memcpy(block + resource.data, digest.constData(), DigestBytes);
+        return true;
+    }
+    return false;
 }
 
 QList<IimDataset> ParseIim(const QByteArray &block)

@@ -41,6 +41,10 @@ JpegPreparation PrepareJpeg(unsigned char *bytes, qsizetype size, QByteArray *re
 void FinishJpeg(unsigned char *bytes, qsizetype size, const JpegPreparation &preparation, const QByteArray &iim,
                 const QByteArray &digest, qsizetype *keep, QByteArray *tail);
 
+// Puts `digest` (16 bytes, MD5) over the IPTC digest resource of a block of
+// Photoshop image resources. False when the block has none.
+bool SetIptcDigest(unsigned char *block, qsizetype size, const QByteArray &digest);
+
 struct IimDataset {
     int record = 0;
     int dataset = 0;
