@@ -1,7 +1,6 @@
 #include "engine/batchpaths.h"
 
 #include "engine/batchtag.h"
-#include "engine/outputfile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -54,12 +53,6 @@ QString JoinFolderAndName(const QString &folder, const QString &name)
     return folder + QLatin1Char('/') + relative;
 }
 
-QString NameBelowFolder(const QString &path, const QString &folder)
-{
-    const QString prefix = JoinFolderAndName(folder, {});
-    return path.startsWith(prefix) ? path.mid(prefix.size()) : QString();
-}
-
 QString OutputName(const QString &name, const BatchOptions &options)
 {
     if (options.saveOption != SaveOption::AppendFileName || options.appendText.isEmpty())
@@ -105,12 +98,6 @@ std::optional<QString> NameRefusal(const QString &name)
     if (relative.split(QLatin1Char('/')).contains(QLatin1String("..")))
         return QStringLiteral("the file name holds \"..\", which saving does not follow");
     return std::nullopt;
-}
-
-bool ResolvesInside(const QString &path, const QString &folder)
-{
-    const QString name = NameBelowFolder(path, folder);
-    return !name.isEmpty() && !OutputNameRefusal(folder, name);
 }
 
 std::optional<FileIdentity> IdentityOf(const QString &path, bool followLink)

@@ -16,10 +16,6 @@ QString NameAsRelativePath(const QString &name);
 // Folder, one separator and the name, the name's "\" read as separators.
 QString JoinFolderAndName(const QString &folder, const QString &name);
 
-// The name, "/"-separated, that JoinFolderAndName joined to `folder` to give
-// `path`; empty when `path` does not start so.
-QString NameBelowFolder(const QString &path, const QString &folder);
-
 // The output's name for a source name under the chosen save option.
 QString OutputName(const QString &name, const BatchOptions &options);
 
@@ -38,12 +34,6 @@ bool SameFolder(const QString &a, const QString &b);
 // absolute, or holding ".." anywhere, which saving does not follow); nullopt
 // when it may.
 std::optional<QString> NameRefusal(const QString &name);
-
-// Whether `path` (as JoinFolderAndName gives it) stays inside `folder` the
-// way saving opens it: no ".." and no symbolic link among the folders on the
-// way (OutputNameRefusal). A missing folder counts as inside, since nothing
-// can be written there anyway.
-bool ResolvesInside(const QString &path, const QString &folder);
 
 // A file's identity on its device, to tell that two names reach one file.
 struct FileIdentity {

@@ -48,31 +48,33 @@ BatchRun::BatchRun(const AppState &state, const BatchOptions &runOptions)
     // Outputs must never land on a file that any line reads, whatever name
     // reaches it.
     for (int L = 1; L <= app.Data.LastDataLine; ++L) {
-        const QString name = EvaluateFileNameSlot(scheme(), L, app.Data);
-        if (name.isEmpty())
+        fileNames.append(EvaluateFileNameSlot(scheme(), L, app.Data));
+        if (fileNames.last().isEmpty())
             continue;
-        if (const auto id = IdentityOf(JoinFolderAndName(app.ImagePath, name)))
+        if (const auto id = IdentityOf(JoinFolderAndName(app.ImagePath, fileNames.last())))
             sourceFiles.insert({id->device, id->inode});
     }
 }
 
 OutputTarget OutputTargetFor(const BatchRun &run, int L)
 {
-    const QString name = EvaluateFileNameSlot(run.scheme(), L, run.app.Data);
+    const QString &name = run.fileName(L);
     if (const auto refusal = NameRefusal(name))
-        return {{}, *refusal};
-    const QString path = JoinFolderAndName(run.app.SavePath, OutputName(name, run.options));
-    if (!ResolvesInside(path, run.app.SavePath))
-        return {path, QStringLiteral("the output would lie outside the save folder")};
+        return {{}, *refusal, {}};
+    const QString output = OutputName(name, run.options);
+    const QString below = NameAsRelativePath(output);
+    const QString path = JoinFolderAndName(run.app.SavePath, output);
+    if (OutputNameRefusal(run.app.SavePath, below))
+        return {path, QStringLiteral("the output would lie outside the save folder"), below};
     if (const auto id = IdentityOf(path, false); id && run.sourceFiles.contains({id->device, id->inode}))
-        return {path, QStringLiteral("the output would replace a source image")};
-    return {path, {}};
+        return {path, QStringLiteral("the output would replace a source image"), below};
+    return {path, {}, below};
 }
 
 QString FindSourceImage(BatchState &state, const BatchRun &run, int L, ImageType *detected)
 {
     state.CurrentImage.reset();
-    const QString name = EvaluateFileNameSlot(run.scheme(), L, run.app.Data);
+    const QString &name = run.fileName(L);
     state.ImageFile = JoinFolderAndName(run.app.ImagePath, name);
     if (name.isEmpty())
         return QStringLiteral("the line gives no file name");
@@ -179,8 +181,7 @@ SaveOutcome SaveTaggedImage(BatchState &state, const BatchRun &run, int L, const
         return outcome;
     }
 
-    const QString name = NameBelowFolder(state.SaveFile, run.app.SavePath);
-    outcome.reason = SaveOutputFile(run.app.SavePath, name, OutputStaging::InMemory, [&](const QString &temporary) {
+    outcome.reason = SaveOutputFile(run.app.SavePath, target.name, OutputStaging::InMemory, [&](const QString &temporary) {
         return state.CurrentImage->bitmap.Save(type, temporary, flags)
             ? QString()
             : QStringLiteral("the image library could not write the file");
@@ -207,8 +208,7 @@ SaveOutcome SaveLosslessImage(BatchState &state, const BatchRun &run, int L, con
     if (yield)
         outcome.keepGoing = yield();
     LosslessOutcome written;
-    const QString name = NameBelowFolder(state.SaveFile, run.app.SavePath);
-    outcome.reason = SaveOutputFile(run.app.SavePath, name, OutputStaging::Direct, [&](const QString &temporary) {
+    outcome.reason = SaveOutputFile(run.app.SavePath, target.name, OutputStaging::Direct, [&](const QString &temporary) {
         written = WriteTagsLossless(state.ImageFile, temporary, TagValuesFor(run, L), run.unicodeData());
         return written.status == LosslessOutcome::Failed ? written.reason : QString();
     });
@@ -262,8 +262,8 @@ BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions 
     const int last = run.app.Data.LastDataLine;
     result.lines = last;
     QStringList outputNames;
-    for (int L = 1; L <= last; ++L)
-        outputNames.append(NameAsRelativePath(EvaluateFileNameSlot(run.scheme(), L, run.app.Data)));
+    for (const QString &name : run.fileNames)
+        outputNames.append(NameAsRelativePath(name));
     RemoveStaleTemporaries(run.app.SavePath, outputNames);
     if (progress) {
         progress->setValue(0);
@@ -271,7 +271,7 @@ BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions 
         progress->setVisible(true);
     }
     for (int L = 1; L <= last; ++L) {
-        const QString name = EvaluateFileNameSlot(run.scheme(), L, run.app.Data);
+        const QString &name = run.fileName(L);
         bool keepGoing = true;
         const OutputTarget target = OutputTargetFor(run, L);
         if (!target.refusal.isEmpty()) {

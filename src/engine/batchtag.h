@@ -99,9 +99,11 @@ struct BatchRun {
     AppState app;
     BatchOptions options;
     std::set<std::pair<unsigned long long, unsigned long long>> sourceFiles; // device, inode of every line's source
+    QStringList fileNames; // the file-name slot's value for each data line, entry L - 1
 
     BatchRun(const AppState &app, const BatchOptions &options);
     const ParsingScheme &scheme() const { return app.Schemes.Schemes[app.SelectedScheme + 1]; }
+    const QString &fileName(int L) const { return fileNames[L - 1]; }
     // Whether the data file was read in a Unicode encoding.
     bool unicodeData() const { return IsUnicode(app.Data.Encoding); }
 };
@@ -138,6 +140,7 @@ bool AttachIptcTag(BatchState::Image &image, const QString &key, const QByteArra
 struct OutputTarget {
     QString path;
     QString refusal;
+    QString name; // the path below the save folder, "/"-separated
 };
 OutputTarget OutputTargetFor(const BatchRun &run, int L);
 
