@@ -156,7 +156,8 @@ QByteArray app13Segments(const QByteArray &payload)
 {
     QByteArray out;
     const qsizetype chunk = MaxSegmentBody - 2 - PhotoshopSignature.size();
-    for (qsizetype at = 0; at < payload.size() || at == 0; at += chunk) {
+    qsizetype at = 0;
+    do { // an empty payload still gets its one segment
         const QByteArray piece = payload.mid(at, chunk);
         const qsizetype length = 2 + PhotoshopSignature.size() + piece.size();
         out += char(0xFF);
@@ -164,9 +165,8 @@ QByteArray app13Segments(const QByteArray &payload)
         out += char(length >> 8);
         out += char(length & 0xFF);
         out += PhotoshopSignature + piece;
-        if (payload.isEmpty())
-            break;
-    }
+        at += chunk;
+    } while (at < payload.size());
     return out;
 }
 
@@ -389,8 +389,12 @@ JpegPreparation PrepareJpeg(unsigned char *bytes, qsizetype size, QByteArray *re
     // for the caller to merge.
     bool seenIptc = false;
     bool anyTaken = false;
-    std::vector<std::pair<qsizetype, qsizetype>> replaced; // start, end of each group's segments
-    std::vector<QByteArray> replacements;
+    struct Replacement {
+        qsizetype start; // of a segment of a group
+        qsizetype end;
+        QByteArray with; // the group's new segments in place of its first, nothing for the rest
+    };
+    std::vector<Replacement> replaced;
     for (const std::vector<Segment> &group : photoshopGroups(bytes, segments)) {
         const QByteArray payload = groupPayload(bytes, group);
         QByteArray kept;
@@ -412,18 +416,17 @@ JpegPreparation PrepareJpeg(unsigned char *bytes, qsizetype size, QByteArray *re
             continue;
         anyTaken = true;
         for (size_t i = 0; i < group.size(); ++i) {
-            replaced.push_back({group[i].start, group[i].end});
-            replacements.push_back(i == 0 ? app13Segments(kept) : QByteArray());
+            replaced.push_back({group[i].start, group[i].end, i == 0 ? app13Segments(kept) : QByteArray()});
         }
     }
     if (!anyTaken)
         return preparation;
     rebuilt->clear();
     qsizetype at = 0;
-    for (size_t i = 0; i < replaced.size(); ++i) {
-        rebuilt->append(reinterpret_cast<const char *>(bytes) + at, replaced[i].first - at);
-        rebuilt->append(replacements[i]);
-        at = replaced[i].second;
+    for (const Replacement &replacement : replaced) {
+        rebuilt->append(reinterpret_cast<const char *>(bytes) + at, replacement.start - at);
+        rebuilt->append(replacement.with);
+        at = replacement.end;
     }
     rebuilt->append(reinterpret_cast<const char *>(bytes) + at, size - at);
     return preparation;
