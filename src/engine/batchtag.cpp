@@ -11,23 +11,11 @@
 #include <QFile>
 #include <QFileInfo>
 
-struct BatchState::Image {
-    Bitmap bitmap;
-    ImageType type = ImageType::Unknown; // as detected when it was loaded
-};
-
-BatchState::BatchState() = default;
-BatchState::~BatchState() = default;
-
 namespace {
 class BusyGuard {
 public:
     explicit BusyGuard(BatchState &state) : state(state) { state.Busy = true; }
-    ~BusyGuard()
-    {
-        state.CurrentImage.reset();
-        state.Busy = false;
-    }
+    ~BusyGuard() { state.Busy = false; }
     BusyGuard(const BusyGuard &) = delete;
     BusyGuard &operator=(const BusyGuard &) = delete;
 
@@ -71,36 +59,29 @@ OutputTarget OutputTargetFor(const BatchRun &run, int L)
     return {path, {}, below};
 }
 
-QString FindSourceImage(BatchState &state, const BatchRun &run, int L, ImageType *detected)
+LinePlan PlanLine(const BatchRun &run, int L)
 {
-    state.CurrentImage.reset();
-    const QString &name = run.fileName(L);
-    state.ImageFile = JoinFolderAndName(run.app.ImagePath, name);
-    if (name.isEmpty())
-        return QStringLiteral("the line gives no file name");
-    const QFileInfo info(state.ImageFile);
-    if (!info.exists())
-        return QStringLiteral("the image file does not exist");
-    if (!info.isFile())
-        return QStringLiteral("the name is not a file");
-    const ImageType type = Bitmap::DetectType(state.ImageFile);
-    if (detected)
-        *detected = type;
-    if (type == ImageType::Unknown)
-        return QStringLiteral("the file is not an image of a known type");
-    return {};
+    LinePlan plan;
+    plan.line = L;
+    plan.name = run.fileName(L);
+    plan.source = JoinFolderAndName(run.app.ImagePath, plan.name);
+    plan.output = OutputTargetFor(run, L);
+    plan.values = TagValuesFor(run, L);
+    const QFileInfo info(plan.source);
+    if (!plan.output.refusal.isEmpty())
+        plan.problem = plan.output.refusal;
+    else if (plan.name.isEmpty())
+        plan.problem = QStringLiteral("the line gives no file name");
+    else if (!info.exists())
+        plan.problem = QStringLiteral("the image file does not exist");
+    else if (!info.isFile())
+        plan.problem = QStringLiteral("the name is not a file");
+    return plan;
 }
 
-QString LoadSourceImage(BatchState &state, const BatchRun &run, int L)
+LineSettings LineSettingsFor(const BatchRun &run)
 {
-    ImageType type = ImageType::Unknown;
-    if (QString problem = FindSourceImage(state, run, L, &type); !problem.isEmpty())
-        return problem;
-    Bitmap bitmap = Bitmap::Load(type, state.ImageFile, 0);
-    if (!bitmap)
-        return QStringLiteral("the image could not be read");
-    state.CurrentImage = std::make_unique<BatchState::Image>(BatchState::Image{std::move(bitmap), type});
-    return {};
+    return {run.app.SavePath, run.options.reencode, run.unicodeData()};
 }
 
 QList<TagValue> TagValuesFor(const BatchRun &run, int L)
@@ -116,13 +97,16 @@ QList<TagValue> TagValuesFor(const BatchRun &run, int L)
     return values;
 }
 
-QStringList WriteTags(BatchState &state, const BatchRun &run, int L)
+namespace {
+const QString UnknownTypeReason = QStringLiteral("the file is not an image of a known type");
+
+// Attaches one tag per slot that has a value, each under the same IIM rule
+// as the tags-only writer (ToIimValues). Returns what the line's report must
+// say: values cut or left out, and keys the library refused.
+QStringList attachTags(Bitmap &bitmap, const QList<TagValue> &values)
 {
-    QStringList warnings;
-    if (!state.CurrentImage)
-        return warnings;
-    const IimValues iim = ToIimValues(TagValuesFor(run, L), false);
-    warnings = iim.warnings;
+    const IimValues iim = ToIimValues(values, false);
+    QStringList warnings = iim.warnings;
     for (const TagValue &value : iim.xmpValues) {
         QList<QByteArray> items;
         for (const IimItem &item : iim.items) {
@@ -131,104 +115,93 @@ QStringList WriteTags(BatchState &state, const BatchRun &run, int L)
         }
         // The library keeps one entry per key; the image layer splits list
         // values again at ";" when it saves.
-        const QString &key = run.app.IptcTagKeys[value.slot - 1];
-        if (!items.isEmpty() && !AttachIptcTag(*state.CurrentImage, key, items.join(';')))
+        const QString key = QString::fromLatin1(slotInfo(value.slot).key);
+        const QByteArray joined = items.join(';');
+        if (!items.isEmpty() && (joined.size() > MaxIptcValueBytes || !bitmap.AttachIptcAscii(key, joined)))
             warnings << QStringLiteral("the image library refused the value of %1").arg(key);
     }
     return warnings;
 }
 
-bool AttachIptcTag(BatchState::Image &image, const QString &key, const QByteArray &value)
-{
-    if (value.size() > MaxIptcValueBytes)
-        return false;
-    return image.bitmap.AttachIptcAscii(key, value);
-}
-
-SaveOutcome SaveTaggedImage(BatchState &state, const BatchRun &run, int L, const OutputTarget &target,
-                            const YieldCallback &yield)
+SaveOutcome saveReencoded(const LinePlan &plan, const LineSettings &settings)
 {
     SaveOutcome outcome;
-    state.SaveFile = target.path;
-    if (!state.CurrentImage) {
-        outcome.reason = QStringLiteral("no image is loaded");
-        return outcome;
-    }
-    if (!target.refusal.isEmpty()) {
-        state.CurrentImage.reset();
-        outcome.reason = target.refusal;
-        return outcome;
-    }
-    if (yield)
-        outcome.keepGoing = yield();
-
-    ImageType type = Bitmap::DetectType(state.ImageFile);
+    const ImageType type = Bitmap::DetectType(plan.source);
     if (type == ImageType::Unknown)
-        type = state.CurrentImage->type;
-    const int flags = SaveFlagsFor(state.SaveFile, type);
+        return {SaveOutcome::Skipped, UnknownTypeReason};
+    Bitmap bitmap = Bitmap::Load(type, plan.source, 0);
+    if (!bitmap)
+        return {SaveOutcome::Skipped, QStringLiteral("the image could not be read")};
+    QStringList warnings = attachTags(bitmap, plan.values);
 
     // The XMP is brought in step with the IPTC just attached, so that readers
     // that prefer XMP show the new values too.
-    const XmpUpdate xmp = UpdateXmpPacket(state.CurrentImage->bitmap.XmpPacket(), TagValuesFor(run, L));
-    if (!xmp.error.isEmpty()) {
-        state.CurrentImage.reset();
-        outcome.reason = xmp.error;
-        return outcome;
-    }
-    if (xmp.changed && WritesXmp(type) && !state.CurrentImage->bitmap.SetXmpPacket(xmp.packet)) {
-        state.CurrentImage.reset();
-        outcome.reason = QStringLiteral("the image library refused the XMP packet");
-        return outcome;
-    }
+    const XmpUpdate xmp = UpdateXmpPacket(bitmap.XmpPacket(), plan.values);
+    if (!xmp.error.isEmpty())
+        return {SaveOutcome::Failed, xmp.error};
+    if (xmp.changed && WritesXmp(type) && !bitmap.SetXmpPacket(xmp.packet))
+        return {SaveOutcome::Failed, QStringLiteral("the image library refused the XMP packet")};
 
-    outcome.reason = SaveOutputFile(run.app.SavePath, target.name, OutputStaging::InMemory, [&](const QString &temporary) {
-        return state.CurrentImage->bitmap.Save(type, temporary, flags)
-            ? QString()
-            : QStringLiteral("the image library could not write the file");
-    });
-    state.CurrentImage.reset();
+    const int flags = SaveFlagsFor(plan.output.path, type);
+    outcome.reason = SaveOutputFile(settings.saveFolder, plan.output.name, OutputStaging::InMemory,
+                                    [&](const QString &temporary) {
+                                        return bitmap.Save(type, temporary, flags)
+                                            ? QString()
+                                            : QStringLiteral("the image library could not write the file");
+                                    });
     if (!outcome.reason.isEmpty())
         return outcome;
-    const bool carriesTags = WritesIptc(type) || (xmp.changed && WritesXmp(type));
-    outcome.status = carriesTags ? SaveOutcome::Saved : SaveOutcome::SavedWithWarnings;
-    if (!carriesTags)
-        outcome.reason = QStringLiteral("saved, but this file type carries neither IPTC nor XMP metadata");
+    if (!WritesIptc(type) && !(xmp.changed && WritesXmp(type)))
+        warnings.prepend(QStringLiteral("saved, but this file type carries neither IPTC nor XMP metadata"));
+    outcome.status = warnings.isEmpty() ? SaveOutcome::Saved : SaveOutcome::SavedWithWarnings;
+    outcome.reason = warnings.join(QStringLiteral("; "));
     return outcome;
 }
 
-SaveOutcome SaveLosslessImage(BatchState &state, const BatchRun &run, int L, const OutputTarget &target,
-                              const YieldCallback &yield)
+SaveOutcome saveTagsOnly(const LinePlan &plan, const LineSettings &settings)
 {
+    if (Bitmap::DetectType(plan.source) == ImageType::Unknown)
+        return {SaveOutcome::Skipped, UnknownTypeReason};
     SaveOutcome outcome;
-    state.SaveFile = target.path;
-    if (!target.refusal.isEmpty()) {
-        outcome.reason = target.refusal;
-        return outcome;
-    }
-    if (yield)
-        outcome.keepGoing = yield();
     LosslessOutcome written;
-    outcome.reason = SaveOutputFile(run.app.SavePath, target.name, OutputStaging::Direct, [&](const QString &temporary) {
-        written = WriteTagsLossless(state.ImageFile, temporary, TagValuesFor(run, L), run.unicodeData());
-        return written.status == LosslessOutcome::Failed ? written.reason : QString();
-    });
+    outcome.reason = SaveOutputFile(settings.saveFolder, plan.output.name, OutputStaging::Direct,
+                                    [&](const QString &temporary) {
+                                        written = WriteTagsLossless(plan.source, temporary, plan.values,
+                                                                    settings.unicodeData);
+                                        return written.status == LosslessOutcome::Failed ? written.reason
+                                                                                         : QString();
+                                    });
     if (!outcome.reason.isEmpty())
         return outcome;
     outcome.status = written.warnings.isEmpty() ? SaveOutcome::Saved : SaveOutcome::SavedWithWarnings;
     outcome.reason = written.warnings.join(QStringLiteral("; "));
     return outcome;
 }
+} // namespace
+
+SaveOutcome WritePlannedLine(const LinePlan &plan, const LineSettings &settings)
+{
+    return settings.reencode ? saveReencoded(plan, settings) : saveTagsOnly(plan, settings);
+}
 
 namespace {
-void countSave(BatchResult &result, const SaveOutcome &outcome, int L, const QString &name)
+void count(BatchResult &result, const SaveOutcome &outcome, int L, const QString &name)
 {
-    if (outcome.status == SaveOutcome::Failed) {
+    switch (outcome.status) {
+    case SaveOutcome::Skipped:
+        result.skipped.append({L, name, outcome.reason});
+        return;
+    case SaveOutcome::Failed:
         result.failed.append({L, name, outcome.reason});
         return;
-    }
-    ++result.saved;
-    if (outcome.status == SaveOutcome::SavedWithWarnings)
+    case SaveOutcome::SavedWithWarnings:
         result.warnings.append({L, name, outcome.reason});
+        break;
+    case SaveOutcome::Saved:
+        break;
+    }
+    ++result.tagged;
+    ++result.saved;
 }
 } // namespace
 
@@ -270,37 +243,19 @@ BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions 
         progress->setMax(last);
         progress->setVisible(true);
     }
+    const LineSettings settings = LineSettingsFor(run);
     for (int L = 1; L <= last; ++L) {
-        const QString &name = run.fileName(L);
+        const LinePlan plan = PlanLine(run, L);
+        state.ImageFile = plan.source;
+        state.SaveFile = plan.output.path;
         bool keepGoing = true;
-        const OutputTarget target = OutputTargetFor(run, L);
-        if (!target.refusal.isEmpty()) {
-            result.skipped.append({L, name, target.refusal});
-        } else if (!run.options.reencode) {
-            if (const QString problem = FindSourceImage(state, run, L); !problem.isEmpty()) {
-                result.skipped.append({L, name, problem});
-            } else {
-                const SaveOutcome outcome = SaveLosslessImage(state, run, L, target, yield);
-                keepGoing = outcome.keepGoing;
-                if (outcome.status != SaveOutcome::Failed)
-                    ++result.tagged;
-                countSave(result, outcome, L, name);
-            }
-        } else if (const QString problem = LoadSourceImage(state, run, L); !problem.isEmpty()) {
-            result.skipped.append({L, name, problem});
+        if (!plan.problem.isEmpty()) {
+            count(result, {SaveOutcome::Skipped, plan.problem}, L, plan.name);
         } else {
-            const QStringList warnings = WriteTags(state, run, L);
-            ++result.tagged;
-            SaveOutcome outcome = SaveTaggedImage(state, run, L, target, yield);
-            if (outcome.status != SaveOutcome::Failed && !warnings.isEmpty()) {
-                outcome.status = SaveOutcome::SavedWithWarnings;
-                QStringList all = warnings;
-                if (!outcome.reason.isEmpty())
-                    all.prepend(outcome.reason);
-                outcome.reason = all.join(QStringLiteral("; "));
-            }
-            keepGoing = outcome.keepGoing;
-            countSave(result, outcome, L, name);
+            // The window's events are processed once per image, before it is written.
+            if (yield)
+                keepGoing = yield();
+            count(result, WritePlannedLine(plan, settings), L, plan.name);
         }
         if (progress)
             progress->setValue(L);

@@ -61,19 +61,13 @@ struct BatchResult {
     }
 };
 
-// The engine's per-run state: the paths of the line in hand and the one
-// image held. Owned by the application next to AppState.
+// The engine's per-run state: the paths of the line in hand. Owned by the
+// application next to AppState; the decoded image itself lives only where
+// the line is written.
 struct BatchState {
-    BatchState();
-    ~BatchState();
-    BatchState(const BatchState &) = delete;
-    BatchState &operator=(const BatchState &) = delete;
-
     QString ImageFile;
     QString SaveFile;
-    struct Image;                       // the library's bitmap, released by its owner
-    std::unique_ptr<Image> CurrentImage; // null when none is held
-    bool Busy = false;                   // a run is in progress
+    bool Busy = false; // a run is in progress
 };
 
 // Called once per image just before it is saved, to let pending window
@@ -108,13 +102,6 @@ struct BatchRun {
     bool unicodeData() const { return IsUnicode(app.Data.Encoding); }
 };
 
-// The steps for data line L, in this order; each only while
-// state.CurrentImage holds an image.
-
-// Releases any image still held, sets state.ImageFile and loads it.
-// Returns why no image was loaded; empty when one was.
-QString LoadSourceImage(BatchState &state, const BatchRun &run, int L);
-
 // One tag slot's value for a line. TagSlots gives each slot's dataset,
 // role and limit; the writer chooses the bytes.
 struct TagValue {
@@ -126,16 +113,6 @@ struct TagValue {
 // a value are left out.
 QList<TagValue> TagValuesFor(const BatchRun &run, int L);
 
-// Attaches one tag per tag slot that has a value for line L, in slot order,
-// each value under the same IIM rule as the tags-only writer (ToIimValues).
-// Returns what the line's report must say: values cut or left out, and
-// keys the library refused.
-QStringList WriteTags(BatchState &state, const BatchRun &run, int L);
-
-// Attaches one ASCII tag (ID 0) under `key`, replacing the image's entry of
-// the same dataset. False when nothing was attached.
-bool AttachIptcTag(BatchState::Image &image, const QString &key, const QByteArray &value);
-
 // The output path for line L, or why the line may not be written.
 struct OutputTarget {
     QString path;
@@ -144,25 +121,34 @@ struct OutputTarget {
 };
 OutputTarget OutputTargetFor(const BatchRun &run, int L);
 
+// Everything about data line L that the run decides before touching its
+// image, evaluated once: what it reads, what it writes and which values.
+struct LinePlan {
+    int line = 0;
+    QString name;   // the file-name slot's value
+    QString source; // the image folder joined with the name
+    OutputTarget output;
+    QList<TagValue> values;
+    QString problem; // why the line is skipped without reading its image; empty when it is not
+};
+LinePlan PlanLine(const BatchRun &run, int L);
+
+// What every line of a run shares with the code that writes it.
+struct LineSettings {
+    QString saveFolder;
+    bool reencode = false;
+    bool unicodeData = false; // the data file was read in a Unicode encoding
+};
+LineSettings LineSettingsFor(const BatchRun &run);
+
 struct SaveOutcome {
-    enum Status { Saved, SavedWithWarnings, Failed };
+    enum Status { Saved, SavedWithWarnings, Failed, Skipped };
     Status status = Failed;
-    QString reason;        // for Failed, and the warnings of SavedWithWarnings
-    bool keepGoing = true; // the yield callback's answer
+    QString reason; // for Failed and Skipped, and the warnings of SavedWithWarnings
 };
 
-// Sets state.SaveFile to `target` (OutputTargetFor the same line), lets
-// events be processed through `yield`, saves the image in its source's type
-// through a temporary file and releases it.
-SaveOutcome SaveTaggedImage(BatchState &state, const BatchRun &run, int L, const OutputTarget &target,
-                            const YieldCallback &yield);
-
-// The tags-only steps for line L, used instead of loading, tagging and
-// saving unless BatchOptions::reencode is set. FindSourceImage sets
-// state.ImageFile and returns why the line's image cannot be used (empty
-// when it can); SaveLosslessImage writes the source's bytes with new
-// metadata to the output through a temporary file.
-QString FindSourceImage(BatchState &state, const BatchRun &run, int L, ImageType *detected = nullptr);
-SaveOutcome SaveLosslessImage(BatchState &state, const BatchRun &run, int L, const OutputTarget &target,
-                              const YieldCallback &yield);
-
+// Writes the output of a planned line whose plan has no problem: the
+// source's bytes with new metadata (tags only), or the image decoded, tagged
+// and encoded again in its source's type. Skipped when the source is no
+// image that mode can use.
+SaveOutcome WritePlannedLine(const LinePlan &plan, const LineSettings &settings);
