@@ -1,7 +1,9 @@
+#include "engine/batchcheck.h"
 #include "engine/batchtag.h"
 #include "model/datafile.h"
 #include "model/schemestore.h"
 #include "model/settingsstore.h"
+#include "model/tagslots.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -17,7 +19,7 @@ enum ExitStatus { AllTagged = 0, SomeLinesFailed = 1, Refused = 2 };
 const char *const HelpText =
     "Usage:\n"
     "  brindleway-batch --data FILE --images DIR --save DIR --scheme NAME [--append TEXT]\n"
-    "                   [--reencode] [--encoding NAME]\n"
+    "                   [--reencode] [--encoding NAME] [--check]\n"
     "  brindleway-batch --list-schemes\n"
     "  brindleway-batch --help\n"
     "\n"
@@ -42,6 +44,8 @@ const char *const HelpText =
     "  --lossless        the default, tags only; kept for earlier scripts\n"
     "  --encoding NAME   read FILE as windows-1252, utf-8 or utf-16 instead of the\n"
     "                    encoding its bytes show\n"
+    "  --check           write nothing: print what the run would do, one line per\n"
+    "                    data line (see Checking below)\n"
     "  --list-schemes    print the stored scheme names, one a line, in store order;\n"
     "                    exit 1 when the store holds anything not understood (named\n"
     "                    on standard error), 2 when it cannot be read\n"
@@ -53,6 +57,18 @@ const char *const HelpText =
     "Progress goes to standard error when it is a terminal; a summary of lines,\n"
     "saved, skipped and failed images, with each problem's line number, file name\n"
     "and reason, goes to standard output.\n"
+    "\n"
+    "Checking: with --check nothing is written and only the start of each image is\n"
+    "read, to tell its type. Standard output gets a tab-separated table with a\n"
+    "header line: a mark (\"ok\" or \"PROBLEM\"), the data file's row (the header\n"
+    "is row 1), the data line, the source, the output, the problems joined by\n"
+    "\"; \", then each field's value as KEY=VALUE. Problems: a missing source or one\n"
+    "that is no image of a known type, a refused name, an output that would\n"
+    "replace a file or another line's output, a value longer than IPTC allows\n"
+    "(a keyword longer than 64 bytes, say), a date not CCYYMMDD, a time not\n"
+    "HHMMSS+HHMM or HHMMSS-HHMM, an Urgency not 1 to 8, a country code not three\n"
+    "letters. Exit status 0 when no line has a problem, 1 when any has, 2 when\n"
+    "the run would be refused.\n"
     "\n"
     "Exit status: 0 when every data line was tagged and saved, 1 when any line was\n"
     "skipped, failed or saved with a warning, 2 when the run was refused (no data\n"
@@ -108,6 +124,26 @@ void printProblems(QTextStream &out, const QString &heading, const QList<LinePro
         out << heading << " line " << problem.line << ", " << problem.fileName << ": " << problem.reason << '\n';
 }
 
+// One line per data line, tab-separated, so that it reads in a terminal and
+// cuts with cut(1).
+int printCheck(const BatchCheck &check)
+{
+    QTextStream out(stdout);
+    out << "Mark\tRow\tLine\tSource\tOutput\tProblems\tValues\n";
+    for (const CheckedLine &line : check.lines) {
+        QStringList values;
+        for (const TagValue &value : line.plan.values) {
+            const std::string_view key = slotInfo(value.slot).key;
+            values << QString::fromLatin1(key.data(), qsizetype(key.size())) + QLatin1Char('=') + value.text;
+        }
+        out << (line.problems.isEmpty() ? "ok" : "PROBLEM") << '\t' << line.row() << '\t' << line.plan.line << '\t'
+            << line.plan.source << '\t' << line.plan.output.path << '\t' << line.problems.join(QStringLiteral("; "))
+            << '\t' << values.join(QLatin1Char('\t')) << '\n';
+    }
+    out << "Lines: " << check.lines.size() << ", with problems: " << check.problemLines() << '\n';
+    return check.problemLines() == 0 ? AllTagged : SomeLinesFailed;
+}
+
 int listSchemes()
 {
     SchemeTable table;
@@ -135,9 +171,10 @@ int main(int argc, char **argv)
     const QCommandLineOption lossless(QStringLiteral("lossless"));
     const QCommandLineOption reencode(QStringLiteral("reencode"));
     const QCommandLineOption encoding(QStringLiteral("encoding"), {}, QStringLiteral("NAME"));
+    const QCommandLineOption checkOnly(QStringLiteral("check"));
     const QCommandLineOption list(QStringLiteral("list-schemes"));
     const QCommandLineOption help(QStringLiteral("help"));
-    parser.addOptions({data, images, save, scheme, append, lossless, reencode, encoding, list, help});
+    parser.addOptions({data, images, save, scheme, append, lossless, reencode, encoding, checkOnly, list, help});
     if (!parser.parse(application.arguments()))
         return refuse(parser.errorText() + QStringLiteral(" (see --help)"));
     if (!parser.positionalArguments().isEmpty())
@@ -188,6 +225,10 @@ int main(int argc, char **argv)
     options.reencode = parser.isSet(reencode);
 
     BatchState state;
+    if (parser.isSet(checkOnly)) {
+        const BatchCheck check = CheckBatch(state, app, options);
+        return check.refused() ? refuse(check.refusal) : printCheck(check);
+    }
     TerminalProgress progress;
     const BatchResult result = BatchTag(state, app, options, &progress, {});
     if (result.refused())

@@ -205,30 +205,28 @@ void count(BatchResult &result, const SaveOutcome &outcome, int L, const QString
 }
 } // namespace
 
+QString RunRefusal(const BatchState &state, const AppState &app)
+{
+    if (state.Busy)
+        return BusyMessage;
+    if (app.Data.LastDataLine < 1)
+        return NoEntriesMessage;
+    if (SameFolder(app.ImagePath, app.SavePath))
+        return SamePathMessage;
+    if (app.ImagePath.isEmpty() || app.SavePath.isEmpty())
+        return NoFolderMessage;
+    if (!hasSelectedScheme(app))
+        return NoSchemeMessage;
+    return {};
+}
+
 BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions &options, ProgressSink *progress,
                      const YieldCallback &yield)
 {
     BatchResult result;
-    if (state.Busy) {
-        result.refusal = BusyMessage;
+    result.refusal = RunRefusal(state, app);
+    if (result.refused())
         return result;
-    }
-    if (app.Data.LastDataLine < 1) {
-        result.refusal = NoEntriesMessage;
-        return result;
-    }
-    if (SameFolder(app.ImagePath, app.SavePath)) {
-        result.refusal = SamePathMessage;
-        return result;
-    }
-    if (app.ImagePath.isEmpty() || app.SavePath.isEmpty()) {
-        result.refusal = NoFolderMessage;
-        return result;
-    }
-    if (!hasSelectedScheme(app)) {
-        result.refusal = NoSchemeMessage;
-        return result;
-    }
 
     BusyGuard busy(state);
     const BatchRun run(app, options);

@@ -74,6 +74,9 @@ struct BatchState {
 // events be processed. Returns false to stop the run after this image.
 using YieldCallback = std::function<bool()>;
 
+// Why a run (or a check) of app may not start; empty when it may.
+QString RunRefusal(const BatchState &state, const AppState &app);
+
 // Runs the selected scheme (app.SelectedScheme) over every data line of
 // app.Data, reading images from app.ImagePath and saving into app.SavePath.
 // Refusals come back in BatchResult::refusal; nothing is shown from here.

@@ -1,5 +1,6 @@
 #include "ui/formmain.h"
 
+#include "engine/batchcheck.h"
 #include "engine/batchtag.h"
 #include "model/appstate.h"
 #include "model/datafile.h"
@@ -9,7 +10,9 @@
 #include "ui/appicon.h"
 #include "ui/folderpicker.h"
 #include "ui/formabout.h"
+#include "ui/formcheck.h"
 #include "ui/formfieldparsingmanage.h"
+#include "ui/formproblems.h"
 #include "ui/pathlabel.h"
 #include "ui/uiservices.h"
 
@@ -38,7 +41,7 @@ namespace {
 const QStringList DataFileFilters{QStringLiteral("Tab delimited text file (*.txt)"),
                                   QStringLiteral("All files (*.*)")};
 
-// How many problem lines a message lists before it only counts the rest.
+// How many problems the scheme store's report lists before it only counts the rest.
 constexpr int ListedProblems = 5;
 
 class ProgressBarSink : public ProgressSink {
@@ -74,24 +77,42 @@ QGroupBox *group(const QString &caption, const QString &name, QWidget *parent)
     return box;
 }
 
-QString problemList(const QString &heading, QList<LineProblem> problems)
+// Each problem line of a run, in line order, naming the data file's row as
+// a spreadsheet shows it.
+QStringList listProblems(const BatchResult &result)
 {
-    std::stable_sort(problems.begin(), problems.end(),
-                     [](const LineProblem &a, const LineProblem &b) { return a.line < b.line; });
-    QStringList text{heading};
-    for (qsizetype i = 0; i < std::min<qsizetype>(problems.size(), ListedProblems); ++i) {
-        const LineProblem &p = problems.at(i);
-        const QString name = p.fileName.isEmpty() ? QStringLiteral("(no file name)") : p.fileName;
-        text << QStringLiteral("Line %1, %2: %3").arg(p.line).arg(name, p.reason);
+    QList<std::pair<const LineProblem *, QString>> all;
+    for (const auto &[list, kind] : {std::pair{&result.skipped, QStringLiteral("skipped")},
+                                     std::pair{&result.failed, QStringLiteral("failed")},
+                                     std::pair{&result.warnings, QStringLiteral("saved with warnings")}}) {
+        for (const LineProblem &problem : *list)
+            all.append({&problem, kind});
     }
-    if (problems.size() > ListedProblems)
-        text << QStringLiteral("... and %1 more.").arg(problems.size() - ListedProblems);
-    return text.join(QLatin1Char('\n'));
+    std::stable_sort(all.begin(), all.end(), [](const auto &a, const auto &b) { return a.first->line < b.first->line; });
+    QStringList lines;
+    for (const auto &[problem, kind] : all) {
+        const QString name = problem->fileName.isEmpty() ? QStringLiteral("(no file name)") : problem->fileName;
+        lines << QStringLiteral("Row %1 (data line %2), %3, %4: %5")
+                     .arg(DataRow(problem->line))
+                     .arg(problem->line)
+                     .arg(name, kind, problem->reason);
+    }
+    return lines;
 }
 
-QString ofLines(qsizetype count, int total, const QString &noun)
+QString runSummary(const BatchResult &result)
 {
-    return QStringLiteral("%1 of %2 %3%4").arg(count).arg(total).arg(noun, total == 1 ? QString() : QStringLiteral("s"));
+    const qsizetype reached = result.saved + result.skipped.size() + result.failed.size();
+    QString text = QStringLiteral("%1: %2 of %3 lines saved (%4 with warnings), %5 skipped, %6 failed")
+                       .arg(result.stopped ? QStringLiteral("Cancelled") : QStringLiteral("Done"))
+                       .arg(result.saved)
+                       .arg(result.lines)
+                       .arg(result.warnings.size())
+                       .arg(result.skipped.size())
+                       .arg(result.failed.size());
+    if (reached < result.lines)
+        text += QStringLiteral(", %1 not reached").arg(result.lines - reached);
+    return text + QLatin1Char('.');
 }
 } // namespace
 
@@ -149,13 +170,28 @@ FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, UiS
     CheckLossless->setObjectName(QStringLiteral("CheckLossless"));
     CheckLossless->setChecked(true); // re-encoding is a deliberate choice
     CmdBatchTag = fixedButton(QStringLiteral("Batch tag"), QStringLiteral("CmdBatchTag"), frameSave);
+    CmdCheck = fixedButton(QStringLiteral("Check"), QStringLiteral("CmdCheck"), frameSave);
+    CmdCheck->setToolTip(QStringLiteral("Show what the run will read and write, and what it will meet, without writing"));
     ProgressBarBatch = new QProgressBar(frameSave);
     ProgressBarBatch->setObjectName(QStringLiteral("ProgressBarBatch"));
     ProgressBarBatch->setRange(0, 0);
+    ProgressBarBatch->setFormat(QStringLiteral("%v of %m"));
     QSizePolicy barPolicy = ProgressBarBatch->sizePolicy();
     barPolicy.setRetainSizeWhenHidden(true); // the window keeps its height when a run starts
     ProgressBarBatch->setSizePolicy(barPolicy);
     ProgressBarBatch->setVisible(false);
+    CmdCancel = fixedButton(QStringLiteral("Cancel"), QStringLiteral("CmdCancel"), frameSave);
+    CmdCancel->setToolTip(QStringLiteral("Stop after the image in hand"));
+    QSizePolicy cancelPolicy = CmdCancel->sizePolicy();
+    cancelPolicy.setRetainSizeWhenHidden(true);
+    CmdCancel->setSizePolicy(cancelPolicy);
+    CmdCancel->setVisible(false);
+    LabelRunSummary = new QLabel(frameSave);
+    LabelRunSummary->setObjectName(QStringLiteral("LabelRunSummary"));
+    LabelRunSummary->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    CmdShowProblems = fixedButton(QStringLiteral("Problems..."), QStringLiteral("CmdShowProblems"), frameSave);
+    CmdShowProblems->setToolTip(QStringLiteral("Every line of the last run that was not saved in full"));
+    CmdShowProblems->setEnabled(false);
 
     QMenu *CmdFile = menuBar()->addMenu(QStringLiteral("&File"));
     CmdFile->setObjectName(QStringLiteral("CmdFile"));
@@ -178,6 +214,9 @@ FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, UiS
     connect(CmdManageParsing, &QPushButton::clicked, this, &FormMain::CmdManageParsing_Click);
     connect(CmdBrowseSave, &QPushButton::clicked, this, &FormMain::CmdBrowseSave_Click);
     connect(CmdBatchTag, &QPushButton::clicked, this, &FormMain::CmdBatchTag_Click);
+    connect(CmdCheck, &QPushButton::clicked, this, &FormMain::CmdCheck_Click);
+    connect(CmdCancel, &QPushButton::clicked, this, [this] { cancelRequested = true; });
+    connect(CmdShowProblems, &QPushButton::clicked, this, &FormMain::CmdShowProblems_Click);
     connect(ComboParsing, &QComboBox::currentIndexChanged, this, &FormMain::ComboParsing_Click);
     connect(CmdFileOpen, &QAction::triggered, this, &FormMain::CmdBrowseIPTCfile_Click);
     connect(CmdFileExit, &QAction::triggered, this, &QWidget::close);
@@ -208,10 +247,14 @@ FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, UiS
     saveLayout->addWidget(CmdBrowseSave, 1, 3);
     saveLayout->addWidget(OptionReplace[1], 2, 0);
     saveLayout->addWidget(Text1, 2, 1);
+    saveLayout->addWidget(CmdCheck, 2, 2, Qt::AlignRight);
     saveLayout->addWidget(CmdBatchTag, 2, 3);
     saveLayout->addWidget(OptionReplace[2], 3, 0);
     saveLayout->addWidget(CheckLossless, 3, 1, 1, 3);
-    saveLayout->addWidget(ProgressBarBatch, 4, 0, 1, 4);
+    saveLayout->addWidget(ProgressBarBatch, 4, 0, 1, 3);
+    saveLayout->addWidget(CmdCancel, 4, 3);
+    saveLayout->addWidget(LabelRunSummary, 5, 0, 1, 3);
+    saveLayout->addWidget(CmdShowProblems, 5, 3);
     saveLayout->setColumnStretch(2, 1);
 
     auto *layout = new QVBoxLayout(central);
@@ -223,7 +266,7 @@ FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, UiS
     setCentralWidget(central);
 
     SetTabChain({CmdBrowseImages, CmdBrowseIPTCfile, ComboParsing, CmdManageParsing, CmdBrowseSave, OptionReplace[0],
-                 OptionReplace[1], Text1, OptionReplace[2], CmdBatchTag});
+                 OptionReplace[1], Text1, OptionReplace[2], CmdCheck, CmdBatchTag, CmdCancel, CmdShowProblems});
     CmdBrowseImages->setFocus();
 
     setWindowTitle(MainWindowTitle);
@@ -300,26 +343,48 @@ void FormMain::CmdHelpAbout_Click()
     ui.execDialog(about);
 }
 
-void FormMain::CmdBatchTag_Click()
+BatchOptions FormMain::chosenOptions() const
 {
-    if (running)
-        return;
     BatchOptions options;
     if (OptionReplace[1]->isChecked()) {
         options.saveOption = SaveOption::AppendFileName;
         options.appendText = Text1->text();
     }
     options.reencode = !CheckLossless->isChecked();
+    return options;
+}
 
+void FormMain::CmdCheck_Click()
+{
+    if (running)
+        return;
+    const BatchCheck check = CheckBatch(batch, state, chosenOptions());
+    if (check.refused()) {
+        ui.message(this, check.refusal);
+        return;
+    }
+    FormCheck form(check, this);
+    ui.execDialog(form);
+}
+
+void FormMain::CmdBatchTag_Click()
+{
+    if (running)
+        return;
+    const BatchOptions options = chosenOptions();
     running = true;
     closeRequested = false;
+    cancelRequested = false;
     setInputsEnabled(false);
+    LabelRunSummary->clear();
+    CmdCancel->setVisible(true);
     ProgressBarSink progress(ProgressBarBatch);
     const BatchResult result = BatchTag(batch, state, options, &progress, [this] {
         QCoreApplication::processEvents();
-        return !closeRequested;
+        return !closeRequested && !cancelRequested;
     });
     ProgressBarBatch->setVisible(false);
+    CmdCancel->setVisible(false);
     setInputsEnabled(true);
     running = false;
 
@@ -330,11 +395,18 @@ void FormMain::CmdBatchTag_Click()
     reportRun(result);
 }
 
+void FormMain::CmdShowProblems_Click()
+{
+    FormProblems form(LabelRunSummary->text(), problemLines, ui, this);
+    ui.execDialog(form);
+}
+
 void FormMain::setInputsEnabled(bool enabled)
 {
     for (QWidget *input : std::initializer_list<QWidget *>{CmdBrowseImages, CmdBrowseIPTCfile, ComboParsing,
                                                            CmdManageParsing, CmdBrowseSave, OptionReplace[0],
-                                                           OptionReplace[1], Text1, CheckLossless, CmdBatchTag})
+                                                           OptionReplace[1], Text1, CheckLossless, CmdCheck,
+                                                           CmdBatchTag})
         input->setEnabled(enabled);
     for (QAction *action : {CmdFileOpen, CmdSetupParsing, CmdHelpAbout})
         action->setEnabled(enabled);
@@ -346,20 +418,9 @@ void FormMain::reportRun(const BatchResult &result)
         ui.message(this, result.refusal);
         return;
     }
-    QStringList parts;
-    const QList<LineProblem> notDone = result.skipped + result.failed;
-    if (!notDone.isEmpty())
-        parts << problemList(ofLines(notDone.size(), result.lines, QStringLiteral("line")) +
-                                 QStringLiteral(" not tagged or not saved:"),
-                             notDone);
-    if (!result.warnings.isEmpty())
-        parts << problemList(ofLines(result.warnings.size(), result.lines, QStringLiteral("line")) +
-                                 QStringLiteral(" saved with warnings:"),
-                             result.warnings);
-    if (result.stopped)
-        parts << QStringLiteral("The run stopped before the last line.");
-    if (!parts.isEmpty())
-        ui.message(this, parts.join(QStringLiteral("\n\n")));
+    problemLines = listProblems(result);
+    LabelRunSummary->setText(runSummary(result));
+    CmdShowProblems->setEnabled(!problemLines.isEmpty());
 }
 
 void FormMain::closeEvent(QCloseEvent *event)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QStringList>
 
 #include <array>
 #include <memory>
@@ -18,6 +19,7 @@ class RegistryAccess;
 class SettingsStore;
 class UiServices;
 struct AppState;
+struct BatchOptions;
 struct BatchResult;
 struct BatchState;
 
@@ -48,10 +50,13 @@ private:
     void CmdManageParsing_Click();
     void CmdHelpAbout_Click();
     void CmdBatchTag_Click();
+    void CmdCheck_Click();
+    void CmdShowProblems_Click();
     void ComboParsing_Click(int index);
 
     void setInputsEnabled(bool enabled);
     void reportRun(const BatchResult &result);
+    BatchOptions chosenOptions() const;
 
     AppState &state;
     BatchState &batch;
@@ -60,6 +65,8 @@ private:
     std::unique_ptr<RegistryAccess> registry;
     bool running = false;
     bool closeRequested = false;
+    bool cancelRequested = false;
+    QStringList problemLines; // the last run's, each naming its row and data line
 
     PathLabel *LabelImagePath;
     QPushButton *CmdBrowseImages;
@@ -75,7 +82,11 @@ private:
     QLineEdit *Text1;
     QCheckBox *CheckLossless;
     QPushButton *CmdBatchTag;
+    QPushButton *CmdCheck;
     QProgressBar *ProgressBarBatch;
+    QPushButton *CmdCancel;
+    QLabel *LabelRunSummary; // what the last run did, in one line
+    QPushButton *CmdShowProblems;
     QAction *CmdFileOpen;
     QAction *CmdFileExit;
     QAction *CmdSetupParsing;

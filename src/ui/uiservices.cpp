@@ -30,6 +30,17 @@ std::optional<QString> QtUiServices::chooseOpenFile(QWidget *parent, const QStri
     return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
 }
 
+std::optional<QString> QtUiServices::chooseSaveFile(QWidget *parent, const QStringList &filters)
+{
+    QFileDialog dialog(parent);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters(filters);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
+}
+
 std::optional<QString> QtUiServices::chooseFolder(QWidget *parent, const QString &title)
 {
     const QString folder = QFileDialog::getExistingDirectory(parent, title, QString(), QFileDialog::ShowDirsOnly);

@@ -24,6 +24,10 @@ public:
     // nullopt on cancel, else the chosen file's full path.
     virtual std::optional<QString> chooseOpenFile(QWidget *parent, const QStringList &filters) = 0;
 
+    // A file-save chooser offering `filters`, asking before it replaces a
+    // file; nullopt on cancel, else the chosen path.
+    virtual std::optional<QString> chooseSaveFile(QWidget *parent, const QStringList &filters) = 0;
+
     // A chooser of existing folders titled `title`; nullopt on cancel.
     virtual std::optional<QString> chooseFolder(QWidget *parent, const QString &title) = 0;
 
@@ -39,6 +43,7 @@ public:
     void message(QWidget *parent, const QString &text) override;
     bool ask(QWidget *parent, const QString &text) override;
     std::optional<QString> chooseOpenFile(QWidget *parent, const QStringList &filters) override;
+    std::optional<QString> chooseSaveFile(QWidget *parent, const QStringList &filters) override;
     std::optional<QString> chooseFolder(QWidget *parent, const QString &title) override;
     int execDialog(QDialog &dialog) override;
     bool startProgram(const QString &program) override;

@@ -21,6 +21,7 @@ public:
     QStringList folderTitles;
     std::deque<std::optional<QString>> fileAnswers;
     std::deque<std::optional<QString>> folderAnswers;
+    std::deque<std::optional<QString>> saveAnswers;
     // Each handler gets the dialog about to run modally and returns its
     // result code; with none queued a dialog is rejected at once.
     std::deque<std::function<int(QDialog &)>> dialogHandlers;
@@ -40,6 +41,7 @@ public:
         fileFilters.append(filters);
         return take(fileAnswers);
     }
+    std::optional<QString> chooseSaveFile(QWidget *, const QStringList &) override { return take(saveAnswers); }
     std::optional<QString> chooseFolder(QWidget *, const QString &title) override
     {
         folderTitles.append(title);

@@ -1,0 +1,125 @@
+#include "engine/batchcheck.h"
+
+#include "engine/freeimagelayer.h"
+#include "engine/iimvalues.h"
+#include "model/tagslots.h"
+
+#include <QDate>
+#include <QFileInfo>
+#include <QHash>
+#include <QTime>
+
+#include <algorithm>
+
+namespace {
+bool isDigits(const QString &text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+bool isIimDate(const QString &text)
+{
+    return text.size() == 8 && isDigits(text) && QDate::fromString(text, QStringLiteral("yyyyMMdd")).isValid();
+}
+
+bool isIimTime(const QString &text)
+{
+    if (text.size() != 11 || (text.at(6) != u'+' && text.at(6) != u'-'))
+        return false;
+    const QString clock = text.left(6);
+    const QString zone = text.mid(7);
+    return isDigits(clock) && isDigits(zone) && QTime::fromString(clock, QStringLiteral("HHmmss")).isValid()
+        && zone.left(2).toInt() <= 23 && zone.mid(2).toInt() <= 59;
+}
+
+bool isCountryCode(const QString &text)
+{
+    return text.size() == 3
+        && std::all_of(text.begin(), text.end(), [](QChar c) { return c.isLetter() && c.unicode() < 0x80; });
+}
+
+// Why a fixed-form value would be wrong in IIM; empty when it is right.
+QString formProblem(const TagValue &value)
+{
+    const TagSlotInfo &info = slotInfo(value.slot);
+    const QString key = QString::fromLatin1(info.key.data(), qsizetype(info.key.size()));
+    switch (info.role) {
+    case SlotRole::Date:
+        if (!isIimDate(value.text))
+            return QStringLiteral("%1 \"%2\" is not a date in the form CCYYMMDD").arg(key, value.text);
+        break;
+    case SlotRole::Time:
+        if (!isIimTime(value.text))
+            return QStringLiteral("%1 \"%2\" is not a time in the form HHMMSS+HHMM or HHMMSS-HHMM").arg(key, value.text);
+        break;
+    case SlotRole::Digit:
+        if (value.text.size() != 1 || value.text.at(0) < u'1' || value.text.at(0) > u'8')
+            return QStringLiteral("%1 \"%2\" is not a digit from 1 to 8").arg(key, value.text);
+        break;
+    case SlotRole::Code:
+        if (!isCountryCode(value.text))
+            return QStringLiteral("%1 \"%2\" is not a three-letter country code").arg(key, value.text);
+        break;
+    case SlotRole::Text:
+    case SlotRole::List:
+    case SlotRole::Name:
+        break;
+    }
+    return {};
+}
+
+QStringList valueProblems(const QList<TagValue> &values, const LineSettings &settings)
+{
+    QStringList problems;
+    QList<TagValue> freeText;
+    bool ascii = true;
+    for (const TagValue &value : values) {
+        ascii = ascii && IsAscii(value.text);
+        const SlotRole role = slotInfo(value.slot).role;
+        if (role == SlotRole::Text || role == SlotRole::List)
+            freeText.append(value);
+        else if (const QString problem = formProblem(value); !problem.isEmpty())
+            problems << problem;
+    }
+    // Lengths are counted as the tags-only writer will encode them; a source
+    // that itself declares UTF-8 is not opened to find out.
+    const bool utf8 = !settings.reencode && settings.unicodeData && !ascii;
+    return problems + ToIimValues(freeText, utf8).warnings;
+}
+} // namespace
+
+qsizetype BatchCheck::problemLines() const
+{
+    return std::count_if(lines.begin(), lines.end(), [](const CheckedLine &line) { return !line.problems.isEmpty(); });
+}
+
+BatchCheck CheckBatch(const BatchState &state, const AppState &app, const BatchOptions &options)
+{
+    BatchCheck check;
+    check.refusal = RunRefusal(state, app);
+    if (check.refused())
+        return check;
+    const BatchRun run(app, options);
+    const LineSettings settings = LineSettingsFor(run);
+    QHash<QString, int> outputLines; // output path -> the first line that writes it
+    for (int L = 1; L <= run.app.Data.LastDataLine; ++L) {
+        CheckedLine line{PlanLine(run, L), {}};
+        const LinePlan &plan = line.plan;
+        if (!plan.problem.isEmpty())
+            line.problems << plan.problem;
+        else if (Bitmap::DetectType(plan.source) == ImageType::Unknown)
+            line.problems << QStringLiteral("the file is not an image of a known type");
+        if (plan.output.refusal.isEmpty() && !plan.output.path.isEmpty()) {
+            const int first = outputLines.value(plan.output.path, 0);
+            if (first > 0)
+                line.problems << QStringLiteral("the output would replace that of line %1").arg(first);
+            else if (QFileInfo::exists(plan.output.path))
+                line.problems << QStringLiteral("the output would replace an existing file");
+            if (first == 0)
+                outputLines.insert(plan.output.path, L);
+        }
+        line.problems << valueProblems(plan.values, settings);
+        check.lines.append(std::move(line));
+    }
+    return check;
+}
