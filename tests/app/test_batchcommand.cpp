@@ -116,7 +116,15 @@ TEST_F(BatchCommandTest, ExitStatusTellsSuccessProblemsAndRefusalsApart)
 {
     storeSchemes({scheme(QStringLiteral("Press"), QStringLiteral("caption"))});
     WriteFileBytes(path(QStringLiteral("data.txt")), "name\na.jpg\ngone.jpg\n");
-    Outcome outcome = runCommand(batch(QStringLiteral("Press")));
+    // A check writes nothing and tells the lines apart by the data file's row.
+    Outcome outcome = runCommand(batch(QStringLiteral("Press"), {"--check"}));
+    EXPECT_EQ(outcome.status, 1);
+    const QStringList rows = outcome.out.split('\n');
+    ASSERT_EQ(rows.size(), 5) << outcome.out.toStdString();
+    EXPECT_TRUE(rows[1].startsWith("ok\t2\t1\t") && rows[1].endsWith("\tCaption/Abstract=caption"));
+    EXPECT_TRUE(rows[2].startsWith("PROBLEM\t3\t2\t") && rows[2].contains("the image file does not exist"));
+    EXPECT_TRUE(QDir(path(QStringLiteral("save"))).isEmpty());
+    outcome = runCommand(batch(QStringLiteral("Press")));
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.out, "Lines: 2\nSaved: 1\nSkipped: 1\nFailed: 0\nWarnings: 0\n"
                            "Skipped line 2, gone.jpg: the image file does not exist\n");
@@ -126,6 +134,7 @@ TEST_F(BatchCommandTest, ExitStatusTellsSuccessProblemsAndRefusalsApart)
     outcome = runCommand(samePath);
     EXPECT_EQ(outcome.status, 2);
     EXPECT_TRUE(outcome.err.contains(QStringLiteral("Open path must differ from save path")));
+    EXPECT_EQ(runCommand(samePath << "--check").status, 2);
     QStringList missingData = batch(QStringLiteral("Press"));
     missingData[1] = path(QStringLiteral("nothing.txt"));
     for (const QStringList &refused : {batch("press"), missingData, QStringList{"--data"},
@@ -140,7 +149,7 @@ TEST_F(BatchCommandTest, ExitStatusTellsSuccessProblemsAndRefusalsApart)
     outcome = runCommand({QStringLiteral("--help")});
     EXPECT_EQ(outcome.status, 0);
     for (const char *option : {"--data", "--images", "--save", "--scheme", "--append", "--lossless", "--reencode", "--encoding",
-                               "--list-schemes", "Exit status"})
+                               "--check", "--list-schemes", "Exit status"})
         EXPECT_TRUE(outcome.out.contains(QLatin1String(option))) << option;
 }
 

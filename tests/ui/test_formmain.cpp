@@ -12,6 +12,10 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QPlainTextEdit>
+#include <QTableWidget>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -87,7 +91,7 @@ protected:
         QList<QWidget *> list;
         for (const char *name : {"CmdBrowseImages", "CmdBrowseIPTCfile", "ComboParsing", "CmdManageParsing",
                                  "CmdBrowseSave", "OptionReplace_0", "OptionReplace_1", "Text1", "CheckLossless",
-                                 "CmdBatchTag"})
+                                 "CmdCheck", "CmdBatchTag"})
             list << child<QWidget>(name);
         return list;
     }
@@ -246,7 +250,7 @@ TEST_F(FormMainTest, BatchWritesTaggedFilesReplacingAppendingKeepingImageDataAnd
         enabledDuringRun << child<QAction>("CmdFileOpen")->isEnabled() << !bar->isVisible();
     });
     click("CmdBatchTag");
-    EXPECT_EQ(enabledDuringRun, QList<bool>(12, false));
+    EXPECT_EQ(enabledDuringRun, QList<bool>(13, false));
     EXPECT_EQ(outputs(), QStringList({"img001.jpg", "img002.jpg", "img003.jpg"}));
     EXPECT_EQ(Iptc(out("img001.jpg")), "Harbour at dawn");
     EXPECT_EQ(Iptc(out("img002.jpg")), "Café terrace");
@@ -289,27 +293,121 @@ TEST_F(FormMainTest, BatchWritesTaggedFilesReplacingAppendingKeepingImageDataAnd
     EXPECT_TRUE(ui.messages.isEmpty()) << shownMessages();
 }
 
-TEST_F(FormMainTest, BatchRefusalsAndFailedLinesAreReported)
+TEST_F(FormMainTest, CheckFindsEachProblemClassWithItsRowAndWritesNothing)
+{
+    ASSERT_NO_FATAL_FAILURE(prepareBatch());
+    for (int i = 1; i <= 9; ++i)
+        QFile::copy(path("in/img001.jpg"), path("in/v%1.jpg").arg(i));
+    WriteFileBytes(path("in/notes.jpg"), "not an image");
+    WriteFileBytes(out("v2.jpg"), "last week's");
+    const struct {
+        QByteArray fields; // name, caption, date, time, urgency, country, keywords
+        const char *problem; // empty: none
+    } lines[] = {
+        {"v1.jpg\tHarbour\t20240131\t183000+0100\t5\tNOR\tharbour;dusk", ""},
+        {"gone.jpg\t\t\t\t\t\t", "the image file does not exist"},
+        {"notes.jpg\t\t\t\t\t\t", "not an image of a known type"},
+        {"../v1.jpg\t\t\t\t\t\t", "\"..\""},
+        {"v2.jpg\t\t\t\t\t\t", "would replace an existing file"},
+        {"v1.jpg\t\t\t\t\t\t", "would replace that of line 1"},
+        {"v3.jpg\t" + QByteArray(2001, 'c') + "\t\t\t\t\t", "Caption/Abstract cut from 2001 to 2000 bytes"},
+        {"v4.jpg\t\t31/01/2024\t\t\t\t", "not a date in the form CCYYMMDD"},
+        {"v5.jpg\t\t\t18:30\t\t\t", "not a time in the form HHMMSS+HHMM"},
+        {"v6.jpg\t\t\t\t9\t\t", "Urgency \"9\" is not a digit from 1 to 8"},
+        {"v7.jpg\t\t\t\t\tUK\t", "not a three-letter country code"},
+        {"v8.jpg\t\t\t\t\t\tok;" + QByteArray(65, 'k'), "Keywords cut from 65 to 64 bytes"},
+    };
+    QByteArray data = "File\tCaption\tDate\tTime\tUrgency\tCountry\tKeywords\n";
+    for (const auto &line : lines)
+        data += line.fields + '\n';
+    WriteFileBytes(path("data.txt"), data);
+    chooseDataFile(path("data.txt"));
+    ParsingScheme &scheme = state.Schemes.Schemes[1];
+    for (const auto &[slot, field] : {std::pair{DateCreatedSlot, 3}, {TimeCreatedSlot, 4}, {19, 5}, {10, 6}, {KeywordsSlot, 7}})
+        scheme.slot(slot) = QStringLiteral("IPTC_Field%1").arg(field);
+
+    ui.dialogHandlers.push_back([&](QDialog &form) {
+        auto *table = Find<QTableWidget>(form, "TableCheck");
+        EXPECT_EQ(table->rowCount(), std::size(lines));
+        EXPECT_EQ(table->horizontalHeaderItem(6)->text(), "Keywords");
+        EXPECT_EQ(table->item(0, 6)->text(), "harbour;dusk");
+        for (int r = 0; r < table->rowCount(); ++r) {
+            const QString problems = table->item(r, 4)->text();
+            EXPECT_EQ(table->item(r, 0)->text(), QString::number(r + 2)) << "the header is row 1";
+            EXPECT_EQ(table->item(r, 1)->text(), QString::number(r + 1));
+            EXPECT_EQ(problems.isEmpty(), !*lines[r].problem) << problems.toStdString();
+            EXPECT_TRUE(problems.contains(QLatin1String(lines[r].problem))) << r << ": " << problems.toStdString();
+            EXPECT_EQ(table->item(r, 0)->icon().isNull(), !*lines[r].problem);
+        }
+        Find<QCheckBox>(form, "CheckOnlyProblems")->click();
+        EXPECT_TRUE(table->isRowHidden(0));
+        EXPECT_FALSE(table->isRowHidden(1));
+        return int(QDialog::Accepted);
+    });
+    click("CmdCheck");
+    EXPECT_TRUE(ui.dialogHandlers.empty());
+    EXPECT_EQ(outputs(), QStringList{"v2.jpg"});
+    EXPECT_EQ(ReadFileBytes(out("v2.jpg")), "last week's");
+
+    chooseFolder("CmdBrowseSave", path("in"));
+    click("CmdCheck");
+    EXPECT_EQ(ui.messages, QStringList{SamePathMessage});
+}
+
+TEST_F(FormMainTest, CancelStopsAfterTheImageInHandAndTheBarCountsLines)
+{
+    ASSERT_NO_FATAL_FAILURE(prepareBatch());
+    window->show();
+    QString shown;
+    QTimer::singleShot(0, window.get(), [&] {
+        shown = child<QProgressBar>("ProgressBarBatch")->text();
+        click("CmdCancel");
+    });
+    click("CmdBatchTag");
+    EXPECT_EQ(shown, "0 of 3");
+    EXPECT_EQ(outputs(), QStringList{"img001.jpg"});
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(child<QLabel>("LabelRunSummary")->text(),
+              "Cancelled: 1 of 3 lines saved (0 with warnings), 0 skipped, 0 failed, 2 not reached.");
+    EXPECT_FALSE(child<QPushButton>("CmdShowProblems")->isEnabled());
+    EXPECT_TRUE(child<QPushButton>("CmdCancel")->isHidden());
+}
+
+TEST_F(FormMainTest, RunEndsWithOneLineAndEveryProblemLineOneClickAway)
 {
     StoreScheme(store, 1, "Captions");
     open();
     click("CmdBatchTag");
-    EXPECT_EQ(ui.messages, QStringList{"No entires in IPTC datafile"});
-    WriteFileBytes(path("data.txt"), "File\nimg001.jpg\n");
-    chooseDataFile(path("data.txt"));
-    chooseFolder("CmdBrowseImages", dir.path());
-    chooseFolder("CmdBrowseSave", dir.path() + "/");
-    click("CmdBatchTag");
-    EXPECT_EQ(ui.messages.value(1), "Open path must differ from save path");
-    EXPECT_TRUE(child<QProgressBar>("ProgressBarBatch")->isHidden());
+    EXPECT_EQ(ui.messages, QStringList{NoEntriesMessage});
 
     ui.messages.clear();
-    ASSERT_NO_FATAL_FAILURE(prepareBatch("missing.jpg\tNowhere\r\n"));
+    QByteArray missing;
+    for (int i = 1; i <= 7; ++i)
+        missing += "missing" + QByteArray::number(i) + ".jpg\tNowhere\r\n";
+    ASSERT_NO_FATAL_FAILURE(prepareBatch(missing));
     click("CmdBatchTag");
+    EXPECT_TRUE(ui.messages.isEmpty()) << shownMessages();
+    const QString summary = "Done: 3 of 10 lines saved (0 with warnings), 7 skipped, 0 failed.";
+    EXPECT_EQ(child<QLabel>("LabelRunSummary")->text(), summary);
+
+    ui.saveAnswers = {path("problems.txt"), path("no/such/folder/problems.txt")};
+    QStringList listed;
+    ui.dialogHandlers.push_back([&](QDialog &form) {
+        listed = Find<QPlainTextEdit>(form, "TextProblems")->toPlainText().split('\n');
+        Click(form, "CmdCopy");
+        Click(form, "CmdSave");
+        Click(form, "CmdSave");
+        return int(QDialog::Accepted);
+    });
+    click("CmdShowProblems");
+    ASSERT_EQ(listed.size(), 7);
+    EXPECT_EQ(listed[0], "Row 5 (data line 4), missing1.jpg, skipped: the image file does not exist");
+    EXPECT_TRUE(listed[6].startsWith("Row 11 (data line 10), missing7.jpg"));
+    const QString kept = summary + '\n' + listed.join('\n') + '\n';
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), kept);
+    EXPECT_EQ(QString::fromUtf8(ReadFileBytes(path("problems.txt"))), kept);
     ASSERT_EQ(ui.messages.size(), 1);
-    EXPECT_TRUE(ui.messages[0].startsWith("1 of 4 lines not tagged or not saved:")) << shownMessages();
-    EXPECT_TRUE(ui.messages[0].contains("Line 4, missing.jpg: ")) << shownMessages();
-    EXPECT_EQ(outputs().size(), 3);
+    EXPECT_TRUE(ui.messages[0].startsWith("Cannot write file")) << shownMessages();
 }
 
 TEST_F(FormMainTest, ShippedExampleTagsEveryPhoto)
