@@ -191,7 +191,10 @@ FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, UiS
     LabelRunSummary->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     CmdShowProblems = fixedButton(QStringLiteral("Problems..."), QStringLiteral("CmdShowProblems"), frameSave);
     CmdShowProblems->setToolTip(QStringLiteral("Every line of the last run that was not saved in full"));
-    CmdShowProblems->setEnabled(false);
+    QSizePolicy problemsPolicy = CmdShowProblems->sizePolicy();
+    problemsPolicy.setRetainSizeWhenHidden(true);
+    CmdShowProblems->setSizePolicy(problemsPolicy);
+    CmdShowProblems->setVisible(false);
 
     QMenu *CmdFile = menuBar()->addMenu(QStringLiteral("&File"));
     CmdFile->setObjectName(QStringLiteral("CmdFile"));
@@ -377,6 +380,7 @@ void FormMain::CmdBatchTag_Click()
     cancelRequested = false;
     setInputsEnabled(false);
     LabelRunSummary->clear();
+    CmdShowProblems->setVisible(false);
     CmdCancel->setVisible(true);
     ProgressBarSink progress(ProgressBarBatch);
     const BatchResult result = BatchTag(batch, state, options, &progress, [this] {
@@ -420,7 +424,7 @@ void FormMain::reportRun(const BatchResult &result)
     }
     problemLines = listProblems(result);
     LabelRunSummary->setText(runSummary(result));
-    CmdShowProblems->setEnabled(!problemLines.isEmpty());
+    CmdShowProblems->setVisible(!problemLines.isEmpty());
 }
 
 void FormMain::closeEvent(QCloseEvent *event)

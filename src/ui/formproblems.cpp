@@ -22,7 +22,6 @@ FormProblems::FormProblems(const QString &summary, const QStringList &lines, UiS
     TextProblems = new QPlainTextEdit(lines.join(QLatin1Char('\n')), this);
     TextProblems->setObjectName(QStringLiteral("TextProblems"));
     TextProblems->setReadOnly(true);
-    TextProblems->setLineWrapMode(QPlainTextEdit::NoWrap);
     CmdCopy = new QPushButton(QStringLiteral("Copy"), this);
     CmdCopy->setObjectName(QStringLiteral("CmdCopy"));
     CmdSave = new QPushButton(QStringLiteral("Save as text..."), this);
