@@ -11,7 +11,7 @@
 
 // The floor of a batch run: for each name, detect the type, load with flags
 // 0, save with the given flags, unload; nothing else.
-//   batch_floor --generate DIR COUNT WIDTH HEIGHT   writes COUNT JPEG photos
+//   batch_floor --generate DIR COUNT WIDTH HEIGHT [QUALITY]   writes COUNT JPEG photos (quality 90)
 //   batch_floor NAMES SRC DST FLAGS                  loads and saves each name
 namespace {
 unsigned nextRandom(unsigned &state)
@@ -20,7 +20,7 @@ unsigned nextRandom(unsigned &state)
     return state >> 24;
 }
 
-int generate(const std::string &dir, int count, int width, int height)
+int generate(const std::string &dir, int count, int width, int height, int quality)
 {
     for (int n = 1; n <= count; ++n) {
         FIBITMAP *bitmap = FreeImage_Allocate(width, height, 24);
@@ -40,7 +40,7 @@ int generate(const std::string &dir, int count, int width, int height)
         }
         char name[64];
         std::snprintf(name, sizeof name, "/photo%03d.jpg", n);
-        const bool ok = FreeImage_Save(FIF_JPEG, bitmap, (dir + name).c_str(), 90);
+        const bool ok = FreeImage_Save(FIF_JPEG, bitmap, (dir + name).c_str(), quality);
         FreeImage_Unload(bitmap);
         if (!ok)
             return 1;
@@ -75,12 +75,13 @@ int main(int argc, char **argv)
 {
     FreeImage_Initialise(FALSE);
     int status = 2;
-    if (argc == 6 && std::strcmp(argv[1], "--generate") == 0)
-        status = generate(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
+    if ((argc == 6 || argc == 7) && std::strcmp(argv[1], "--generate") == 0)
+        status = generate(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
+                          argc == 7 ? std::atoi(argv[6]) : 90);
     else if (argc == 5)
         status = loadAndSave(argv[1], argv[2], argv[3], std::atoi(argv[4]));
     else
-        std::fprintf(stderr, "usage: batch_floor --generate DIR COUNT WIDTH HEIGHT | NAMES SRC DST FLAGS\n");
+        std::fprintf(stderr, "usage: batch_floor --generate DIR COUNT WIDTH HEIGHT [QUALITY] | NAMES SRC DST FLAGS\n");
     FreeImage_DeInitialise();
     return status;
 }

@@ -2,6 +2,7 @@
 
 #include "engine/iimvalues.h"
 #include "engine/metadatabytes.h"
+#include "engine/outputfile.h"
 #include "model/codepage.h"
 #include "model/tagslots.h"
 
@@ -213,19 +214,33 @@ QString errorText(const QString &what, const QFile &file)
     return QStringLiteral("%1: %2").arg(what, file.errorString());
 }
 
-QString writeBytes(const QString &path, QByteArrayView head, QByteArrayView tail = {})
+// Bytes of an open source file that go into the output between the head
+// and the tail as they are.
+struct SourceRange {
+    int fd = -1;
+    qint64 from = 0;
+    qint64 length = 0;
+};
+
+QString writeBytes(const QString &path, QByteArrayView head, QByteArrayView tail = {}, SourceRange middle = {})
 {
     // Not truncated on opening (which WriteOnly alone would do): on ext4,
     // truncating a file to nothing makes its close start writing it to
     // disk, at a cost beyond the rest of the save. Whatever lies beyond the
     // new end is cut off afterwards.
     QFile file(path);
-    const qsizetype size = head.size() + tail.size();
+    const qint64 size = head.size() + middle.length + tail.size();
     if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
         return errorText(QStringLiteral("cannot write the file"), file);
-    if (file.write(head.data(), head.size()) != head.size()
-        || (!tail.isEmpty() && file.write(tail.data(), tail.size()) != tail.size())
-        || (file.size() > size && !file.resize(size)))
+    const int fd = file.handle();
+    QString problem = WriteAt(fd, head, 0);
+    if (problem.isEmpty() && middle.length > 0)
+        problem = CopyFileRange(middle.fd, middle.from, fd, head.size(), middle.length);
+    if (problem.isEmpty())
+        problem = WriteAt(fd, tail, head.size() + middle.length);
+    if (!problem.isEmpty())
+        return problem;
+    if (file.size() > size && !file.resize(size))
         return errorText(QStringLiteral("cannot write the file"), file);
     file.close();
     if (file.error() != QFileDevice::NoError)
@@ -258,6 +273,7 @@ public:
         return {};
     }
     Exiv2::byte *data() { return mapped ? mapped : reinterpret_cast<Exiv2::byte *>(copy.data()); }
+    int handle() const { return file.handle(); }
     qsizetype length() const { return size; }
     QByteArrayView view() { return {reinterpret_cast<const char *>(data()), size}; }
 
@@ -289,6 +305,13 @@ public:
 
     // Set before writeMetadata() once the IPTC is final.
     const JpegPreparation *jpeg = nullptr;
+    // Set when Exiv2 sees a JPEG only up to and with its SOS marker: the
+    // image data then go from the source into the target in the kernel,
+    // never through memory. Exiv2 copies everything from that marker on as
+    // it is, so the output is the same as from the whole file.
+    SourceBytes *imageData = nullptr;
+    qsizetype imageDataFrom = 0; // in the source, just past the SOS marker
+    bool headEndedWrongly = false;
     QByteArray iim;
     QByteArray digest;
     bool dropTiffResourceIptc = false;
@@ -312,11 +335,25 @@ private:
         }
         qsizetype keep = size;
         QByteArray tail;
-        if (jpeg)
+        SourceRange middle;
+        if (imageData) {
+            if (size < 2 || bytes[size - 2] != 0xFF || bytes[size - 1] != 0xDA) {
+                headEndedWrongly = true;
+                return QStringLiteral("the metadata library wrote an unexpected JPEG");
+            }
+            JpegPreparation head = *jpeg;
+            head.fotoStationIptc = false;
+            FinishJpeg(bytes, size, head, iim, digest, &keep, &tail);
+            qsizetype end = imageData->length();
+            if (jpeg->fotoStationIptc)
+                end = RewriteFotoStationTrailer(imageData->data(), imageData->length(), iim, &tail);
+            middle = {imageData->handle(), imageDataFrom, end - imageDataFrom};
+        } else if (jpeg) {
             FinishJpeg(bytes, size, *jpeg, iim, digest, &keep, &tail);
+        }
         if (dropTiffResourceIptc)
             DropTiffResourceIptc(bytes, size);
-        const QString problem = writeBytes(target, {reinterpret_cast<const char *>(bytes), keep}, tail);
+        const QString problem = writeBytes(target, {reinterpret_cast<const char *>(bytes), keep}, tail, middle);
         src.close();
         return problem;
     }
@@ -479,8 +516,30 @@ XmpUpdate UpdateXmpPacket(const QByteArray &packet, const QList<TagValue> &value
 }
 
 namespace {
+// Where the image data of a JPEG start in `source` (just past its SOS
+// marker) when Exiv2 may be handed only the bytes before them, `data` being
+// what it gets (the source or its rebuilt form); -1 when it needs the whole
+// file. A FotoStation trailer must lie wholly in the image data, so that
+// finding it reads nothing Exiv2 rewrites.
+qsizetype imageDataStart(const Exiv2::byte *source, qsizetype sourceSize, const Exiv2::byte *data, qsizetype size,
+                         const JpegPreparation &preparation)
+{
+    const qsizetype scan = JpegScanStart(source, sourceSize);
+    if (scan < 0 || JpegScanStart(data, size) < 0)
+        return -1;
+    if (preparation.fotoStationIptc) {
+        QByteArray tail;
+        if (RewriteFotoStationTrailer(source, sourceSize, {}, &tail) < scan + 2 + 10)
+            return -1;
+    }
+    return scan + 2;
+}
+
+enum class Split { Allowed, Never };
+
 LosslessOutcome tagWithExiv2(SourceBytes &original, FileKind kind, const QString &target,
-                             const QList<TagValue> &values, bool unicodeData, QStringList warnings)
+                             const QList<TagValue> &values, bool unicodeData, QStringList warnings, Split split,
+                             bool *headEndedWrongly)
 {
     const bool jpeg = kind == FileKind::Jpeg;
     const bool tiff = kind == FileKind::Tiff;
@@ -488,16 +547,25 @@ LosslessOutcome tagWithExiv2(SourceBytes &original, FileKind kind, const QString
     qsizetype size = original.length();
     QByteArray rebuilt;
     JpegPreparation preparation;
+    qsizetype imageFrom = -1;
     if (jpeg) {
         preparation = PrepareJpeg(data, size, &rebuilt);
         if (!rebuilt.isEmpty()) {
             data = reinterpret_cast<Exiv2::byte *>(rebuilt.data());
             size = rebuilt.size();
         }
+        if (split == Split::Allowed && original.handle() >= 0)
+            imageFrom = imageDataStart(original.data(), original.length(), data, size, preparation);
+        if (imageFrom >= 0)
+            size = JpegScanStart(data, size) + 2;
     }
     const bool resourcesHeldIptc = tiff && TiffResourcesHoldIptc(data, size);
 
     auto *io = new TargetIo(data, long(size), target);
+    if (imageFrom >= 0) {
+        io->imageData = &original;
+        io->imageDataFrom = imageFrom;
+    }
     Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(Exiv2::BasicIo::AutoPtr(io));
     if (!image.get())
         return {LosslessOutcome::Failed, QStringLiteral("the image's metadata cannot be read"), {}};
@@ -540,6 +608,7 @@ LosslessOutcome tagWithExiv2(SourceBytes &original, FileKind kind, const QString
     }
     image->writeMetadata();
     const QString writeError = io->transferred ? io->error : io->writeInPlaceResult();
+    *headEndedWrongly = io->headEndedWrongly;
     if (!writeError.isEmpty())
         return {LosslessOutcome::Failed, writeError, {}};
     return {LosslessOutcome::Tagged, {}, warnings};
@@ -575,7 +644,16 @@ LosslessOutcome WriteTagsLossless(const QString &source, const QString &target, 
         return copyUnchanged(LosslessOutcome::Tagged, {});
 
     try {
-        return tagWithExiv2(original, kind, target, values, unicodeData, warnings);
+        bool headEndedWrongly = false;
+        LosslessOutcome outcome
+            = tagWithExiv2(original, kind, target, values, unicodeData, warnings, Split::Allowed, &headEndedWrongly);
+        if (!headEndedWrongly)
+            return outcome;
+        // Done again the slow way, from a fresh view: the first try masked segments in place.
+        SourceBytes again;
+        if (const QString problem = again.open(source); !problem.isEmpty())
+            return {LosslessOutcome::Failed, problem, {}};
+        return tagWithExiv2(again, kind, target, values, unicodeData, warnings, Split::Never, &headEndedWrongly);
     } catch (const std::exception &error) {
         return {LosslessOutcome::Failed,
                 QStringLiteral("the metadata cannot be written: %1").arg(QString::fromLocal8Bit(error.what())), {}};

@@ -340,8 +340,17 @@ QString SourceDamage(const unsigned char *data, qsizetype size, FileKind kind)
         jpegSegments(data, size, &scan);
         if (scan < 0)
             return QStringLiteral("it holds no image data");
-        const QByteArrayView rest(reinterpret_cast<const char *>(data) + scan, size - scan);
-        return rest.contains(QByteArrayView("\xFF\xD9", 2)) ? QString() : QStringLiteral("its image data ends early");
+        // Searched from the end, where the marker nearly always is: a forward
+        // search would read the whole image data of every photo.
+        for (qsizetype at = size - 1; at > scan + 1; --at) {
+            const void *found = ::memrchr(data + scan + 2, 0xD9, size_t(at - scan - 1));
+            if (!found)
+                break;
+            at = static_cast<const Byte *>(found) - data;
+            if (data[at - 1] == 0xFF)
+                return {};
+        }
+        return QStringLiteral("its image data ends early");
     }
     if (kind != FileKind::Tiff)
         return {};
@@ -460,12 +469,18 @@ void FinishJpeg(unsigned char *bytes, qsizetype size, const JpegPreparation &pre
         }
     }
 
-    if (!preparation.fotoStationIptc)
-        return;
+    if (preparation.fotoStationIptc)
+        *keep = RewriteFotoStationTrailer(bytes, size, iim, tail);
+}
+
+qsizetype RewriteFotoStationTrailer(const unsigned char *bytes, qsizetype size, const QByteArray &iim,
+                                    QByteArray *tail)
+{
+    tail->clear();
     qsizetype start = size;
     std::vector<TrailerRecord> records = fotoStationRecords(bytes, size, &start);
     if (records.empty())
-        return;
+        return size;
     for (auto record = records.rbegin(); record != records.rend(); ++record) {
         const QByteArray data = record->tag == FotoStationIptc
             ? iim
@@ -475,7 +490,14 @@ void FinishJpeg(unsigned char *bytes, qsizetype size, const JpegPreparation &pre
         putBe32(*tail, quint32(data.size() + FotoStationFooter));
         putBe32(*tail, FotoStationSignature);
     }
-    *keep = start;
+    return start;
+}
+
+qsizetype JpegScanStart(const unsigned char *data, qsizetype size)
+{
+    qsizetype scan = -1;
+    jpegSegments(data, size, &scan);
+    return scan;
 }
 
 bool SetIptcDigest(unsigned char *block, qsizetype size, const QByteArray &digest)

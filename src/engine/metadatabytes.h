@@ -41,6 +41,16 @@ JpegPreparation PrepareJpeg(unsigned char *bytes, qsizetype size, QByteArray *re
 void FinishJpeg(unsigned char *bytes, qsizetype size, const JpegPreparation &preparation, const QByteArray &iim,
                 const QByteArray &digest, qsizetype *keep, QByteArray *tail);
 
+// The FotoStation trailer of a JPEG with `iim` as its IPTC: `tail` receives
+// what replaces the bytes from the returned offset on (`size` when the file
+// has no trailer).
+qsizetype RewriteFotoStationTrailer(const unsigned char *bytes, qsizetype size, const QByteArray &iim,
+                                    QByteArray *tail);
+
+// Where a JPEG's first SOS marker lies, when the segments before it are
+// whole; -1 otherwise.
+qsizetype JpegScanStart(const unsigned char *data, qsizetype size);
+
 // Puts `digest` (16 bytes, MD5) over the IPTC digest resource of a block of
 // Photoshop image resources. False when the block has none.
 bool SetIptcDigest(unsigned char *block, qsizetype size, const QByteArray &digest);

@@ -192,8 +192,10 @@ public:
         static constexpr char Alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
         for (int attempt = 0; attempt < 32; ++attempt) {
             name = QByteArray(TemporaryPrefix.data(), qsizetype(TemporaryPrefix.size()));
-            for (int i = 0; i < TemporaryRandomLength; ++i)
-                name += Alphabet[QRandomGenerator::global()->bounded(int(sizeof Alphabet - 1))];
+            // One draw a name: each draw from the system's generator costs a system call.
+            quint64 random = QRandomGenerator::global()->generate64();
+            for (int i = 0; i < TemporaryRandomLength; ++i, random /= sizeof Alphabet - 1)
+                name += Alphabet[random % (sizeof Alphabet - 1)];
             name += QByteArray(TemporarySuffix.data(), qsizetype(TemporarySuffix.size()));
             Fd created(::openat(folder, name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
             if (!created) {
@@ -250,25 +252,10 @@ QString writeThrough(int fd, const OutputWriter &write)
 
 QString copyAll(int from, int to)
 {
-    std::vector<char> buffer(1 << 20);
-    for (off_t offset = 0;;) {
-        const ssize_t got = ::pread(from, buffer.data(), buffer.size(), offset);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return QStringLiteral("cannot read the image back from memory: %1").arg(systemError());
-        if (got == 0)
-            return {};
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = ::pwrite(to, buffer.data() + done, size_t(got - done), offset + done);
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put < 0)
-                return QStringLiteral("cannot write the file: %1").arg(systemError());
-            done += put;
-        }
-        offset += got;
-    }
+    struct stat info {};
+    if (::fstat(from, &info) != 0)
+        return QStringLiteral("cannot read the image back from memory: %1").arg(systemError());
+    return CopyFileRange(from, 0, to, 0, info.st_size);
 }
 
 QString fill(int fd, OutputStaging staging, const OutputWriter &write)
@@ -283,6 +270,58 @@ QString fill(int fd, OutputStaging staging, const OutputWriter &write)
     return copyAll(memory.get(), fd);
 }
 } // namespace
+
+QString WriteAt(int out, QByteArrayView bytes, qint64 at)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t put = ::pwrite(out, bytes.data() + done, size_t(bytes.size() - done), off_t(at + done));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return QStringLiteral("cannot write the file: %1").arg(systemError(put < 0 ? errno : EIO));
+        done += put;
+    }
+    return {};
+}
+
+QString CopyFileRange(int in, qint64 from, int out, qint64 at, qint64 length)
+{
+    bool kernelCopies = true;
+    std::vector<char> buffer;
+    for (qint64 done = 0; done < length;) {
+        const qint64 left = length - done;
+        if (kernelCopies) {
+            loff_t inAt = from + done;
+            loff_t outAt = at + done;
+            const ssize_t copied = ::copy_file_range(in, &inAt, out, &outAt, size_t(std::min<qint64>(left, 1 << 30)), 0);
+            if (copied > 0) {
+                done += copied;
+                continue;
+            }
+            if (copied == 0)
+                return QStringLiteral("the image ended before all of it was copied");
+            if (errno == EINTR)
+                continue;
+            // Older kernels and some file systems copy only through user space.
+            if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != EBADF)
+                return QStringLiteral("cannot copy the image data: %1").arg(systemError());
+            kernelCopies = false;
+            buffer.resize(1 << 20);
+        }
+        const ssize_t got = ::pread(in, buffer.data(), size_t(std::min<qint64>(left, qint64(buffer.size()))),
+                                    off_t(from + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return QStringLiteral("cannot read the image data: %1").arg(systemError());
+        if (got == 0)
+            return QStringLiteral("the image ended before all of it was copied");
+        if (const QString problem = WriteAt(out, {buffer.data(), qsizetype(got)}, at + done); !problem.isEmpty())
+            return problem;
+        done += got;
+    }
+    return {};
+}
 
 std::optional<QString> OutputNameRefusal(const QString &saveFolder, const QString &name)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
@@ -16,6 +17,17 @@ enum class OutputStaging {
 // Fills the file that `path` reaches; returns why it could not, empty on
 // success. The path is a /proc/self/fd one, so nothing can redirect it.
 using OutputWriter = std::function<QString(const QString &path)>;
+
+// Writes all of `bytes` at offset `at` of the open file `out`; returns why
+// it could not, empty on success.
+QString WriteAt(int out, QByteArrayView bytes, qint64 at);
+
+// Copies `length` bytes from offset `from` of the open file `in` to offset
+// `at` of `out`: in the kernel where it can (copy_file_range, which shares
+// extents on file systems that can), else through a buffer. A source that
+// ends early is an error, never a shorter output. Returns why not all bytes
+// were copied; empty on success.
+QString CopyFileRange(int in, qint64 from, int out, qint64 at, qint64 length);
 
 // Why the output `name` ("/"-separated, below `saveFolder`) may not be
 // written there: a ".." in it, or a folder on the way that is a symbolic link

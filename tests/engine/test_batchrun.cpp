@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -262,4 +263,25 @@ TEST_F(EngineTest, TheNextRunRemovesTemporariesThatNoSaveHolds)
     ::close(live);
     EXPECT_EQ(FolderEntries(savePath()), QStringList{"sub"});
     EXPECT_EQ(FolderEntries(savePath(QStringLiteral("sub"))), (QStringList{".brindleway-live01.part", "a.jpg"}));
+}
+
+// Image data copied in the kernel or, where it cannot, through a buffer: never a shorter output.
+TEST_F(EngineTest, CopyFileRangeCopiesEveryByteOrSaysWhy)
+{
+    const QByteArray bytes = QByteArray(300000, 'x') + "end";
+    WriteFileBytes(savePath(QStringLiteral("source")), bytes);
+    const int memory = ::memfd_create("source", 0);
+    ASSERT_TRUE(memory >= 0 && ::write(memory, bytes.constData(), size_t(bytes.size())) == bytes.size());
+    const int file = ::open(QFile::encodeName(savePath(QStringLiteral("source"))).constData(), O_RDONLY);
+    for (const auto &[in, from, length, ok] : {std::tuple{file, 7, 299996, true}, {memory, 7, 299996, true},
+                                               {file, 7, 299997, false}, {memory, 300003, 1, false}}) {
+        const int out = ::open(QFile::encodeName(savePath(QStringLiteral("out"))).constData(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+        EXPECT_EQ(CopyFileRange(in, from, out, 2, length).isEmpty(), ok) << from << " " << length;
+        ::close(out);
+        if (ok) {
+            EXPECT_EQ(ReadFileBytes(savePath(QStringLiteral("out"))), QByteArray(2, '\0') + bytes.mid(7));
+        }
+    }
+    ::close(file);
+    ::close(memory);
 }
