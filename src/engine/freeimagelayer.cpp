@@ -94,7 +94,9 @@ int loadFlagsFor(ImageType type)
 }
 
 // Every page through a multi-page bitmap in memory, which the library
-// decodes page by page as it encodes them.
+// decodes page by page as it encodes them. The pages are left unchanged:
+// the library would encode a changed one with its own default compression,
+// whatever the flags say. The metadata it writes are replaced afterwards.
 Encoded encodePages(FIMEMORY *input, int saveFlags)
 {
     Encoded result;
@@ -107,11 +109,15 @@ Encoded encodePages(FIMEMORY *input, int saveFlags)
         FIBITMAP *page = FreeImage_LockPage(pages.get(), i);
         if (!page)
             return result;
-        dropMetadata(page);
-        FreeImage_UnlockPage(pages.get(), page, TRUE);
+        FreeImage_UnlockPage(pages.get(), page, FALSE);
     }
     result.decoded = true;
     MemoryHandle output(FreeImage_OpenMemory());
+    // Left to itself the library compresses 1-bit pages as fax, which
+    // readers refuse for a palette image; LZW holds every page losslessly.
+    constexpr int CompressionFlags = 0x1FF00;
+    if (!(saveFlags & CompressionFlags))
+        saveFlags |= TIFF_LZW;
     if (output && FreeImage_SaveMultiBitmapToMemory(FIF_TIFF, pages.get(), output.get(), saveFlags | TIFF_CMYK))
         result.bytes = memoryBytes(output.get());
     return result;

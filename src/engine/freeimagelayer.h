@@ -36,8 +36,9 @@ struct Encoded {
 // Decodes every page of `source` (a file's bytes) and encodes them again in
 // `type` with `saveFlags`, all in memory: CMYK stays CMYK, and PNG samples
 // are taken as stored, whatever gamma the file declares. The library's
-// own metadata (EXIF, IPTC, XMP, ICC profile, comments) are left out: the
-// caller carries the source's over, which the library would not in full.
+// own metadata (EXIF, IPTC, XMP, ICC profile, comments) are left out where
+// it lets them be (not in TIFF pages): the caller carries the source's over,
+// which the library would not in full.
 Encoded EncodeAgain(ImageType type, const QByteArray &source, int saveFlags);
 
 // The save flag for JPEG chroma sampled `horizontal` by `vertical` times

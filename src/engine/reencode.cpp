@@ -89,20 +89,29 @@ QByteArray carryTiffMetadata(const QByteArray &source, const QByteArray &encoded
         return {};
     from->readMetadata();
     into->readMetadata();
-    Exiv2::ExifData exif = into->exifData();
-    for (const Exiv2::Exifdatum &datum : from->exifData()) {
+    // What the encoder wrote of its own (the library copies some of the
+    // source's metadata, not all, and some wrongly) makes way for the source's.
+    Exiv2::ExifData exif;
+    for (const Exiv2::Exifdatum &datum : into->exifData()) {
         if (!carried(datum))
-            continue;
-        const auto old = exif.findKey(Exiv2::ExifKey(datum.key()));
-        if (old != exif.end())
-            exif.erase(old);
-        exif.add(datum);
+            exif.add(datum);
+    }
+    QByteArray packet;
+    for (const Exiv2::Exifdatum &datum : from->exifData()) {
+        if (datum.key() == "Exif.Image.XMLPacket" && datum.size() > 0) {
+            packet.resize(qsizetype(datum.size()));
+            datum.copy(reinterpret_cast<Exiv2::byte *>(packet.data()), Exiv2::invalidByteOrder);
+        }
+        if (carried(datum))
+            exif.add(datum);
     }
     into->setExifData(exif);
     into->setIptcData(from->iptcData());
-    // The packet goes across as stored, through the tag copied above.
+    // Exiv2 writes the profile it holds apart from the tags, or none.
+    into->setIccProfile(*from->iccProfile(), false);
+    // The packet goes across as stored, unparsed.
+    into->xmpData().setPacket(packet.toStdString());
     into->writeXmpFromPacket(true);
-    into->clearXmpPacket();
     into->writeMetadata();
     return bytesOf(into->io());
 }
