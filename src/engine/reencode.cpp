@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <exiv2/exiv2.hpp>
+#include <tiffio.h>
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -43,6 +44,11 @@ public:
         return fd >= 0;
     }
     QString path() const { return QStringLiteral("/proc/self/fd/%1").arg(fd); }
+    QByteArray readAll() const
+    {
+        QFile file(path());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
 
 private:
     int fd;
@@ -56,6 +62,40 @@ const std::set<uint16_t> StructureTags{
     519, 520, 521, 529, 530, 531, 532,
     33723, // IPTC-NAA: written from the IPTC data
 };
+
+// Exiv2 takes these colour and resolution tags of a TIFF's first page from
+// the file it rewrites, whatever its own data say, so they go across through
+// libtiff beforehand.
+QByteArray withSourceColorimetry(const QString &sourcePath, const QByteArray &encoded)
+{
+    MemoryFile staged;
+    if (!staged.write(encoded))
+        return {};
+    TIFF *from = TIFFOpen(QFile::encodeName(sourcePath).constData(), "r");
+    TIFF *into = TIFFOpen(QFile::encodeName(staged.path()).constData(), "r+");
+    bool changed = false;
+    if (from && into) {
+        for (const ttag_t tag : {TIFFTAG_XRESOLUTION, TIFFTAG_YRESOLUTION}) {
+            float value = 0;
+            if (TIFFGetField(from, tag, &value) == 1)
+                changed = TIFFSetField(into, tag, value) == 1 || changed;
+        }
+        uint16_t unit = 0;
+        if (TIFFGetField(from, TIFFTAG_RESOLUTIONUNIT, &unit) == 1)
+            changed = TIFFSetField(into, TIFFTAG_RESOLUTIONUNIT, unit) == 1 || changed;
+        for (const ttag_t tag : {TIFFTAG_WHITEPOINT, TIFFTAG_PRIMARYCHROMATICITIES}) {
+            float *values = nullptr;
+            if (TIFFGetField(from, tag, &values) == 1 && values)
+                changed = TIFFSetField(into, tag, values) == 1 || changed;
+        }
+        changed = changed && TIFFRewriteDirectory(into) == 1;
+    }
+    if (from)
+        TIFFClose(from);
+    if (into)
+        TIFFClose(into);
+    return changed ? staged.readAll() : encoded;
+}
 
 bool carried(const Exiv2::Exifdatum &datum)
 {
@@ -137,7 +177,7 @@ QString sourceSpaceChange(const QList<TiffPageForm> &source, const QList<TiffPag
     return {};
 }
 
-QString compose(FileKind kind, const QByteArray &source, const QByteArray &encoded, QByteArray *composed)
+QString compose(FileKind kind, const QString &sourcePath, const QByteArray &source, const QByteArray &encoded, QByteArray *composed)
 {
     QString why;
     switch (kind) {
@@ -154,7 +194,7 @@ QString compose(FileKind kind, const QByteArray &source, const QByteArray &encod
         const QList<TiffPageForm> sourceForms = formsOf(source);
         if (const QString change = sourceSpaceChange(sourceForms, formsOf(encoded)); !change.isEmpty())
             return change;
-        *composed = carryTiffMetadata(source, encoded);
+        *composed = carryTiffMetadata(source, withSourceColorimetry(sourcePath, encoded));
         if (composed->isEmpty())
             return QStringLiteral("the source's metadata cannot be carried into the re-encoded image");
         return sourceSpaceChange(sourceForms, formsOf(*composed));
@@ -197,7 +237,7 @@ LosslessOutcome WriteReencoded(const QString &source, ImageType type, int saveFl
         return failed(QStringLiteral("the image library could not encode the image"));
     QByteArray composed;
     try {
-        if (const QString why = compose(kind, bytes, encoded.bytes, &composed); !why.isEmpty())
+        if (const QString why = compose(kind, source, bytes, encoded.bytes, &composed); !why.isEmpty())
             return failed(why);
     } catch (const std::exception &error) {
         return failed(QStringLiteral("the source's metadata cannot be carried over: %1")
