@@ -118,7 +118,7 @@ TEST_F(EngineTest, BothPathsWriteIptcAndXmpInStepAndKeepForeignMetadata)
             EXPECT_EQ(tags["Photoshop:IPTCDigest"], tags["File:CurrentIPTCDigest"]);
             // A re-encoded TIFF is stored as its encoder chose.
             const auto kept = [&](QStringList foreign) {
-                static const QRegularExpression layout(QStringLiteral("^IFD0:(Compression|PageNumber|Strip|RowsPer|Predictor|SampleFormat|SubfileType)"));
+                static const QRegularExpression layout(QStringLiteral("^IFD0:(Compression|PageNumber|Strip|RowsPer|Predictor|SampleFormat|SubfileType|.Resolution|ResolutionUnit)"));
                 if (!lossless)
                     foreign.removeIf([](const QString &tag) { return layout.match(tag).hasMatch(); });
                 return foreign;
@@ -224,4 +224,67 @@ TEST_F(EngineTest, TagsOnlyUpdatesEveryIptcCopyAndReportsWhatItCannotDo)
     // PNG carries the IPTC too, so fields without an XMP home are not lost.
     const QByteArray png = RunTool(QStringLiteral("exiftool"), {"-s3", "-IPTC:ReleaseDate", "-IPTC:Caption-Abstract", savePath(QStringLiteral("p.png"))});
     EXPECT_EQ(png, "2024:02:15\nnew\n");
+}
+
+TEST_F(EngineTest, ReencodingKeepsPagesColoursAndSamplesOrSaysWhyNot)
+{
+    struct Case {
+        const char *name;
+        QStringList make;     // ImageMagick's arguments ahead of the file
+        const char *refusal;  // part of the line's reason when it must fail
+        const char *keptTag;  // a tag that must read as in the source
+    };
+    const QStringList ramp{"-size", "32x24", "gradient:red-blue"};
+    const QList<Case> cases{
+        {"cmyk.jpg", ramp + QStringList{"-colorspace", "CMYK"}, "CMYK image into RGB", nullptr},
+        {"cmyk.tif", ramp + QStringList{"-colorspace", "CMYK"}, nullptr, "IFD0:PhotometricInterpretation"},
+        {"lab.tif", ramp + QStringList{"-colorspace", "Lab"}, "Lab image", nullptr},
+        {"pages.tif", {"-size", "32x24", "xc:red", "xc:green", "xc:blue"}, nullptr, "IFD0:BitsPerSample"},
+        {"deep.png", {"-size", "32x24", "gradient:black-white", "-depth", "16", "-colorspace", "Gray"}, nullptr,
+         "PNG:Gamma"},
+        {"veiled.png", {"-size", "32x24", "gradient:black-none", "-colorspace", "Gray"}, "PNG as 8-bit RGBA", nullptr},
+        {"full.jpg", {"-size", "64x48", "plasma:fractal", "-sampling-factor", "1x1"}, nullptr, "File:YCbCrSubSampling"},
+    };
+    QStringList dataLines{"name"};
+    for (const Case &c : cases) {
+        RunTool(QStringLiteral("convert"), c.make + QStringList{imagePath(c.name)});
+        dataLines << c.name;
+    }
+    RunTool(QStringLiteral("exiftool"), {"-q", "-overwrite_original", "-PNG:Gamma=1.0", imagePath("deep.png")});
+    QList<QByteArray> data;
+    for (const QString &line : dataLines)
+        data << line.toLatin1() + "\tcaption";
+    loadData(data);
+    useScheme({{1, "IPTC_Field2"}});
+    const BatchResult result = run(Lossless(false));
+
+    for (qsizetype i = 0; i < cases.size(); ++i) {
+        const Case &c = cases[i];
+        SCOPED_TRACE(c.name);
+        const QString source = imagePath(c.name);
+        const QString output = savePath(c.name);
+        const auto failed = std::find_if(result.failed.begin(), result.failed.end(),
+                                         [&](const LineProblem &p) { return p.line == i + 1; });
+        if (c.refusal) {
+            ASSERT_NE(failed, result.failed.end());
+            EXPECT_TRUE(failed->reason.contains(QLatin1String(c.refusal))) << failed->reason.toStdString();
+            EXPECT_FALSE(QFileInfo::exists(output));
+            continue;
+        }
+        ASSERT_EQ(failed, result.failed.end()) << failed->reason.toStdString();
+        const FileTags was = ReadTags(source);
+        const FileTags now = ReadTags(output);
+        EXPECT_EQ(now[c.keptTag], was[c.keptTag]);
+        EXPECT_EQ(now["IPTC:Caption-Abstract"], "caption");
+        const QByteArray pages = RunTool(QStringLiteral("identify"), {source});
+        ASSERT_EQ(RunTool(QStringLiteral("identify"), {output}).count('\n'), pages.count('\n'));
+        if (QString::fromLatin1(c.name).endsWith(QLatin1String(".jpg")))
+            continue;
+        for (int page = 0; page < pages.count('\n'); ++page) {
+            int differ = 0;
+            RunTool(QStringLiteral("compare"), {"-metric", "AE", QStringLiteral("%1[%2]").arg(source).arg(page),
+                                                QStringLiteral("%1[%2]").arg(output).arg(page), "null:"}, &differ);
+            EXPECT_EQ(differ, 0) << "page " << page << " has other sample values";
+        }
+    }
 }
