@@ -120,6 +120,8 @@ QByteArray bytesOf(Exiv2::BasicIo &io)
 // encoder's structure tags stay.
 QByteArray carryTiffMetadata(const QByteArray &source, const QByteArray &encoded)
 {
+    // As the tags-only writer has it: the library's reports are not for the user.
+    Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
     Exiv2::XmpParser::initialize();
     Exiv2::Image::AutoPtr from = Exiv2::ImageFactory::open(
         reinterpret_cast<const Exiv2::byte *>(source.constData()), long(source.size()));
