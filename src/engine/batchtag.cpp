@@ -3,8 +3,8 @@
 #include "engine/batchpaths.h"
 #include "engine/exiv2writer.h"
 #include "engine/freeimagelayer.h"
-#include "engine/iimvalues.h"
 #include "engine/outputfile.h"
+#include "engine/reencode.h"
 #include "model/codepage.h"
 #include "model/slotexpression.h"
 
@@ -100,62 +100,24 @@ QList<TagValue> TagValuesFor(const BatchRun &run, int L)
 namespace {
 const QString UnknownTypeReason = QStringLiteral("the file is not an image of a known type");
 
-// Attaches one tag per slot that has a value, each under the same IIM rule
-// as the tags-only writer (ToIimValues). Returns what the line's report must
-// say: values cut or left out, and keys the library refused.
-QStringList attachTags(Bitmap &bitmap, const QList<TagValue> &values)
-{
-    const IimValues iim = ToIimValues(values, false);
-    QStringList warnings = iim.warnings;
-    for (const TagValue &value : iim.xmpValues) {
-        QList<QByteArray> items;
-        for (const IimItem &item : iim.items) {
-            if (item.slot == value.slot)
-                items.append(item.bytes);
-        }
-        // The library keeps one entry per key; the image layer splits list
-        // values again at ";" when it saves.
-        const QString key = QString::fromLatin1(slotInfo(value.slot).key);
-        const QByteArray joined = items.join(';');
-        if (!items.isEmpty() && (joined.size() > MaxIptcValueBytes || !bitmap.AttachIptcAscii(key, joined)))
-            warnings << QStringLiteral("the image library refused the value of %1").arg(key);
-    }
-    return warnings;
-}
-
 SaveOutcome saveReencoded(const LinePlan &plan, const LineSettings &settings)
 {
-    SaveOutcome outcome;
     const ImageType type = Bitmap::DetectType(plan.source);
     if (type == ImageType::Unknown)
         return {SaveOutcome::Skipped, UnknownTypeReason};
-    Bitmap bitmap = Bitmap::Load(type, plan.source, 0);
-    if (!bitmap)
-        return {SaveOutcome::Skipped, QStringLiteral("the image could not be read")};
-    QStringList warnings = attachTags(bitmap, plan.values);
-
-    // The XMP is brought in step with the IPTC just attached, so that readers
-    // that prefer XMP show the new values too.
-    const XmpUpdate xmp = UpdateXmpPacket(bitmap.XmpPacket(), plan.values);
-    if (!xmp.error.isEmpty())
-        return {SaveOutcome::Failed, xmp.error};
-    if (xmp.changed && WritesXmp(type) && !bitmap.SetXmpPacket(xmp.packet))
-        return {SaveOutcome::Failed, QStringLiteral("the image library refused the XMP packet")};
-
     const int flags = SaveFlagsFor(plan.output.path, type);
-    outcome.reason = SaveOutputFile(settings.saveFolder, plan.output.name, OutputStaging::InMemory,
-                                    [&](const QString &temporary) {
-                                        return bitmap.Save(type, temporary, flags)
-                                            ? QString()
-                                            : QStringLiteral("the image library could not write the file");
-                                    });
-    if (!outcome.reason.isEmpty())
-        return outcome;
-    if (!WritesIptc(type) && !(xmp.changed && WritesXmp(type)))
-        warnings.prepend(QStringLiteral("saved, but this file type carries neither IPTC nor XMP metadata"));
-    outcome.status = warnings.isEmpty() ? SaveOutcome::Saved : SaveOutcome::SavedWithWarnings;
-    outcome.reason = warnings.join(QStringLiteral("; "));
-    return outcome;
+    LosslessOutcome written;
+    const QString error = SaveOutputFile(settings.saveFolder, plan.output.name, OutputStaging::Direct,
+                                         [&](const QString &temporary) {
+                                             written = WriteReencoded(plan.source, type, flags, temporary,
+                                                                      plan.values, settings.unicodeData);
+                                             return written.status == LosslessOutcome::Failed ? written.reason
+                                                                                              : QString();
+                                         });
+    if (!error.isEmpty())
+        return {SaveOutcome::Failed, error};
+    return {written.warnings.isEmpty() ? SaveOutcome::Saved : SaveOutcome::SavedWithWarnings,
+            written.warnings.join(QStringLiteral("; "))};
 }
 
 SaveOutcome saveTagsOnly(const LinePlan &plan, const LineSettings &settings)

@@ -1,5 +1,6 @@
 #include "engine/metadatabytes.h"
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <vector>
@@ -576,4 +577,278 @@ void DropTiffResourceIptc(unsigned char *data, qsizetype size)
             data[entryAt + 4 + i] = Byte(little ? count >> (8 * i) : count >> (8 * (3 - i)));
         return;
     }
+}
+
+namespace {
+bool isMetadataSegment(Byte marker)
+{
+    return (marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE;
+}
+
+bool isSofMarker(Byte marker)
+{
+    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}
+
+// One past the EOI of the image whose first scan starts at `scan`, walking
+// the entropy-coded data and any segments between scans; -1 when the data
+// end first.
+qsizetype jpegImageEnd(const Byte *data, qsizetype size, qsizetype scan)
+{
+    qsizetype pos = scan;
+    while (pos + 2 <= size) {
+        if (data[pos] != 0xFF)
+            return -1;
+        const Byte marker = data[pos + 1];
+        if (marker == 0xFF) {
+            ++pos;
+            continue;
+        }
+        if (marker == 0xD9)
+            return pos + 2;
+        if (pos + 4 > size)
+            return -1;
+        const qsizetype length = be16(data + pos + 2);
+        if (length < 2 || pos + 2 + length > size)
+            return -1;
+        pos += 2 + length;
+        if (marker != 0xDA)
+            continue;
+        // Stuffed zeros, restart markers and fill bytes belong to the scan.
+        while (pos + 1 < size) {
+            const Byte next = data[pos + 1];
+            if (data[pos] == 0xFF && next != 0x00 && next != 0xFF && !(next >= 0xD0 && next <= 0xD7))
+                break;
+            ++pos;
+        }
+    }
+    return -1;
+}
+
+bool hasSignature(const Byte *data, const Segment &segment, Byte marker, const char *signature)
+{
+    return segment.marker == marker
+        && startsWith(data + segment.body, segment.end - segment.body, QByteArray(signature, qsizetype(std::strlen(signature)) + 1));
+}
+
+const Byte *bytesOf(QByteArrayView view)
+{
+    return reinterpret_cast<const Byte *>(view.data());
+}
+
+struct PngChunk {
+    QByteArray type;
+    qsizetype start; // of its length field
+    qsizetype end;   // one past its CRC
+};
+
+std::vector<PngChunk> pngChunks(QByteArrayView file)
+{
+    std::vector<PngChunk> chunks;
+    const Byte *data = bytesOf(file);
+    qsizetype pos = 8;
+    while (pos + 12 <= file.size()) {
+        const qsizetype length = be32(data + pos);
+        if (length > file.size() - pos - 12)
+            break;
+        chunks.push_back({QByteArray(file.data() + pos + 4, 4), pos, pos + 12 + length});
+        pos += 12 + length;
+        if (chunks.back().type == "IEND")
+            break;
+    }
+    return chunks;
+}
+
+QString describePng(const Byte *ihdrData)
+{
+    static const char *const types[] = {"grey", "?", "RGB", "palette", "grey and alpha", "?", "RGBA"};
+    const int type = ihdrData[9];
+    return QStringLiteral("%1-bit %2").arg(ihdrData[8]).arg(QLatin1String(type <= 6 ? types[type] : "?"));
+}
+} // namespace
+
+JpegFrame JpegFrameOf(const unsigned char *data, qsizetype size)
+{
+    JpegFrame frame;
+    for (const Segment &segment : jpegSegments(data, size)) {
+        if (!isSofMarker(segment.marker))
+            continue;
+        const qsizetype body = segment.end - segment.body;
+        if (body < 6)
+            return frame;
+        const int count = data[segment.body + 5];
+        if (6 + 3 * count > body)
+            return frame;
+        for (int i = 0; i < count; ++i) {
+            const Byte factors = data[segment.body + 6 + 3 * i + 1];
+            frame.sampling.append({factors >> 4, factors & 0x0F});
+        }
+        return frame;
+    }
+    return frame;
+}
+
+QByteArray ComposeJpeg(QByteArrayView source, QByteArrayView encoded, QString *why)
+{
+    const Byte *src = bytesOf(source);
+    const Byte *enc = bytesOf(encoded);
+    qsizetype sourceScan = -1;
+    qsizetype encodedScan = -1;
+    const std::vector<Segment> sourceSegments = jpegSegments(src, source.size(), &sourceScan);
+    const std::vector<Segment> encodedSegments = jpegSegments(enc, encoded.size(), &encodedScan);
+    const qsizetype encodedEnd = encodedScan < 0 ? -1 : jpegImageEnd(enc, encoded.size(), encodedScan);
+    if (sourceScan < 0 || encodedEnd < 0) {
+        *why = QStringLiteral("the image's structure cannot be followed");
+        return {};
+    }
+    // A damaged source keeps no trailer: where its image ends is unknown.
+    const qsizetype sourceEnd = jpegImageEnd(src, source.size(), sourceScan);
+
+    const auto isJfif = [](const Byte *data, const Segment &s) { return hasSignature(data, s, 0xE0, "JFIF"); };
+    const auto isAdobe = [](const Byte *data, const Segment &s) {
+        return s.marker == 0xEE && startsWith(data + s.body, s.end - s.body, QByteArray("Adobe"));
+    };
+    bool sourceJfif = false;
+    for (const Segment &segment : sourceSegments)
+        sourceJfif = sourceJfif || isJfif(src, segment);
+
+    QByteArray out("\xFF\xD8", 2);
+    const auto append = [&out](const Byte *data, qsizetype from, qsizetype to) {
+        out.append(reinterpret_cast<const char *>(data) + from, to - from);
+    };
+    for (const Segment &segment : encodedSegments) {
+        if (!sourceJfif && isJfif(enc, segment))
+            append(enc, segment.start, segment.end);
+    }
+    for (const Segment &segment : sourceSegments) {
+        if (isMetadataSegment(segment.marker) && !isAdobe(src, segment))
+            append(src, segment.start, segment.end);
+    }
+    for (const Segment &segment : encodedSegments) {
+        if (isAdobe(enc, segment) || !isMetadataSegment(segment.marker))
+            append(enc, segment.start, segment.end);
+    }
+    append(enc, encodedScan, encodedEnd);
+    if (sourceEnd > 0)
+        append(src, sourceEnd, source.size());
+    return out;
+}
+
+QByteArray ComposePng(QByteArrayView source, QByteArrayView encoded, QString *why)
+{
+    const std::vector<PngChunk> sourceChunks = pngChunks(source);
+    const std::vector<PngChunk> encodedChunks = pngChunks(encoded);
+    const auto first = [](const std::vector<PngChunk> &chunks, const char *type) -> const PngChunk * {
+        for (const PngChunk &chunk : chunks) {
+            if (chunk.type == type)
+                return &chunk;
+        }
+        return nullptr;
+    };
+    const PngChunk *sourceHeader = first(sourceChunks, "IHDR");
+    const PngChunk *encodedHeader = first(encodedChunks, "IHDR");
+    if (!sourceHeader || !encodedHeader || sourceHeader->end - sourceHeader->start != 25
+        || encodedHeader->end - encodedHeader->start != 25 || !first(encodedChunks, "IDAT")) {
+        *why = QStringLiteral("the image's structure cannot be followed");
+        return {};
+    }
+    if (first(sourceChunks, "acTL")) {
+        *why = QStringLiteral("re-encoding would keep only the first frame of this animated PNG; use tags only");
+        return {};
+    }
+    const Byte *sourceForm = bytesOf(source) + sourceHeader->start + 8;
+    const Byte *encodedForm = bytesOf(encoded) + encodedHeader->start + 8;
+    if (sourceForm[8] != encodedForm[8] || sourceForm[9] != encodedForm[9]) {
+        *why = QStringLiteral("re-encoding would store this %1 PNG as %2; use tags only")
+                   .arg(describePng(sourceForm), describePng(encodedForm));
+        return {};
+    }
+
+    // The encoder's own ancillary chunks are dropped: the source's take their place.
+    const auto isImageChunk = [](const QByteArray &type) {
+        return type == "IHDR" || type == "PLTE" || type == "tRNS" || type == "IDAT" || type == "IEND";
+    };
+    const bool encodedTransparency = first(encodedChunks, "tRNS");
+    QByteArray before; // the source's chunks ahead of its palette
+    QByteArray between; // ahead of its image data
+    QByteArray after;
+    QByteArray sourceTransparency;
+    int stage = 0;
+    for (const PngChunk &chunk : sourceChunks) {
+        const QByteArrayView bytes = source.sliced(chunk.start, chunk.end - chunk.start);
+        if (chunk.type == "PLTE")
+            stage = std::max(stage, 1);
+        else if (chunk.type == "IDAT")
+            stage = 2;
+        if (chunk.type == "tRNS")
+            sourceTransparency = bytes.toByteArray();
+        if (isImageChunk(chunk.type) || !(chunk.type.at(0) & 0x20))
+            continue;
+        (stage == 0 ? before : stage == 1 ? between : after).append(bytes);
+    }
+
+    QByteArray out = source.first(8).toByteArray();
+    const auto appendEncoded = [&](const char *type) {
+        for (const PngChunk &chunk : encodedChunks) {
+            if (chunk.type == type)
+                out.append(encoded.sliced(chunk.start, chunk.end - chunk.start));
+        }
+    };
+    appendEncoded("IHDR");
+    out += before;
+    appendEncoded("PLTE");
+    if (encodedTransparency)
+        appendEncoded("tRNS");
+    else
+        out += sourceTransparency;
+    out += between;
+    appendEncoded("IDAT");
+    out += after;
+    out.append(QByteArray("\0\0\0\0IEND\xAE\x42\x60\x82", 12));
+    return out;
+}
+
+QList<TiffPageForm> TiffPageForms(const unsigned char *data, qsizetype size)
+{
+    QList<TiffPageForm> forms;
+    const TiffReader tiff(data, size);
+    if (!tiff.valid)
+        return forms;
+    const auto firstValue = [&](qsizetype ifd, quint16 tag, int missing) {
+        const qsizetype entry = tiff.entry(ifd, tag);
+        const std::vector<quint32> values = entry < 0 ? std::vector<quint32>() : tiff.integers(entry);
+        return values.empty() ? missing : int(values.front());
+    };
+    for (const qsizetype ifd : tiff.directories())
+        forms.append({firstValue(ifd, 262, -1), firstValue(ifd, 277, 1), firstValue(ifd, 258, 1)});
+    return forms;
+}
+
+QString DescribeTiffForm(const TiffPageForm &form)
+{
+    QString space;
+    switch (form.photometric) {
+    case 0:
+    case 1:
+        space = QStringLiteral("grey");
+        break;
+    case 2:
+    case 6:
+        space = QStringLiteral("RGB");
+        break;
+    case 3:
+        space = QStringLiteral("palette");
+        break;
+    case 5:
+        space = QStringLiteral("CMYK");
+        break;
+    case 8:
+    case 9:
+    case 10:
+        space = QStringLiteral("Lab");
+        break;
+    default:
+        space = QStringLiteral("colour space %1").arg(form.photometric);
+    }
+    return QStringLiteral("%1-bit %2").arg(form.bits).arg(space);
 }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QPair>
 #include <QString>
 
 // Byte-level work on image files that the metadata library gets wrong or
@@ -71,3 +72,37 @@ bool TiffResourcesHoldIptc(const unsigned char *data, qsizetype size);
 // Takes the IPTC resource out of the Photoshop resources of a classic
 // TIFF's first directory, in place.
 void DropTiffResourceIptc(unsigned char *data, qsizetype size);
+
+// The colour components of a JPEG's first frame, each with its horizontal
+// and vertical sampling factors; no components when there is no frame.
+struct JpegFrame {
+    QList<QPair<int, int>> sampling;
+    int components() const { return int(sampling.size()); }
+};
+JpegFrame JpegFrameOf(const unsigned char *data, qsizetype size);
+
+// A re-encoded JPEG: the encoded image's frame (tables, frame header, scans)
+// with every APPn and COM segment of the source around it, byte for byte,
+// and whatever followed the source's image (a FotoStation trailer). The
+// source's JFIF segment is kept, else the encoded one; the Adobe segment is
+// the encoded one, since it describes the encoded colour transform. Empty,
+// with `*why`, when either file cannot be walked.
+QByteArray ComposeJpeg(QByteArrayView source, QByteArrayView encoded, QString *why);
+
+// A re-encoded PNG: the encoded IHDR, PLTE, tRNS and IDAT with every
+// ancillary chunk of the source in its place. Empty, with `*why`, when the
+// encoded image is stored in another colour type or bit depth, so that the
+// source's chunks (gamma, profile, significant bits) would no longer fit.
+QByteArray ComposePng(QByteArrayView source, QByteArrayView encoded, QString *why);
+
+// How one page of a classic TIFF stores its samples.
+struct TiffPageForm {
+    int photometric = -1;
+    int samples = 1; // per pixel
+    int bits = 1;    // per sample, of the first
+    bool operator==(const TiffPageForm &) const = default;
+};
+QList<TiffPageForm> TiffPageForms(const unsigned char *data, qsizetype size);
+
+// "16-bit RGB", "8-bit CMYK"... for the user.
+QString DescribeTiffForm(const TiffPageForm &form);

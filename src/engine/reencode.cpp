@@ -1,0 +1,257 @@
+#include "engine/reencode.h"
+
+#include "engine/freeimagelayer.h"
+#include "engine/metadatabytes.h"
+
+#include <QFile>
+
+#include <exiv2/exiv2.hpp>
+#include <tiffio.h>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <set>
+
+namespace {
+LosslessOutcome failed(const QString &why)
+{
+    return {LosslessOutcome::Failed, why, {}};
+}
+
+// An anonymous file in memory that a path reaches, so that the tags-only
+// writer can read the composed image as it reads any source.
+class MemoryFile {
+public:
+    MemoryFile() : fd(memfd_create("brindleway-reencoded", MFD_CLOEXEC)) {}
+    ~MemoryFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    MemoryFile(const MemoryFile &) = delete;
+    MemoryFile &operator=(const MemoryFile &) = delete;
+
+    bool write(const QByteArray &bytes)
+    {
+        qsizetype done = 0;
+        while (fd >= 0 && done < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n <= 0)
+                return false;
+            done += n;
+        }
+        return fd >= 0;
+    }
+    QString path() const { return QStringLiteral("/proc/self/fd/%1").arg(fd); }
+    QByteArray readAll() const
+    {
+        QFile file(path());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private:
+    int fd;
+};
+
+// IFD0 tags that describe how the encoded image is stored: the encoder's
+// stay, the source's would misdescribe it.
+const std::set<uint16_t> StructureTags{
+    254, 255, 256, 257, 258, 259, 262, 263, 266, 273, 277, 278, 279, 280, 281, 284, 292, 293, 297,
+    317, 320, 322, 323, 324, 325, 330, 332, 338, 339, 340, 341, 347, 512, 513, 514, 515, 517, 518,
+    519, 520, 521, 529, 530, 531, 532,
+    33723, // IPTC-NAA: written from the IPTC data
+};
+
+// Exiv2 takes these colour and resolution tags of a TIFF's first page from
+// the file it rewrites, whatever its own data say, so they go across through
+// libtiff beforehand.
+QByteArray withSourceColorimetry(const QString &sourcePath, const QByteArray &encoded)
+{
+    MemoryFile staged;
+    if (!staged.write(encoded))
+        return {};
+    TIFF *from = TIFFOpen(QFile::encodeName(sourcePath).constData(), "r");
+    TIFF *into = TIFFOpen(QFile::encodeName(staged.path()).constData(), "r+");
+    bool changed = false;
+    if (from && into) {
+        for (const ttag_t tag : {TIFFTAG_XRESOLUTION, TIFFTAG_YRESOLUTION}) {
+            float value = 0;
+            if (TIFFGetField(from, tag, &value) == 1)
+                changed = TIFFSetField(into, tag, value) == 1 || changed;
+        }
+        uint16_t unit = 0;
+        if (TIFFGetField(from, TIFFTAG_RESOLUTIONUNIT, &unit) == 1)
+            changed = TIFFSetField(into, TIFFTAG_RESOLUTIONUNIT, unit) == 1 || changed;
+        for (const ttag_t tag : {TIFFTAG_WHITEPOINT, TIFFTAG_PRIMARYCHROMATICITIES}) {
+            float *values = nullptr;
+            if (TIFFGetField(from, tag, &values) == 1 && values)
+                changed = TIFFSetField(into, tag, values) == 1 || changed;
+        }
+        changed = changed && TIFFRewriteDirectory(into) == 1;
+    }
+    if (from)
+        TIFFClose(from);
+    if (into)
+        TIFFClose(into);
+    return changed ? staged.readAll() : encoded;
+}
+
+bool carried(const Exiv2::Exifdatum &datum)
+{
+    const std::string group = datum.groupName();
+    if (group == "Image")
+        return !StructureTags.count(datum.tag());
+    return group == "Photo" || group == "GPSInfo" || group == "Iop" || group == "MakerNote"
+        || Exiv2::ExifTags::isMakerGroup(group);
+}
+
+QByteArray bytesOf(Exiv2::BasicIo &io)
+{
+    if (io.open() != 0)
+        return {};
+    QByteArray bytes(qsizetype(io.size()), Qt::Uninitialized);
+    const long read = io.read(reinterpret_cast<Exiv2::byte *>(bytes.data()), long(bytes.size()));
+    io.close();
+    return read == long(bytes.size()) ? bytes : QByteArray();
+}
+
+// The encoded TIFF with the source's metadata of its first page; the
+// encoder's structure tags stay.
+QByteArray carryTiffMetadata(const QByteArray &source, const QByteArray &encoded)
+{
+    // As the tags-only writer has it: the library's reports are not for the user.
+    Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+    Exiv2::XmpParser::initialize();
+    Exiv2::Image::AutoPtr from = Exiv2::ImageFactory::open(
+        reinterpret_cast<const Exiv2::byte *>(source.constData()), long(source.size()));
+    Exiv2::Image::AutoPtr into = Exiv2::ImageFactory::open(
+        reinterpret_cast<const Exiv2::byte *>(encoded.constData()), long(encoded.size()));
+    if (!from.get() || !into.get())
+        return {};
+    from->readMetadata();
+    into->readMetadata();
+    // What the encoder wrote of its own (the library copies some of the
+    // source's metadata, not all, and some wrongly) makes way for the source's.
+    Exiv2::ExifData exif;
+    for (const Exiv2::Exifdatum &datum : into->exifData()) {
+        if (!carried(datum))
+            exif.add(datum);
+    }
+    QByteArray packet;
+    for (const Exiv2::Exifdatum &datum : from->exifData()) {
+        if (datum.key() == "Exif.Image.XMLPacket" && datum.size() > 0) {
+            packet.resize(qsizetype(datum.size()));
+            datum.copy(reinterpret_cast<Exiv2::byte *>(packet.data()), Exiv2::invalidByteOrder);
+        }
+        if (carried(datum))
+            exif.add(datum);
+    }
+    into->setExifData(exif);
+    into->setIptcData(from->iptcData());
+    // Exiv2 writes the profile it holds apart from the tags, or none.
+    into->setIccProfile(*from->iccProfile(), false);
+    // The packet goes across as stored, unparsed.
+    into->xmpData().setPacket(packet.toStdString());
+    into->writeXmpFromPacket(true);
+    into->writeMetadata();
+    return bytesOf(into->io());
+}
+
+QString sourceSpaceChange(const QList<TiffPageForm> &source, const QList<TiffPageForm> &encoded)
+{
+    if (encoded.size() != source.size())
+        return QStringLiteral("re-encoding would keep %1 of this TIFF's %2 pages; use tags only")
+            .arg(encoded.size())
+            .arg(source.size());
+    for (qsizetype i = 0; i < source.size(); ++i) {
+        if (encoded[i] == source[i])
+            continue;
+        const QString page = source.size() > 1 ? QStringLiteral(" (page %1)").arg(i + 1) : QString();
+        QString was = DescribeTiffForm(source[i]);
+        QString now = DescribeTiffForm(encoded[i]);
+        if (was == now) {
+            was += QStringLiteral(" with %1 samples per pixel").arg(source[i].samples);
+            now += QStringLiteral(" with %1").arg(encoded[i].samples);
+        }
+        return QStringLiteral("re-encoding would turn this %1 image%2 into %3; use tags only").arg(was, page, now);
+    }
+    return {};
+}
+
+QString compose(FileKind kind, const QString &sourcePath, const QByteArray &source, const QByteArray &encoded, QByteArray *composed)
+{
+    QString why;
+    switch (kind) {
+    case FileKind::Jpeg:
+        *composed = ComposeJpeg(source, encoded, &why);
+        return why;
+    case FileKind::Png:
+        *composed = ComposePng(source, encoded, &why);
+        return why;
+    case FileKind::Tiff: {
+        const auto formsOf = [](const QByteArray &bytes) {
+            return TiffPageForms(reinterpret_cast<const unsigned char *>(bytes.constData()), bytes.size());
+        };
+        const QList<TiffPageForm> sourceForms = formsOf(source);
+        if (const QString change = sourceSpaceChange(sourceForms, formsOf(encoded)); !change.isEmpty())
+            return change;
+        *composed = carryTiffMetadata(source, withSourceColorimetry(sourcePath, encoded));
+        if (composed->isEmpty())
+            return QStringLiteral("the source's metadata cannot be carried into the re-encoded image");
+        return sourceSpaceChange(sourceForms, formsOf(*composed));
+    }
+    default:
+        *composed = encoded;
+        return {};
+    }
+}
+} // namespace
+
+LosslessOutcome WriteReencoded(const QString &source, ImageType type, int saveFlags, const QString &target,
+                               const QList<TagValue> &values, bool unicodeData)
+{
+    QFile file(source);
+    if (!file.open(QIODevice::ReadOnly))
+        return failed(QStringLiteral("cannot read the image: %1").arg(file.errorString()));
+    const QByteArray bytes = file.readAll();
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
+    const FileKind kind = KindOf(data, bytes.size());
+    QStringList warnings;
+    if (const QString damage = SourceDamage(data, bytes.size(), kind); !damage.isEmpty())
+        warnings << QStringLiteral("the source image itself is damaged: %1").arg(damage);
+    if (kind == FileKind::BigTiff)
+        return failed(QStringLiteral("re-encoding cannot carry a BigTIFF's metadata over; use tags only"));
+    if (kind == FileKind::Jpeg) {
+        const JpegFrame frame = JpegFrameOf(data, bytes.size());
+        if (frame.components() == 4)
+            return failed(QStringLiteral("re-encoding would turn this CMYK image into RGB; use tags only"));
+        if (frame.components() == 3 && frame.sampling[1] == frame.sampling[2] && frame.sampling[1].first > 0
+            && frame.sampling[1].second > 0)
+            saveFlags |= JpegSubsamplingFlag(frame.sampling[0].first / frame.sampling[1].first,
+                                             frame.sampling[0].second / frame.sampling[1].second);
+    }
+
+    const Encoded encoded = EncodeAgain(type, bytes, saveFlags);
+    if (!encoded.decoded)
+        return failed(QStringLiteral("the image could not be read"));
+    if (encoded.bytes.isEmpty())
+        return failed(QStringLiteral("the image library could not encode the image"));
+    QByteArray composed;
+    try {
+        if (const QString why = compose(kind, source, bytes, encoded.bytes, &composed); !why.isEmpty())
+            return failed(why);
+    } catch (const std::exception &error) {
+        return failed(QStringLiteral("the source's metadata cannot be carried over: %1")
+                          .arg(QString::fromLocal8Bit(error.what())));
+    }
+
+    MemoryFile staged;
+    if (!staged.write(composed))
+        return failed(QStringLiteral("cannot hold the re-encoded image in memory"));
+    LosslessOutcome outcome = WriteTagsLossless(staged.path(), target, values, unicodeData);
+    if (outcome.status == LosslessOutcome::CopiedWithoutTags)
+        outcome.warnings = QStringList{QStringLiteral("saved, but this file type carries neither IPTC nor XMP metadata")};
+    outcome.warnings = warnings + outcome.warnings;
+    return outcome;
+}
