@@ -14,11 +14,6 @@
 #include <utility>
 
 namespace {
-QString joinKey(const QString &section, const QString &key)
-{
-    return section + QLatin1Char('/') + key;
-}
-
 // Section and key names never hold a line break, so this pair is unambiguous.
 QString seenKey(const QString &section, const QString &key)
 {
@@ -464,53 +459,6 @@ void IniDocument::remove(const QString &section, const LossSink &lost)
         s.removed = true;
     }
     blocks.remove(section);
-}
-
-QString MemorySettingsStore::read(const QString &section, const QString &key, const QString &defaultValue) const
-{
-    return values.value(joinKey(section, key), defaultValue);
-}
-
-void MemorySettingsStore::write(const QString &section, const QString &key, const QString &value)
-{
-    values.insert(joinKey(section, key), value);
-}
-
-void MemorySettingsStore::removeSection(const QString &section)
-{
-    const QString prefix = section + QLatin1Char('/');
-    for (auto it = values.begin(); it != values.end();) {
-        if (it.key().startsWith(prefix))
-            it = values.erase(it);
-        else
-            ++it;
-    }
-}
-
-QStringList MemorySettingsStore::sections() const
-{
-    QStringList names;
-    for (auto it = values.cbegin(); it != values.cend(); ++it)
-        names.append(it.key().section(QLatin1Char('/'), 0, 0));
-    names.removeDuplicates();
-    names.sort();
-    return names;
-}
-
-QStringList MemorySettingsStore::keys(const QString &section) const
-{
-    QStringList names;
-    for (auto it = values.cbegin(); it != values.cend(); ++it) {
-        if (it.key().section(QLatin1Char('/'), 0, 0) == section)
-            names.append(it.key().section(QLatin1Char('/'), 1));
-    }
-    names.sort();
-    return names;
-}
-
-bool MemorySettingsStore::contains(const QString &section, const QString &key) const
-{
-    return values.contains(joinKey(section, key));
 }
 
 IniSettingsStore::IniSettingsStore()
