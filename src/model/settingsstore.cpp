@@ -1,5 +1,7 @@
 #include "model/settingsstore.h"
 
+#include "model/codepage.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -285,13 +287,13 @@ IniDocument IniDocument::parse(const QByteArray &bytes)
     if (bytes.startsWith("\xEF\xBB\xBF")) {
         doc.encoding = Utf8Bom;
         text = bytes.sliced(3);
-    } else if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
-        doc.encoding = bytes.startsWith("\xFF\xFE") ? Utf16LE : Utf16BE;
-        QStringDecoder decoder(doc.encoding == Utf16LE ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE,
-                               QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-        const QString decoded = decoder(QByteArrayView(bytes).sliced(2));
-        doc.brokenEncoding = decoder.hasError();
+    } else if (const TextEncoding marked = DetectEncoding(QByteArrayView(bytes).first(std::min<qsizetype>(bytes.size(), 2)));
+               marked == TextEncoding::Utf16LE || marked == TextEncoding::Utf16BE) {
+        doc.encoding = marked == TextEncoding::Utf16LE ? Utf16LE : Utf16BE;
+        const QString decoded = DecodeText(bytes, marked);
         text = decoded.toUtf8();
+        // A lone last byte reads as U+FFFD, an unpaired surrogate as '?'.
+        doc.brokenEncoding = bytes.size() % 2 != 0 || fromUtf8(text) != decoded;
         if (doc.brokenEncoding)
             doc.problems << QStringLiteral("the file is UTF-16 text with broken characters");
     }
@@ -551,7 +553,7 @@ bool IniSettingsStore::sync(const LossConsent &consent)
     const QByteArray bytes = doc.serialize();
     if (current.exists ? bytes != current.bytes : !bytes.isEmpty()) {
         if (doc.brokenEncoding)
-            losses.append({{}, QStringLiteral("replaced by U+FFFD"), 0, QStringLiteral("broken UTF-16 characters")});
+            losses.append({{}, QStringLiteral("replaced when read"), 0, QStringLiteral("broken UTF-16 characters")});
         if (!losses.isEmpty() && !(consent && consent(describeLosses(losses))))
             return false;
         const QString folder = QFileInfo(fileName).absolutePath();

@@ -176,6 +176,12 @@ TEST(SchemeStore, ASaveAsksBeforeOverwritingWhatWasNeverLoaded)
     EXPECT_TRUE(SaveParsings(tableOf({MakeScheme("A")}), store, 2));
     LoadSchemes(table, IniSettingsStore(file));
     EXPECT_EQ(table, tableOf({MakeScheme("A")}));
+    // Broken UTF-16 is read with its characters replaced, which a save asks about too.
+    WriteFileBytes(file, "\xFF\xFE" + QStringEncoder(QStringEncoder::Utf16LE)(u"[Parsing1]\nName=A"_qs) + QByteArray("\x00\xD8", 2));
+    IniSettingsStore broken(file);
+    EXPECT_FALSE(LoadSchemes(table, broken).notUnderstood.filter("broken characters").isEmpty());
+    EXPECT_FALSE(SaveParsings(table, broken, 0, [&](const QStringList &losses) { asked = losses; return false; }));
+    EXPECT_FALSE(asked.filter("broken UTF-16 characters").isEmpty());
 }
 
 TEST(SchemeStore, AStoreThatCannotBeReadLoadsNothingAndIsNeverOverwritten)
