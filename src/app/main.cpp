@@ -10,7 +10,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(ApplicationTitle);
-    QApplication::setApplicationVersion(QStringLiteral("1.0.3"));
+    QApplication::setApplicationVersion(QStringLiteral(BRINDLEWAY_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("brindleway"));
 
     AppState state;

@@ -1,5 +1,7 @@
 #include "model/settingsstore.h"
 
+#include "model/codepage.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,11 +16,6 @@
 #include <utility>
 
 namespace {
-QString joinKey(const QString &section, const QString &key)
-{
-    return section + QLatin1Char('/') + key;
-}
-
 // Section and key names never hold a line break, so this pair is unambiguous.
 QString seenKey(const QString &section, const QString &key)
 {
@@ -290,13 +287,13 @@ IniDocument IniDocument::parse(const QByteArray &bytes)
     if (bytes.startsWith("\xEF\xBB\xBF")) {
         doc.encoding = Utf8Bom;
         text = bytes.sliced(3);
-    } else if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
-        doc.encoding = bytes.startsWith("\xFF\xFE") ? Utf16LE : Utf16BE;
-        QStringDecoder decoder(doc.encoding == Utf16LE ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE,
-                               QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-        const QString decoded = decoder(QByteArrayView(bytes).sliced(2));
-        doc.brokenEncoding = decoder.hasError();
+    } else if (const TextEncoding marked = DetectEncoding(QByteArrayView(bytes).first(std::min<qsizetype>(bytes.size(), 2)));
+               marked == TextEncoding::Utf16LE || marked == TextEncoding::Utf16BE) {
+        doc.encoding = marked == TextEncoding::Utf16LE ? Utf16LE : Utf16BE;
+        const QString decoded = DecodeText(bytes, marked);
         text = decoded.toUtf8();
+        // A lone last byte reads as U+FFFD, an unpaired surrogate as '?'.
+        doc.brokenEncoding = bytes.size() % 2 != 0 || fromUtf8(text) != decoded;
         if (doc.brokenEncoding)
             doc.problems << QStringLiteral("the file is UTF-16 text with broken characters");
     }
@@ -466,53 +463,6 @@ void IniDocument::remove(const QString &section, const LossSink &lost)
     blocks.remove(section);
 }
 
-QString MemorySettingsStore::read(const QString &section, const QString &key, const QString &defaultValue) const
-{
-    return values.value(joinKey(section, key), defaultValue);
-}
-
-void MemorySettingsStore::write(const QString &section, const QString &key, const QString &value)
-{
-    values.insert(joinKey(section, key), value);
-}
-
-void MemorySettingsStore::removeSection(const QString &section)
-{
-    const QString prefix = section + QLatin1Char('/');
-    for (auto it = values.begin(); it != values.end();) {
-        if (it.key().startsWith(prefix))
-            it = values.erase(it);
-        else
-            ++it;
-    }
-}
-
-QStringList MemorySettingsStore::sections() const
-{
-    QStringList names;
-    for (auto it = values.cbegin(); it != values.cend(); ++it)
-        names.append(it.key().section(QLatin1Char('/'), 0, 0));
-    names.removeDuplicates();
-    names.sort();
-    return names;
-}
-
-QStringList MemorySettingsStore::keys(const QString &section) const
-{
-    QStringList names;
-    for (auto it = values.cbegin(); it != values.cend(); ++it) {
-        if (it.key().section(QLatin1Char('/'), 0, 0) == section)
-            names.append(it.key().section(QLatin1Char('/'), 1));
-    }
-    names.sort();
-    return names;
-}
-
-bool MemorySettingsStore::contains(const QString &section, const QString &key) const
-{
-    return values.contains(joinKey(section, key));
-}
-
 IniSettingsStore::IniSettingsStore()
     : IniSettingsStore(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
                        + QStringLiteral("/Brindleway/Brindleway.ini"))
@@ -603,7 +553,7 @@ bool IniSettingsStore::sync(const LossConsent &consent)
     const QByteArray bytes = doc.serialize();
     if (current.exists ? bytes != current.bytes : !bytes.isEmpty()) {
         if (doc.brokenEncoding)
-            losses.append({{}, QStringLiteral("replaced by U+FFFD"), 0, QStringLiteral("broken UTF-16 characters")});
+            losses.append({{}, QStringLiteral("replaced when read"), 0, QStringLiteral("broken UTF-16 characters")});
         if (!losses.isEmpty() && !(consent && consent(describeLosses(losses))))
             return false;
         const QString folder = QFileInfo(fileName).absolutePath();

@@ -42,25 +42,6 @@ public:
 // characters shown as U+FFFD, long names cut short.
 QString PrintableName(const QString &name);
 
-class MemorySettingsStore : public SettingsStore {
-public:
-    QString read(const QString &section, const QString &key, const QString &defaultValue) const override;
-    void write(const QString &section, const QString &key, const QString &value) override;
-    void removeSection(const QString &section) override;
-    bool sync(const LossConsent &) override { return !failWrites; }
-    QString location() const override { return QStringLiteral("memory"); }
-    QStringList sections() const override;
-    QStringList keys(const QString &section) const override;
-
-    bool contains(const QString &section, const QString &key) const;
-    int valueCount() const { return int(values.size()); }
-
-    bool failWrites = false;
-
-private:
-    QHash<QString, QString> values; // "section/key"
-};
-
 struct IniDocument;
 
 // An INI file read and written by this class itself, so that values come

@@ -12,9 +12,6 @@
 #include <QVBoxLayout>
 
 namespace {
-constexpr int VersionMajor = 1;
-constexpr int VersionMinor = 0;
-constexpr int VersionRevision = 3;
 
 QFrame *separatorLine(QWidget *parent)
 {
@@ -54,7 +51,7 @@ FormAbout::FormAbout(UiServices &ui, RegistryAccess &registry, FileExistsTest fi
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
     titleFont.setBold(true);
     lblTitle->setFont(titleFont);
-    lblVersion->setText(QStringLiteral("Version %1.%2.%3").arg(VersionMajor).arg(VersionMinor).arg(VersionRevision));
+    lblVersion->setText(QStringLiteral("Version " BRINDLEWAY_VERSION));
     lblDisclaimer->setWordWrap(true);
     cmdOK->setDefault(true);
 

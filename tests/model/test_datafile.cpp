@@ -62,21 +62,16 @@ TEST_F(DataFileTest, FieldsSplitByPositionWithEmptyCellsBeyondEachLinesEnd)
          "trail\t\n"
          "x\ty\tz\tw\tv\textra\n");
     EXPECT_EQ(data.FieldCount, 6); // the widest line wins, header or not
-    EXPECT_EQ(data.FieldGrid.rowCount(), 4);
-    EXPECT_EQ(cell(1, 1), QStringLiteral("a"));
-    EXPECT_EQ(cell(1, 2), QStringLiteral("b"));
-    EXPECT_EQ(cell(1, 3), QString());
-    EXPECT_EQ(cell(1, 6), QString());
-    EXPECT_EQ(cell(2, 1), QString());
-    EXPECT_EQ(cell(2, 2), QStringLiteral("lead"));
-    EXPECT_EQ(cell(3, 1), QStringLiteral("trail"));
-    EXPECT_EQ(cell(3, 2), QString());
-    EXPECT_EQ(cell(4, 6), QStringLiteral("extra"));
+    const QList<QStringList> rows{{"a", "b", "", "", "", ""}, {"", "lead", "", "", "", ""},
+                                  {"trail", "", "", "", "", ""}, {"x", "y", "z", "w", "v", "extra"}};
+    ASSERT_EQ(data.FieldGrid.rowCount(), rows.size());
+    for (int line = 1; line <= 4; ++line) {
+        for (int field = 1; field <= 6; ++field)
+            EXPECT_EQ(cell(line, field), rows[line - 1][field - 1]) << line << ',' << field;
+    }
     // Outside the grid there is nothing, never another line's text.
-    EXPECT_EQ(cell(0, 1), QString());
-    EXPECT_EQ(cell(5, 1), QString());
-    EXPECT_EQ(cell(1, 7), QString());
-    EXPECT_EQ(cell(1, 0), QString());
+    for (const auto &[line, field] : {std::pair{0, 1}, {5, 1}, {1, 7}, {1, 0}})
+        EXPECT_EQ(cell(line, field), QString());
 
     const DataFileResult headerOnly = load("only\ta header\r\n");
     EXPECT_EQ(headerOnly.summary, QStringLiteral("IPTC data file contains 1 entries each consisting of 2 tags"));
@@ -126,12 +121,10 @@ TEST_F(DataFileTest, MissingAndUnreadableFilesLeaveTheTablesUntouched)
         QFile::setPermissions(locked, QFileDevice::WriteOwner);
         EXPECT_EQ(LoadDataFile(locked, data).status, DataFileResult::Unreadable);
     }
-    {
-        EXPECT_EQ(data.DataLines, linesBefore);
-        EXPECT_EQ(data.LastDataLine, 1);
-        EXPECT_EQ(data.FieldCount, 2);
-        EXPECT_EQ(cell(1, 2), QStringLiteral("Rome"));
-    }
+    EXPECT_EQ(data.DataLines, linesBefore);
+    EXPECT_EQ(data.LastDataLine, 1);
+    EXPECT_EQ(data.FieldCount, 2);
+    EXPECT_EQ(cell(1, 2), QStringLiteral("Rome"));
 }
 
 TEST_F(DataFileTest, EveryByteOfTheCodePageSurvivesTheRoundTrip)

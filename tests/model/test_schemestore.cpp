@@ -15,15 +15,6 @@
 #include <unistd.h>
 
 namespace {
-ParsingScheme schemeNamed(const QString &name)
-{
-    ParsingScheme scheme;
-    scheme.Name = name;
-    for (int i = 1; i <= SlotCount; ++i)
-        scheme.slot(i) = LeaveBlank;
-    return scheme;
-}
-
 SchemeTable tableOf(const QList<ParsingScheme> &schemes)
 {
     SchemeTable table;
@@ -58,7 +49,7 @@ TEST(SchemeStore, TrickyValuesRoundTripThroughTheIniFileExactly)
     const QString file = dir.filePath(QStringLiteral("Brindleway.ini"));
     SchemeTable saved;
     for (int s = 0; s < 2; ++s) {
-        ParsingScheme scheme = schemeNamed(s == 0 ? QStringLiteral(" Agency; \"wire\" = [1] ") : QStringLiteral("Δεύτερο"));
+        ParsingScheme scheme = MakeScheme(s == 0 ? QStringLiteral(" Agency; \"wire\" = [1] ") : QStringLiteral("Δεύτερο"));
         for (int i = 1; i <= SlotCount; ++i)
             scheme.slot(i) = TrickyValues[(i + s) % TrickyValues.size()];
         saved.Schemes.append(scheme);
@@ -123,18 +114,19 @@ TEST(SchemeStore, HandEditedStoresLoadAsWrittenReportWhatIsNotUnderstoodAndSaveW
         {"UTF-16", "\xFF\xFE" + QByteArray(utf16(QStringLiteral("[Parsing1]\r\nName=Café ✓\r\nTag2=é\r\n"))),
          {"Café ✓"}, {{2, "é"}}, {}},
         {"random bytes", "[Parsing1]\nName=A\n" + random + "\n[Parsing2]\nName=B\n", {"A", "B"}, {}, "not UTF-8 text"},
-        {"skipped sections", "[Parsing1]\nName=A\n[Parsing3]\nName=C\n[Other]\nk=v\n", {"A"}, {},
+        {"skipped sections", "[Parsing1]\nName=A\nTag1=\n[Parsing2]\nName=\n[Parsing3]\nName=C\n[Other]\nk=v\n", {"A"},
+         {{1, ""}, {2, LeaveBlank}},
          "[Parsing3] is not loaded: the list of schemes ends before [Parsing2], which is missing or has no Name"},
         {"broken lines", "k=v\n[Parsing1]\nName=A\nName=B\nFoo=1\n[Parsing\nno equals\n", {"B"}, {},
          "line 6 in [Parsing1] is neither a [section] nor a key=value line"},
     };
+    SchemeTable table; // each load replaces all the one before left
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("Brindleway.ini"));
         WriteFileBytes(file, c.bytes);
         auto store = std::make_unique<IniSettingsStore>(file);
-        SchemeTable table;
         const SchemeStoreReport report = LoadSchemes(table, *store);
         QStringList names;
         for (int n = 1; n <= table.SchemeCount; ++n)
@@ -173,7 +165,7 @@ TEST(SchemeStore, ASaveAsksBeforeOverwritingWhatWasNeverLoaded)
     IniSettingsStore store(file);
     SchemeTable table;
     LoadSchemes(table, store);
-    const SchemeTable three = tableOf({schemeNamed("A"), schemeNamed("B"), schemeNamed("C")});
+    const SchemeTable three = tableOf({MakeScheme("A"), MakeScheme("B"), MakeScheme("C")});
     QStringList asked;
     for (const bool allow : {false, true}) {
         EXPECT_EQ(SaveParsings(three, store, 0, [&](const QStringList &losses) { asked = losses; return allow; }), allow);
@@ -181,9 +173,15 @@ TEST(SchemeStore, ASaveAsksBeforeOverwritingWhatWasNeverLoaded)
         EXPECT_EQ(ReadFileBytes(file) == before, !allow);
     }
     // Once written, they are ours: the next save asks nothing.
-    EXPECT_TRUE(SaveParsings(tableOf({schemeNamed("A")}), store, 2));
+    EXPECT_TRUE(SaveParsings(tableOf({MakeScheme("A")}), store, 2));
     LoadSchemes(table, IniSettingsStore(file));
-    EXPECT_EQ(table, tableOf({schemeNamed("A")}));
+    EXPECT_EQ(table, tableOf({MakeScheme("A")}));
+    // Broken UTF-16 is read with its characters replaced, which a save asks about too.
+    WriteFileBytes(file, "\xFF\xFE" + QStringEncoder(QStringEncoder::Utf16LE)(u"[Parsing1]\nName=A"_qs) + QByteArray("\x00\xD8", 2));
+    IniSettingsStore broken(file);
+    EXPECT_FALSE(LoadSchemes(table, broken).notUnderstood.filter("broken characters").isEmpty());
+    EXPECT_FALSE(SaveParsings(table, broken, 0, [&](const QStringList &losses) { asked = losses; return false; }));
+    EXPECT_FALSE(asked.filter("broken UTF-16 characters").isEmpty());
 }
 
 TEST(SchemeStore, AStoreThatCannotBeReadLoadsNothingAndIsNeverOverwritten)
@@ -199,96 +197,14 @@ TEST(SchemeStore, AStoreThatCannotBeReadLoadsNothingAndIsNeverOverwritten)
         const SchemeStoreReport report = LoadSchemes(table, store);
         EXPECT_FALSE(report.readError.isEmpty());
         EXPECT_EQ(table.SchemeCount, 0);
-        EXPECT_FALSE(SaveParsings(tableOf({schemeNamed("A")}), store));
+        EXPECT_FALSE(SaveParsings(tableOf({MakeScheme("A")}), store));
         EXPECT_FALSE(store.lastError().isEmpty());
     }
     EXPECT_TRUE(QFileInfo(folder).isDir());
     EXPECT_TRUE(QFileInfo(dangling).isSymLink() && !QFileInfo::exists(dangling));
 }
 
-TEST(SchemeStore, LoadingStopsAtTheFirstMissingOrEmptyNameAndFillsMissingSlots)
-{
-    MemorySettingsStore store;
-    store.write(QStringLiteral("Parsing1"), QStringLiteral("Name"), QStringLiteral("First"));
-    store.write(QStringLiteral("Parsing1"), TagKey(1), QStringLiteral("IPTC_Field2"));
-    store.write(QStringLiteral("Parsing1"), TagKey(24), QString());
-    store.write(QStringLiteral("Parsing2"), QStringLiteral("Name"), QStringLiteral("Second"));
-    store.write(QStringLiteral("Parsing4"), QStringLiteral("Name"), QStringLiteral("After a gap"));
-
-    SchemeTable table;
-    table.Schemes.append(schemeNamed(QStringLiteral("stale")));
-    table.SchemeCount = 1;
-    LoadSchemes(table, store);
-    ASSERT_EQ(table.SchemeCount, 2);
-    ASSERT_EQ(table.Schemes.size(), 3);
-    EXPECT_EQ(table.Schemes[1].slot(1), QStringLiteral("IPTC_Field2"));
-    EXPECT_EQ(table.Schemes[1].slot(2), LeaveBlank);
-    EXPECT_EQ(table.Schemes[1].slot(24), QString());
-    EXPECT_EQ(table.Schemes[2].Name, QStringLiteral("Second"));
-
-    store.write(QStringLiteral("Parsing2"), QStringLiteral("Name"), QString());
-    LoadSchemes(table, store);
-    EXPECT_EQ(table.SchemeCount, 1);
-
-    MemorySettingsStore empty;
-    LoadSchemes(table, empty);
-    EXPECT_EQ(table.SchemeCount, 0);
-    EXPECT_EQ(table.Schemes.size(), 1);
-}
-
-TEST(SchemeStore, SavingWritesEverySchemeInFullAndLeavesHigherSectionsUnlessRemoved)
-{
-    MemorySettingsStore store;
-    for (int n = 1; n <= 5; ++n)
-        store.write(ParsingSection(n), QStringLiteral("Name"), QStringLiteral("old %1").arg(n));
-
-    const SchemeTable three = tableOf({schemeNamed("A"), schemeNamed("B"), schemeNamed("C")});
-    ASSERT_TRUE(SaveParsings(three, store));
-    EXPECT_EQ(store.valueCount(), 3 * 25 + 2);
-    EXPECT_EQ(store.read(ParsingSection(4), QStringLiteral("Name"), {}), QStringLiteral("old 4"));
-
-    // Two schemes deleted since the load: their sections must not come back.
-    ASSERT_TRUE(SaveParsings(three, store, 2));
-    SchemeTable loaded;
-    LoadSchemes(loaded, store);
-    EXPECT_EQ(loaded, three);
-    EXPECT_FALSE(store.contains(ParsingSection(5), QStringLiteral("Name")));
-
-    MemorySettingsStore untouched;
-    EXPECT_TRUE(SaveParsings(SchemeTable{}, untouched));
-    EXPECT_EQ(untouched.valueCount(), 0);
-}
-
-
-TEST(SchemeStore, FailedWritesAreReportedNotSwallowed)
-{
-    MemorySettingsStore memory;
-    memory.failWrites = true;
-    EXPECT_FALSE(SaveParsings(tableOf({schemeNamed("A")}), memory));
-
-    // A store file whose folder is a plain file can never be created.
-    QTemporaryDir dir;
-    const QString blocker = dir.filePath(QStringLiteral("not-a-folder"));
-    QFile file(blocker);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
-    IniSettingsStore blocked(blocker + QStringLiteral("/Brindleway.ini"));
-    EXPECT_FALSE(SaveParsings(tableOf({schemeNamed("A")}), blocked));
-
-    // A read-only file is refused as well, unless we run with root's override.
-    const QString readOnly = dir.filePath(QStringLiteral("ro.ini"));
-    {
-        IniSettingsStore store(readOnly);
-        ASSERT_TRUE(SaveParsings(tableOf({schemeNamed("A")}), store));
-    }
-    QFile::setPermissions(readOnly, QFileDevice::ReadOwner | QFileDevice::ReadUser);
-    IniSettingsStore roStore(readOnly);
-    if (geteuid() != 0) {
-        EXPECT_FALSE(SaveParsings(tableOf({schemeNamed("B")}), roStore));
-    }
-}
-
-TEST(SchemeStore, ValuesThatFailedToSaveNeverReachTheFileLater)
+TEST(SchemeStore, FailedSavesAreReportedAndNeverReachTheFileLater)
 {
     QTemporaryDir dir;
     const QString folder = dir.filePath(QStringLiteral("config"));
@@ -297,10 +213,19 @@ TEST(SchemeStore, ValuesThatFailedToSaveNeverReachTheFileLater)
         IniSettingsStore store(file);
         // The folder does not exist yet and a plain file stands in its way.
         WriteFileBytes(folder, "blocker");
-        EXPECT_FALSE(SaveParsings(tableOf({schemeNamed("Lost")}), store));
+        EXPECT_FALSE(SaveParsings(tableOf({MakeScheme("Lost")}), store));
+        EXPECT_FALSE(store.lastError().isEmpty());
         // The user fixes the folder and cancels; the store goes out of use.
         QFile::remove(folder);
         QDir().mkpath(folder);
     }
     EXPECT_FALSE(QFile::exists(file));
+
+    // A read-only file is refused as well, unless we run with root's override.
+    WriteFileBytes(file, "[Parsing1]\nName=A\n");
+    QFile::setPermissions(file, QFileDevice::ReadOwner);
+    IniSettingsStore readOnly(file);
+    if (geteuid() != 0) {
+        EXPECT_FALSE(SaveParsings(tableOf({MakeScheme("B")}), readOnly));
+    }
 }

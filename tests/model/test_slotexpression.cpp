@@ -39,85 +39,69 @@ protected:
 };
 } // namespace
 
-TEST_F(SlotExpressionTest, TagSlotsGiveFieldsConstantsOrNoValue)
+// A tag slot gives a field, a constant or no value; the file-name slot gives a
+// field or an aggregation and otherwise falls back to field 1. Malformed field
+// numbers and lines outside the file never read outside the grid; text that is
+// not a clean run of [groups] stays as the user wrote it.
+TEST_F(SlotExpressionTest, EverySlotExpressionEvaluatesAsDocumented)
 {
-    EXPECT_EQ(tag(QStringLiteral("IPTC_Field4")), QStringLiteral("Colosseum at dusk"));
-    EXPECT_EQ(tag(QStringLiteral("IPTC_Field2")), QStringLiteral("Rome"));
-    EXPECT_EQ(tag(QStringLiteral("IPTC_Field2"), 2), QStringLiteral(" x "));
-    EXPECT_EQ(tag(QStringLiteral("IPTC_Field3")), std::nullopt); // empty field
-    EXPECT_EQ(tag(LeaveBlank), std::nullopt);
-    EXPECT_EQ(tag(QString()), std::nullopt);
-    EXPECT_EQ(tag(QStringLiteral("Constant text")), QStringLiteral("Constant text"));
-    EXPECT_EQ(tag(QStringLiteral("  5  ")), QStringLiteral("  5  "));
-    EXPECT_EQ(tag(QStringLiteral(" ")), QStringLiteral(" "));
-    EXPECT_EQ(tag(QStringLiteral("leave blank")), QStringLiteral("leave blank"));
-    EXPECT_EQ(tag(QStringLiteral("iptc_field2")), QStringLiteral("iptc_field2"));
-}
-
-TEST_F(SlotExpressionTest, TheFileNameSlotFallsBackToFieldOne)
-{
-    EXPECT_EQ(fileName(QStringLiteral("IPTC_Field1")), QStringLiteral("img004.jpg"));
-    EXPECT_EQ(fileName(QStringLiteral("IPTC_Field2")), QStringLiteral("Rome"));
-    EXPECT_EQ(fileName(QStringLiteral("IPTC_Field3")), QString());
-    EXPECT_EQ(fileName(LeaveBlank), QStringLiteral("img004.jpg"));
-    EXPECT_EQ(fileName(QString()), QStringLiteral("img004.jpg"));
-    EXPECT_EQ(fileName(QStringLiteral("fixed.jpg")), QStringLiteral("img004.jpg"));
-    EXPECT_EQ(fileName(LeaveBlank, 2), QStringLiteral(" spaced.jpg "));
-}
-
-TEST_F(SlotExpressionTest, MalformedOrOutOfRangeFieldNumbersNeverReadOutsideTheGrid)
-{
-    for (const char *bad : {"IPTC_Field0", "IPTC_Field5", "IPTC_Field", "IPTC_Field-1", "IPTC_Field+2",
-                            "IPTC_Field 2", "IPTC_Field2 ", "IPTC_Fieldx", "IPTC_Field99999999999999999999"}) {
-        EXPECT_EQ(tag(QString::fromLatin1(bad)), std::nullopt) << bad;
-        EXPECT_EQ(fileName(QString::fromLatin1(bad)), QString()) << bad;
-    }
-    // Lines outside the file.
-    EXPECT_EQ(tag(QStringLiteral("IPTC_Field1"), 0), std::nullopt);
-    EXPECT_EQ(tag(QStringLiteral("IPTC_Field1"), 3), std::nullopt);
-    EXPECT_EQ(fileName(LeaveBlank, 9), QString());
-}
-
-TEST_F(SlotExpressionTest, AggregationsJoinTheirPiecesInOrder)
-{
-    EXPECT_EQ(tag(QStringLiteral("[F4][, ][F2]")), QStringLiteral("Colosseum at dusk, Rome"));
-    EXPECT_EQ(tag(QStringLiteral("[Photo: ][F2]")), QStringLiteral("Photo: Rome"));
-    EXPECT_EQ(tag(QStringLiteral("[F3]")), std::nullopt);         // joins to nothing
-    EXPECT_EQ(tag(QStringLiteral("[F9][F2]")), QStringLiteral("Rome")); // no such field: empty
-    EXPECT_EQ(tag(QStringLiteral("[Fog][F2]")), QStringLiteral("FogRome"));
-    EXPECT_EQ(tag(QStringLiteral("[a[b][c]")), QStringLiteral("a[bc"));
-    EXPECT_EQ(fileName(QStringLiteral("[F2][.jpg]")), QStringLiteral("Rome.jpg"));
-    EXPECT_EQ(fileName(QStringLiteral("[F3]")), QString());
-
-    // Not a clean run of groups: kept as the text the user wrote.
-    for (const char *broken : {"[F2", "[F2]x", "[F2] [F4]", "["}) {
-        EXPECT_EQ(tag(QString::fromLatin1(broken)), QString::fromLatin1(broken)) << broken;
-        EXPECT_EQ(fileName(QString::fromLatin1(broken)), QStringLiteral("img004.jpg")) << broken;
+    const std::optional<QString> none;
+    const QString first = QStringLiteral("img004.jpg");
+    const struct {
+        QString expression;
+        int line;
+        std::optional<QString> tag;
+        QString fileName;
+    } cases[] = {
+        {"IPTC_Field4", 1, "Colosseum at dusk", "Colosseum at dusk"},
+        {"IPTC_Field1", 1, "img004.jpg", first},
+        {"IPTC_Field2", 2, " x ", " x "},
+        {"IPTC_Field3", 1, none, ""}, // an empty field
+        {LeaveBlank, 1, none, first},
+        {LeaveBlank, 2, none, " spaced.jpg "},
+        {"", 1, none, first},
+        {"Constant text", 1, "Constant text", first},
+        {"  5  ", 1, "  5  ", first}, {" ", 1, " ", first},
+        {"leave blank", 1, "leave blank", first}, {"iptc_field2", 1, "iptc_field2", first},
+        {"IPTC_Field0", 1, none, ""}, {"IPTC_Field5", 1, none, ""}, {"IPTC_Field", 1, none, ""},
+        {"IPTC_Field-1", 1, none, ""}, {"IPTC_Field+2", 1, none, ""}, {"IPTC_Field 2", 1, none, ""},
+        {"IPTC_Field2 ", 1, none, ""}, {"IPTC_Fieldx", 1, none, ""}, {"IPTC_Field99999999999999999999", 1, none, ""},
+        {"IPTC_Field1", 0, none, ""}, {"IPTC_Field1", 3, none, ""}, {LeaveBlank, 9, none, ""},
+        {"[F4][, ][F2]", 1, "Colosseum at dusk, Rome", "Colosseum at dusk, Rome"},
+        {"[Photo: ][F2]", 1, "Photo: Rome", "Photo: Rome"},
+        {"[F2][.jpg]", 1, "Rome.jpg", "Rome.jpg"},
+        {"[F3]", 1, none, ""},            // joins to nothing
+        {"[F9][F2]", 1, "Rome", "Rome"}, // no such field: empty
+        {"[Fog][F2]", 1, "FogRome", "FogRome"},
+        {"[a[b][c]", 1, "a[bc", "a[bc"},
+        {"[F2", 1, "[F2", first}, {"[F2]x", 1, "[F2]x", first}, {"[F2] [F4]", 1, "[F2] [F4]", first},
+        {"[", 1, "[", first},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.expression.toStdString() + " on line " + std::to_string(c.line));
+        EXPECT_EQ(tag(c.expression, c.line), c.tag);
+        EXPECT_EQ(fileName(c.expression, c.line), c.fileName);
     }
 }
 
 TEST(AggregationForm, BuildingAndReadingBackAgree)
 {
-    const QStringList pieces{QStringLiteral("F2"), QStringLiteral(", "), QStringLiteral("F5")};
-    const QString expression = BuildAggregation(pieces);
+    QStringList nine{"F2", ", ", "F5"};
+    const QString expression = BuildAggregation(nine);
     EXPECT_EQ(expression, QStringLiteral("[F2][, ][F5]"));
-    EXPECT_EQ(ReadAggregationPieces(expression), pieces);
-    EXPECT_EQ(BuildAggregation({QStringLiteral("F2"), {}, {}, QStringLiteral(", "), {}, {}, QStringLiteral("F5")}),
-              expression);
-    EXPECT_EQ(AggregationGroups(expression), pieces);
-
-    QStringList nine;
-    for (int i = 1; i <= 9; ++i)
+    // Empty boxes between pieces leave no trace.
+    EXPECT_EQ(BuildAggregation({"F2", {}, {}, ", ", {}, {}, "F5"}), expression);
+    EXPECT_EQ(AggregationGroups(expression), nine);
+    for (int i = 4; i <= 9; ++i)
         nine.append(QStringLiteral("F%1").arg(i));
     EXPECT_EQ(ReadAggregationPieces(BuildAggregation(nine)), nine);
-
     EXPECT_TRUE(ReadAggregationPieces(LeaveBlank).isEmpty());
     EXPECT_EQ(ReadAggregationPieces(QStringLiteral("[]")), QStringList{QString()});
-    EXPECT_EQ(ReadAggregationPieces(QStringLiteral("[Word][F7]")), (QStringList{"Word", "F7"}));
 
-    EXPECT_EQ(PieceFromBoxText(QStringLiteral("IPTC_Field3")), QStringLiteral("F3"));
-    EXPECT_EQ(PieceFromBoxText(QStringLiteral(" text ")), QStringLiteral(" text "));
-    EXPECT_EQ(BoxTextFromPiece(QStringLiteral("F9")), QStringLiteral("IPTC_Field9"));
-    EXPECT_EQ(BoxTextFromPiece(QStringLiteral("Fog")), QStringLiteral("Fog"));
-    EXPECT_EQ(BoxTextFromPiece(QStringLiteral("F")), QStringLiteral("F"));
+    const std::pair<QString, QString> boxToPiece[] = {{"IPTC_Field3", "F3"}, {" text ", " text "}};
+    for (const auto &[box, piece] : boxToPiece)
+        EXPECT_EQ(PieceFromBoxText(box), piece);
+    const std::pair<QString, QString> pieceToBox[] = {{"F9", "IPTC_Field9"}, {"Fog", "Fog"}, {"F", "F"}};
+    for (const auto &[piece, box] : pieceToBox)
+        EXPECT_EQ(BoxTextFromPiece(piece), box);
 }

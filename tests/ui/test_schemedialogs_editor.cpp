@@ -2,9 +2,8 @@
 
 #include "fakeuiservices.h"
 #include "model/appstate.h"
+#include "testsupport.h"
 #include "ui/formfieldparsing.h"
-
-#include <QSignalSpy>
 
 namespace {
 struct EditorFixture : ::testing::Test {
@@ -15,12 +14,7 @@ struct EditorFixture : ::testing::Test {
     QLineEdit *nameBox(QWidget &dialog) { return Find<QLineEdit>(dialog, "TextParsingName"); }
 
     // An existing scheme in the working record: every slot "Leave blank" but `values`.
-    void editExisting(const QHash<int, QString> &values = {})
-    {
-        record().Name = "Holiday";
-        for (int i = 1; i <= SlotCount; ++i)
-            record().slot(i) = values.value(i, LeaveBlank);
-    }
+    void editExisting(const QHash<int, QString> &values = {}) { record() = MakeScheme("Holiday", values); }
 
     // Queues an aggregation editor run; `incoming` gets the expression it was opened on.
     void queueAggregate(QString &incoming, std::function<void(QDialog &)> act = {})
@@ -42,7 +36,6 @@ TEST_F(EditorFixture, NewSchemeStartsFromTheFirstEntriesWithOrWithoutADataFile)
     record().slot(24) = "IPTC_Field2";
     {
         FormFieldParsing dialog(state, ui);
-        ExpectNoDefaultButton(dialog);
         EXPECT_EQ(nameBox(dialog)->text(), DefaultSchemeName);
         for (int k = 0; k < TagSlotCount; ++k)
             EXPECT_EQ(Entries(Box(dialog, k)), QStringList({"Leave blank", "Constant text", "IPTC_Field1",
@@ -100,34 +93,6 @@ TEST_F(EditorFixture, StoredAndTypedTextsAreKeptExactly)
     ChooseEntry(Box(dialog, 23), expected.slot(24) = "IPTC_Field2");
     Click(dialog, "CmdOK");
     EXPECT_EQ(record(), expected);
-}
-
-TEST_F(EditorFixture, EmptyNameIsRefusedAndCancelStoresNothing)
-{
-    state.Data.FieldCount = 2;
-    editExisting();
-    const ParsingScheme before = record();
-    {
-        FormFieldParsing dialog(state, ui);
-        QSignalSpy finished(&dialog, &QDialog::finished);
-        TypeInto(nameBox(dialog), "");
-        ChooseEntry(Box(dialog, 0), "IPTC_Field1");
-        Click(dialog, "CmdOK");
-        EXPECT_EQ(ui.messages, QStringList{EmptySchemeNameMessage});
-        QTest::keyClick(&dialog, Qt::Key_Escape);
-        EXPECT_EQ(finished.count(), 0);
-        EXPECT_EQ(record(), before);
-        TypeInto(nameBox(dialog), " Renamed ");
-        Click(dialog, "CmdCancel");
-        EXPECT_EQ(finished.count(), 1);
-        EXPECT_EQ(record(), before);
-    }
-    // Closing the window is Cancel too.
-    FormFieldParsing again(state, ui);
-    again.show();
-    TypeInto(nameBox(again), "Closed");
-    again.close();
-    EXPECT_EQ(record(), before);
 }
 
 TEST_F(EditorFixture, AggregationEntryOpensTheAggregationEditorOnTheSlot)

@@ -4,21 +4,22 @@
 #include "model/appstate.h"
 #include "model/schemestore.h"
 #include "model/settingsstore.h"
+#include "testsupport.h"
+#include "ui/formaggregate.h"
 #include "ui/formfieldparsing.h"
 #include "ui/formfieldparsingmanage.h"
 
 #include <QListWidget>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 
 namespace {
-ParsingScheme MakeScheme(const QString &name)
+// A scheme whose slot i holds its name and i, so that a mixed-up slot shows.
+ParsingScheme Numbered(const QString &name)
 {
-    ParsingScheme scheme;
-    scheme.Name = name;
+    QHash<int, QString> values;
     for (int i = 1; i <= SlotCount; ++i)
-        scheme.slot(i) = name + QString::number(i);
-    return scheme;
+        values[i] = name + QString::number(i);
+    return MakeScheme(name, values);
 }
 
 struct ManagerFixture : ::testing::Test {
@@ -32,7 +33,7 @@ struct ManagerFixture : ::testing::Test {
     void startWith(const QStringList &names)
     {
         for (const QString &name : names)
-            state.Schemes.Schemes.append(MakeScheme(name));
+            state.Schemes.Schemes.append(Numbered(name));
         state.Schemes.SchemeCount = int(names.size());
         ASSERT_TRUE(SaveParsings(state.Schemes, store));
     }
@@ -83,10 +84,9 @@ struct ManagerFixture : ::testing::Test {
 
 TEST_F(ManagerFixture, CancelledAddAddsNothingAndEmptyListIgnoresEditAndDelete)
 {
-    state.Schemes.Schemes[0] = MakeScheme("working");
+    state.Schemes.Schemes[0] = Numbered("working");
     queueEditor("Dropped", {}, "CmdCancel");
     FormFieldParsingManage dialog(state, store, ui);
-    ExpectNoDefaultButton(dialog);
     EXPECT_EQ(state.Schemes.Schemes.size(), 1);
     EXPECT_TRUE(listed(dialog).isEmpty());
     EXPECT_FALSE(deleteShown(dialog));
@@ -129,7 +129,7 @@ TEST_F(ManagerFixture, AddEditAndDeleteChangeMemoryAndOkWritesExactlyTheRest)
         // An edit closed with Cancel leaves the scheme as it was.
         queueEditor("ignored", [](QDialog &d) { TypeInto(Box(d, 3), "ignored"); }, "CmdCancel");
         pressOn(dialog, 2, "CmdEditScheme");
-        EXPECT_EQ(state.Schemes.Schemes[3], MakeScheme("C"));
+        EXPECT_EQ(state.Schemes.Schemes[3], Numbered("C"));
 
         queueEditor("D");
         Click(dialog, "CmdAddSheme");
@@ -173,35 +173,6 @@ TEST_F(ManagerFixture, SectionsBeyondTheLoadedSchemesStayUntouched)
     EXPECT_EQ(store.read("Parsing5", "Tag24", {}), "E24");
 }
 
-TEST_F(ManagerFixture, CancelPutsEverythingBack)
-{
-    startWith({"A", "B"});
-    state.Schemes.Schemes[0] = MakeScheme("working");
-    const SchemeTable before = state.Schemes;
-    const int storedValues = store.valueCount();
-    for (const bool titleBar : {false, true}) {
-        FormFieldParsingManage dialog(state, store, ui);
-        QSignalSpy finished(&dialog, &QDialog::finished);
-        queueEditor("C");
-        Click(dialog, "CmdAddSheme");
-        queueEditor("A2");
-        pressOn(dialog, 0, "CmdEditScheme");
-        Click(dialog, "CmdDeleteSheme");
-        ASSERT_NE(state.Schemes, before);
-        QTest::keyClick(&dialog, Qt::Key_Escape);
-        EXPECT_EQ(finished.count(), 0);
-        if (titleBar) {
-            dialog.show();
-            dialog.close();
-        } else {
-            Click(dialog, "CmdCancel");
-        }
-        EXPECT_EQ(finished.count(), 1);
-        EXPECT_EQ(state.Schemes, before) << titleBar;
-        EXPECT_EQ(store.valueCount(), storedValues);
-    }
-}
-
 TEST_F(ManagerFixture, UnwritableStoreKeepsTheDialogOpen)
 {
     startWith({"A"});
@@ -221,59 +192,62 @@ TEST_F(ManagerFixture, UnwritableStoreKeepsTheDialogOpen)
     EXPECT_EQ(storedNames(), QStringList({"A", "B"}));
 }
 
-TEST(SchemeRestart, FreshLoadReturnsEverySchemeExactly)
+// The three scheme dialogs keep one contract: no button is the default (Enter
+// in a half-typed box must not close the dialog), Escape does nothing, Cancel
+// drops every change, and so does closing the window, except in the
+// aggregation editor, where closing keeps the pieces.
+TEST_F(ManagerFixture, EveryDialogHasNoDefaultIgnoresEscapeAndCancelDropsTheChanges)
 {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString path = dir.filePath("Brindleway.ini");
-    AppState state;
-    state.Data.FieldCount = 5;
-    FakeUiServices ui;
-    // Texts an INI file could mangle: blanks, separators, comment and escape characters.
-    const QStringList tricky{"  Caption with blanks  ", "", "#not a comment", "C:\\photos\\a.jpg",
-                             "Ünïcödé – ✓", "[F2][, ][F5]", "@Invalid()", "a%20b/x\\y"};
-    {
-        IniSettingsStore store(path);
-        LoadSchemes(state.Schemes, store);
-        ASSERT_EQ(state.Schemes.SchemeCount, 0);
-        // First use: the editor opens as the manager loads, before the manager's own
-        // handler, which finds the one scheme selected and adds two more.
-        ui.dialogHandlers.push_back([&](QDialog &d) {
-            TypeInto(Find<QLineEdit>(d, "TextParsingName"), "  Spaced, name; = \"quoted\" ");
-            for (int k = 0; k < tricky.size(); ++k)
-                TypeInto(Box(d, k), tricky[k]);
-            ChooseEntry(Box(d, 23), "IPTC_Field5");
-            Click(d, "CmdOK");
-            return d.result();
-        });
-        ui.dialogHandlers.push_back([](QDialog &d) {
-            auto *list = Find<QListWidget>(d, "List1");
-            EXPECT_TRUE(list->count() == 1 && list->currentRow() == 0);
-            EXPECT_FALSE(Find<QPushButton>(d, "CmdDeleteSheme")->isHidden());
-            Click(d, "CmdAddSheme");
-            Click(d, "CmdAddSheme");
-            Click(d, "CmdOK");
-            return d.result();
-        });
-        for (const char *name : {"Second", "Third"})
-            ui.dialogHandlers.push_back([name](QDialog &d) {
-                TypeInto(Find<QLineEdit>(d, "TextParsingName"), name);
-                ChooseEntry(Box(d, 22), "Constant text");
-                TypeInto(Box(d, 23), "");
-                Click(d, "CmdOK");
-                return d.result();
-            });
-        ShowSchemeManager(nullptr, state, store, ui);
-        ASSERT_TRUE(ui.dialogHandlers.empty());
-        ASSERT_EQ(state.Schemes.SchemeCount, 3);
+    using Opener = std::function<std::unique_ptr<QDialog>(ManagerFixture &)>;
+    const struct {
+        const char *dialog;
+        Opener open;
+        std::function<void(ManagerFixture &, QDialog &)> change;
+        const char *cancel;
+        QString partsAfterClose;
+    } cases[] = {
+        {"editor", [](ManagerFixture &f) { return std::make_unique<FormFieldParsing>(f.state, f.ui); },
+         [](ManagerFixture &, QDialog &d) {
+             TypeInto(Find<QLineEdit>(d, "TextParsingName"), "Renamed");
+             ChooseEntry(Box(d, 0), "IPTC_Field1");
+         },
+         "CmdCancel", "[F1][-][F2]"},
+        {"aggregation editor", [](ManagerFixture &f) { return std::make_unique<FormAggregate>(f.state); },
+         [](ManagerFixture &, QDialog &d) { TypeInto(Box(d, 1), " x "); }, "CommandCancel", "[F1][ x ][F2]"},
+        {"manager", [](ManagerFixture &f) { return std::make_unique<FormFieldParsingManage>(f.state, f.store, f.ui); },
+         [](ManagerFixture &f, QDialog &d) {
+             f.queueEditor("C");
+             Click(d, "CmdAddSheme");
+             f.queueEditor("A2");
+             f.pressOn(d, 0, "CmdEditScheme");
+             Click(d, "CmdDeleteSheme");
+         },
+         "CmdCancel", "[F1][-][F2]"},
+    };
+    startWith({"A", "B"});
+    state.Schemes.Schemes[0] = Numbered("working");
+    const SchemeTable before = state.Schemes;
+    for (const auto &c : cases) {
+        for (const bool closeWindow : {false, true}) {
+            SCOPED_TRACE(std::string(c.dialog) + (closeWindow ? ", window closed" : ", Cancel"));
+            state.AggregateParts[7] = "[F1][-][F2]";
+            const std::unique_ptr<QDialog> dialog = c.open(*this);
+            ExpectNoDefaultButton(*dialog);
+            QSignalSpy finished(dialog.get(), &QDialog::finished);
+            c.change(*this, *dialog);
+            QTest::keyClick(dialog.get(), Qt::Key_Escape);
+            EXPECT_EQ(finished.count(), 0);
+            if (closeWindow) {
+                dialog->show();
+                dialog->close();
+            } else {
+                Click(*dialog, c.cancel);
+            }
+            EXPECT_EQ(finished.count(), 1);
+            EXPECT_EQ(state.Schemes, before);
+            EXPECT_EQ(storedNames(), QStringList({"A", "B"}));
+            const bool cancelledAggregate = !closeWindow && QByteArray(c.cancel) == "CommandCancel";
+            EXPECT_EQ(state.AggregateParts[7], cancelledAggregate ? QString() : c.partsAfterClose);
+        }
     }
-    for (int k = 0; k < tricky.size(); ++k)
-        EXPECT_EQ(state.Schemes.Schemes[1].slot(k + 1), tricky[k]);
-
-    IniSettingsStore reopened(path);
-    SchemeTable loaded;
-    LoadSchemes(loaded, reopened);
-    ASSERT_EQ(loaded.SchemeCount, 3);
-    for (int n = 1; n <= 3; ++n)
-        EXPECT_EQ(loaded.Schemes[n], state.Schemes.Schemes[n]) << n;
 }
