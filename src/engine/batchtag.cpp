@@ -285,24 +285,37 @@ BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions 
         if (progress)
             progress->setValue(++finished);
     };
+    // The window's events are processed after each image handed out, so
+    // that a stop keeps that one, and while the run waits.
+    const auto keepGoing = [&] { handingOut = handingOut && (!yield || yield()); };
+    std::optional<LinePlan> held; // planned, waiting for an earlier line of the same output
     while (true) {
-        if (handingOut && yield)
-            handingOut = yield();
-        while (handingOut && next <= last && pool.canTake()) {
-            const LinePlan plan = PlanLine(run, next++);
-            state.ImageFile = plan.source;
-            state.SaveFile = plan.output.path;
-            if (!plan.problem.isEmpty())
-                done(plan, {SaveOutcome::Skipped, plan.problem});
-            else if (const auto lost = pool.hand(plan))
+        while (handingOut && (held || next <= last) && pool.canTake()) {
+            if (!held) {
+                LinePlan plan = PlanLine(run, next++);
+                state.ImageFile = plan.source;
+                state.SaveFile = plan.output.path;
+                if (!plan.problem.isEmpty()) {
+                    done(plan, {SaveOutcome::Skipped, plan.problem});
+                    continue;
+                }
+                held = std::move(plan);
+            }
+            // Lines that share an output write it in line order, so the last one's stays.
+            if (pool.writes(held->output.name))
+                break;
+            if (const auto lost = pool.hand(*held))
                 done(lost->plan, lost->outcome);
+            held.reset();
+            keepGoing();
         }
-        if (pool.inHand() == 0 && (!handingOut || next > last))
+        if (pool.inHand() == 0 && (!handingOut || (!held && next > last)))
             break;
         for (const FinishedLine &line : pool.wait(WaitMs))
             done(line.plan, line.outcome);
+        keepGoing();
     }
-    result.stopped = next <= last;
+    result.stopped = held || next <= last;
     for (QList<LineProblem> *problems : {&result.skipped, &result.failed, &result.warnings})
         std::stable_sort(problems->begin(), problems->end(),
                          [](const LineProblem &a, const LineProblem &b) { return a.line < b.line; });

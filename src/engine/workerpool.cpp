@@ -165,6 +165,12 @@ int WorkerPool::inHand() const
     return int(std::count_if(workers.begin(), workers.end(), [](const Worker &worker) { return bool(worker.plan); }));
 }
 
+bool WorkerPool::writes(const QString &name) const
+{
+    return std::any_of(workers.begin(), workers.end(),
+                       [&](const Worker &worker) { return worker.plan && worker.plan->output.name == name; });
+}
+
 QString WorkerPool::spawn()
 {
     int ends[2];

@@ -44,6 +44,8 @@ public:
     bool canTake() const;
     // The lines handed out and not yet finished.
     int inHand() const;
+    // Whether a line in hand writes the output `name` (as OutputTarget::name).
+    bool writes(const QString &name) const;
     // Hands a line to an idle or a fresh worker; the line comes back
     // finished at once when no worker can take it.
     std::optional<FinishedLine> hand(const LinePlan &plan);
