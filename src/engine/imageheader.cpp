@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <FreeImage.h>
+#include <tiffio.h>
 
 #include <memory>
 
@@ -10,10 +11,29 @@ namespace {
 struct Unloader {
     void operator()(FIBITMAP *bitmap) const { FreeImage_Unload(bitmap); }
 };
+
+struct TiffCloser {
+    void operator()(TIFF *tiff) const { TIFFClose(tiff); }
+};
+
+// The image library's TIFF header load reads an ICC profile after freeing
+// it; libtiff alone reads the first directory's size safely.
+std::optional<qint64> tiffPixels(const QString &path)
+{
+    const std::unique_ptr<TIFF, TiffCloser> tiff(TIFFOpen(QFile::encodeName(path).constData(), "rm"));
+    uint32_t width = 0;
+    uint32_t height = 0;
+    if (!tiff || TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) != 1
+        || TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height) != 1)
+        return std::nullopt;
+    return qint64(width) * qint64(height);
+}
 } // namespace
 
 std::optional<qint64> DeclaredPixels(ImageType type, const QString &path)
 {
+    if (type == ImageType::Tiff)
+        return tiffPixels(path);
     const auto format = FREE_IMAGE_FORMAT(type);
     // A type without a header-only load would decode everything here.
     if (type == ImageType::Unknown || !FreeImage_FIFSupportsNoPixels(format))
