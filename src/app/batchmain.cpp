@@ -19,7 +19,7 @@ enum ExitStatus { AllTagged = 0, SomeLinesFailed = 1, Refused = 2 };
 const char *const HelpText =
     "Usage:\n"
     "  brindleway-batch --data FILE --images DIR --save DIR --scheme NAME [--append TEXT]\n"
-    "                   [--reencode] [--encoding NAME] [--check]\n"
+    "                   [--reencode] [--max-megapixels N] [--encoding NAME] [--check]\n"
     "  brindleway-batch --list-schemes\n"
     "  brindleway-batch --help\n"
     "\n"
@@ -42,6 +42,9 @@ const char *const HelpText =
     "                    byte for byte with only the metadata changed (JPEG, TIFF\n"
     "                    and PNG get IPTC and XMP, other types a plain copy)\n"
     "  --lossless        the default, tags only; kept for earlier scripts\n"
+    "  --max-megapixels N  with --reencode, skip an image whose header declares\n"
+    "                    more than N million pixels, before decoding it (default\n"
+    "                    200)\n"
     "  --encoding NAME   read FILE as windows-1252, utf-8 or utf-16 instead of the\n"
     "                    encoding its bytes show\n"
     "  --check           write nothing: print what the run would do, one line per\n"
@@ -171,10 +174,11 @@ int main(int argc, char **argv)
     const QCommandLineOption lossless(QStringLiteral("lossless"));
     const QCommandLineOption reencode(QStringLiteral("reencode"));
     const QCommandLineOption encoding(QStringLiteral("encoding"), {}, QStringLiteral("NAME"));
+    const QCommandLineOption megapixels(QStringLiteral("max-megapixels"), {}, QStringLiteral("N"));
     const QCommandLineOption checkOnly(QStringLiteral("check"));
     const QCommandLineOption list(QStringLiteral("list-schemes"));
     const QCommandLineOption help(QStringLiteral("help"));
-    parser.addOptions({data, images, save, scheme, append, lossless, reencode, encoding, checkOnly, list, help});
+    parser.addOptions({data, images, save, scheme, append, lossless, reencode, encoding, megapixels, checkOnly, list, help});
     if (!parser.parse(application.arguments()))
         return refuse(parser.errorText() + QStringLiteral(" (see --help)"));
     if (!parser.positionalArguments().isEmpty())
@@ -223,6 +227,12 @@ int main(int argc, char **argv)
     if (parser.isSet(lossless) && parser.isSet(reencode))
         return refuse(QStringLiteral("--lossless and --reencode exclude each other (see --help)"));
     options.reencode = parser.isSet(reencode);
+    if (parser.isSet(megapixels)) {
+        bool number = false;
+        options.maxMegapixels = parser.value(megapixels).toInt(&number);
+        if (!number || options.maxMegapixels < 1)
+            return refuse(QStringLiteral("--max-megapixels needs a whole number of at least 1 (see --help)"));
+    }
 
     BatchState state;
     if (parser.isSet(checkOnly)) {

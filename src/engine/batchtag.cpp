@@ -3,13 +3,19 @@
 #include "engine/batchpaths.h"
 #include "engine/exiv2writer.h"
 #include "engine/freeimagelayer.h"
+#include "engine/imageheader.h"
 #include "engine/outputfile.h"
 #include "engine/reencode.h"
+#include "engine/workerpool.h"
 #include "model/codepage.h"
 #include "model/slotexpression.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
+
+#include <algorithm>
 
 namespace {
 class BusyGuard {
@@ -81,7 +87,7 @@ LinePlan PlanLine(const BatchRun &run, int L)
 
 LineSettings LineSettingsFor(const BatchRun &run)
 {
-    return {run.app.SavePath, run.options.reencode, run.unicodeData()};
+    return {run.app.SavePath, run.options.reencode, run.unicodeData(), run.options.maxMegapixels};
 }
 
 QList<TagValue> TagValuesFor(const BatchRun &run, int L)
@@ -141,12 +147,32 @@ SaveOutcome saveTagsOnly(const LinePlan &plan, const LineSettings &settings)
 }
 } // namespace
 
+namespace {
+// Decoding reserves memory for every pixel the header declares, whatever the file holds.
+QString pixelRefusal(const QString &source, int maxMegapixels)
+{
+    const auto pixels = DeclaredPixels(Bitmap::DetectType(source), source);
+    if (!pixels || *pixels <= qint64(maxMegapixels) * 1000000)
+        return {};
+    return QStringLiteral("the image declares %1 megapixels, more than the limit of %2")
+        .arg(double(*pixels) / 1e6, 0, 'f', 1)
+        .arg(maxMegapixels);
+}
+} // namespace
+
 SaveOutcome WritePlannedLine(const LinePlan &plan, const LineSettings &settings)
 {
-    return settings.reencode ? saveReencoded(plan, settings) : saveTagsOnly(plan, settings);
+    if (!settings.reencode)
+        return saveTagsOnly(plan, settings);
+    if (const QString refusal = pixelRefusal(plan.source, settings.maxMegapixels); !refusal.isEmpty())
+        return {SaveOutcome::Skipped, refusal};
+    return saveReencoded(plan, settings);
 }
 
 namespace {
+// Short enough that the window answers at once while images are written.
+constexpr int WaitMs = 50;
+
 void count(BatchResult &result, const SaveOutcome &outcome, int L, const QString &name)
 {
     switch (outcome.status) {
@@ -193,6 +219,12 @@ BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions 
     BusyGuard busy(state);
     const BatchRun run(app, options);
     const int last = run.app.Data.LastDataLine;
+    const QString program = WorkerProgram();
+    WorkerPool pool(program, LineSettingsFor(run), std::min(options.workers > 0 ? options.workers : QThread::idealThreadCount(), last));
+    if (const QString error = pool.start(); !error.isEmpty()) {
+        result.refusal = NoWorkerMessage.arg(QDir::toNativeSeparators(program), error);
+        return result;
+    }
     result.lines = last;
     QStringList outputNames;
     for (const QString &name : run.fileNames)
@@ -203,27 +235,50 @@ BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions 
         progress->setMax(last);
         progress->setVisible(true);
     }
-    const LineSettings settings = LineSettingsFor(run);
-    for (int L = 1; L <= last; ++L) {
-        const LinePlan plan = PlanLine(run, L);
-        state.ImageFile = plan.source;
-        state.SaveFile = plan.output.path;
-        bool keepGoing = true;
-        if (!plan.problem.isEmpty()) {
-            count(result, {SaveOutcome::Skipped, plan.problem}, L, plan.name);
-        } else {
-            // The window's events are processed once per image, before it is written.
-            if (yield)
-                keepGoing = yield();
-            count(result, WritePlannedLine(plan, settings), L, plan.name);
-        }
+    // Lines finish in any order; progress counts them, and the lists are
+    // sorted by line at the end.
+    int next = 1;
+    int finished = 0;
+    bool handingOut = true;
+    const auto done = [&](const LinePlan &plan, const SaveOutcome &outcome) {
+        count(result, outcome, plan.line, plan.name);
         if (progress)
-            progress->setValue(L);
-        if (!keepGoing) {
-            result.stopped = L < last;
-            break;
+            progress->setValue(++finished);
+    };
+    // The window's events are processed after each image handed out, so
+    // that a stop keeps that one, and while the run waits.
+    const auto keepGoing = [&] { handingOut = handingOut && (!yield || yield()); };
+    std::optional<LinePlan> held; // planned, waiting for an earlier line of the same output
+    while (true) {
+        while (handingOut && (held || next <= last) && pool.canTake()) {
+            if (!held) {
+                LinePlan plan = PlanLine(run, next++);
+                state.ImageFile = plan.source;
+                state.SaveFile = plan.output.path;
+                if (!plan.problem.isEmpty()) {
+                    done(plan, {SaveOutcome::Skipped, plan.problem});
+                    continue;
+                }
+                held = std::move(plan);
+            }
+            // Lines that share an output write it in line order, so the last one's stays.
+            if (pool.writes(held->output.name))
+                break;
+            if (const auto lost = pool.hand(*held))
+                done(lost->plan, lost->outcome);
+            held.reset();
+            keepGoing();
         }
+        if (pool.inHand() == 0 && (!handingOut || (!held && next > last)))
+            break;
+        for (const FinishedLine &line : pool.wait(WaitMs))
+            done(line.plan, line.outcome);
+        keepGoing();
     }
+    result.stopped = held || next <= last;
+    for (QList<LineProblem> *problems : {&result.skipped, &result.failed, &result.warnings})
+        std::stable_sort(problems->begin(), problems->end(),
+                         [](const LineProblem &a, const LineProblem &b) { return a.line < b.line; });
     if (progress)
         progress->setVisible(false);
     return result;

@@ -36,6 +36,8 @@ struct BatchOptions {
     SaveOption saveOption = SaveOption::Replace;
     QString appendText; // the main window's Text1
     bool reencode = false; // decode and encode each image instead of writing its tags only
+    int maxMegapixels = 200; // re-encoding refuses an image whose header declares more
+    int workers = 0;         // worker processes at most; 0 for one per core
 };
 
 struct LineProblem {
@@ -70,8 +72,9 @@ struct BatchState {
     bool Busy = false; // a run is in progress
 };
 
-// Called once per image just before it is saved, to let pending window
-// events be processed. Returns false to stop the run after this image.
+// Called while the run waits for its images to be written, to let pending
+// window events be processed. Returns false to stop handing out lines: those
+// in hand are finished, the rest left.
 using YieldCallback = std::function<bool()>;
 
 // Why a run (or a check) of app may not start; empty when it may.
@@ -86,6 +89,8 @@ BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions 
 inline const QString NoSchemeMessage = QStringLiteral("Select a parsing scheme before starting the batch");
 inline const QString BusyMessage = QStringLiteral("A batch run is already in progress");
 inline const QString NoFolderMessage = QStringLiteral("Choose both an image folder and a save folder");
+// %1 the worker program, %2 why it could not be started.
+inline const QString NoWorkerMessage = QStringLiteral("Cannot start the image worker %1:\n%2.");
 
 // IIM keeps a dataset's length in 15 bits; a longer value would corrupt the block.
 inline constexpr int MaxIptcValueBytes = 0x7FFF;
@@ -141,6 +146,7 @@ struct LineSettings {
     QString saveFolder;
     bool reencode = false;
     bool unicodeData = false; // the data file was read in a Unicode encoding
+    int maxMegapixels = 200;  // see BatchOptions
 };
 LineSettings LineSettingsFor(const BatchRun &run);
 
@@ -153,5 +159,6 @@ struct SaveOutcome {
 // Writes the output of a planned line whose plan has no problem: the
 // source's bytes with new metadata (tags only), or the image decoded, tagged
 // and encoded again in its source's type. Skipped when the source is no
-// image that mode can use.
+// image that mode can use, or when re-encoding an image whose header
+// declares more pixels than the limit. Runs in a worker process (workerpool.h).
 SaveOutcome WritePlannedLine(const LinePlan &plan, const LineSettings &settings);

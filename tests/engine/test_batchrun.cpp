@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <tuple>
+
 namespace {
 // Progress calls as the window would see them.
 class RecordingProgress : public ProgressSink {
@@ -81,12 +83,15 @@ TEST_F(EngineTest, EveryLineIsAccountedForInBothPathsAndTheRunGoesOn)
               "5\tnosub\\lost.jpg\tc", "6\t..\\outside.jpg\tc", "7\t/etc/hostname\tc", "8\tnotes.jpg\tc", "9\tsub\tc",
               "10\tok.jpg\t" + QByteArray(MaxIptcValueBytes + 1, 'y')});
 
-    for (const bool lossless : {false, true}) {
-        SCOPED_TRACE(lossless ? "lossless" : "re-encoded");
+    // Lines finish in any order across workers; what the run reports may not.
+    for (const auto &[lossless, workers] : {std::pair{false, 1}, {true, 1}, {false, 2}, {true, 2}}) {
+        SCOPED_TRACE(QStringLiteral("%1, %2 workers").arg(lossless ? "lossless" : "re-encoded").arg(workers).toStdString());
         QDir(savePath()).removeRecursively();
         QDir().mkpath(savePath(QStringLiteral("sub")));
         RecordingProgress progress;
-        const BatchResult result = BatchTag(state, app, Lossless(lossless), &progress, {});
+        BatchOptions options = Lossless(lossless);
+        options.workers = workers;
+        const BatchResult result = BatchTag(state, app, options, &progress, {});
         EXPECT_EQ(result.lines, 10);
         EXPECT_EQ(result.saved, 3);
         EXPECT_EQ(LineNames(result.skipped), (QStringList{"2 missing.jpg", "3 ", "6 ..\\outside.jpg", "7 /etc/hostname",
@@ -186,7 +191,7 @@ TEST_F(EngineTest, AppendFileNameGoesBeforeTheExtension)
     EXPECT_EQ(FolderEntries(savePath(QStringLiteral("my.dir"))), QStringList{"scanIPTC"});
 }
 
-TEST_F(EngineTest, YieldComesOncePerImageBeforeItsSaveAndCanStopTheRun)
+TEST_F(EngineTest, YieldComesWhileImagesAreWrittenAndStopsHandingOutLines)
 {
     for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
         MakeImage(imagePath(QString::fromLatin1(name)), QStringLiteral("jpg"));
@@ -195,9 +200,10 @@ TEST_F(EngineTest, YieldComesOncePerImageBeforeItsSaveAndCanStopTheRun)
 
     int yields = 0;
     BatchResult nested;
-    const BatchResult result = BatchTag(state, app, {}, nullptr, [&] {
+    BatchOptions options;
+    options.workers = 1;
+    const BatchResult result = BatchTag(state, app, options, nullptr, [&] {
         ++yields;
-        EXPECT_FALSE(QFile::exists(savePath(yields == 1 ? QStringLiteral("a.jpg") : QStringLiteral("b.jpg"))));
         // What the window does while events are processed must not reach the run.
         nested = BatchTag(state, app, {}, nullptr, {});
         app.SavePath = imagePath();
@@ -209,10 +215,76 @@ TEST_F(EngineTest, YieldComesOncePerImageBeforeItsSaveAndCanStopTheRun)
     EXPECT_EQ(yields, 2);
     EXPECT_EQ(nested.refusal, BusyMessage);
     EXPECT_TRUE(result.stopped);
-    EXPECT_EQ(result.saved, 2);
-    EXPECT_FALSE(QFile::exists(savePath(QStringLiteral("c.jpg"))));
-    EXPECT_EQ(ReadTags(savePath(QStringLiteral("b.jpg"))).iptc.value(120), QList<QByteArray>{"second"});
+    EXPECT_EQ(result.saved, 1) << "the line in hand is finished, no other is begun";
+    EXPECT_EQ(LineNames(result.skipped), QStringList{}) << "nor planned";
+    EXPECT_EQ(FolderEntries(savePath()), QStringList{"a.jpg"});
+    EXPECT_EQ(ReadTags(savePath(QStringLiteral("a.jpg"))).iptc.value(120), QList<QByteArray>{"first"});
     EXPECT_FALSE(state.Busy);
+}
+
+TEST_F(EngineTest, AWorkerThatDiesCostsOnlyItsLineAndLeavesNoTemporary)
+{
+    for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
+        MakeImage(imagePath(QString::fromLatin1(name)), QStringLiteral("jpg"));
+    useScheme({{1, QStringLiteral("caption")}});
+    loadData({"name", "a.jpg", "missing.jpg", "b.jpg", "c.jpg"});
+    // The first worker leaves a temporary, as a crash during a save would, and dies on its first request.
+    const QByteArray real = qgetenv("BRINDLEWAY_WORKER");
+    const QString fake = temp.filePath(QStringLiteral("fake-worker"));
+    WriteFileBytes(fake, "#!/bin/sh\nif [ ! -e \"$0.died\" ]; then touch \"$0.died\" \"" + QFile::encodeName(savePath())
+                             + "/.brindleway-crash1.part\"; head -c 4 >/dev/null; kill -SEGV $$; fi\nexec \"" + real + "\"\n");
+    QFile::setPermissions(fake, QFile::ReadOwner | QFile::ExeOwner);
+    qputenv("BRINDLEWAY_WORKER", QFile::encodeName(fake));
+    BatchOptions options;
+    options.workers = 1;
+    const BatchResult result = run(options);
+    qputenv("BRINDLEWAY_WORKER", real);
+
+    EXPECT_EQ(result.saved, 2);
+    EXPECT_FALSE(result.stopped);
+    EXPECT_EQ(LineNames(result.skipped), QStringList{"2 missing.jpg"});
+    ASSERT_EQ(LineNames(result.failed), QStringList{"1 a.jpg"});
+    EXPECT_EQ(result.failed[0].reason, QStringLiteral("the image could not be processed: the worker stopped (signal 11)"));
+    EXPECT_EQ(FolderEntries(savePath()), (QStringList{"b.jpg", "c.jpg"}));
+
+    qputenv("BRINDLEWAY_WORKER", QFile::encodeName(temp.filePath(QStringLiteral("none"))));
+    EXPECT_TRUE(run().refusal.startsWith(QStringLiteral("Cannot start the image worker"))) << "never in-process";
+    qputenv("BRINDLEWAY_WORKER", real);
+}
+
+TEST_F(EngineTest, ReencodingRefusesHugeDeclaredSizesBeforeDecoding)
+{
+    // A small JPEG whose frame header claims 65500 x 65500.
+    MakeImage(imagePath(QStringLiteral("wide.jpg")), QStringLiteral("jpg"));
+    QByteArray jpeg = ReadFileBytes(imagePath(QStringLiteral("wide.jpg")));
+    const qsizetype frame = jpeg.indexOf("\xFF\xC0");
+    ASSERT_GT(frame, 0);
+    jpeg.replace(frame + 5, 4, "\xFF\xDC\xFF\xDC");
+    WriteFileBytes(imagePath(QStringLiteral("wide.jpg")), jpeg);
+    // A TIFF of one 8-bit strip claiming 30000 x 30000.
+    QByteArray tiff("II*\0\x08\0\0\0\x09\0", 10);
+    const auto entry = [&](quint16 tag, quint16 type, quint32 value) {
+        const quint16 words[] = {tag, type, 1, 0};
+        tiff.append(reinterpret_cast<const char *>(words), sizeof words);
+        tiff.append(reinterpret_cast<const char *>(&value), 4); // a SHORT sits in the low bytes on little-endian
+    };
+    for (const auto &[tag, type, value] : std::initializer_list<std::tuple<quint16, quint16, quint32>>{
+             {256, 4, 30000}, {257, 4, 30000}, {258, 3, 8}, {259, 3, 1}, {262, 3, 1}, {273, 4, 200}, {277, 3, 1},
+             {278, 4, 30000}, {279, 4, 900000000}})
+        entry(tag, type, value);
+    tiff.append(QByteArray(4 + 200, '\0'));
+    WriteFileBytes(imagePath(QStringLiteral("tall.tif")), tiff);
+    MakeImage(imagePath(QStringLiteral("small.jpg")), QStringLiteral("jpg"));
+    useScheme({{1, QStringLiteral("caption")}});
+    loadData({"name", "wide.jpg", "tall.tif", "small.jpg"});
+
+    BatchOptions options = Lossless(false);
+    options.maxMegapixels = 300;
+    const BatchResult result = run(options);
+    EXPECT_EQ(result.saved, 1);
+    ASSERT_EQ(LineNames(result.skipped), (QStringList{"1 wide.jpg", "2 tall.tif"}));
+    EXPECT_EQ(result.skipped[0].reason, QStringLiteral("the image declares 4290.3 megapixels, more than the limit of 300"));
+    EXPECT_EQ(result.skipped[1].reason, QStringLiteral("the image declares 900.0 megapixels, more than the limit of 300"));
 }
 
 TEST_F(EngineTest, SavingFollowsNoLinkOrDotDotAndKeepsWhatItMayNotReplace)

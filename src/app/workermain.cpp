@@ -1,0 +1,108 @@
+// brindleway-worker: writes the lines a batch run hands it, one at a time,
+// so that whatever an image library does with a file ends this process
+// rather than the run. Requests come on standard input, answers go out on
+// standard output, each as workerpool.h frames them.
+#include "engine/batchtag.h"
+#include "engine/workerpool.h"
+
+#include <QByteArray>
+#include <QDataStream>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+// Far above what an image within the pixel limit needs decoded, far below
+// what would push the machine into swap.
+constexpr rlim_t MemoryLimit = rlim_t(4) << 30;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool AddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool AddressSanitizer = true;
+#else
+constexpr bool AddressSanitizer = false;
+#endif
+#else
+constexpr bool AddressSanitizer = false;
+#endif
+
+void limitResources()
+{
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    // AddressSanitizer reserves terabytes of address space up front.
+    if (AddressSanitizer)
+        return;
+    rlimit memory{MemoryLimit, MemoryLimit};
+    rlimit current{};
+    if (::getrlimit(RLIMIT_AS, &current) == 0 && current.rlim_max != RLIM_INFINITY && current.rlim_max < MemoryLimit)
+        memory = {current.rlim_max, current.rlim_max};
+    ::setrlimit(RLIMIT_AS, &memory);
+}
+
+// False at the end of input or on a read error, and when it ends part-way.
+bool readExactly(int fd, char *data, qsizetype size, bool *ended = nullptr)
+{
+    qsizetype done = 0;
+    while (done < size) {
+        const ssize_t got = ::read(fd, data + done, size_t(size - done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            if (ended)
+                *ended = done == 0 && got == 0;
+            return false;
+        }
+        done += got;
+    }
+    return true;
+}
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t sent = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent <= 0)
+            return false;
+        done += sent;
+    }
+    return true;
+}
+} // namespace
+
+int main()
+{
+    limitResources();
+    // Answers get a descriptor of their own; what a library prints on
+    // standard output goes to standard error instead of into an answer.
+    const int answers = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (answers < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0)
+        return 2;
+    for (;;) {
+        char header[4];
+        bool ended = false;
+        if (!readExactly(STDIN_FILENO, header, sizeof header, &ended))
+            return ended ? 0 : 2;
+        quint32 size = 0;
+        QDataStream(QByteArray::fromRawData(header, sizeof header)) >> size;
+        if (size > MaxWorkerMessageBytes)
+            return 2;
+        QByteArray request(qsizetype(size), Qt::Uninitialized);
+        if (!readExactly(STDIN_FILENO, request.data(), request.size()))
+            return 2;
+        LinePlan plan;
+        LineSettings settings;
+        if (!DecodeWorkerRequest(request, plan, settings))
+            return 2;
+        if (!writeAll(answers, EncodeWorkerAnswer(WritePlannedLine(plan, settings))))
+            return 2;
+    }
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "engine/batchtag.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+// A line's request or answer is far smaller; anything larger is garbage.
+inline constexpr quint32 MaxWorkerMessageBytes = 64u << 20;
+
+// One message on the wire between the run and a worker: its length (4
+// bytes, big-endian), then the bytes.
+QByteArray EncodeWorkerRequest(const LinePlan &plan, const LineSettings &settings);
+bool DecodeWorkerRequest(const QByteArray &bytes, LinePlan &plan, LineSettings &settings);
+QByteArray EncodeWorkerAnswer(const SaveOutcome &outcome);
+std::optional<SaveOutcome> DecodeWorkerAnswer(const QByteArray &bytes);
+
+// The worker program: $BRINDLEWAY_WORKER, else brindleway-worker beside
+// the running program.
+QString WorkerProgram();
+
+struct FinishedLine {
+    LinePlan plan;
+    SaveOutcome outcome;
+};
+
+// Worker processes that write planned lines, one line each at a time, so
+// that whatever an image library does with a file costs no more than that
+// line. Driven from the run's own thread: hand lines out, then wait.
+class WorkerPool {
+public:
+    WorkerPool(QString program, LineSettings settings, int maxWorkers);
+    ~WorkerPool();
+    WorkerPool(const WorkerPool &) = delete;
+    WorkerPool &operator=(const WorkerPool &) = delete;
+
+    // Starts the first worker; why it could not, empty when it runs.
+    QString start();
+    // Whether a worker is idle or another may be started.
+    bool canTake() const;
+    // The lines handed out and not yet finished.
+    int inHand() const;
+    // Whether a line in hand writes the output `name` (as OutputTarget::name).
+    bool writes(const QString &name) const;
+    // Hands a line to an idle or a fresh worker; the line comes back
+    // finished at once when no worker can take it.
+    std::optional<FinishedLine> hand(const LinePlan &plan);
+    // Waits up to `timeoutMs` for answers; the lines that finished.
+    QList<FinishedLine> wait(int timeoutMs);
+
+private:
+    struct Worker {
+        int pid = -1;
+        int fd = -1; // our end of the socket that is the worker's stdin and stdout
+        std::optional<LinePlan> plan;
+        QByteArray received;
+    };
+    QString spawn();
+    FinishedLine lose(Worker &worker, const QString &why);
+    void stop(Worker &worker);
+
+    QString program;
+    LineSettings settings;
+    int maxWorkers;
+    std::vector<Worker> workers;
+};
