@@ -51,7 +51,7 @@ int main(int argc, char **argv)
     struct rusage after {};
     getrusage(RUSAGE_SELF, &after);
 
-    if (result.status != DataFileResult::Loaded)
+    if (!result.loaded())
         return 1;
     std::printf("data file: %d lines x %d fields, %.1f MB\n", data.FieldGrid.rowCount(), data.FieldCount,
                 fileSize / 1e6);

@@ -213,9 +213,9 @@ int main(int argc, char **argv)
         return refuse(QStringLiteral("no stored parsing scheme is named \"%1\" (see --list-schemes)").arg(schemeName));
 
     const DataFileResult loaded = LoadDataFile(parser.value(data), app.Data, forced);
-    if (loaded.status != DataFileResult::Loaded)
+    if (!loaded.loaded())
         return refuse(QStringLiteral("cannot read data file %1: %2")
-                          .arg(QDir::toNativeSeparators(parser.value(data)), loaded.message));
+                          .arg(QDir::toNativeSeparators(parser.value(data)), loaded.problem.text()));
     app.ImagePath = parser.value(images);
     app.SavePath = parser.value(save);
 
@@ -237,12 +237,12 @@ int main(int argc, char **argv)
     BatchState state;
     if (parser.isSet(checkOnly)) {
         const BatchCheck check = CheckBatch(state, app, options);
-        return check.refused() ? refuse(check.refusal) : printCheck(check);
+        return check.refused() ? refuse(check.refusal.text()) : printCheck(check);
     }
     TerminalProgress progress;
     const BatchResult result = BatchTag(state, app, options, &progress, {});
     if (result.refused())
-        return refuse(result.refusal);
+        return refuse(result.refusal.text());
 
     QTextStream out(stdout);
     out << "Lines: " << result.lines << '\n'

@@ -105,11 +105,11 @@ BatchCheck CheckBatch(const BatchState &state, const AppState &app, const BatchO
     for (int L = 1; L <= run.app.Data.LastDataLine; ++L) {
         CheckedLine line{PlanLine(run, L), {}};
         const LinePlan &plan = line.plan;
-        if (!plan.problem.isEmpty())
-            line.problems << plan.problem;
+        if (plan.problem)
+            line.problems << plan.problem.text();
         else if (Bitmap::DetectType(plan.source) == ImageType::Unknown)
             line.problems << QStringLiteral("the file is not an image of a known type");
-        if (plan.output.refusal.isEmpty() && !plan.output.path.isEmpty()) {
+        if (!plan.output.refusal && !plan.output.path.isEmpty()) {
             const int first = outputLines.value(plan.output.path, 0);
             if (first > 0)
                 line.problems << QStringLiteral("the output would replace that of line %1").arg(first);

@@ -17,10 +17,10 @@ struct CheckedLine {
 };
 
 struct BatchCheck {
-    QString refusal; // non-empty when a run would not start: the message to show
+    Problem refusal; // why a run would not start
     QList<CheckedLine> lines;
 
-    bool refused() const { return !refusal.isEmpty(); }
+    bool refused() const { return bool(refusal); }
     qsizetype problemLines() const;
 };
 

@@ -88,7 +88,7 @@ bool SameFolder(const QString &a, const QString &b)
     return cleanAbsolute(a) == cleanAbsolute(b);
 }
 
-std::optional<QString> NameRefusal(const QString &name)
+Problem NameRefusal(const QString &name)
 {
     if (name.isEmpty())
         return QStringLiteral("the line gives no file name");
@@ -97,7 +97,7 @@ std::optional<QString> NameRefusal(const QString &name)
         return QStringLiteral("the file name is an absolute path");
     if (relative.split(QLatin1Char('/')).contains(QLatin1String("..")))
         return QStringLiteral("the file name holds \"..\", which saving does not follow");
-    return std::nullopt;
+    return {};
 }
 
 std::optional<FileIdentity> IdentityOf(const QString &path, bool followLink)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/freeimagelayer.h"
+#include "model/problem.h"
 
 #include <QString>
 
@@ -31,9 +32,9 @@ int SaveFlagsFor(const QString &saveFile, ImageType contentType);
 bool SameFolder(const QString &a, const QString &b);
 
 // Why a name from the data file may not be used below its folder (empty,
-// absolute, or holding ".." anywhere, which saving does not follow); nullopt
+// absolute, or holding ".." anywhere, which saving does not follow); none
 // when it may.
-std::optional<QString> NameRefusal(const QString &name);
+Problem NameRefusal(const QString &name);
 
 // A file's identity on its device, to tell that two names reach one file.
 struct FileIdentity {

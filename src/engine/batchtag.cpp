@@ -53,8 +53,8 @@ BatchRun::BatchRun(const AppState &state, const BatchOptions &runOptions)
 OutputTarget OutputTargetFor(const BatchRun &run, int L)
 {
     const QString &name = run.fileName(L);
-    if (const auto refusal = NameRefusal(name))
-        return {{}, *refusal, {}};
+    if (Problem refusal = NameRefusal(name))
+        return {{}, std::move(refusal), {}};
     const QString output = OutputName(name, run.options);
     const QString below = NameAsRelativePath(output);
     const QString path = JoinFolderAndName(run.app.SavePath, output);
@@ -74,7 +74,7 @@ LinePlan PlanLine(const BatchRun &run, int L)
     plan.output = OutputTargetFor(run, L);
     plan.values = TagValuesFor(run, L);
     const QFileInfo info(plan.source);
-    if (!plan.output.refusal.isEmpty())
+    if (plan.output.refusal)
         plan.problem = plan.output.refusal;
     else if (plan.name.isEmpty())
         plan.problem = QStringLiteral("the line gives no file name");
@@ -113,14 +113,14 @@ SaveOutcome saveReencoded(const LinePlan &plan, const LineSettings &settings)
         return {SaveOutcome::Skipped, UnknownTypeReason};
     const int flags = SaveFlagsFor(plan.output.path, type);
     LosslessOutcome written;
-    const QString error = SaveOutputFile(settings.saveFolder, plan.output.name, OutputStaging::Direct,
+    const Problem error = SaveOutputFile(settings.saveFolder, plan.output.name, OutputStaging::Direct,
                                          [&](const QString &temporary) {
                                              written = WriteReencoded(plan.source, type, flags, temporary,
                                                                       plan.values, settings.unicodeData);
                                              return written.status == LosslessOutcome::Failed ? written.reason
                                                                                               : QString();
                                          });
-    if (!error.isEmpty())
+    if (error)
         return {SaveOutcome::Failed, error};
     return {written.warnings.isEmpty() ? SaveOutcome::Saved : SaveOutcome::SavedWithWarnings,
             written.warnings.join(QStringLiteral("; "))};
@@ -139,7 +139,7 @@ SaveOutcome saveTagsOnly(const LinePlan &plan, const LineSettings &settings)
                                         return written.status == LosslessOutcome::Failed ? written.reason
                                                                                          : QString();
                                     });
-    if (!outcome.reason.isEmpty())
+    if (outcome.reason)
         return outcome;
     outcome.status = written.warnings.isEmpty() ? SaveOutcome::Saved : SaveOutcome::SavedWithWarnings;
     outcome.reason = written.warnings.join(QStringLiteral("; "));
@@ -149,7 +149,7 @@ SaveOutcome saveTagsOnly(const LinePlan &plan, const LineSettings &settings)
 
 namespace {
 // Decoding reserves memory for every pixel the header declares, whatever the file holds.
-QString pixelRefusal(const QString &source, int maxMegapixels)
+Problem pixelRefusal(const QString &source, int maxMegapixels)
 {
     const auto pixels = DeclaredPixels(Bitmap::DetectType(source), source);
     if (!pixels || *pixels <= qint64(maxMegapixels) * 1000000)
@@ -164,7 +164,7 @@ SaveOutcome WritePlannedLine(const LinePlan &plan, const LineSettings &settings)
 {
     if (!settings.reencode)
         return saveTagsOnly(plan, settings);
-    if (const QString refusal = pixelRefusal(plan.source, settings.maxMegapixels); !refusal.isEmpty())
+    if (Problem refusal = pixelRefusal(plan.source, settings.maxMegapixels))
         return {SaveOutcome::Skipped, refusal};
     return saveReencoded(plan, settings);
 }
@@ -175,15 +175,16 @@ constexpr int WaitMs = 50;
 
 void count(BatchResult &result, const SaveOutcome &outcome, int L, const QString &name)
 {
+    const QString &reason = outcome.reason.text();
     switch (outcome.status) {
     case SaveOutcome::Skipped:
-        result.skipped.append({L, name, outcome.reason});
+        result.skipped.append({L, name, reason});
         return;
     case SaveOutcome::Failed:
-        result.failed.append({L, name, outcome.reason});
+        result.failed.append({L, name, reason});
         return;
     case SaveOutcome::SavedWithWarnings:
-        result.warnings.append({L, name, outcome.reason});
+        result.warnings.append({L, name, reason});
         break;
     case SaveOutcome::Saved:
         break;
@@ -193,7 +194,7 @@ void count(BatchResult &result, const SaveOutcome &outcome, int L, const QString
 }
 } // namespace
 
-QString RunRefusal(const BatchState &state, const AppState &app)
+Problem RunRefusal(const BatchState &state, const AppState &app)
 {
     if (state.Busy)
         return BusyMessage;
@@ -255,7 +256,7 @@ BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions 
                 LinePlan plan = PlanLine(run, next++);
                 state.ImageFile = plan.source;
                 state.SaveFile = plan.output.path;
-                if (!plan.problem.isEmpty()) {
+                if (plan.problem) {
                     done(plan, {SaveOutcome::Skipped, plan.problem});
                     continue;
                 }

@@ -2,6 +2,7 @@
 
 #include "model/appstate.h"
 #include "model/codepage.h"
+#include "model/problem.h"
 
 #include <QList>
 #include <QString>
@@ -47,7 +48,7 @@ struct LineProblem {
 };
 
 struct BatchResult {
-    QString refusal;  // non-empty when the run did not start: the message to show
+    Problem refusal;  // why the run did not start
     int lines = 0;    // data lines in the file
     int tagged = 0;   // images loaded and given their tags
     int saved = 0;    // outputs written
@@ -56,7 +57,7 @@ struct BatchResult {
     QList<LineProblem> warnings; // saved, but not in full: untagged, a value cut, a damaged source...
     bool stopped = false;        // the caller asked to stop before the last line
 
-    bool refused() const { return !refusal.isEmpty(); }
+    bool refused() const { return bool(refusal); }
     bool allTaggedAndSaved() const
     {
         return !refused() && !stopped && skipped.isEmpty() && failed.isEmpty() && warnings.isEmpty();
@@ -78,7 +79,7 @@ struct BatchState {
 using YieldCallback = std::function<bool()>;
 
 // Why a run (or a check) of app may not start; empty when it may.
-QString RunRefusal(const BatchState &state, const AppState &app);
+Problem RunRefusal(const BatchState &state, const AppState &app);
 
 // Runs the selected scheme (app.SelectedScheme) over every data line of
 // app.Data, reading images from app.ImagePath and saving into app.SavePath.
@@ -124,7 +125,7 @@ QList<TagValue> TagValuesFor(const BatchRun &run, int L);
 // The output path for line L, or why the line may not be written.
 struct OutputTarget {
     QString path;
-    QString refusal;
+    Problem refusal;
     QString name; // the path below the save folder, "/"-separated
 };
 OutputTarget OutputTargetFor(const BatchRun &run, int L);
@@ -137,7 +138,7 @@ struct LinePlan {
     QString source; // the image folder joined with the name
     OutputTarget output;
     QList<TagValue> values;
-    QString problem; // why the line is skipped without reading its image; empty when it is not
+    Problem problem; // why the line is skipped without reading its image
 };
 LinePlan PlanLine(const BatchRun &run, int L);
 
@@ -153,7 +154,7 @@ LineSettings LineSettingsFor(const BatchRun &run);
 struct SaveOutcome {
     enum Status { Saved, SavedWithWarnings, Failed, Skipped };
     Status status = Failed;
-    QString reason; // for Failed and Skipped, and the warnings of SavedWithWarnings
+    Problem reason; // for Failed and Skipped, and the warnings of SavedWithWarnings
 };
 
 // Writes the output of a planned line whose plan has no problem: the

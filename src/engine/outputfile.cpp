@@ -323,15 +323,15 @@ QString CopyFileRange(int in, qint64 from, int out, qint64 at, qint64 length)
     return {};
 }
 
-std::optional<QString> OutputNameRefusal(const QString &saveFolder, const QString &name)
+Problem OutputNameRefusal(const QString &saveFolder, const QString &name)
 {
     const NameFolder folder = openFolderOf(saveFolder, name);
     if (folder.refused)
         return folder.problem;
-    return std::nullopt;
+    return {};
 }
 
-QString SaveOutputFile(const QString &saveFolder, const QString &name, OutputStaging staging, const OutputWriter &write)
+Problem SaveOutputFile(const QString &saveFolder, const QString &name, OutputStaging staging, const OutputWriter &write)
 {
     const NameFolder folder = openFolderOf(saveFolder, name);
     if (!folder.fd)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/problem.h"
+
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
@@ -33,16 +35,16 @@ QString CopyFileRange(int in, qint64 from, int out, qint64 at, qint64 length);
 // written there: a ".." in it, or a folder on the way that is a symbolic link
 // or no folder. The folders are opened one by one without following links,
 // just as saving opens them. A folder that does not exist is no refusal:
-// saving reports it. nullopt when the name may be written.
-std::optional<QString> OutputNameRefusal(const QString &saveFolder, const QString &name);
+// saving reports it. None when the name may be written.
+Problem OutputNameRefusal(const QString &saveFolder, const QString &name);
 
 // Saves the output `name` below `saveFolder`: `write` fills a fresh, locked
 // temporary in the name's folder, which reaches the disk and is renamed over
 // the name only once it is complete and not empty, so a failure or a power
 // cut leaves the earlier output whole. A replaced output keeps its
 // permission bits; one without its owner's write bit is never replaced.
-// Returns why nothing was saved; empty on success.
-QString SaveOutputFile(const QString &saveFolder, const QString &name, OutputStaging staging,
+// Returns why nothing was saved; none on success.
+Problem SaveOutputFile(const QString &saveFolder, const QString &name, OutputStaging staging,
                        const OutputWriter &write);
 
 // Removes the temporaries that interrupted saves left in `saveFolder` and in

@@ -71,8 +71,8 @@ QByteArray EncodeWorkerRequest(const LinePlan &plan, const LineSettings &setting
     QByteArray payload;
     QDataStream stream(&payload, QIODevice::WriteOnly);
     versioned(stream);
-    stream << qint32(plan.line) << plan.name << plan.source << plan.output.path << plan.output.refusal
-           << plan.output.name << plan.problem << qint64(plan.values.size());
+    stream << qint32(plan.line) << plan.name << plan.source << plan.output.path << plan.output.refusal.text()
+           << plan.output.name << plan.problem.text() << qint64(plan.values.size());
     for (const TagValue &value : plan.values)
         stream << qint32(value.slot) << value.text;
     stream << settings.saveFolder << settings.reencode << settings.unicodeData << qint32(settings.maxMegapixels);
@@ -85,11 +85,14 @@ bool DecodeWorkerRequest(const QByteArray &bytes, LinePlan &plan, LineSettings &
     versioned(stream);
     qint32 line = 0;
     qint64 count = 0;
-    stream >> line >> plan.name >> plan.source >> plan.output.path >> plan.output.refusal >> plan.output.name
-        >> plan.problem >> count;
+    QString refusal;
+    QString problem;
+    stream >> line >> plan.name >> plan.source >> plan.output.path >> refusal >> plan.output.name >> problem >> count;
     if (stream.status() != QDataStream::Ok || count < 0 || count > MaxValuesPerLine)
         return false;
     plan.line = line;
+    plan.output.refusal = refusal;
+    plan.problem = problem;
     plan.values.clear();
     for (qint64 n = 0; n < count; ++n) {
         qint32 slot = 0;
@@ -109,7 +112,7 @@ QByteArray EncodeWorkerAnswer(const SaveOutcome &outcome)
 {
     QByteArray payload;
     QDataStream stream(&payload, QIODevice::WriteOnly);
-    versioned(stream) << qint32(outcome.status) << outcome.reason;
+    versioned(stream) << qint32(outcome.status) << outcome.reason.text();
     return framed(payload);
 }
 
@@ -119,7 +122,9 @@ std::optional<SaveOutcome> DecodeWorkerAnswer(const QByteArray &bytes)
     versioned(stream);
     qint32 status = -1;
     SaveOutcome outcome;
-    stream >> status >> outcome.reason;
+    QString reason;
+    stream >> status >> reason;
+    outcome.reason = reason;
     if (!readWhole(stream) || status < SaveOutcome::Saved || status > SaveOutcome::Skipped)
         return std::nullopt;
     outcome.status = SaveOutcome::Status(status);

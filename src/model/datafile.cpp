@@ -99,8 +99,7 @@ DataFileResult LoadDataFile(const QString &path, IptcDataFile &data, std::option
     DataFileResult result;
     const QFileInfo info(path);
     if (!info.isFile()) {
-        result.status = DataFileResult::Missing;
-        result.message = MissingDataFileMessage;
+        result.problem = {Problem::Kind::MissingFile, QStringLiteral("the file does not exist")};
         return result;
     }
     QFile file(path);
@@ -108,9 +107,7 @@ DataFileResult LoadDataFile(const QString &path, IptcDataFile &data, std::option
     if (file.open(QIODevice::ReadOnly))
         bytes = file.readAll();
     if (!file.isOpen() || file.error() != QFileDevice::NoError) {
-        result.status = DataFileResult::Unreadable;
-        result.message = QStringLiteral("Cannot read file %1:\n%2.")
-                             .arg(QDir::toNativeSeparators(path), file.errorString());
+        result.problem = {Problem::Kind::Stated, file.errorString()};
         return result;
     }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/codepage.h"
+#include "model/problem.h"
 
 #include <QList>
 #include <QString>
@@ -44,10 +45,9 @@ struct IptcDataFile {
 };
 
 struct DataFileResult {
-    enum Status { Loaded, Missing, Unreadable };
-    Status status = Loaded;
-    QString message; // what to tell the user when not loaded
+    Problem problem; // MissingFile, or what the system said when reading failed
     QString summary; // the caption for LabelIPTCinfo when loaded
+    bool loaded() const { return !problem; }
 };
 
 inline const QString MissingDataFileMessage = QStringLiteral("TextIPTCfilename not present");

@@ -20,6 +20,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QGridLayout>
@@ -325,8 +326,11 @@ void FormMain::CmdBrowseIPTCfile_Click()
         return;
     // On failure the tables still hold the earlier file, and so does the label.
     const DataFileResult result = LoadDataFile(*path, state.Data);
-    if (result.status != DataFileResult::Loaded) {
-        ui.message(this, result.message);
+    if (!result.loaded()) {
+        ui.message(this, result.problem.kind() == Problem::Kind::MissingFile
+                             ? MissingDataFileMessage
+                             : QStringLiteral("Cannot read file %1:\n%2.")
+                                   .arg(QDir::toNativeSeparators(*path), result.problem.text()));
         return;
     }
     LabelIPTCfilename->setPath(*path);
@@ -363,7 +367,7 @@ void FormMain::CmdCheck_Click()
         return;
     const BatchCheck check = CheckBatch(batch, state, chosenOptions());
     if (check.refused()) {
-        ui.message(this, check.refusal);
+        ui.message(this, check.refusal.text());
         return;
     }
     FormCheck form(check, this);
@@ -419,7 +423,7 @@ void FormMain::setInputsEnabled(bool enabled)
 void FormMain::reportRun(const BatchResult &result)
 {
     if (result.refused()) {
-        ui.message(this, result.refusal);
+        ui.message(this, result.refusal.text());
         return;
     }
     problemLines = listProblems(result);

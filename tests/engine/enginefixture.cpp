@@ -161,7 +161,7 @@ void EngineTest::loadData(const QList<QByteArray> &lines)
         bytes += line + "\r\n";
     const QString path = temp.filePath(QStringLiteral("data.txt"));
     WriteFileBytes(path, bytes);
-    ASSERT_EQ(LoadDataFile(path, app.Data).status, DataFileResult::Loaded);
+    ASSERT_EQ(LoadDataFile(path, app.Data).problem.kind(), Problem::Kind::None);
 }
 
 ParsingScheme &EngineTest::useScheme(const QMap<int, QString> &slotTexts)

@@ -327,7 +327,7 @@ TEST_F(EngineTest, UnicodeDataFilesGiveUtf8IptcDeclaredAs190InBothModes)
     for (const auto &file : files) {
         const QString data = temp.filePath(QStringLiteral("data.txt"));
         WriteFileBytes(data, file.bytes);
-        ASSERT_EQ(LoadDataFile(data, app.Data).status, DataFileResult::Loaded);
+        ASSERT_EQ(LoadDataFile(data, app.Data).problem.kind(), Problem::Kind::None);
         const QString caption = file.unicode ? wide : narrow;
         for (const bool lossless : {true, false}) {
             SCOPED_TRACE(std::string(file.name) + (lossless ? ", tags only" : ", re-encoded"));

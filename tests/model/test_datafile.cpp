@@ -39,7 +39,7 @@ TEST_F(DataFileTest, EveryLineEndStyleGivesTheSameLinesAndBlankLinesAreSkipped)
         const QByteArray text = "   " + eol + "Name\tCity" + eol + eol + "img1.jpg\tRome" + eol + "  " + eol
             + "\t" + eol + "img2.jpg\t Oslo " + eol + eol;
         const DataFileResult result = load(text);
-        ASSERT_EQ(result.status, DataFileResult::Loaded);
+        ASSERT_EQ(result.problem.kind(), Problem::Kind::None);
         EXPECT_EQ(result.summary, QStringLiteral("IPTC data file contains 4 entries each consisting of 2 tags"));
         ASSERT_EQ(data.LastDataLine, 3);
         EXPECT_EQ(data.DataLines[0], QStringLiteral("Name\tCity"));
@@ -100,26 +100,23 @@ TEST_F(DataFileTest, MissingAndUnreadableFilesLeaveTheTablesUntouched)
     load("h\tc\nimg.jpg\tRome\n");
     const QStringList linesBefore = data.DataLines;
 
-    DataFileResult missing = LoadDataFile(dir.filePath(QStringLiteral("nope.txt")), data);
-    EXPECT_EQ(missing.status, DataFileResult::Missing);
-    EXPECT_EQ(missing.message, QStringLiteral("TextIPTCfilename not present"));
-    DataFileResult folder = LoadDataFile(dir.path(), data);
-    EXPECT_EQ(folder.status, DataFileResult::Missing);
+    const auto kind = [this](const QString &path) { return LoadDataFile(path, data).problem.kind(); };
+    EXPECT_EQ(kind(dir.filePath(QStringLiteral("nope.txt"))), Problem::Kind::MissingFile);
+    EXPECT_EQ(kind(dir.path()), Problem::Kind::MissingFile);
 
     // A path through a plain file names nothing.
     const QString file = write("x");
-    DataFileResult notFile = LoadDataFile(file + QStringLiteral("/inside.txt"), data);
-    EXPECT_EQ(notFile.status, DataFileResult::Missing);
+    EXPECT_EQ(kind(file + QStringLiteral("/inside.txt")), Problem::Kind::MissingFile);
     // A file that opens but fails to read; even root cannot read the start
     // of its own address space.
-    DataFileResult failingRead = LoadDataFile(QStringLiteral("/proc/self/mem"), data);
-    EXPECT_EQ(failingRead.status, DataFileResult::Unreadable);
-    EXPECT_FALSE(failingRead.message.isEmpty());
+    const DataFileResult failingRead = LoadDataFile(QStringLiteral("/proc/self/mem"), data);
+    EXPECT_EQ(failingRead.problem.kind(), Problem::Kind::Stated);
+    EXPECT_FALSE(failingRead.problem.text().isEmpty());
     if (geteuid() != 0) {
         const QString locked = dir.filePath(QStringLiteral("locked.txt"));
         WriteFileBytes(locked, "h\nx\n");
         QFile::setPermissions(locked, QFileDevice::WriteOwner);
-        EXPECT_EQ(LoadDataFile(locked, data).status, DataFileResult::Unreadable);
+        EXPECT_EQ(kind(locked), Problem::Kind::Stated);
     }
     EXPECT_EQ(data.DataLines, linesBefore);
     EXPECT_EQ(data.LastDataLine, 1);
@@ -187,7 +184,7 @@ TEST_F(DataFileTest, EncodingComesFromTheMarkOrTheBytesUnlessForced)
         {"UTF-16 with a lone last byte", QByteArrayLiteral("\xFF\xFEh\0\n\0a\0\t\0b\0c"), {}, Utf16LE, u"b\uFFFD"_qs},
     };
     for (const auto &c : cases) {
-        ASSERT_EQ(load(c.bytes, c.forced).status, DataFileResult::Loaded) << c.what;
+        ASSERT_EQ(load(c.bytes, c.forced).problem.kind(), Problem::Kind::None) << c.what;
         EXPECT_EQ(data.Encoding, c.read) << c.what;
         // Also proves the CR LF and CR line ends were found in every encoding.
         EXPECT_EQ(cell(1, 2), c.cell) << c.what;
@@ -197,7 +194,7 @@ TEST_F(DataFileTest, EncodingComesFromTheMarkOrTheBytesUnlessForced)
 TEST_F(DataFileTest, OneVeryWideLineAmongManyCostsOnlyItsOwnFields)
 {
     const QByteArray bytes = "h\n" + QByteArray(50000, '\t') + "last\n" + QByteArray("a.jpg\tx\n").repeated(199999);
-    ASSERT_EQ(load(bytes).status, DataFileResult::Loaded);
+    ASSERT_EQ(load(bytes).problem.kind(), Problem::Kind::None);
     EXPECT_EQ(data.FieldCount, 50001);
     EXPECT_EQ(cell(1, 50001), QStringLiteral("last"));
     EXPECT_EQ(cell(200000, 2), QStringLiteral("x"));

@@ -18,7 +18,7 @@ protected:
         WriteFileBytes(path, "file\tcity\tnote\tcaption\n"
                              "img004.jpg\tRome\t\tColosseum at dusk\n"
                              " spaced.jpg \t x \n");
-        ASSERT_EQ(LoadDataFile(path, data).status, DataFileResult::Loaded);
+        ASSERT_EQ(LoadDataFile(path, data).problem.kind(), Problem::Kind::None);
     }
 
     std::optional<QString> tag(const QString &expression, int line = 1)
