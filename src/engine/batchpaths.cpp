@@ -13,29 +13,6 @@ QString cleanAbsolute(const QString &path)
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
-// The flags of the table's row for a type; the type an ending names.
-int rowFlags(ImageType type)
-{
-    switch (type) {
-    case ImageType::Tiff:
-        return 2048; // TIFF_NONE: no compression
-    case ImageType::Jpeg:
-        return 128; // JPEG_QUALITYSUPERB
-    default:
-        return 0;
-    }
-}
-
-ImageType typeOfEnding(const QString &upperEnding)
-{
-    if (upperEnding == QLatin1String(".TIF"))
-        return ImageType::Tiff;
-    if (upperEnding == QLatin1String(".JPG"))
-        return ImageType::Jpeg;
-    if (upperEnding == QLatin1String(".PNG"))
-        return ImageType::Png;
-    return ImageType::Unknown;
-}
 } // namespace
 
 QString NameAsRelativePath(const QString &name)
@@ -64,15 +41,6 @@ QString OutputName(const QString &name, const BatchOptions &options)
     if (dot <= base)
         return name + options.appendText;
     return name.left(dot) + options.appendText + name.mid(dot);
-}
-
-int SaveFlagsFor(const QString &saveFile, ImageType contentType)
-{
-    const QString ending = saveFile.right(4).toUpper();
-    const ImageType named = typeOfEnding(ending);
-    if (named != ImageType::Unknown && named != contentType)
-        return rowFlags(contentType);
-    return rowFlags(named);
 }
 
 bool SameFolder(const QString &a, const QString &b)

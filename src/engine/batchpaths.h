@@ -1,6 +1,5 @@
 #pragma once
 
-#include "engine/freeimagelayer.h"
 #include "model/problem.h"
 
 #include <QString>
@@ -19,12 +18,6 @@ QString JoinFolderAndName(const QString &folder, const QString &name);
 
 // The output's name for a source name under the chosen save option.
 QString OutputName(const QString &name, const BatchOptions &options);
-
-// The save flags for an output path and the type its image is written in:
-// chosen from the path's last four characters, unless the ending names
-// another type than the content's, whose writer would read the number
-// differently; then the content type's own row.
-int SaveFlagsFor(const QString &saveFile, ImageType contentType);
 
 // Whether two folder strings name one folder, however spelled: trailing
 // separators, "." and "..", symbolic links, letter case on file systems

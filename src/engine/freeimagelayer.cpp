@@ -38,6 +38,30 @@ QByteArray nativePath(const QString &path)
 {
     return QFile::encodeName(path);
 }
+
+// The flags of the table's row for a type; the type an ending names.
+int rowFlags(ImageType type)
+{
+    switch (type) {
+    case ImageType::Tiff:
+        return TIFF_NONE;
+    case ImageType::Jpeg:
+        return JPEG_QUALITYSUPERB;
+    default:
+        return 0;
+    }
+}
+
+ImageType typeOfEnding(const QString &upperEnding)
+{
+    if (upperEnding == QLatin1String(".TIF"))
+        return ImageType::Tiff;
+    if (upperEnding == QLatin1String(".JPG"))
+        return ImageType::Jpeg;
+    if (upperEnding == QLatin1String(".PNG"))
+        return ImageType::Png;
+    return ImageType::Unknown;
+}
 } // namespace
 
 void FreeImageBitmapDeleter::operator()(void *bitmap) const
@@ -164,4 +188,13 @@ int JpegSubsamplingFlag(int horizontal, int vertical)
             return form.flag;
     }
     return JPEG_SUBSAMPLING_444;
+}
+
+int SaveFlagsFor(const QString &saveFile, ImageType contentType)
+{
+    const QString ending = saveFile.right(4).toUpper();
+    const ImageType named = typeOfEnding(ending);
+    if (named != ImageType::Unknown && named != contentType)
+        return rowFlags(contentType);
+    return rowFlags(named);
 }

@@ -44,3 +44,9 @@ Encoded EncodeAgain(ImageType type, const QByteArray &source, int saveFlags);
 // The save flag for JPEG chroma sampled `horizontal` by `vertical` times
 // coarser than luma, or the nearest finer form the library writes.
 int JpegSubsamplingFlag(int horizontal, int vertical);
+
+// The save flags for an output path and the type its image is written in:
+// chosen from the path's last four characters, unless the ending names
+// another type than the content's, whose writer would read the number
+// differently; then the content type's own row.
+int SaveFlagsFor(const QString &saveFile, ImageType contentType);

@@ -1,6 +1,7 @@
 #include "enginefixture.h"
 
 #include "engine/batchpaths.h"
+#include "engine/freeimagelayer.h"
 #include "engine/outputfile.h"
 #include "testsupport.h"
 
