@@ -63,19 +63,6 @@ bool readExactly(int fd, char *data, qsizetype size, bool *ended = nullptr)
     return true;
 }
 
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t sent = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return false;
-        done += sent;
-    }
-    return true;
-}
 } // namespace
 
 int main()
@@ -102,7 +89,7 @@ int main()
         LineSettings settings;
         if (!DecodeWorkerRequest(request, plan, settings))
             return 2;
-        if (!writeAll(answers, EncodeWorkerAnswer(WritePlannedLine(plan, settings))))
+        if (!SendWhole(answers, EncodeWorkerAnswer(WritePlannedLine(plan, settings))))
             return 2;
     }
 }

@@ -45,21 +45,6 @@ bool readWhole(QDataStream &stream)
     return stream.status() == QDataStream::Ok && stream.atEnd();
 }
 
-bool sendAll(int fd, const QByteArray &bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        // No SIGPIPE: a worker that died is a lost line, not a lost run.
-        const ssize_t sent = ::send(fd, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return false;
-        done += sent;
-    }
-    return true;
-}
-
 QString failure(const QString &why)
 {
     return QStringLiteral("the image could not be processed: %1").arg(why);
@@ -241,7 +226,7 @@ std::optional<FinishedLine> WorkerPool::hand(const LinePlan &plan)
     if (request.size() - HeaderBytes > qsizetype(MaxWorkerMessageBytes))
         return FinishedLine{plan, {SaveOutcome::Failed, failure(QStringLiteral("the line's values are too large"))}};
     idle->plan = plan;
-    if (sendAll(idle->fd, request))
+    if (SendWhole(idle->fd, request))
         return std::nullopt;
     FinishedLine lost = lose(*idle, {});
     workers.erase(idle);
@@ -293,4 +278,19 @@ QList<FinishedLine> WorkerPool::wait(int timeoutMs)
     }
     std::erase_if(workers, [](const Worker &worker) { return worker.fd < 0; });
     return finished;
+}
+
+bool SendWhole(int fd, const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        // No SIGPIPE: a worker that died is a lost line, not a lost run.
+        const ssize_t sent = ::send(fd, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent <= 0)
+            return false;
+        done += sent;
+    }
+    return true;
 }

@@ -23,6 +23,9 @@ std::optional<SaveOutcome> DecodeWorkerAnswer(const QByteArray &bytes);
 // the running program.
 QString WorkerProgram();
 
+// Sends all of `bytes` on the socket `fd`; false when the other end is gone.
+bool SendWhole(int fd, const QByteArray &bytes);
+
 struct FinishedLine {
     LinePlan plan;
     SaveOutcome outcome;
