@@ -275,6 +275,10 @@ QList<FinishedLine> WorkerPool::wait(int timeoutMs)
         finished.append({*worker.plan, *outcome});
         worker.plan.reset();
         worker.received.clear();
+        // An image library may keep memory it took for a file it failed
+        // on: a fresh worker takes the next line.
+        if (outcome->status == SaveOutcome::Failed)
+            stop(worker);
     }
     std::erase_if(workers, [](const Worker &worker) { return worker.fd < 0; });
     return finished;
