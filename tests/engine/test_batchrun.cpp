@@ -15,26 +15,23 @@
 
 #include <tuple>
 
-namespace {
-// Progress calls as the window would see them.
-class RecordingProgress : public ProgressSink {
-public:
-    void setValue(double value) override { calls.append(QStringLiteral("value %1").arg(value)); }
-    void setMax(double max) override { calls.append(QStringLiteral("max %1").arg(max)); }
-    void setVisible(bool visible) override { calls.append(visible ? QStringLiteral("show") : QStringLiteral("hide")); }
-    QStringList calls;
-};
-} // namespace
-
-TEST(BatchPaths, FlagsFitTheContentsWriterAndWindowsNamesNameSubfolders)
+// Output names and refused names, as the data file's Windows names give them.
+TEST(BatchPaths, AppendedTextGoesBeforeTheExtensionAndNoNameLeavesItsFolder)
 {
-    EXPECT_EQ(SaveFlagsFor(QStringLiteral("/s/a.tIf"), ImageType::Tiff), 2048);
-    EXPECT_EQ(SaveFlagsFor(QStringLiteral("/s/a.jpeg"), ImageType::Jpeg), 0) << "only the last four characters count";
-    EXPECT_EQ(SaveFlagsFor(QStringLiteral("/s/a.tif"), ImageType::Png), 0);
-    EXPECT_EQ(SaveFlagsFor(QStringLiteral("/s/a.jpg"), ImageType::Tiff), 2048);
-    EXPECT_EQ(JoinFolderAndName(QStringLiteral("/img/"), QStringLiteral("sub\\a.jpg")), QStringLiteral("/img/sub/a.jpg"));
-    EXPECT_TRUE(NameRefusal(QStringLiteral("sub\\..\\a.jpg")));
-    EXPECT_TRUE(NameRefusal(QStringLiteral("\\a.jpg")));
+    BatchOptions append;
+    append.saveOption = SaveOption::AppendFileName;
+    append.appendText = QStringLiteral("IPTC");
+    for (const auto &[name, appended] : {std::pair{"img001.jpg", "img001IPTC.jpg"}, {"noext", "noextIPTC"},
+                                         {"my.dir\\scan", "my.dir\\scanIPTC"}, {".hidden", ".hiddenIPTC"},
+                                         {"sub\\a.b.tif", "sub\\a.bIPTC.tif"}}) {
+        EXPECT_EQ(OutputName(name, append), appended);
+        EXPECT_EQ(OutputName(name, {}), name);
+    }
+    append.appendText.clear();
+    EXPECT_EQ(OutputName("a.jpg", append), "a.jpg");
+    for (const char *refused : {"", "/etc/hostname", "\\a.jpg", "sub\\..\\a.jpg", ".."})
+        EXPECT_TRUE(NameRefusal(refused)) << refused;
+    EXPECT_FALSE(NameRefusal("sub\\a..b.jpg"));
 }
 
 TEST_F(EngineTest, RefusalsComeInOrderAndWriteNothing)
@@ -88,10 +85,9 @@ TEST_F(EngineTest, EveryLineIsAccountedForInBothPathsAndTheRunGoesOn)
         SCOPED_TRACE(QStringLiteral("%1, %2 workers").arg(lossless ? "lossless" : "re-encoded").arg(workers).toStdString());
         QDir(savePath()).removeRecursively();
         QDir().mkpath(savePath(QStringLiteral("sub")));
-        RecordingProgress progress;
         BatchOptions options = Lossless(lossless);
         options.workers = workers;
-        const BatchResult result = BatchTag(state, app, options, &progress, {});
+        const BatchResult result = run(options);
         EXPECT_EQ(result.lines, 10);
         EXPECT_EQ(result.saved, 3);
         EXPECT_EQ(LineNames(result.skipped), (QStringList{"2 missing.jpg", "3 ", "6 ..\\outside.jpg", "7 /etc/hostname",
@@ -110,12 +106,6 @@ TEST_F(EngineTest, EveryLineIsAccountedForInBothPathsAndTheRunGoesOn)
         EXPECT_EQ(FolderEntries(savePath()), (QStringList{"ok.jpg", "sub"}));
         EXPECT_EQ(FolderEntries(savePath(QStringLiteral("sub"))), QStringList{"deep.jpg"});
         EXPECT_EQ(FolderEntries(temp.path()), (QStringList{"data.txt", "images", "outside.jpg", "save"}));
-
-        QStringList expected{"value 0", "max 10", "show"};
-        for (int L = 1; L <= 10; ++L)
-            expected.append(QStringLiteral("value %1").arg(L));
-        expected.append(QStringLiteral("hide"));
-        EXPECT_EQ(progress.calls, expected);
         EXPECT_FALSE(state.Busy);
     }
 }
@@ -172,23 +162,6 @@ TEST_F(EngineTest, OutputsNeverReplaceASourceOrLeaveTheSaveFolder)
         EXPECT_EQ(ReadFileBytes(imagePath(QStringLiteral("out/a.jpg"))), source);
         EXPECT_TRUE(FolderEntries(temp.filePath(QStringLiteral("elsewhere"))).isEmpty());
     }
-}
-
-TEST_F(EngineTest, AppendFileNameGoesBeforeTheExtension)
-{
-    MakeImage(imagePath(QStringLiteral("img001.jpg")), QStringLiteral("jpg"));
-    MakeImage(imagePath(QStringLiteral("noext")), QStringLiteral("jpg"));
-    MakeImage(imagePath(QStringLiteral("my.dir/scan")), QStringLiteral("png"));
-    MakeImage(imagePath(QStringLiteral(".hidden")), QStringLiteral("jpg"));
-    QDir().mkpath(savePath(QStringLiteral("my.dir")));
-    useScheme({{1, QStringLiteral("caption")}});
-    loadData({"name", "img001.jpg", "noext", "my.dir\\scan", ".hidden"});
-    BatchOptions options;
-    options.saveOption = SaveOption::AppendFileName;
-    options.appendText = QStringLiteral("IPTC");
-    EXPECT_EQ(run(options).saved, 4);
-    EXPECT_EQ(FolderEntries(savePath()), (QStringList{".hiddenIPTC", "img001IPTC.jpg", "my.dir", "noextIPTC"}));
-    EXPECT_EQ(FolderEntries(savePath(QStringLiteral("my.dir"))), QStringList{"scanIPTC"});
 }
 
 TEST_F(EngineTest, YieldComesWhileImagesAreWrittenAndStopsHandingOutLines)
