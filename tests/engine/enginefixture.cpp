@@ -9,7 +9,7 @@
 
 QByteArray PixelsOf(const QString &path)
 {
-    return RunTool(QStringLiteral("convert"), {path, "-depth", "8", "rgba:-"});
+    return RunTool("convert", {path, "-depth", "8", "rgba:-"});
 }
 
 namespace {
@@ -47,16 +47,16 @@ QByteArray minimalIccProfile()
 void AddForeignMetadata(const QString &path)
 {
     const QString folder = QFileInfo(path).absolutePath();
-    WriteFileBytes(folder + QStringLiteral("/old.xmp"), OldXmp);
-    WriteFileBytes(folder + QStringLiteral("/old.icc"), minimalIccProfile());
-    RunTool(QStringLiteral("exiftool"), {"-q", "-overwrite_original", "-XMP<=" + folder + "/old.xmp", path});
-    RunTool(QStringLiteral("exiftool"),
+    WriteFileBytes(folder + "/old.xmp", OldXmp);
+    WriteFileBytes(folder + "/old.icc", minimalIccProfile());
+    RunTool("exiftool", {"-q", "-overwrite_original", "-XMP<=" + folder + "/old.xmp", path});
+    RunTool("exiftool",
             {"-q", "-overwrite_original", "-IPTC:Caption-Abstract=old caption", "-IPTC:Keywords=k1", "-IPTC:Keywords=k2",
              "-IPTC:Keywords=k3", "-IPTC:City=Paris", "-IPTC:Headline=old headline", "-EXIF:Make=Acme",
              "-EXIF:DateTimeOriginal=2020:01:02 03:04:05", "-ICC_Profile<=" + folder + "/old.icc", "-Comment=a comment",
              "-Photoshop:URL=http://example.com/", "-Photoshop:IPTCDigest=new", path});
-    QFile::remove(folder + QStringLiteral("/old.xmp"));
-    QFile::remove(folder + QStringLiteral("/old.icc"));
+    QFile::remove(folder + "/old.xmp");
+    QFile::remove(folder + "/old.icc");
 }
 
 QStringList LineNames(const QList<LineProblem> &problems)
@@ -82,12 +82,18 @@ void EngineTest::SetUp()
     app.SavePath = savePath();
 }
 
+void EngineTest::makeImages(std::initializer_list<const char *> names)
+{
+    for (const char *name : names)
+        MakeImage(imagePath(name), QFileInfo(name).suffix());
+}
+
 void EngineTest::loadData(const QList<QByteArray> &lines)
 {
     QByteArray bytes;
     for (const QByteArray &line : lines)
         bytes += line + "\r\n";
-    const QString path = temp.filePath(QStringLiteral("data.txt"));
+    const QString path = temp.filePath("data.txt");
     WriteFileBytes(path, bytes);
     ASSERT_EQ(LoadDataFile(path, app.Data).status, DataFileResult::Loaded);
 }
@@ -95,8 +101,8 @@ void EngineTest::loadData(const QList<QByteArray> &lines)
 ParsingScheme &EngineTest::useScheme(QHash<int, QString> slotTexts)
 {
     if (!slotTexts.contains(FileNameSlot))
-        slotTexts.insert(FileNameSlot, QStringLiteral("IPTC_Field1"));
-    app.Schemes = MakeTable({MakeScheme(QStringLiteral("Test"), slotTexts)});
+        slotTexts.insert(FileNameSlot, "IPTC_Field1");
+    app.Schemes = MakeTable({MakeScheme("Test", slotTexts)});
     app.SelectedScheme = 0;
     return app.Schemes.Schemes[1];
 }

@@ -26,6 +26,8 @@ protected:
     QString imagePath(const QString &name = {}) const { return temp.filePath(QStringLiteral("images/") + name); }
     QString savePath(const QString &name = {}) const { return temp.filePath(QStringLiteral("save/") + name); }
 
+    // ImageMagick images in the image folder, each of the type its ending names.
+    void makeImages(std::initializer_list<const char *> names);
     // Writes the data file (header line first) as Windows-1252 bytes and reads it.
     void loadData(const QList<QByteArray> &lines);
     // One scheme, selected; slot 24 is field 1 unless set.

@@ -125,13 +125,9 @@ TEST_F(FormMainTest, SchemeListStartsFromTheStoreAndFollowsTheManager)
     EXPECT_EQ(state.SelectedScheme, -1);
 
     window->show();
-    QString opened;
-    ui.dialogHandlers.push_back([&](QDialog &about) {
-        opened = about.objectName();
-        return int(QDialog::Accepted);
-    });
+    ui.dialogHandlers.push_back([&](QDialog &about) { return about.objectName() == "FormAbout" ? 1 : -1; });
     child<QAction>("CmdHelpAbout")->trigger();
-    EXPECT_EQ(opened, "FormAbout");
+    EXPECT_TRUE(ui.dialogHandlers.empty());
     child<QAction>("CmdFileExit")->trigger();
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(ui.messages.isEmpty()) << shownMessages();
@@ -223,7 +219,7 @@ TEST_F(FormMainTest, DataFileLoadsAndAFailureKeepsTheEarlierFile)
 
     ui.fileAnswers.push_back(std::nullopt);
     child<QAction>("CmdFileOpen")->trigger();
-    EXPECT_EQ(ui.fileFilters.size(), 5);
+    EXPECT_TRUE(ui.fileAnswers.empty()) << "the menu asks for a data file too";
 }
 
 TEST_F(FormMainTest, BatchFollowsTheWindowsChoicesLocksItsInputsAndStopsOnClose)
