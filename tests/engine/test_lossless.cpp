@@ -74,7 +74,7 @@ TEST_F(EngineTest, BothPathsWriteIptcAndXmpInStepAndKeepForeignMetadata)
               "broken.jpg" + values, "utf8.jpg" + values});
 
     QMap<QString, FileTags> sources;
-    for (const QString &name : {"x.jpg", "x.tif"})
+    for (const QString name : {"x.jpg", "x.tif"})
         sources[name] = ReadTags(imagePath(name));
     ASSERT_TRUE(sources["x.jpg"].warnings.isEmpty()) << sources["x.jpg"].warnings.join('\n').toStdString();
 
@@ -90,7 +90,7 @@ TEST_F(EngineTest, BothPathsWriteIptcAndXmpInStepAndKeepForeignMetadata)
         EXPECT_EQ(result.saved, 7);
         EXPECT_EQ(LineNames(result.warnings), (QStringList{"4 d.bmp", "5 dates.jpg", "6 broken.jpg"}));
 
-        for (const QString &name : {"x.jpg", "x.tif"}) {
+        for (const QString name : {"x.jpg", "x.tif"}) {
             SCOPED_TRACE(name.toStdString());
             const FileTags tags = ReadTags(out(name));
             EXPECT_EQ(tags.iptc.value(120), QList<QByteArray>{Caption});
@@ -398,7 +398,7 @@ TEST_F(EngineTest, EveryFieldLandsInItsDatasetWithItsExactBytesInJpegAndTiff)
         ASSERT_TRUE(result.allTaggedAndSaved()) << (result.failed.isEmpty() ? "" : result.failed[0].reason.toStdString())
                                                 << (result.warnings.isEmpty() ? "" : result.warnings[0].reason.toStdString());
 
-        for (const QString &name : {"photo.jpg", "scan.tif"}) {
+        for (const QString name : {"photo.jpg", "scan.tif"}) {
             SCOPED_TRACE(name.toStdString() + (lossless ? " tags only" : " re-encoded"));
             const IptcDatasets datasets = ReadTags(savePath(name)).iptc;
             for (int slot = 1; slot <= TagSlotCount; ++slot) {
