@@ -5,8 +5,15 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QMap>
 #include <QString>
+#include <QStringList>
+
+#include <ostream>
+#include <string>
+
+inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
 
 // Writes `bytes` to `path`, creating folders on the way; fails the test on error.
 void WriteFileBytes(const QString &path, const QByteArray &bytes);
@@ -21,6 +28,38 @@ inline ParsingScheme MakeScheme(const QString &name, const QHash<int, QString> &
         scheme.slot(i) = values.value(i, LeaveBlank);
     return scheme;
 }
+
+// The schemes in store order, as the store and the window hold them.
+inline SchemeTable MakeTable(const QList<ParsingScheme> &schemes)
+{
+    SchemeTable table;
+    table.Schemes.append(schemes);
+    table.SchemeCount = int(schemes.size());
+    return table;
+}
+
+// Runs a program to its end; its standard output. A non-zero exit fails the
+// test unless `exitCode` takes it.
+QByteArray RunTool(const QString &program, const QStringList &arguments, int *exitCode = nullptr);
+
+// Makes an image with ImageMagick; the format follows `format` ("jpg", "png"...).
+void MakeImage(const QString &path, const QString &format, int width = 48, int height = 32);
+
+// Record-2 datasets as stored: dataset number to values in file order.
+using IptcDatasets = QMap<int, QList<QByteArray>>;
+
+// What one ExifTool run reads from a file: every tag by "Group1:Name" with
+// values unconverted and lists joined with ";" (MWG view included), the raw
+// IPTC block split into datasets, and the warnings.
+struct FileTags {
+    QMap<QString, QString> tags;
+    IptcDatasets iptc;
+    QStringList warnings;
+    std::string operator[](const char *name) const { return tags.value(QLatin1String(name)).toStdString(); }
+    // Every tag that neither IPTC nor XMP writing may change (strips may move).
+    QStringList foreign() const;
+};
+FileTags ReadTags(const QString &path);
 
 // A store in memory; with failWrites set every sync fails, as on a full disk.
 class MemorySettingsStore : public SettingsStore {

@@ -5,83 +5,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
-
-QByteArray RunTool(const QString &program, const QStringList &arguments, int *exitCode)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(60000)) {
-        ADD_FAILURE() << program.toStdString() << " did not finish";
-        return {};
-    }
-    if (exitCode)
-        *exitCode = process.exitCode();
-    else if (process.exitCode() != 0)
-        ADD_FAILURE() << program.toStdString() << " " << arguments.join(' ').toStdString() << ": "
-                      << process.readAllStandardError().toStdString();
-    return process.readAllStandardOutput();
-}
-
-FileTags ReadTags(const QString &path)
-{
-    const QByteArray json = RunTool(QStringLiteral("exiftool"), {"-j", "-b", "-n", "-a", "-G1", "-sep", ";", "-use", "MWG",
-                                                                 "-all", "-IPTC", path});
-    FileTags read;
-    const QJsonObject object = QJsonDocument::fromJson(json).array().at(0).toObject();
-    for (auto it = object.begin(); it != object.end(); ++it)
-        read.tags.insert(it.key(), it.value().toVariant().toString());
-    // With -a a file's several warnings share one key, so they come from the text.
-    static const QRegularExpression warning(QStringLiteral("^\\s*\"[\\w-]+:Warning\": \"(.*)\",?$"),
-                                            QRegularExpression::MultilineOption);
-    for (auto match = warning.globalMatch(QString::fromUtf8(json)); match.hasNext();) {
-        const QString text = match.next().captured(1);
-        // MWG's strict reading objects to the copy of a TIFF's IPTC among its
-        // Photoshop resources, which Photoshop itself keeps there.
-        if (!text.startsWith(QLatin1String("Ignored non-standard IPTC")))
-            read.warnings.append(text);
-    }
-    // Datasets are 0x1C, record, dataset, two length bytes and the value.
-    const QByteArray block = QByteArray::fromBase64(read.tags.value(QStringLiteral("IPTC:IPTC")).mid(7).toLatin1());
-    for (qsizetype pos = 0; pos + 5 <= block.size() && block[pos] == 0x1C;) {
-        const qsizetype length = (quint8(block[pos + 3]) << 8) | quint8(block[pos + 4]);
-        if (length & 0x8000 || pos + 5 + length > block.size()) {
-            ADD_FAILURE() << "malformed IPTC block in " << path.toStdString();
-            break;
-        }
-        if (block[pos + 1] == 2)
-            read.iptc[quint8(block[pos + 2])].append(block.mid(pos + 5, length));
-        pos += 5 + length;
-    }
-    return read;
-}
-
-QStringList FileTags::foreign() const
-{
-    static const QRegularExpression changing(
-        QStringLiteral("^(IPTC|XMP.*|System|File|Composite|MWG|ExifTool):|^(Photoshop:IPTCDigest|SourceFile|IFD0:StripOffsets)$"));
-    QStringList kept;
-    for (auto it = tags.begin(); it != tags.end(); ++it) {
-        if (!changing.match(it.key()).hasMatch())
-            kept.append(it.key() + QLatin1Char('=') + it.value());
-    }
-    return kept;
-}
 
 QByteArray PixelsOf(const QString &path)
 {
-    return RunTool(QStringLiteral("convert"), {path, "-depth", "8", "rgba:-"});
-}
-
-void MakeImage(const QString &path, const QString &format, int width, int height)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    RunTool(QStringLiteral("convert"), {"-size", QStringLiteral("%1x%2").arg(width).arg(height), "gradient:orange-navy",
-                                        "-swirl", "90", format + QLatin1Char(':') + path});
+    return RunTool("convert", {path, "-depth", "8", "rgba:-"});
 }
 
 namespace {
@@ -119,16 +47,16 @@ QByteArray minimalIccProfile()
 void AddForeignMetadata(const QString &path)
 {
     const QString folder = QFileInfo(path).absolutePath();
-    WriteFileBytes(folder + QStringLiteral("/old.xmp"), OldXmp);
-    WriteFileBytes(folder + QStringLiteral("/old.icc"), minimalIccProfile());
-    RunTool(QStringLiteral("exiftool"), {"-q", "-overwrite_original", "-XMP<=" + folder + "/old.xmp", path});
-    RunTool(QStringLiteral("exiftool"),
+    WriteFileBytes(folder + "/old.xmp", OldXmp);
+    WriteFileBytes(folder + "/old.icc", minimalIccProfile());
+    RunTool("exiftool", {"-q", "-overwrite_original", "-XMP<=" + folder + "/old.xmp", path});
+    RunTool("exiftool",
             {"-q", "-overwrite_original", "-IPTC:Caption-Abstract=old caption", "-IPTC:Keywords=k1", "-IPTC:Keywords=k2",
              "-IPTC:Keywords=k3", "-IPTC:City=Paris", "-IPTC:Headline=old headline", "-EXIF:Make=Acme",
              "-EXIF:DateTimeOriginal=2020:01:02 03:04:05", "-ICC_Profile<=" + folder + "/old.icc", "-Comment=a comment",
              "-Photoshop:URL=http://example.com/", "-Photoshop:IPTCDigest=new", path});
-    QFile::remove(folder + QStringLiteral("/old.xmp"));
-    QFile::remove(folder + QStringLiteral("/old.icc"));
+    QFile::remove(folder + "/old.xmp");
+    QFile::remove(folder + "/old.icc");
 }
 
 QStringList LineNames(const QList<LineProblem> &problems)
@@ -154,27 +82,27 @@ void EngineTest::SetUp()
     app.SavePath = savePath();
 }
 
+void EngineTest::makeImages(std::initializer_list<const char *> names)
+{
+    for (const char *name : names)
+        MakeImage(imagePath(name), QFileInfo(name).suffix());
+}
+
 void EngineTest::loadData(const QList<QByteArray> &lines)
 {
     QByteArray bytes;
     for (const QByteArray &line : lines)
         bytes += line + "\r\n";
-    const QString path = temp.filePath(QStringLiteral("data.txt"));
+    const QString path = temp.filePath("data.txt");
     WriteFileBytes(path, bytes);
     ASSERT_EQ(LoadDataFile(path, app.Data).problem.kind(), Problem::Kind::None);
 }
 
-ParsingScheme &EngineTest::useScheme(const QMap<int, QString> &slotTexts)
+ParsingScheme &EngineTest::useScheme(QHash<int, QString> slotTexts)
 {
-    ParsingScheme scheme;
-    scheme.Name = QStringLiteral("Test");
-    for (int slot = 1; slot <= SlotCount; ++slot)
-        scheme.slot(slot) = LeaveBlank;
-    scheme.slot(FileNameSlot) = QStringLiteral("IPTC_Field1");
-    for (auto it = slotTexts.begin(); it != slotTexts.end(); ++it)
-        scheme.slot(it.key()) = it.value();
-    app.Schemes.Schemes = {ParsingScheme{}, scheme};
-    app.Schemes.SchemeCount = 1;
+    if (!slotTexts.contains(FileNameSlot))
+        slotTexts.insert(FileNameSlot, "IPTC_Field1");
+    app.Schemes = MakeTable({MakeScheme("Test", slotTexts)});
     app.SelectedScheme = 0;
     return app.Schemes.Schemes[1];
 }

@@ -16,31 +16,28 @@
 
 #include <tuple>
 
-namespace {
-// Progress calls as the window would see them.
-class RecordingProgress : public ProgressSink {
-public:
-    void setValue(double value) override { calls.append(QStringLiteral("value %1").arg(value)); }
-    void setMax(double max) override { calls.append(QStringLiteral("max %1").arg(max)); }
-    void setVisible(bool visible) override { calls.append(visible ? QStringLiteral("show") : QStringLiteral("hide")); }
-    QStringList calls;
-};
-} // namespace
-
-TEST(BatchPaths, FlagsFitTheContentsWriterAndWindowsNamesNameSubfolders)
+// Output names and refused names, as the data file's Windows names give them.
+TEST(BatchPaths, AppendedTextGoesBeforeTheExtensionAndNoNameLeavesItsFolder)
 {
-    EXPECT_EQ(SaveFlagsFor(QStringLiteral("/s/a.tIf"), ImageType::Tiff), 2048);
-    EXPECT_EQ(SaveFlagsFor(QStringLiteral("/s/a.jpeg"), ImageType::Jpeg), 0) << "only the last four characters count";
-    EXPECT_EQ(SaveFlagsFor(QStringLiteral("/s/a.tif"), ImageType::Png), 0);
-    EXPECT_EQ(SaveFlagsFor(QStringLiteral("/s/a.jpg"), ImageType::Tiff), 2048);
-    EXPECT_EQ(JoinFolderAndName(QStringLiteral("/img/"), QStringLiteral("sub\\a.jpg")), QStringLiteral("/img/sub/a.jpg"));
-    EXPECT_TRUE(NameRefusal(QStringLiteral("sub\\..\\a.jpg")));
-    EXPECT_TRUE(NameRefusal(QStringLiteral("\\a.jpg")));
+    BatchOptions append;
+    append.saveOption = SaveOption::AppendFileName;
+    append.appendText = "IPTC";
+    for (const auto &[name, appended] : {std::pair{"img001.jpg", "img001IPTC.jpg"}, {"noext", "noextIPTC"},
+                                         {"my.dir\\scan", "my.dir\\scanIPTC"}, {".hidden", ".hiddenIPTC"},
+                                         {"sub\\a.b.tif", "sub\\a.bIPTC.tif"}}) {
+        EXPECT_EQ(OutputName(name, append), appended);
+        EXPECT_EQ(OutputName(name, {}), name);
+    }
+    append.appendText.clear();
+    EXPECT_EQ(OutputName("a.jpg", append), "a.jpg");
+    for (const char *refused : {"", "/etc/hostname", "\\a.jpg", "sub\\..\\a.jpg", ".."})
+        EXPECT_TRUE(NameRefusal(refused)) << refused;
+    EXPECT_FALSE(NameRefusal("sub\\a..b.jpg"));
 }
 
 TEST_F(EngineTest, RefusalsComeInOrderAndWriteNothing)
 {
-    MakeImage(imagePath(QStringLiteral("a.jpg")), QStringLiteral("jpg"));
+    makeImages({"a.jpg"});
     useScheme({});
     EXPECT_EQ(run().refusal, NoEntriesMessage) << "before any data file";
     loadData({"a.jpg"});
@@ -48,7 +45,7 @@ TEST_F(EngineTest, RefusalsComeInOrderAndWriteNothing)
     EXPECT_EQ(run().refusal, NoEntriesMessage) << "a header line alone, and the first check wins";
 
     loadData({"name", "a.jpg"});
-    QFile::link(imagePath(), temp.filePath(QStringLiteral("link")));
+    QFile::link(imagePath(), temp.filePath("link"));
     for (const QString &spelling : {imagePath(), imagePath() + QLatin1Char('/'), temp.filePath("images/./"),
                                     temp.filePath("save/../images"), temp.filePath("link")}) {
         app.SavePath = spelling;
@@ -75,11 +72,10 @@ TEST_F(EngineTest, RefusalsComeInOrderAndWriteNothing)
 
 TEST_F(EngineTest, EveryLineIsAccountedForInBothPathsAndTheRunGoesOn)
 {
-    for (const char *name : {"header.jpg", "ok.jpg", "sub/deep.jpg", "nosub/lost.jpg", "../outside.jpg"})
-        MakeImage(imagePath(QString::fromLatin1(name)), QStringLiteral("jpg"));
-    WriteFileBytes(imagePath(QStringLiteral("notes.jpg")), "not an image at all");
+    makeImages({"header.jpg", "ok.jpg", "sub/deep.jpg", "nosub/lost.jpg", "../outside.jpg"});
+    WriteFileBytes(imagePath("notes.jpg"), "not an image at all");
     // Slot 24 names field 2 so that a line can give an empty name.
-    useScheme({{1, QStringLiteral("IPTC_Field3")}, {FileNameSlot, QStringLiteral("IPTC_Field2")}});
+    useScheme({{1, "IPTC_Field3"}, {FileNameSlot, "IPTC_Field2"}});
     loadData({"x\theader.jpg\tc", "1\tok.jpg\tcaption", "2\tmissing.jpg\tc", "3\t\tc", "4\tsub\\deep.jpg\tc",
               "5\tnosub\\lost.jpg\tc", "6\t..\\outside.jpg\tc", "7\t/etc/hostname\tc", "8\tnotes.jpg\tc", "9\tsub\tc",
               "10\tok.jpg\t" + QByteArray(MaxIptcValueBytes + 1, 'y')});
@@ -88,11 +84,10 @@ TEST_F(EngineTest, EveryLineIsAccountedForInBothPathsAndTheRunGoesOn)
     for (const auto &[lossless, workers] : {std::pair{false, 1}, {true, 1}, {false, 2}, {true, 2}}) {
         SCOPED_TRACE(QStringLiteral("%1, %2 workers").arg(lossless ? "lossless" : "re-encoded").arg(workers).toStdString());
         QDir(savePath()).removeRecursively();
-        QDir().mkpath(savePath(QStringLiteral("sub")));
-        RecordingProgress progress;
+        QDir().mkpath(savePath("sub"));
         BatchOptions options = Lossless(lossless);
         options.workers = workers;
-        const BatchResult result = BatchTag(state, app, options, &progress, {});
+        const BatchResult result = run(options);
         EXPECT_EQ(result.lines, 10);
         EXPECT_EQ(result.saved, 3);
         EXPECT_EQ(LineNames(result.skipped), (QStringList{"2 missing.jpg", "3 ", "6 ..\\outside.jpg", "7 /etc/hostname",
@@ -103,39 +98,32 @@ TEST_F(EngineTest, EveryLineIsAccountedForInBothPathsAndTheRunGoesOn)
         for (const LineProblem &problem : result.skipped + result.failed + result.warnings)
             EXPECT_FALSE(problem.reason.isEmpty()) << problem.line;
         ASSERT_EQ(result.failed.size(), 1);
-        EXPECT_TRUE(result.failed[0].reason.contains(QStringLiteral("does not exist")));
+        EXPECT_TRUE(result.failed[0].reason.contains("does not exist"));
         ASSERT_EQ(result.warnings.size(), 1);
-        EXPECT_TRUE(result.warnings[0].reason.contains(QStringLiteral("Caption"))) << result.warnings[0].reason.toStdString();
+        EXPECT_TRUE(result.warnings[0].reason.contains("Caption")) << result.warnings[0].reason.toStdString();
         EXPECT_FALSE(result.allTaggedAndSaved());
-        EXPECT_EQ(ReadTags(savePath(QStringLiteral("ok.jpg"))).iptc.value(120), QList<QByteArray>{QByteArray(2000, 'y')});
+        EXPECT_EQ(ReadTags(savePath("ok.jpg")).iptc.value(120), QList<QByteArray>{QByteArray(2000, 'y')});
         EXPECT_EQ(FolderEntries(savePath()), (QStringList{"ok.jpg", "sub"}));
-        EXPECT_EQ(FolderEntries(savePath(QStringLiteral("sub"))), QStringList{"deep.jpg"});
+        EXPECT_EQ(FolderEntries(savePath("sub")), QStringList{"deep.jpg"});
         EXPECT_EQ(FolderEntries(temp.path()), (QStringList{"data.txt", "images", "outside.jpg", "save"}));
-
-        QStringList expected{"value 0", "max 10", "show"};
-        for (int L = 1; L <= 10; ++L)
-            expected.append(QStringLiteral("value %1").arg(L));
-        expected.append(QStringLiteral("hide"));
-        EXPECT_EQ(progress.calls, expected);
         EXPECT_FALSE(state.Busy);
     }
 }
 
 TEST_F(EngineTest, AFailedSaveLeavesNoPartialFileAndKeepsTheEarlierOutput)
 {
-    MakeImage(imagePath(QStringLiteral("a.jpg")), QStringLiteral("jpg"));
-    MakeImage(imagePath(QStringLiteral("b.pcx")), QStringLiteral("pcx"));
-    WriteFileBytes(savePath(QStringLiteral("b.pcx")), "earlier output");
-    useScheme({{1, QStringLiteral("caption")}});
+    makeImages({"a.jpg", "b.pcx"});
+    WriteFileBytes(savePath("b.pcx"), "earlier output");
+    useScheme({{1, "caption"}});
     loadData({"name", "a.jpg", "b.pcx"});
     // The library reads PCX but cannot write it.
     EXPECT_EQ(LineNames(run(Lossless(false)).failed), QStringList{"2 b.pcx"});
-    EXPECT_EQ(ReadFileBytes(savePath(QStringLiteral("b.pcx"))), "earlier output");
+    EXPECT_EQ(ReadFileBytes(savePath("b.pcx")), "earlier output");
     EXPECT_EQ(FolderEntries(savePath()), (QStringList{"a.jpg", "b.pcx"}));
 
     if (::geteuid() == 0)
         GTEST_SKIP() << "permissions do not bind root";
-    const QByteArray earlier = ReadFileBytes(savePath(QStringLiteral("a.jpg")));
+    const QByteArray earlier = ReadFileBytes(savePath("a.jpg"));
     ASSERT_TRUE(QFile::setPermissions(savePath(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     for (const bool lossless : {false, true}) {
         const BatchResult result = run(Lossless(lossless));
@@ -143,60 +131,41 @@ TEST_F(EngineTest, AFailedSaveLeavesNoPartialFileAndKeepsTheEarlierOutput)
         EXPECT_EQ(result.failed.size(), 2);
     }
     QFile::setPermissions(savePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    EXPECT_EQ(ReadFileBytes(savePath(QStringLiteral("a.jpg"))), earlier);
+    EXPECT_EQ(ReadFileBytes(savePath("a.jpg")), earlier);
     EXPECT_EQ(FolderEntries(savePath()), (QStringList{"a.jpg", "b.pcx"}));
 
     // A read-only output is protected as the user meant, though a rename could replace it.
-    ASSERT_TRUE(QFile::setPermissions(savePath(QStringLiteral("a.jpg")), QFileDevice::ReadOwner));
+    ASSERT_TRUE(QFile::setPermissions(savePath("a.jpg"), QFileDevice::ReadOwner));
     EXPECT_EQ(LineNames(run(Lossless(false)).failed), (QStringList{"1 a.jpg", "2 b.pcx"}));
-    EXPECT_EQ(ReadFileBytes(savePath(QStringLiteral("a.jpg"))), earlier);
+    EXPECT_EQ(ReadFileBytes(savePath("a.jpg")), earlier);
 }
 
 TEST_F(EngineTest, OutputsNeverReplaceASourceOrLeaveTheSaveFolder)
 {
     // The save folder inside the image folder: line 2's source is where line 1 would write.
-    app.SavePath = imagePath(QStringLiteral("out"));
-    MakeImage(imagePath(QStringLiteral("a.jpg")), QStringLiteral("jpg"));
-    MakeImage(imagePath(QStringLiteral("out/a.jpg")), QStringLiteral("jpg"));
-    const QByteArray source = ReadFileBytes(imagePath(QStringLiteral("out/a.jpg")));
+    app.SavePath = imagePath("out");
+    makeImages({"a.jpg", "out/a.jpg"});
+    const QByteArray source = ReadFileBytes(imagePath("out/a.jpg"));
     // A subfolder of the save folder that is a link to somewhere else.
-    QDir().mkpath(temp.filePath(QStringLiteral("elsewhere")));
-    QFile::link(temp.filePath(QStringLiteral("elsewhere")), imagePath(QStringLiteral("out/away")));
-    MakeImage(imagePath(QStringLiteral("away/c.jpg")), QStringLiteral("jpg"));
-    useScheme({{1, QStringLiteral("caption")}});
+    QDir().mkpath(temp.filePath("elsewhere"));
+    QFile::link(temp.filePath("elsewhere"), imagePath("out/away"));
+    makeImages({"away/c.jpg"});
+    useScheme({{1, "caption"}});
     loadData({"name", "a.jpg", "out\\a.jpg", "away\\c.jpg"});
 
     for (const bool lossless : {false, true}) {
         const BatchResult result = run(Lossless(lossless));
         EXPECT_EQ(LineNames(result.skipped), (QStringList{"1 a.jpg", "3 away\\c.jpg"}));
         EXPECT_EQ(LineNames(result.failed), QStringList{"2 out\\a.jpg"}) << "its own output folder is missing";
-        EXPECT_EQ(ReadFileBytes(imagePath(QStringLiteral("out/a.jpg"))), source);
-        EXPECT_TRUE(FolderEntries(temp.filePath(QStringLiteral("elsewhere"))).isEmpty());
+        EXPECT_EQ(ReadFileBytes(imagePath("out/a.jpg")), source);
+        EXPECT_TRUE(FolderEntries(temp.filePath("elsewhere")).isEmpty());
     }
-}
-
-TEST_F(EngineTest, AppendFileNameGoesBeforeTheExtension)
-{
-    MakeImage(imagePath(QStringLiteral("img001.jpg")), QStringLiteral("jpg"));
-    MakeImage(imagePath(QStringLiteral("noext")), QStringLiteral("jpg"));
-    MakeImage(imagePath(QStringLiteral("my.dir/scan")), QStringLiteral("png"));
-    MakeImage(imagePath(QStringLiteral(".hidden")), QStringLiteral("jpg"));
-    QDir().mkpath(savePath(QStringLiteral("my.dir")));
-    useScheme({{1, QStringLiteral("caption")}});
-    loadData({"name", "img001.jpg", "noext", "my.dir\\scan", ".hidden"});
-    BatchOptions options;
-    options.saveOption = SaveOption::AppendFileName;
-    options.appendText = QStringLiteral("IPTC");
-    EXPECT_EQ(run(options).saved, 4);
-    EXPECT_EQ(FolderEntries(savePath()), (QStringList{".hiddenIPTC", "img001IPTC.jpg", "my.dir", "noextIPTC"}));
-    EXPECT_EQ(FolderEntries(savePath(QStringLiteral("my.dir"))), QStringList{"scanIPTC"});
 }
 
 TEST_F(EngineTest, YieldComesWhileImagesAreWrittenAndStopsHandingOutLines)
 {
-    for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
-        MakeImage(imagePath(QString::fromLatin1(name)), QStringLiteral("jpg"));
-    useScheme({{1, QStringLiteral("IPTC_Field2")}});
+    makeImages({"a.jpg", "b.jpg", "c.jpg"});
+    useScheme({{1, "IPTC_Field2"}});
     loadData({"name\tcaption", "a.jpg\tfirst", "missing.jpg\tnone", "b.jpg\tsecond", "c.jpg\tthird"});
 
     int yields = 0;
@@ -208,7 +177,7 @@ TEST_F(EngineTest, YieldComesWhileImagesAreWrittenAndStopsHandingOutLines)
         // What the window does while events are processed must not reach the run.
         nested = BatchTag(state, app, {}, nullptr, {});
         app.SavePath = imagePath();
-        app.Schemes.Schemes[1].slot(1) = QStringLiteral("changed");
+        app.Schemes.Schemes[1].slot(1) = "changed";
         app.Data.DataLines.clear();
         app.Data.LastDataLine = -1;
         return yields < 2;
@@ -219,19 +188,18 @@ TEST_F(EngineTest, YieldComesWhileImagesAreWrittenAndStopsHandingOutLines)
     EXPECT_EQ(result.saved, 1) << "the line in hand is finished, no other is begun";
     EXPECT_EQ(LineNames(result.skipped), QStringList{}) << "nor planned";
     EXPECT_EQ(FolderEntries(savePath()), QStringList{"a.jpg"});
-    EXPECT_EQ(ReadTags(savePath(QStringLiteral("a.jpg"))).iptc.value(120), QList<QByteArray>{"first"});
+    EXPECT_EQ(ReadTags(savePath("a.jpg")).iptc.value(120), QList<QByteArray>{"first"});
     EXPECT_FALSE(state.Busy);
 }
 
 TEST_F(EngineTest, AWorkerThatDiesCostsOnlyItsLineAndLeavesNoTemporary)
 {
-    for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
-        MakeImage(imagePath(QString::fromLatin1(name)), QStringLiteral("jpg"));
-    useScheme({{1, QStringLiteral("caption")}});
+    makeImages({"a.jpg", "b.jpg", "c.jpg"});
+    useScheme({{1, "caption"}});
     loadData({"name", "a.jpg", "missing.jpg", "b.jpg", "c.jpg"});
     // The first worker leaves a temporary, as a crash during a save would, and dies on its first request.
     const QByteArray real = qgetenv("BRINDLEWAY_WORKER");
-    const QString fake = temp.filePath(QStringLiteral("fake-worker"));
+    const QString fake = temp.filePath("fake-worker");
     WriteFileBytes(fake, "#!/bin/sh\nif [ ! -e \"$0.died\" ]; then touch \"$0.died\" \"" + QFile::encodeName(savePath())
                              + "/.brindleway-crash1.part\"; head -c 4 >/dev/null; kill -SEGV $$; fi\nexec \"" + real + "\"\n");
     QFile::setPermissions(fake, QFile::ReadOwner | QFile::ExeOwner);
@@ -245,23 +213,23 @@ TEST_F(EngineTest, AWorkerThatDiesCostsOnlyItsLineAndLeavesNoTemporary)
     EXPECT_FALSE(result.stopped);
     EXPECT_EQ(LineNames(result.skipped), QStringList{"2 missing.jpg"});
     ASSERT_EQ(LineNames(result.failed), QStringList{"1 a.jpg"});
-    EXPECT_EQ(result.failed[0].reason, QStringLiteral("the image could not be processed: the worker stopped (signal 11)"));
+    EXPECT_EQ(result.failed[0].reason, "the image could not be processed: the worker stopped (signal 11)");
     EXPECT_EQ(FolderEntries(savePath()), (QStringList{"b.jpg", "c.jpg"}));
 
-    qputenv("BRINDLEWAY_WORKER", QFile::encodeName(temp.filePath(QStringLiteral("none"))));
-    EXPECT_TRUE(run().refusal.text().startsWith(QStringLiteral("Cannot start the image worker"))) << "never in-process";
+    qputenv("BRINDLEWAY_WORKER", QFile::encodeName(temp.filePath("none")));
+    EXPECT_TRUE(run().refusal.text().startsWith("Cannot start the image worker")) << "never in-process";
     qputenv("BRINDLEWAY_WORKER", real);
 }
 
 TEST_F(EngineTest, ReencodingRefusesHugeDeclaredSizesBeforeDecoding)
 {
     // A small JPEG whose frame header claims 65500 x 65500.
-    MakeImage(imagePath(QStringLiteral("wide.jpg")), QStringLiteral("jpg"));
-    QByteArray jpeg = ReadFileBytes(imagePath(QStringLiteral("wide.jpg")));
+    makeImages({"wide.jpg"});
+    QByteArray jpeg = ReadFileBytes(imagePath("wide.jpg"));
     const qsizetype frame = jpeg.indexOf("\xFF\xC0");
     ASSERT_GT(frame, 0);
     jpeg.replace(frame + 5, 4, "\xFF\xDC\xFF\xDC");
-    WriteFileBytes(imagePath(QStringLiteral("wide.jpg")), jpeg);
+    WriteFileBytes(imagePath("wide.jpg"), jpeg);
     // A TIFF of one 8-bit strip claiming 30000 x 30000.
     QByteArray tiff("II*\0\x08\0\0\0\x09\0", 10);
     const auto entry = [&](quint16 tag, quint16 type, quint32 value) {
@@ -274,9 +242,9 @@ TEST_F(EngineTest, ReencodingRefusesHugeDeclaredSizesBeforeDecoding)
              {278, 4, 30000}, {279, 4, 900000000}})
         entry(tag, type, value);
     tiff.append(QByteArray(4 + 200, '\0'));
-    WriteFileBytes(imagePath(QStringLiteral("tall.tif")), tiff);
-    MakeImage(imagePath(QStringLiteral("small.jpg")), QStringLiteral("jpg"));
-    useScheme({{1, QStringLiteral("caption")}});
+    WriteFileBytes(imagePath("tall.tif"), tiff);
+    makeImages({"small.jpg"});
+    useScheme({{1, "caption"}});
     loadData({"name", "wide.jpg", "tall.tif", "small.jpg"});
 
     BatchOptions options = Lossless(false);
@@ -284,8 +252,8 @@ TEST_F(EngineTest, ReencodingRefusesHugeDeclaredSizesBeforeDecoding)
     const BatchResult result = run(options);
     EXPECT_EQ(result.saved, 1);
     ASSERT_EQ(LineNames(result.skipped), (QStringList{"1 wide.jpg", "2 tall.tif"}));
-    EXPECT_EQ(result.skipped[0].reason, QStringLiteral("the image declares 4290.3 megapixels, more than the limit of 300"));
-    EXPECT_EQ(result.skipped[1].reason, QStringLiteral("the image declares 900.0 megapixels, more than the limit of 300"));
+    EXPECT_EQ(result.skipped[0].reason, "the image declares 4290.3 megapixels, more than the limit of 300");
+    EXPECT_EQ(result.skipped[1].reason, "the image declares 900.0 megapixels, more than the limit of 300");
 }
 
 TEST_F(EngineTest, SavingFollowsNoLinkOrDotDotAndKeepsWhatItMayNotReplace)
@@ -296,16 +264,16 @@ TEST_F(EngineTest, SavingFollowsNoLinkOrDotDotAndKeepsWhatItMayNotReplace)
             return problem;
         };
     };
-    QDir().mkpath(savePath(QStringLiteral("sub")));
-    QDir().mkpath(temp.filePath(QStringLiteral("elsewhere")));
-    QFile::link(temp.filePath(QStringLiteral("elsewhere")), savePath(QStringLiteral("away")));
-    QFile::link(savePath(QStringLiteral("sub")), savePath(QStringLiteral("inside")));
+    QDir().mkpath(savePath("sub"));
+    QDir().mkpath(temp.filePath("elsewhere"));
+    QFile::link(temp.filePath("elsewhere"), savePath("away"));
+    QFile::link(savePath("sub"), savePath("inside"));
     for (const char *name : {"sub/../a.jpg", "away/a.jpg", "inside/a.jpg", "sub/a.jpg/b.jpg", "missing/a.jpg", "sub/"})
         EXPECT_TRUE(SaveOutputFile(savePath(), QString::fromUtf8(name), OutputStaging::Direct, writer("new")))
             << name;
-    EXPECT_TRUE(FolderEntries(temp.filePath(QStringLiteral("elsewhere"))).isEmpty());
+    EXPECT_TRUE(FolderEntries(temp.filePath("elsewhere")).isEmpty());
 
-    const QString longName = QString(246, QLatin1Char('n')) + QStringLiteral(".jpg");
+    const QString longName = QString(246, QLatin1Char('n')) + ".jpg";
     for (const auto &[name, mode] : {std::pair{QStringLiteral("private.jpg"), 0600}, {longName, 0644}, {"ro.jpg", 0444}}) {
         WriteFileBytes(savePath(name), "old");
         ::chmod(QFile::encodeName(savePath(name)).constData(), mode);
@@ -325,34 +293,34 @@ TEST_F(EngineTest, SavingFollowsNoLinkOrDotDotAndKeepsWhatItMayNotReplace)
 
 TEST_F(EngineTest, TheNextRunRemovesTemporariesThatNoSaveHolds)
 {
-    MakeImage(imagePath(QStringLiteral("sub/a.jpg")), QStringLiteral("jpg"));
-    useScheme({{1, QStringLiteral("caption")}});
+    makeImages({"sub/a.jpg"});
+    useScheme({{1, "caption"}});
     loadData({"name", "sub\\a.jpg"});
     for (const char *name : {".brindleway-Ab3xY9.part", "sub/.brindleway-000000.part", "sub/.brindleway-live01.part"})
         WriteFileBytes(savePath(QString::fromLatin1(name)), "left by a killed run");
-    const int live = ::open(QFile::encodeName(savePath(QStringLiteral("sub/.brindleway-live01.part"))).constData(), O_RDONLY);
+    const int live = ::open(QFile::encodeName(savePath("sub/.brindleway-live01.part")).constData(), O_RDONLY);
     ASSERT_EQ(::flock(live, LOCK_EX), 0) << "a concurrent run still writing it";
     EXPECT_EQ(run(Lossless()).saved, 1);
     ::close(live);
     EXPECT_EQ(FolderEntries(savePath()), QStringList{"sub"});
-    EXPECT_EQ(FolderEntries(savePath(QStringLiteral("sub"))), (QStringList{".brindleway-live01.part", "a.jpg"}));
+    EXPECT_EQ(FolderEntries(savePath("sub")), (QStringList{".brindleway-live01.part", "a.jpg"}));
 }
 
 // Image data copied in the kernel or, where it cannot, through a buffer: never a shorter output.
 TEST_F(EngineTest, CopyFileRangeCopiesEveryByteOrSaysWhy)
 {
     const QByteArray bytes = QByteArray(300000, 'x') + "end";
-    WriteFileBytes(savePath(QStringLiteral("source")), bytes);
+    WriteFileBytes(savePath("source"), bytes);
     const int memory = ::memfd_create("source", 0);
     ASSERT_TRUE(memory >= 0 && ::write(memory, bytes.constData(), size_t(bytes.size())) == bytes.size());
-    const int file = ::open(QFile::encodeName(savePath(QStringLiteral("source"))).constData(), O_RDONLY);
+    const int file = ::open(QFile::encodeName(savePath("source")).constData(), O_RDONLY);
     for (const auto &[in, from, length, ok] : {std::tuple{file, 7, 299996, true}, {memory, 7, 299996, true},
                                                {file, 7, 299997, false}, {memory, 300003, 1, false}}) {
-        const int out = ::open(QFile::encodeName(savePath(QStringLiteral("out"))).constData(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+        const int out = ::open(QFile::encodeName(savePath("out")).constData(), O_RDWR | O_CREAT | O_TRUNC, 0644);
         EXPECT_EQ(CopyFileRange(in, from, out, 2, length).isEmpty(), ok) << from << " " << length;
         ::close(out);
         if (ok) {
-            EXPECT_EQ(ReadFileBytes(savePath(QStringLiteral("out"))), QByteArray(2, '\0') + bytes.mid(7));
+            EXPECT_EQ(ReadFileBytes(savePath("out")), QByteArray(2, '\0') + bytes.mid(7));
         }
     }
     ::close(file);

@@ -17,8 +17,6 @@ public:
     QStringList questions;
     std::deque<bool> answers; // to questions; No when none is queued
     QStringList startedPrograms;
-    QList<QStringList> fileFilters;
-    QStringList folderTitles;
     std::deque<std::optional<QString>> fileAnswers;
     std::deque<std::optional<QString>> folderAnswers;
     std::deque<std::optional<QString>> saveAnswers;
@@ -35,17 +33,9 @@ public:
             answers.pop_front();
         return yes;
     }
-    std::optional<QString> chooseOpenFile(QWidget *, const QStringList &filters) override
-    {
-        fileFilters.append(filters);
-        return take(fileAnswers);
-    }
+    std::optional<QString> chooseOpenFile(QWidget *, const QStringList &) override { return take(fileAnswers); }
     std::optional<QString> chooseSaveFile(QWidget *, const QStringList &) override { return take(saveAnswers); }
-    std::optional<QString> chooseFolder(QWidget *, const QString &title) override
-    {
-        folderTitles.append(title);
-        return take(folderAnswers);
-    }
+    std::optional<QString> chooseFolder(QWidget *, const QString &) override { return take(folderAnswers); }
     int execDialog(QDialog &dialog) override
     {
         if (dialogHandlers.empty())

@@ -8,7 +8,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QStringList>
 #include <QTest>
@@ -16,16 +15,6 @@
 #include <QWidget>
 
 // Helpers for driving windows and dialogs the way a user does.
-
-// The IPTC tag as ExifTool reads it, raw: blanks around the value are the tag's own.
-inline QString Iptc(const QString &file, const QString &tag = "Caption-Abstract")
-{
-    QProcess tool;
-    tool.start("exiftool", {"-b", "-IPTC:" + tag, file});
-    if (!tool.waitForFinished(60000))
-        return "<exiftool did not finish>";
-    return QString::fromUtf8(tool.readAllStandardOutput());
-}
 
 template <class T>
 T *Find(QWidget &parent, const QString &name)
