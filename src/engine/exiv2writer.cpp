@@ -14,6 +14,7 @@
 #include <exiv2/exiv2.hpp>
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -604,13 +605,18 @@ LosslessOutcome tagWithExiv2(SourceBytes &original, FileKind kind, const QString
     // and an empty result is parsed again so that the failure is told.
     const Exiv2::XmpData &parsed = image->xmpData();
     const bool reuse = !parsed.empty() && parsed.xmpPacket() == readPacket
-        && readPacket.size() == size_t(packet.size()) && readPacket.compare(0, readPacket.size(), packet.constData(), size_t(packet.size())) == 0;
+        && std::string_view(readPacket) == std::string_view(packet.constData(), size_t(packet.size()));
     const XmpUpdate xmp = updateXmp(packet, reuse ? &parsed : nullptr, withIimDateAndTime(iim.xmpValues, iptc));
     if (!xmp.error.isEmpty())
         warnings << xmp.error + QStringLiteral(", so it was left as it was; the IPTC was written");
     // The packet goes in as built, and an untouched one byte for byte.
-    if (xmp.changed)
+    // setXmpPacket() would parse it once more only to check it, and the
+    // toolkit's own output with attribute values the source's parse
+    // accepted needs no check; the TIFF encoder takes the parsed form.
+    if (xmp.changed && tiff)
         image->setXmpPacket(xmp.packet.toStdString());
+    else if (xmp.changed)
+        image->xmpPacket() = xmp.packet.toStdString();
 
     const Exiv2::DataBuf block = Exiv2::IptcParser::encode(iptc);
     if (jpeg) {
