@@ -14,6 +14,7 @@
 #include <exiv2/exiv2.hpp>
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -461,9 +462,11 @@ QString XmpDateFromIim(const QByteArray &date, const QByteArray &time)
                    QString::fromLatin1(zone.mid(2, 2)));
 }
 
-XmpUpdate UpdateXmpPacket(const QByteArray &packet, const QList<TagValue> &values)
+namespace {
+// `parsed`, when given, is `packet` as the metadata library already parsed
+// it: parsing it once more would cost as much as the rest of the update.
+XmpUpdate updateXmp(const QByteArray &packet, const Exiv2::XmpData *parsed, const QList<TagValue> &values)
 {
-    ensureInitialised();
     XmpUpdate update;
     update.packet = packet;
 
@@ -481,7 +484,9 @@ XmpUpdate UpdateXmpPacket(const QByteArray &packet, const QList<TagValue> &value
 
     try {
         Exiv2::XmpData xmp;
-        if (!packet.isEmpty() && Exiv2::XmpParser::decode(xmp, packet.toStdString()) != 0) {
+        if (parsed)
+            xmp = *parsed;
+        else if (!packet.isEmpty() && Exiv2::XmpParser::decode(xmp, packet.toStdString()) != 0) {
             update.error = QStringLiteral("the image's XMP packet cannot be read");
             return update;
         }
@@ -513,6 +518,13 @@ XmpUpdate UpdateXmpPacket(const QByteArray &packet, const QList<TagValue> &value
         update.error = QStringLiteral("the image's XMP cannot be updated: %1").arg(QString::fromLocal8Bit(error.what()));
     }
     return update;
+}
+} // namespace
+
+XmpUpdate UpdateXmpPacket(const QByteArray &packet, const QList<TagValue> &values)
+{
+    ensureInitialised();
+    return updateXmp(packet, nullptr, values);
 }
 
 namespace {
@@ -587,13 +599,24 @@ LosslessOutcome tagWithExiv2(SourceBytes &original, FileKind kind, const QString
     // Asked for before the packet is read: Exiv2 otherwise hands out its own
     // encoding of what it parsed instead of the file's packet.
     image->writeXmpFromPacket(true);
-    const QByteArray packet = tiff ? tiffXmpPacket(image->exifData()) : QByteArray::fromStdString(image->xmpPacket());
-    const XmpUpdate xmp = UpdateXmpPacket(packet, withIimDateAndTime(iim.xmpValues, iptc));
+    const std::string &readPacket = image->xmpPacket();
+    const QByteArray packet = tiff ? tiffXmpPacket(image->exifData()) : QByteArray::fromStdString(readPacket);
+    // Reading parsed the packet already. A parse that failed left nothing,
+    // and an empty result is parsed again so that the failure is told.
+    const Exiv2::XmpData &parsed = image->xmpData();
+    const bool reuse = !parsed.empty() && parsed.xmpPacket() == readPacket
+        && std::string_view(readPacket) == std::string_view(packet.constData(), size_t(packet.size()));
+    const XmpUpdate xmp = updateXmp(packet, reuse ? &parsed : nullptr, withIimDateAndTime(iim.xmpValues, iptc));
     if (!xmp.error.isEmpty())
         warnings << xmp.error + QStringLiteral(", so it was left as it was; the IPTC was written");
     // The packet goes in as built, and an untouched one byte for byte.
-    if (xmp.changed)
+    // setXmpPacket() would parse it once more only to check it, and the
+    // toolkit's own output with attribute values the source's parse
+    // accepted needs no check; the TIFF encoder takes the parsed form.
+    if (xmp.changed && tiff)
         image->setXmpPacket(xmp.packet.toStdString());
+    else if (xmp.changed)
+        image->xmpPacket() = xmp.packet.toStdString();
 
     const Exiv2::DataBuf block = Exiv2::IptcParser::encode(iptc);
     if (jpeg) {
