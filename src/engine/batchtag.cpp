@@ -106,44 +106,38 @@ QList<TagValue> TagValuesFor(const BatchRun &run, int L)
 namespace {
 const QString UnknownTypeReason = QStringLiteral("the file is not an image of a known type");
 
+// Saves the line's output through a temporary that `write` fills.
+SaveOutcome save(const LinePlan &plan, const LineSettings &settings,
+                 const std::function<WriteOutcome(const QString &temporary)> &write)
+{
+    WriteOutcome written;
+    if (Problem failure = SaveOutputFile(settings.saveFolder, plan.output.name, [&](const QString &temporary) {
+            written = write(temporary);
+            return written.failure;
+        }))
+        return {SaveOutcome::Failed, std::move(failure)};
+    return {written.warnings.isEmpty() ? SaveOutcome::Saved : SaveOutcome::SavedWithWarnings,
+            written.warnings.join(QStringLiteral("; "))};
+}
+
 SaveOutcome saveReencoded(const LinePlan &plan, const LineSettings &settings)
 {
     const ImageType type = Bitmap::DetectType(plan.source);
     if (type == ImageType::Unknown)
         return {SaveOutcome::Skipped, UnknownTypeReason};
     const int flags = SaveFlagsFor(plan.output.path, type);
-    LosslessOutcome written;
-    const Problem error = SaveOutputFile(settings.saveFolder, plan.output.name, OutputStaging::Direct,
-                                         [&](const QString &temporary) {
-                                             written = WriteReencoded(plan.source, type, flags, temporary,
-                                                                      plan.values, settings.unicodeData);
-                                             return written.status == LosslessOutcome::Failed ? written.reason
-                                                                                              : QString();
-                                         });
-    if (error)
-        return {SaveOutcome::Failed, error};
-    return {written.warnings.isEmpty() ? SaveOutcome::Saved : SaveOutcome::SavedWithWarnings,
-            written.warnings.join(QStringLiteral("; "))};
+    return save(plan, settings, [&](const QString &temporary) {
+        return WriteReencoded(plan.source, type, flags, temporary, plan.values, settings.unicodeData);
+    });
 }
 
 SaveOutcome saveTagsOnly(const LinePlan &plan, const LineSettings &settings)
 {
     if (Bitmap::DetectType(plan.source) == ImageType::Unknown)
         return {SaveOutcome::Skipped, UnknownTypeReason};
-    SaveOutcome outcome;
-    LosslessOutcome written;
-    outcome.reason = SaveOutputFile(settings.saveFolder, plan.output.name, OutputStaging::Direct,
-                                    [&](const QString &temporary) {
-                                        written = WriteTagsLossless(plan.source, temporary, plan.values,
-                                                                    settings.unicodeData);
-                                        return written.status == LosslessOutcome::Failed ? written.reason
-                                                                                         : QString();
-                                    });
-    if (outcome.reason)
-        return outcome;
-    outcome.status = written.warnings.isEmpty() ? SaveOutcome::Saved : SaveOutcome::SavedWithWarnings;
-    outcome.reason = written.warnings.join(QStringLiteral("; "));
-    return outcome;
+    return save(plan, settings, [&](const QString &temporary) {
+        return WriteTagsLossless(plan.source, temporary, plan.values, settings.unicodeData);
+    });
 }
 } // namespace
 

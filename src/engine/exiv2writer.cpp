@@ -549,7 +549,7 @@ qsizetype imageDataStart(const Exiv2::byte *source, qsizetype sourceSize, const 
 
 enum class Split { Allowed, Never };
 
-LosslessOutcome tagWithExiv2(SourceBytes &original, FileKind kind, const QString &target,
+WriteOutcome tagWithExiv2(SourceBytes &original, FileKind kind, const QString &target,
                              const QList<TagValue> &values, bool unicodeData, QStringList warnings, Split split,
                              bool *headEndedWrongly)
 {
@@ -580,7 +580,7 @@ LosslessOutcome tagWithExiv2(SourceBytes &original, FileKind kind, const QString
     }
     Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(Exiv2::BasicIo::AutoPtr(io));
     if (!image.get())
-        return {LosslessOutcome::Failed, QStringLiteral("the image's metadata cannot be read"), {}};
+        return {QStringLiteral("the image's metadata cannot be read"), {}};
     image->readMetadata();
 
     Exiv2::IptcData &iptc = image->iptcData();
@@ -607,8 +607,8 @@ LosslessOutcome tagWithExiv2(SourceBytes &original, FileKind kind, const QString
     const bool reuse = !parsed.empty() && parsed.xmpPacket() == readPacket
         && std::string_view(readPacket) == std::string_view(packet.constData(), size_t(packet.size()));
     const XmpUpdate xmp = updateXmp(packet, reuse ? &parsed : nullptr, withIimDateAndTime(iim.xmpValues, iptc));
-    if (!xmp.error.isEmpty())
-        warnings << xmp.error + QStringLiteral(", so it was left as it was; the IPTC was written");
+    if (xmp.error)
+        warnings << xmp.error.text() + QStringLiteral(", so it was left as it was; the IPTC was written");
     // The packet goes in as built, and an untouched one byte for byte.
     // setXmpPacket() would parse it once more only to check it, and the
     // toolkit's own output with attribute values the source's parse
@@ -633,52 +633,49 @@ LosslessOutcome tagWithExiv2(SourceBytes &original, FileKind kind, const QString
     const QString writeError = io->transferred ? io->error : io->writeInPlaceResult();
     *headEndedWrongly = io->headEndedWrongly;
     if (!writeError.isEmpty())
-        return {LosslessOutcome::Failed, writeError, {}};
-    return {LosslessOutcome::Tagged, {}, warnings};
+        return {writeError, {}};
+    return {{}, warnings};
 }
 } // namespace
 
-LosslessOutcome WriteTagsLossless(const QString &source, const QString &target, const QList<TagValue> &values,
-                                  bool unicodeData)
+WriteOutcome WriteTagsLossless(const QString &source, const QString &target, const QList<TagValue> &values,
+                               bool unicodeData)
 {
     ensureInitialised();
     SourceBytes original;
     if (const QString problem = original.open(source); !problem.isEmpty())
-        return {LosslessOutcome::Failed, problem, {}};
+        return {problem, {}};
 
     const FileKind kind = KindOf(original.data(), original.length());
     QStringList warnings;
     if (const QString damage = SourceDamage(original.data(), original.length(), kind); !damage.isEmpty())
         warnings << QStringLiteral("the source image itself is damaged: %1").arg(damage);
-    const auto copyUnchanged = [&](LosslessOutcome::Status status, const QString &why) {
+    const auto copyUnchanged = [&](const QString &why) {
         if (const QString problem = writeBytes(target, original.view()); !problem.isEmpty())
-            return LosslessOutcome{LosslessOutcome::Failed, problem, {}};
+            return WriteOutcome{problem, {}};
         if (!why.isEmpty())
             warnings.prepend(why);
-        return LosslessOutcome{status, {}, warnings};
+        return WriteOutcome{{}, warnings};
     };
     if (kind == FileKind::BigTiff)
-        return copyUnchanged(LosslessOutcome::CopiedWithoutTags,
-                             QStringLiteral("copied without tags: metadata cannot be written into a BigTIFF"));
+        return copyUnchanged(QStringLiteral("written without tags: metadata cannot be written into a BigTIFF"));
     if (kind == FileKind::Other)
-        return copyUnchanged(LosslessOutcome::CopiedWithoutTags,
-                             QStringLiteral("copied without tags: this file type carries neither IPTC nor XMP"));
+        return copyUnchanged(QStringLiteral("written without tags: this file type carries neither IPTC nor XMP"));
     if (values.isEmpty())
-        return copyUnchanged(LosslessOutcome::Tagged, {});
+        return copyUnchanged({});
 
     try {
         bool headEndedWrongly = false;
-        LosslessOutcome outcome
+        WriteOutcome outcome
             = tagWithExiv2(original, kind, target, values, unicodeData, warnings, Split::Allowed, &headEndedWrongly);
         if (!headEndedWrongly)
             return outcome;
         // Done again the slow way, from a fresh view: the first try masked segments in place.
         SourceBytes again;
         if (const QString problem = again.open(source); !problem.isEmpty())
-            return {LosslessOutcome::Failed, problem, {}};
+            return {problem, {}};
         return tagWithExiv2(again, kind, target, values, unicodeData, warnings, Split::Never, &headEndedWrongly);
     } catch (const std::exception &error) {
-        return {LosslessOutcome::Failed,
-                QStringLiteral("the metadata cannot be written: %1").arg(QString::fromLocal8Bit(error.what())), {}};
+        return {QStringLiteral("the metadata cannot be written: %1").arg(QString::fromLocal8Bit(error.what())), {}};
     }
 }

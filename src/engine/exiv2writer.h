@@ -11,14 +11,9 @@
 // metadata are rewritten. This pair is the only code that sees Exiv2's
 // headers.
 
-struct LosslessOutcome {
-    enum Status {
-        Tagged,            // IPTC and XMP written
-        CopiedWithoutTags, // a plain copy: the type holds neither
-        Failed,
-    };
-    Status status = Failed;
-    QString reason;      // for Failed, one line for the user
+// What writing one output gave.
+struct WriteOutcome {
+    Problem failure;      // why nothing usable was written
     QStringList warnings; // for a written file: what the user should know of it
 };
 
@@ -33,13 +28,13 @@ struct LosslessOutcome {
 // TIFF and PNG get IPTC and XMP; other types are copied unchanged. Values
 // go to IPTC in UTF-8 when the image declares it, or when `unicodeData` and
 // a value needs more than ASCII (the image then gets the 1:90 marker).
-LosslessOutcome WriteTagsLossless(const QString &source, const QString &target, const QList<TagValue> &values,
-                                  bool unicodeData);
+WriteOutcome WriteTagsLossless(const QString &source, const QString &target, const QList<TagValue> &values,
+                               bool unicodeData);
 
 struct XmpUpdate {
     QByteArray packet;   // the packet to store; the input itself when unchanged
     bool changed = false;
-    QString error;       // set when the input packet could not be read
+    Problem error;       // the input packet could not be read or the new one written
 };
 
 // Sets in `packet` (possibly empty) the XMP property of every value whose

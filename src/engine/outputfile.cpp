@@ -242,32 +242,12 @@ QString pathOf(int fd)
     return path;
 }
 
-QString writeThrough(int fd, const OutputWriter &write)
+Problem writeThrough(int fd, const OutputWriter &write)
 {
     const QString path = pathOf(fd);
     if (path.isEmpty())
         return QStringLiteral("cannot reach the temporary file through /proc/self/fd");
     return write(path);
-}
-
-QString copyAll(int from, int to)
-{
-    struct stat info {};
-    if (::fstat(from, &info) != 0)
-        return QStringLiteral("cannot read the image back from memory: %1").arg(systemError());
-    return CopyFileRange(from, 0, to, 0, info.st_size);
-}
-
-QString fill(int fd, OutputStaging staging, const OutputWriter &write)
-{
-    if (staging == OutputStaging::Direct)
-        return writeThrough(fd, write);
-    const Fd memory(::memfd_create("brindleway-output", MFD_CLOEXEC));
-    if (!memory)
-        return QStringLiteral("cannot hold the image in memory: %1").arg(systemError());
-    if (const QString problem = writeThrough(memory.get(), write); !problem.isEmpty())
-        return problem;
-    return copyAll(memory.get(), fd);
 }
 } // namespace
 
@@ -331,7 +311,7 @@ Problem OutputNameRefusal(const QString &saveFolder, const QString &name)
     return {};
 }
 
-Problem SaveOutputFile(const QString &saveFolder, const QString &name, OutputStaging staging, const OutputWriter &write)
+Problem SaveOutputFile(const QString &saveFolder, const QString &name, const OutputWriter &write)
 {
     const NameFolder folder = openFolderOf(saveFolder, name);
     if (!folder.fd)
@@ -354,7 +334,7 @@ Problem SaveOutputFile(const QString &saveFolder, const QString &name, OutputSta
     Temporary temporary(folder.fd.get());
     if (const QString problem = temporary.create(); !problem.isEmpty())
         return problem;
-    if (const QString problem = fill(temporary.get(), staging, write); !problem.isEmpty())
+    if (Problem problem = writeThrough(temporary.get(), write))
         return problem;
     struct stat written {};
     if (::fstat(temporary.get(), &written) != 0)

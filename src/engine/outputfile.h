@@ -7,18 +7,11 @@
 #include <QStringList>
 
 #include <functional>
-#include <optional>
 
-// How a writer's bytes reach an output's temporary file.
-enum class OutputStaging {
-    Direct,   // the writer checks every write through its close: it fills the temporary itself
-    InMemory, // the writer may miss a failed last flush (FreeImage ignores what fclose says):
-              // it fills a file in memory, which is copied across with every write checked
-};
-
-// Fills the file that `path` reaches; returns why it could not, empty on
-// success. The path is a /proc/self/fd one, so nothing can redirect it.
-using OutputWriter = std::function<QString(const QString &path)>;
+// Fills the file that `path` reaches, checking every write through its
+// close; returns why it could not. The path is a /proc/self/fd one, so
+// nothing can redirect it.
+using OutputWriter = std::function<Problem(const QString &path)>;
 
 // Writes all of `bytes` at offset `at` of the open file `out`; returns why
 // it could not, empty on success.
@@ -44,8 +37,7 @@ Problem OutputNameRefusal(const QString &saveFolder, const QString &name);
 // cut leaves the earlier output whole. A replaced output keeps its
 // permission bits; one without its owner's write bit is never replaced.
 // Returns why nothing was saved; none on success.
-Problem SaveOutputFile(const QString &saveFolder, const QString &name, OutputStaging staging,
-                       const OutputWriter &write);
+Problem SaveOutputFile(const QString &saveFolder, const QString &name, const OutputWriter &write);
 
 // Removes the temporaries that interrupted saves left in `saveFolder` and in
 // the folders below it that `names` lead into. Those a save still writes

@@ -14,9 +14,9 @@
 #include <set>
 
 namespace {
-LosslessOutcome failed(const QString &why)
+WriteOutcome failed(const QString &why)
 {
-    return {LosslessOutcome::Failed, why, {}};
+    return {why, {}};
 }
 
 // An anonymous file in memory that a path reaches, so that the tags-only
@@ -208,8 +208,8 @@ QString compose(FileKind kind, const QString &sourcePath, const QByteArray &sour
 }
 } // namespace
 
-LosslessOutcome WriteReencoded(const QString &source, ImageType type, int saveFlags, const QString &target,
-                               const QList<TagValue> &values, bool unicodeData)
+WriteOutcome WriteReencoded(const QString &source, ImageType type, int saveFlags, const QString &target,
+                            const QList<TagValue> &values, bool unicodeData)
 {
     QFile file(source);
     if (!file.open(QIODevice::ReadOnly))
@@ -249,9 +249,7 @@ LosslessOutcome WriteReencoded(const QString &source, ImageType type, int saveFl
     MemoryFile staged;
     if (!staged.write(composed))
         return failed(QStringLiteral("cannot hold the re-encoded image in memory"));
-    LosslessOutcome outcome = WriteTagsLossless(staged.path(), target, values, unicodeData);
-    if (outcome.status == LosslessOutcome::CopiedWithoutTags)
-        outcome.warnings = QStringList{QStringLiteral("saved, but this file type carries neither IPTC nor XMP metadata")};
+    WriteOutcome outcome = WriteTagsLossless(staged.path(), target, values, unicodeData);
     outcome.warnings = warnings + outcome.warnings;
     return outcome;
 }

@@ -15,5 +15,5 @@ enum class ImageType : int;
 // WriteTagsLossless writes them, so both save modes give the same IPTC and
 // XMP. Fails with a reason where the encoder would change the image's
 // colour space, bit depth or page count (a CMYK JPEG, a Lab TIFF...).
-LosslessOutcome WriteReencoded(const QString &source, ImageType type, int saveFlags, const QString &target,
-                               const QList<TagValue> &values, bool unicodeData);
+WriteOutcome WriteReencoded(const QString &source, ImageType type, int saveFlags, const QString &target,
+                            const QList<TagValue> &values, bool unicodeData);

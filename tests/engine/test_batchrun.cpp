@@ -269,7 +269,7 @@ TEST_F(EngineTest, SavingFollowsNoLinkOrDotDotAndKeepsWhatItMayNotReplace)
     QFile::link(temp.filePath("elsewhere"), savePath("away"));
     QFile::link(savePath("sub"), savePath("inside"));
     for (const char *name : {"sub/../a.jpg", "away/a.jpg", "inside/a.jpg", "sub/a.jpg/b.jpg", "missing/a.jpg", "sub/"})
-        EXPECT_TRUE(SaveOutputFile(savePath(), QString::fromUtf8(name), OutputStaging::Direct, writer("new")))
+        EXPECT_TRUE(SaveOutputFile(savePath(), QString::fromUtf8(name), writer("new")))
             << name;
     EXPECT_TRUE(FolderEntries(temp.filePath("elsewhere")).isEmpty());
 
@@ -277,16 +277,14 @@ TEST_F(EngineTest, SavingFollowsNoLinkOrDotDotAndKeepsWhatItMayNotReplace)
     for (const auto &[name, mode] : {std::pair{QStringLiteral("private.jpg"), 0600}, {longName, 0644}, {"ro.jpg", 0444}}) {
         WriteFileBytes(savePath(name), "old");
         ::chmod(QFile::encodeName(savePath(name)).constData(), mode);
-        for (const auto staging : {OutputStaging::Direct, OutputStaging::InMemory}) {
-            // Failing, writing nothing, then succeeding: only the last may replace, and only a writable file.
-            EXPECT_TRUE(SaveOutputFile(savePath(), name, staging, writer("partial", "failed")));
-            EXPECT_TRUE(SaveOutputFile(savePath(), name, staging, writer({})));
-            EXPECT_EQ(!SaveOutputFile(savePath(), name, staging, writer("new")), mode != 0444);
-            EXPECT_EQ(ReadFileBytes(savePath(name)), mode == 0444 ? "old" : "new");
-            struct stat info {};
-            ASSERT_EQ(::stat(QFile::encodeName(savePath(name)).constData(), &info), 0);
-            EXPECT_EQ(info.st_mode & 0777, mode) << "kept, as root too";
-        }
+        // Failing, writing nothing, then succeeding: only the last may replace, and only a writable file.
+        EXPECT_TRUE(SaveOutputFile(savePath(), name, writer("partial", "failed")));
+        EXPECT_TRUE(SaveOutputFile(savePath(), name, writer({})));
+        EXPECT_EQ(!SaveOutputFile(savePath(), name, writer("new")), mode != 0444);
+        EXPECT_EQ(ReadFileBytes(savePath(name)), mode == 0444 ? "old" : "new");
+        struct stat info {};
+        ASSERT_EQ(::stat(QFile::encodeName(savePath(name)).constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, mode) << "kept, as root too";
     }
     EXPECT_EQ(FolderEntries(savePath()).size(), 6) << "no temporary is left";
 }
