@@ -56,6 +56,15 @@ private:
     QProgressBar *bar;
 };
 
+// Hidden until a run needs it, holding its place so the window keeps its height.
+void hideKeepingSpace(QWidget *widget)
+{
+    QSizePolicy policy = widget->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    widget->setSizePolicy(policy);
+    widget->setVisible(false);
+}
+
 QPushButton *fixedButton(const QString &caption, const QString &name, QWidget *parent)
 {
     auto *button = new QPushButton(caption, parent);
@@ -177,25 +186,16 @@ FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, UiS
     ProgressBarBatch->setObjectName(QStringLiteral("ProgressBarBatch"));
     ProgressBarBatch->setRange(0, 0);
     ProgressBarBatch->setFormat(QStringLiteral("%v of %m"));
-    QSizePolicy barPolicy = ProgressBarBatch->sizePolicy();
-    barPolicy.setRetainSizeWhenHidden(true); // the window keeps its height when a run starts
-    ProgressBarBatch->setSizePolicy(barPolicy);
-    ProgressBarBatch->setVisible(false);
+    hideKeepingSpace(ProgressBarBatch);
     CmdCancel = fixedButton(QStringLiteral("Cancel"), QStringLiteral("CmdCancel"), frameSave);
     CmdCancel->setToolTip(QStringLiteral("Stop after the image in hand"));
-    QSizePolicy cancelPolicy = CmdCancel->sizePolicy();
-    cancelPolicy.setRetainSizeWhenHidden(true);
-    CmdCancel->setSizePolicy(cancelPolicy);
-    CmdCancel->setVisible(false);
+    hideKeepingSpace(CmdCancel);
     LabelRunSummary = new QLabel(frameSave);
     LabelRunSummary->setObjectName(QStringLiteral("LabelRunSummary"));
     LabelRunSummary->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     CmdShowProblems = fixedButton(QStringLiteral("Problems..."), QStringLiteral("CmdShowProblems"), frameSave);
     CmdShowProblems->setToolTip(QStringLiteral("Every line of the last run that was not saved in full"));
-    QSizePolicy problemsPolicy = CmdShowProblems->sizePolicy();
-    problemsPolicy.setRetainSizeWhenHidden(true);
-    CmdShowProblems->setSizePolicy(problemsPolicy);
-    CmdShowProblems->setVisible(false);
+    hideKeepingSpace(CmdShowProblems);
 
     QMenu *CmdFile = menuBar()->addMenu(QStringLiteral("&File"));
     CmdFile->setObjectName(QStringLiteral("CmdFile"));

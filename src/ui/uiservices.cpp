@@ -19,26 +19,28 @@ bool QtUiServices::ask(QWidget *parent, const QString &text)
     return box.exec() == QMessageBox::Yes;
 }
 
-std::optional<QString> QtUiServices::chooseOpenFile(QWidget *parent, const QStringList &filters)
+namespace {
+std::optional<QString> chooseFile(QWidget *parent, const QStringList &filters, QFileDialog::FileMode fileMode,
+                                  QFileDialog::AcceptMode acceptMode)
 {
     QFileDialog dialog(parent);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(fileMode);
+    dialog.setAcceptMode(acceptMode);
     dialog.setNameFilters(filters);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
 }
+} // namespace
+
+std::optional<QString> QtUiServices::chooseOpenFile(QWidget *parent, const QStringList &filters)
+{
+    return chooseFile(parent, filters, QFileDialog::ExistingFile, QFileDialog::AcceptOpen);
+}
 
 std::optional<QString> QtUiServices::chooseSaveFile(QWidget *parent, const QStringList &filters)
 {
-    QFileDialog dialog(parent);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilters(filters);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return std::nullopt;
-    return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
+    return chooseFile(parent, filters, QFileDialog::AnyFile, QFileDialog::AcceptSave);
 }
 
 std::optional<QString> QtUiServices::chooseFolder(QWidget *parent, const QString &title)
