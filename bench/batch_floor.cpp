@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-// The floor of a batch run: for each name, detect the type, load with flags
-// 0, save with the given flags, unload; nothing else.
+// The floor of a batch run: for each name, detect the type, load with the
+// given flags (0 unless told), save with the given flags, unload; nothing else.
 //   batch_floor --generate DIR COUNT WIDTH HEIGHT [QUALITY]   writes COUNT JPEG photos (quality 90)
-//   batch_floor NAMES SRC DST FLAGS                  loads and saves each name
+//   batch_floor NAMES SRC DST FLAGS [LOADFLAGS]      loads and saves each name
 namespace {
 unsigned nextRandom(unsigned &state)
 {
@@ -48,7 +48,7 @@ int generate(const std::string &dir, int count, int width, int height, int quali
     return 0;
 }
 
-int loadAndSave(const std::string &names, const std::string &src, const std::string &dst, int flags)
+int loadAndSave(const std::string &names, const std::string &src, const std::string &dst, int flags, int loadFlags)
 {
     std::ifstream list(names);
     std::string name;
@@ -58,7 +58,7 @@ int loadAndSave(const std::string &names, const std::string &src, const std::str
             continue;
         const std::string in = src + "/" + name;
         const FREE_IMAGE_FORMAT type = FreeImage_GetFileType(in.c_str(), 0);
-        FIBITMAP *bitmap = FreeImage_Load(type, in.c_str(), 0);
+        FIBITMAP *bitmap = FreeImage_Load(type, in.c_str(), loadFlags);
         if (!bitmap) {
             ++failures;
             continue;
@@ -78,10 +78,10 @@ int main(int argc, char **argv)
     if ((argc == 6 || argc == 7) && std::strcmp(argv[1], "--generate") == 0)
         status = generate(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
                           argc == 7 ? std::atoi(argv[6]) : 90);
-    else if (argc == 5)
-        status = loadAndSave(argv[1], argv[2], argv[3], std::atoi(argv[4]));
+    else if (argc == 5 || argc == 6)
+        status = loadAndSave(argv[1], argv[2], argv[3], std::atoi(argv[4]), argc == 6 ? std::atoi(argv[5]) : 0);
     else
-        std::fprintf(stderr, "usage: batch_floor --generate DIR COUNT WIDTH HEIGHT [QUALITY] | NAMES SRC DST FLAGS\n");
+        std::fprintf(stderr, "usage: batch_floor --generate DIR COUNT WIDTH HEIGHT [QUALITY] | NAMES SRC DST FLAGS [LOADFLAGS]\n");
     FreeImage_DeInitialise();
     return status;
 }
