@@ -1,7 +1,6 @@
 #pragma once
 
 #include "model/parsingscheme.h"
-#include "model/settingsstore.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -38,6 +37,14 @@ inline SchemeTable MakeTable(const QList<ParsingScheme> &schemes)
     return table;
 }
 
+inline QStringList SchemeNames(const SchemeTable &table)
+{
+    QStringList names;
+    for (int n = 1; n <= table.SchemeCount; ++n)
+        names.append(table.Schemes[n].Name);
+    return names;
+}
+
 // Runs a program to its end; its standard output. A non-zero exit fails the
 // test unless `exitCode` takes it.
 QByteArray RunTool(const QString &program, const QStringList &arguments, int *exitCode = nullptr);
@@ -60,47 +67,3 @@ struct FileTags {
     QStringList foreign() const;
 };
 FileTags ReadTags(const QString &path);
-
-// A store in memory; with failWrites set every sync fails, as on a full disk.
-class MemorySettingsStore : public SettingsStore {
-public:
-    bool failWrites = false;
-
-    QString read(const QString &section, const QString &key, const QString &defaultValue) const override
-    {
-        return values.value({section, key}, defaultValue);
-    }
-    void write(const QString &section, const QString &key, const QString &value) override
-    {
-        values.insert({section, key}, value);
-    }
-    void removeSection(const QString &section) override
-    {
-        for (const QString &key : keys(section))
-            values.remove({section, key});
-    }
-    bool sync(const LossConsent &) override { return !failWrites; }
-    QString location() const override { return QStringLiteral("memory"); }
-    QStringList sections() const override
-    {
-        QStringList names;
-        for (const auto &[section, key] : values.keys())
-            names.append(section);
-        names.removeDuplicates();
-        return names;
-    }
-    QStringList keys(const QString &section) const override
-    {
-        QStringList names;
-        for (const auto &[s, key] : values.keys()) {
-            if (s == section)
-                names.append(key);
-        }
-        return names;
-    }
-    bool contains(const QString &section, const QString &key) const { return values.contains({section, key}); }
-    int valueCount() const { return int(values.size()); }
-
-private:
-    QMap<std::pair<QString, QString>, QString> values;
-};

@@ -24,14 +24,12 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <unistd.h>
-
 namespace {
 
 class FormMainTest : public ::testing::Test {
 protected:
     QTemporaryDir dir;
-    MemorySettingsStore store;
+    IniSettingsStore store{dir.filePath("store.ini")};
     AppState state;
     BatchState batch;
     FakeUiServices ui;
@@ -201,14 +199,8 @@ TEST_F(FormMainTest, DataFileLoadsAndAFailureKeepsTheEarlierFile)
 
     chooseDataFile(path("gone.txt"));
     EXPECT_EQ(ui.messages, QStringList{"TextIPTCfilename not present"});
-    // Permissions do not stop root, but the kernel refuses to read this one.
-    QString unreadable = "/proc/self/mem";
-    if (geteuid() != 0) {
-        unreadable = path("locked.txt");
-        WriteFileBytes(unreadable, "Name\nx\n");
-        QFile::setPermissions(unreadable, {});
-    }
-    chooseDataFile(unreadable);
+    // It opens, but reading the start of the address space fails, for root too.
+    chooseDataFile("/proc/self/mem");
     ASSERT_EQ(ui.messages.size(), 2);
     EXPECT_TRUE(ui.messages.last().startsWith("Cannot read file")) << shownMessages();
     // The label never names a file other than the one the tables hold.

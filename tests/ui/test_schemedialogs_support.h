@@ -29,13 +29,14 @@ inline QComboBox *Box(QWidget &dialog, int k)
     return Find<QComboBox>(dialog, QStringLiteral("Combo1_%1").arg(k));
 }
 
-inline QStringList Entries(const QComboBox *combo)
+inline QStringList Entries(const QAbstractItemModel *model)
 {
     QStringList entries;
-    for (int i = 0; i < combo->count(); ++i)
-        entries.append(combo->itemText(i));
+    for (int i = 0; i < model->rowCount(); ++i)
+        entries.append(model->index(i, 0).data().toString());
     return entries;
 }
+inline QStringList Entries(const QComboBox *combo) { return Entries(combo->model()); }
 
 // Picks an entry from the box's drop-down list with the mouse; a field entry
 // that names its column may be given by the field alone ("IPTC_Field3").
