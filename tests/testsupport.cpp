@@ -27,6 +27,14 @@ QByteArray ReadFileBytes(const QString &path)
     return file.readAll();
 }
 
+QByteArray BigEndian(quint32 value, int bytes)
+{
+    QByteArray out;
+    for (int i = bytes - 1; i >= 0; --i)
+        out += char((value >> (8 * i)) & 0xFF);
+    return out;
+}
+
 QByteArray RunTool(const QString &program, const QStringList &arguments, int *exitCode)
 {
     QProcess process;

@@ -17,6 +17,8 @@ inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << tex
 // Writes `bytes` to `path`, creating folders on the way; fails the test on error.
 void WriteFileBytes(const QString &path, const QByteArray &bytes);
 QByteArray ReadFileBytes(const QString &path);
+// `value` in `bytes` bytes, most significant first.
+QByteArray BigEndian(quint32 value, int bytes);
 
 // A scheme named `name` whose slots are "Leave blank" but `values`.
 inline ParsingScheme MakeScheme(const QString &name, const QHash<int, QString> &values = {})

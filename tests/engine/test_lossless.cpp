@@ -178,19 +178,12 @@ TEST(XmpDate, OnlyValidIimDatesAndTimesBecomeXmpDates)
 }
 
 namespace {
-QByteArray be(quint32 value, int bytes)
-{
-    QByteArray out;
-    for (int i = bytes - 1; i >= 0; --i)
-        out += char((value >> (8 * i)) & 0xFF);
-    return out;
-}
-QByteArray dataset(int number, const QByteArray &value) { return "\x1C\x02" + QByteArray(1, char(number)) + be(value.size(), 2) + value; }
+QByteArray dataset(int number, const QByteArray &value) { return "\x1C\x02" + QByteArray(1, char(number)) + BigEndian(value.size(), 2) + value; }
 QByteArray resource(int id, const QByteArray &data)
 {
-    return "8BIM" + be(id, 2) + QByteArray(2, '\0') + be(data.size(), 4) + data + QByteArray(data.size() % 2, '\0');
+    return "8BIM" + BigEndian(id, 2) + QByteArray(2, '\0') + BigEndian(data.size(), 4) + data + QByteArray(data.size() % 2, '\0');
 }
-QByteArray segment(int marker, const QByteArray &body) { return "\xFF" + QByteArray(1, char(marker)) + be(body.size() + 2, 2) + body; }
+QByteArray segment(int marker, const QByteArray &body) { return "\xFF" + QByteArray(1, char(marker)) + BigEndian(body.size() + 2, 2) + body; }
 QByteArray app13(const QByteArray &resources) { return segment(0xED, QByteArray("Photoshop 3.0\0", 14) + resources); }
 QByteArray withSegments(const QByteArray &jpeg, const QByteArray &segments) { return jpeg.left(2) + segments + jpeg.mid(2); }
 } // namespace
@@ -201,9 +194,10 @@ TEST_F(EngineTest, TagsOnlyUpdatesEveryIptcCopyAndReportsWhatItCannotDo)
     makeImages({"base.jpg"});
     const QByteArray jpeg = ReadFileBytes(imagePath("base.jpg"));
     // Two APP13 segments, each with its own IPTC, and a FotoStation trailer holding a third.
+    const QByteArray trailer = dataset(110, "three");
     WriteFileBytes(imagePath("copies.jpg"),
                    withSegments(jpeg, app13(resource(0x0404, dataset(110, "one"))) + app13(resource(0x0404, dataset(110, "two") + dataset(115, "kept"))))
-                       + dataset(110, "three") + be(1, 2) + be(dataset(110, "three").size() + 10, 4) + be(0xA1B2C3D4, 4));
+                       + trailer + BigEndian(1, 2) + BigEndian(trailer.size() + 10, 4) + BigEndian(0xA1B2C3D4, 4));
     // An ICC segment after the frame header that is no valid profile.
     const qsizetype sof = jpeg.indexOf("\xFF\xC0");
     const QByteArray icc = segment(0xE2, QByteArray("ICC_PROFILE\0\1\1", 14) + "junk");

@@ -6,6 +6,7 @@
 #include "model/schemestore.h"
 #include "model/settingsstore.h"
 #include "testsupport.h"
+#include "ui/formabout.h"
 #include "ui/formmain.h"
 #include "ui/pathlabel.h"
 
@@ -43,12 +44,12 @@ protected:
     }
     template <typename T> T *child(const QString &name) const { return Find<T>(*window, name); }
     void click(const QString &button) { Click(*window, button); }
-    void chooseFolder(const QString &button, std::optional<QString> answer)
+    void chooseFolder(const QString &button, const QString &answer)
     {
         ui.folderAnswers.push_back(answer);
         click(button);
     }
-    void chooseDataFile(std::optional<QString> answer)
+    void chooseDataFile(const QString &answer)
     {
         ui.fileAnswers.push_back(answer);
         click("CmdBrowseIPTCfile");
@@ -122,13 +123,18 @@ TEST_F(FormMainTest, SchemeListStartsFromTheStoreAndFollowsTheManager)
     EXPECT_EQ(combo->count(), 0);
     EXPECT_EQ(state.SelectedScheme, -1);
 
+    // Where no registry names the System Information tool, its button says so.
     window->show();
-    ui.dialogHandlers.push_back([&](QDialog &about) { return about.objectName() == "FormAbout" ? 1 : -1; });
+    ui.dialogHandlers.push_back([&](QDialog &about) {
+        EXPECT_EQ(Find<QLabel>(about, "lblVersion")->text(), "Version " BRINDLEWAY_VERSION);
+        Click(about, "cmdSysInfo");
+        return 1;
+    });
     child<QAction>("CmdHelpAbout")->trigger();
     EXPECT_TRUE(ui.dialogHandlers.empty());
     child<QAction>("CmdFileExit")->trigger();
     EXPECT_FALSE(window->isVisible());
-    EXPECT_TRUE(ui.messages.isEmpty()) << shownMessages();
+    EXPECT_EQ(ui.messages, QStringList{SysInfoUnavailableMessage});
 }
 
 TEST_F(FormMainTest, AStoreReadOnlyInPartIsReportedAtStartAndOverwrittenOnlyAfterAYes)
@@ -163,7 +169,7 @@ TEST_F(FormMainTest, FolderButtonsSetThePathAndCancelClearsIt)
         EXPECT_EQ(child<QLabel>(label)->text(), "/srv/photos");
         chooseFolder(button, "/");
         EXPECT_EQ(*chosen, "/");
-        chooseFolder(button, std::nullopt);
+        chooseFolder(button, QString());
         EXPECT_EQ(*chosen, "");
         EXPECT_EQ(child<QLabel>(label)->text(), "");
     }
@@ -187,7 +193,7 @@ TEST_F(FormMainTest, DataFileLoadsAndAFailureKeepsTheEarlierFile)
     auto *info = child<QLabel>("LabelIPTCinfo");
     const QString summary = "IPTC data file contains 3 entries each consisting of 2 tags";
 
-    chooseDataFile(std::nullopt);
+    chooseDataFile(QString());
     EXPECT_EQ(state.Data.LastDataLine, -1);
 
     const QString first = path("first.txt");
@@ -209,7 +215,7 @@ TEST_F(FormMainTest, DataFileLoadsAndAFailureKeepsTheEarlierFile)
     EXPECT_EQ(state.Data.LastDataLine, 2);
     EXPECT_EQ(state.Data.FieldGrid.cell(2, 2), QStringLiteral("Oslo"));
 
-    ui.fileAnswers.push_back(std::nullopt);
+    ui.fileAnswers.push_back(QString());
     child<QAction>("CmdFileOpen")->trigger();
     EXPECT_TRUE(ui.fileAnswers.empty()) << "the menu asks for a data file too";
 }

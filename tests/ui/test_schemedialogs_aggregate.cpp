@@ -45,6 +45,7 @@ TEST_F(AggregateFixture, BuildsFromPiecesInAnyBoxesAndReadsThemBack)
         {"[F2][, ][F5]", {"IPTC_Field2", ", ", "IPTC_Field5", "", "", "", ""}},
         {"[Fountain][F7][F9]", {"Fountain", "IPTC_Field7", "IPTC_Field9", "", "", "", ""}},
         {"[F2] and more", {"IPTC_Field2", "", "", "", "", "", ""}},
+        {"[F][][F2]", {"F", "", "IPTC_Field2", "", "", "", ""}},
     };
     state.Data.FieldCount = 4;
     for (const auto &[expression, boxes] : readBack) {
