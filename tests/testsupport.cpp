@@ -35,7 +35,7 @@ QByteArray BigEndian(quint32 value, int bytes)
     return out;
 }
 
-QByteArray RunTool(const QString &program, const QStringList &arguments, int *exitCode)
+QByteArray RunTool(const QString &program, const QStringList &arguments, int *exitCode, QByteArray *errors)
 {
     QProcess process;
     process.start(program, arguments);
@@ -43,6 +43,8 @@ QByteArray RunTool(const QString &program, const QStringList &arguments, int *ex
         ADD_FAILURE() << program.toStdString() << " did not finish";
         return {};
     }
+    if (errors)
+        *errors = process.readAllStandardError();
     if (exitCode)
         *exitCode = process.exitCode();
     else if (process.exitCode() != 0)

@@ -49,7 +49,8 @@ inline QStringList SchemeNames(const SchemeTable &table)
 
 // Runs a program to its end; its standard output. A non-zero exit fails the
 // test unless `exitCode` takes it.
-QByteArray RunTool(const QString &program, const QStringList &arguments, int *exitCode = nullptr);
+QByteArray RunTool(const QString &program, const QStringList &arguments, int *exitCode = nullptr,
+                   QByteArray *errors = nullptr);
 
 // Makes an image with ImageMagick; the format follows `format` ("jpg", "png"...).
 void MakeImage(const QString &path, const QString &format, int width = 48, int height = 32);

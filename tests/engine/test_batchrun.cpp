@@ -109,18 +109,6 @@ TEST_F(EngineTest, EveryLineIsAccountedForInBothPathsAndTheRunGoesOn)
     }
 }
 
-TEST_F(EngineTest, AFailedSaveLeavesNoPartialFileAndKeepsTheEarlierOutput)
-{
-    makeImages({"a.jpg", "b.pcx"});
-    WriteFileBytes(savePath("b.pcx"), "earlier output");
-    useScheme({{1, "caption"}});
-    loadData({"name", "a.jpg", "b.pcx"});
-    // The library reads PCX but cannot write it.
-    EXPECT_EQ(LineNames(run(Lossless(false)).failed), QStringList{"2 b.pcx"});
-    EXPECT_EQ(ReadFileBytes(savePath("b.pcx")), "earlier output");
-    EXPECT_EQ(FolderEntries(savePath()), (QStringList{"a.jpg", "b.pcx"}));
-}
-
 TEST_F(EngineTest, OutputsNeverReplaceASourceOrLeaveTheSaveFolder)
 {
     // The save folder inside the image folder: line 2's source is where line 1 would write.
@@ -202,7 +190,7 @@ TEST_F(EngineTest, AWorkerThatDiesCostsOnlyItsLineAndLeavesNoTemporary)
     qputenv("BRINDLEWAY_WORKER", real);
 }
 
-TEST_F(EngineTest, ReencodingRefusesHugeDeclaredSizesBeforeDecoding)
+TEST_F(EngineTest, ReencodingRefusesHugeDeclaredSizesAndAFailedSaveKeepsTheEarlierOutput)
 {
     // A small JPEG whose frame header claims 65500 x 65500.
     makeImages({"wide.jpg"});
@@ -217,9 +205,11 @@ TEST_F(EngineTest, ReencodingRefusesHugeDeclaredSizesBeforeDecoding)
              {256, 30000}, {257, 30000}, {258, 8}, {259, 1}, {262, 1}, {273, 200}, {277, 1}, {278, 30000}, {279, 900000000}})
         tiff += BigEndian(tag, 2) + BigEndian(4, 2) + BigEndian(1, 4) + BigEndian(value, 4);
     WriteFileBytes(imagePath("tall.tif"), tiff + QByteArray(4 + 200, '\0'));
-    makeImages({"small.jpg"});
+    // The library reads PCX but cannot write it.
+    makeImages({"small.jpg", "b.pcx"});
+    WriteFileBytes(savePath("b.pcx"), "earlier output");
     useScheme({{1, "caption"}});
-    loadData({"name", "wide.jpg", "tall.tif", "small.jpg"});
+    loadData({"name", "wide.jpg", "tall.tif", "small.jpg", "b.pcx"});
 
     BatchOptions options = Lossless(false);
     options.maxMegapixels = 300;
@@ -228,6 +218,9 @@ TEST_F(EngineTest, ReencodingRefusesHugeDeclaredSizesBeforeDecoding)
     ASSERT_EQ(LineNames(result.skipped), (QStringList{"1 wide.jpg", "2 tall.tif"}));
     EXPECT_EQ(result.skipped[0].reason, "the image declares 4290.3 megapixels, more than the limit of 300");
     EXPECT_EQ(result.skipped[1].reason, "the image declares 900.0 megapixels, more than the limit of 300");
+    EXPECT_EQ(LineNames(result.failed), QStringList{"4 b.pcx"});
+    EXPECT_EQ(ReadFileBytes(savePath("b.pcx")), "earlier output");
+    EXPECT_EQ(FolderEntries(savePath()), (QStringList{"b.pcx", "small.jpg"})) << "no partial file";
 }
 
 TEST_F(EngineTest, SavingFollowsNoLinkOrDotDotAndKeepsWhatItMayNotReplace)
