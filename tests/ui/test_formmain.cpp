@@ -220,28 +220,70 @@ TEST_F(FormMainTest, DataFileLoadsAndAFailureKeepsTheEarlierFile)
     EXPECT_TRUE(ui.fileAnswers.empty()) << "the menu asks for a data file too";
 }
 
-TEST_F(FormMainTest, BatchFollowsTheWindowsChoicesLocksItsInputsAndStopsOnClose)
+TEST_F(FormMainTest, BatchFollowsTheWindowLocksItsInputsAndLeavesOneLineAndEveryProblemOneClickAway)
 {
-    ASSERT_NO_FATAL_FAILURE(prepareBatch());
+    open();
+    click("CmdBatchTag");
+    EXPECT_EQ(ui.messages, QStringList{NoEntriesMessage});
+    ui.messages.clear();
+    QByteArray missing;
+    for (int i = 1; i <= 7; ++i)
+        missing += "missing" + QByteArray::number(i) + ".jpg\tNowhere\r\n";
+    ASSERT_NO_FATAL_FAILURE(prepareBatch(missing));
     window->show();
     auto *bar = child<QProgressBar>("ProgressBarBatch");
+    auto *summary = child<QLabel>("LabelRunSummary");
     EXPECT_TRUE(bar->isHidden());
+    // Runs inside the run's first event processing, just before image 1 is
+    // saved; Cancel stops after the image in hand.
     QList<bool> enabledDuringRun;
-    // Runs inside the run's first event processing, just before image 1 is saved.
+    QString shown;
     QTimer::singleShot(0, window.get(), [&] {
         for (QWidget *input : inputs())
             enabledDuringRun << input->isEnabled();
         enabledDuringRun << child<QAction>("CmdFileOpen")->isEnabled() << !bar->isVisible();
+        shown = bar->text();
+        click("CmdCancel");
     });
     click("CmdBatchTag");
     EXPECT_EQ(enabledDuringRun, QList<bool>(13, false));
+    EXPECT_EQ(shown, "0 of 10") << "the bar counts lines";
+    EXPECT_EQ(outputs(), QStringList{"img001.jpg"});
+    EXPECT_EQ(summary->text(), "Cancelled: 1 of 10 lines saved (0 with warnings), 0 skipped, 0 failed, 9 not reached.");
+    EXPECT_TRUE(child<QPushButton>("CmdShowProblems")->isHidden());
+    EXPECT_TRUE(child<QPushButton>("CmdCancel")->isHidden());
+    EXPECT_TRUE(bar->isHidden());
+    for (QWidget *input : inputs())
+        EXPECT_TRUE(input->isEnabled()) << input->objectName().toStdString();
+
+    click("CmdBatchTag");
     EXPECT_EQ(outputs(), QStringList({"img001.jpg", "img002.jpg", "img003.jpg"}));
     EXPECT_EQ(caption("img001.jpg"), "Harbour at dawn");
     EXPECT_EQ(caption("img002.jpg"), "Café terrace");
-    EXPECT_TRUE(bar->isHidden());
-    EXPECT_EQ(bar->value(), 3) << "the bar counted every line";
-    for (QWidget *input : inputs())
-        EXPECT_TRUE(input->isEnabled()) << input->objectName().toStdString();
+    EXPECT_EQ(bar->value(), 10) << "the bar counted every line";
+    const QString done = "Done: 3 of 10 lines saved (0 with warnings), 7 skipped, 0 failed.";
+    EXPECT_EQ(summary->text(), done);
+    EXPECT_TRUE(ui.messages.isEmpty()) << "runs stay silent: " << shownMessages();
+
+    ui.saveAnswers = {path("problems.txt"), path("no/such/folder/problems.txt")};
+    QStringList listed;
+    ui.dialogHandlers.push_back([&](QDialog &form) {
+        listed = Find<QPlainTextEdit>(form, "TextProblems")->toPlainText().split('\n');
+        Click(form, "CmdCopy");
+        Click(form, "CmdSave");
+        Click(form, "CmdSave");
+        return int(QDialog::Accepted);
+    });
+    EXPECT_FALSE(child<QPushButton>("CmdShowProblems")->isHidden());
+    click("CmdShowProblems");
+    ASSERT_EQ(listed.size(), 7);
+    EXPECT_EQ(listed[0], "Row 5 (data line 4), missing1.jpg, skipped: the image file does not exist");
+    EXPECT_TRUE(listed[6].startsWith("Row 11 (data line 10), missing7.jpg"));
+    const QString kept = done + '\n' + listed.join('\n') + '\n';
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), kept);
+    EXPECT_EQ(QString::fromUtf8(ReadFileBytes(path("problems.txt"))), kept);
+    ASSERT_EQ(ui.messages.size(), 1);
+    EXPECT_TRUE(ui.messages.takeFirst().startsWith("Cannot write file"));
 
     // "Write tags only" is the default and keeps the source's image data;
     // unticked, with "Append file name", the images are encoded again under new names.
@@ -266,7 +308,6 @@ TEST_F(FormMainTest, BatchFollowsTheWindowsChoicesLocksItsInputsAndStopsOnClose)
     EXPECT_FALSE(window->batchRunning());
     EXPECT_EQ(outputs("*_cut*"), QStringList{"img001_cut.jpg"});
     EXPECT_EQ(caption("img001_cut.jpg"), "Harbour at dawn");
-    // Runs without failures stay silent.
     EXPECT_TRUE(ui.messages.isEmpty()) << shownMessages();
 }
 
@@ -329,58 +370,6 @@ TEST_F(FormMainTest, CheckFindsEachProblemClassWithItsRowAndWritesNothing)
     chooseFolder("CmdBrowseSave", path("in"));
     click("CmdCheck");
     EXPECT_EQ(ui.messages, QStringList{SamePathMessage});
-}
-
-TEST_F(FormMainTest, CancelOrEndOfRunLeavesOneLineAndEveryProblemLineOneClickAway)
-{
-    open();
-    click("CmdBatchTag");
-    EXPECT_EQ(ui.messages, QStringList{NoEntriesMessage});
-
-    ui.messages.clear();
-    QByteArray missing;
-    for (int i = 1; i <= 7; ++i)
-        missing += "missing" + QByteArray::number(i) + ".jpg\tNowhere\r\n";
-    ASSERT_NO_FATAL_FAILURE(prepareBatch(missing));
-    window->show();
-    // Cancel stops after the image in hand; the bar counts lines.
-    QString shown;
-    QTimer::singleShot(0, window.get(), [&] {
-        shown = child<QProgressBar>("ProgressBarBatch")->text();
-        click("CmdCancel");
-    });
-    click("CmdBatchTag");
-    EXPECT_EQ(shown, "0 of 10");
-    EXPECT_EQ(outputs(), QStringList{"img001.jpg"});
-    EXPECT_EQ(child<QLabel>("LabelRunSummary")->text(),
-              "Cancelled: 1 of 10 lines saved (0 with warnings), 0 skipped, 0 failed, 9 not reached.");
-    EXPECT_TRUE(child<QPushButton>("CmdShowProblems")->isHidden());
-    EXPECT_TRUE(child<QPushButton>("CmdCancel")->isHidden());
-
-    click("CmdBatchTag");
-    EXPECT_TRUE(ui.messages.isEmpty()) << shownMessages();
-    const QString summary = "Done: 3 of 10 lines saved (0 with warnings), 7 skipped, 0 failed.";
-    EXPECT_EQ(child<QLabel>("LabelRunSummary")->text(), summary);
-
-    ui.saveAnswers = {path("problems.txt"), path("no/such/folder/problems.txt")};
-    QStringList listed;
-    ui.dialogHandlers.push_back([&](QDialog &form) {
-        listed = Find<QPlainTextEdit>(form, "TextProblems")->toPlainText().split('\n');
-        Click(form, "CmdCopy");
-        Click(form, "CmdSave");
-        Click(form, "CmdSave");
-        return int(QDialog::Accepted);
-    });
-    EXPECT_FALSE(child<QPushButton>("CmdShowProblems")->isHidden());
-    click("CmdShowProblems");
-    ASSERT_EQ(listed.size(), 7);
-    EXPECT_EQ(listed[0], "Row 5 (data line 4), missing1.jpg, skipped: the image file does not exist");
-    EXPECT_TRUE(listed[6].startsWith("Row 11 (data line 10), missing7.jpg"));
-    const QString kept = summary + '\n' + listed.join('\n') + '\n';
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), kept);
-    EXPECT_EQ(QString::fromUtf8(ReadFileBytes(path("problems.txt"))), kept);
-    ASSERT_EQ(ui.messages.size(), 1);
-    EXPECT_TRUE(ui.messages[0].startsWith("Cannot write file")) << shownMessages();
 }
 
 } // namespace

@@ -89,16 +89,3 @@ TEST_F(AggregateFixture, EmptyBoxesGiveNoExpressionAndFieldsCanBeTypedWithoutADa
     Click(dialog, "CommandOK");
     EXPECT_EQ(state.AggregateParts[7], "[F3][ x ]");
 }
-
-TEST_F(AggregateFixture, FieldEntriesNameTheColumnsWhileThePiecesKeepTheField)
-{
-    LoadNamedColumns(state.Data);
-    state.AggregateParts[7] = "[F2][F9]";
-    FormAggregate dialog(state);
-    EXPECT_EQ(Entries(Box(dialog, 0)), NamedColumnEntries);
-    EXPECT_EQ(boxTexts(dialog).mid(0, 3), QStringList({NamedColumnEntries[1], "IPTC_Field9", ""}));
-    ChooseEntry(Box(dialog, 2), NamedColumnEntries[0]);
-    EXPECT_EQ(label(dialog), "[F2][F9][F1]");
-    Click(dialog, "CommandOK");
-    EXPECT_EQ(state.AggregateParts[7], "[F2][F9][F1]");
-}

@@ -49,10 +49,7 @@ TEST_F(EditorFixture, NewSchemeStartsFromTheFirstEntriesWithOrWithoutADataFile)
         Click(dialog, "CmdOK");
         EXPECT_EQ(dialog.result(), QDialog::Accepted);
     }
-    ParsingScheme expected;
-    expected.Name = DefaultSchemeName;
-    for (int i = 1; i <= SlotCount; ++i)
-        expected.slot(i) = i <= TagSlotCount ? LeaveBlank : "IPTC_Field1";
+    ParsingScheme expected = MakeScheme(DefaultSchemeName, {{FileNameSlot, "IPTC_Field1"}});
     EXPECT_EQ(record(), expected);
 
     // Without a data file the file-name box is empty, which names images by field 1.
@@ -129,12 +126,14 @@ TEST_F(EditorFixture, AggregationEntryOpensTheAggregationEditorOnTheSlot)
     EXPECT_EQ(record().slot(24), LeaveBlank);
 }
 
+// The aggregation editor's boxes name them too.
 TEST_F(EditorFixture, FieldEntriesNameTheColumnsWhileTheSlotKeepsTheField)
 {
     LoadNamedColumns(state.Data);
-    editExisting({{2, "IPTC_Field2"}, {3, "IPTC_Field9"}, {24, "IPTC_Field1"}});
+    editExisting({{2, "IPTC_Field2"}, {3, "IPTC_Field9"}, {6, "[F2][F9]"}, {24, "IPTC_Field1"}});
     ParsingScheme expected = record();
     expected.slot(5) = "IPTC_Field3";
+    expected.slot(6) = "[F2][F9][F1]";
     {
         FormFieldParsing dialog(state, ui);
         EXPECT_EQ(Entries(Box(dialog, 0)),
@@ -142,6 +141,15 @@ TEST_F(EditorFixture, FieldEntriesNameTheColumnsWhileTheSlotKeepsTheField)
         EXPECT_EQ(Box(dialog, 1)->currentText(), NamedColumnEntries[1]);
         EXPECT_EQ(Box(dialog, 2)->currentText(), "IPTC_Field9");
         ChooseEntry(Box(dialog, 4), NamedColumnEntries[2]);
+        QString incoming;
+        queueAggregate(incoming, [](QDialog &d) {
+            EXPECT_EQ(Entries(Box(d, 0)), NamedColumnEntries);
+            EXPECT_EQ(QStringList({Box(d, 0)->currentText(), Box(d, 1)->currentText()}),
+                      QStringList({NamedColumnEntries[1], "IPTC_Field9"}));
+            ChooseEntry(Box(d, 2), NamedColumnEntries[0]);
+            Click(d, "CommandOK");
+        });
+        ChooseEntry(Box(dialog, 5), "Aggregation");
         Click(dialog, "CmdOK");
     }
     EXPECT_EQ(record(), expected);

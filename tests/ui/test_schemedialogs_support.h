@@ -24,10 +24,7 @@ T *Find(QWidget &parent, const QString &name)
     return child;
 }
 
-inline QComboBox *Box(QWidget &dialog, int k)
-{
-    return Find<QComboBox>(dialog, QStringLiteral("Combo1_%1").arg(k));
-}
+inline QComboBox *Box(QWidget &dialog, int k) { return Find<QComboBox>(dialog, QStringLiteral("Combo1_%1").arg(k)); }
 
 inline QStringList Entries(const QAbstractItemModel *model)
 {
@@ -80,13 +77,6 @@ inline void Click(QWidget &dialog, const QString &button)
     QPushButton *b = Find<QPushButton>(dialog, button);
     ASSERT_NE(b, nullptr);
     b->click();
-}
-
-// Enter in a half-typed box must not press a button and close the dialog.
-inline void ExpectNoDefaultButton(QWidget &dialog)
-{
-    for (QPushButton *button : dialog.findChildren<QPushButton *>())
-        EXPECT_FALSE(button->isDefault() || button->autoDefault()) << button->objectName().toStdString();
 }
 
 // A data file whose header names its columns, and the field entries it gives:
