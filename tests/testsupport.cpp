@@ -22,9 +22,7 @@ void WriteFileBytes(const QString &path, const QByteArray &bytes)
 QByteArray ReadFileBytes(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QByteArray BigEndian(quint32 value, int bytes)

@@ -34,15 +34,15 @@ protected:
     ParsingScheme &useScheme(QHash<int, QString> slotTexts);
 
     BatchResult run(const BatchOptions &options = {});
+    BatchResult run(bool reencode, int workers = 0)
+    {
+        BatchOptions options;
+        options.reencode = reencode;
+        options.workers = workers;
+        return run(options);
+    }
 
     QTemporaryDir temp;
     AppState app;
     BatchState state;
 };
-
-inline BatchOptions Lossless(bool lossless = true)
-{
-    BatchOptions options;
-    options.reencode = !lossless;
-    return options;
-}

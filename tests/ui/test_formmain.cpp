@@ -22,6 +22,7 @@
 #include <QLayout>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -80,12 +81,9 @@ protected:
     QStringList outputs(const QString &pattern = "*") const { return QDir(path("out")).entryList({pattern}, QDir::Files); }
     QList<QWidget *> inputs() const
     {
-        QList<QWidget *> list;
-        for (const char *name : {"CmdBrowseImages", "CmdBrowseIPTCfile", "ComboParsing", "CmdManageParsing",
-                                 "CmdBrowseSave", "OptionReplace_0", "OptionReplace_1", "Text1", "CheckLossless",
-                                 "CmdCheck", "CmdBatchTag"})
-            list << child<QWidget>(name);
-        return list;
+        static const QRegularExpression names("^(CmdBrowse.*|ComboParsing|CmdManageParsing|OptionReplace_[01]|Text1|"
+                                              "CheckLossless|CmdCheck|CmdBatchTag)$");
+        return window->findChildren<QWidget *>(names);
     }
     std::string shownMessages() const { return ui.messages.join('|').toStdString(); }
 };

@@ -161,9 +161,11 @@ TEST_F(EditorFixture, FieldEntriesNameTheColumnsWhileTheSlotKeepsTheField)
     EXPECT_EQ(record().slot(24), "IPTC_Field1");
 }
 
-TEST_F(EditorFixture, PlaceholdersAreTypedOverByTheFirstKeystroke)
+// A placeholder gives way to the first keystroke; the wheel moves only the
+// focused box and never opens the aggregation.
+TEST_F(EditorFixture, PlaceholdersGiveWayToTypingAndTheWheelMovesOnlyTheFocusedBox)
 {
-    state.Data.FieldCount = 1;
+    state.Data.FieldCount = 7;
     FormFieldParsing dialog(state, ui);
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
@@ -172,24 +174,13 @@ TEST_F(EditorFixture, PlaceholdersAreTypedOverByTheFirstKeystroke)
     ChooseEntry(Box(dialog, 1), "Constant text");
     QTest::mouseClick(nameBox(dialog), Qt::LeftButton);
     QTest::keyClicks(nameBox(dialog), "Example");
-    Click(dialog, "CmdOK");
-    EXPECT_EQ(QStringList({record().Name, record().slot(1), record().slot(2)}),
-              QStringList({"Example", "Reuters", "Constant text"}));
-}
 
-TEST_F(EditorFixture, WheelChangesOnlyTheFocusedBoxAndNeverOpensTheAggregation)
-{
-    state.Data.FieldCount = 7;
-    editExisting({{13, "IPTC_Field7"}});
-    FormFieldParsing dialog(state, ui);
-    dialog.show();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
     QComboBox *byLine = Box(dialog, 12);
+    ChooseEntry(byLine, "IPTC_Field7");
     // A wheel passing over the box neither takes the focus nor changes it.
     EXPECT_NE(byLine->focusPolicy(), Qt::WheelFocus);
     EXPECT_FALSE(Wheel(byLine, 1) || Wheel(byLine, -1));
     EXPECT_EQ(byLine->currentText(), "IPTC_Field7");
-
     QString incoming;
     queueAggregate(incoming);
     byLine->setFocus();
@@ -200,4 +191,7 @@ TEST_F(EditorFixture, WheelChangesOnlyTheFocusedBoxAndNeverOpensTheAggregation)
     QTest::keyClick(byLine, Qt::Key_Down);
     EXPECT_EQ(byLine->currentText(), "IPTC_Field7");
     EXPECT_EQ(ui.dialogHandlers.size(), 1u);
+    Click(dialog, "CmdOK");
+    EXPECT_EQ(QStringList({record().Name, record().slot(1), record().slot(2)}),
+              QStringList({"Example", "Reuters", "Constant text"}));
 }
