@@ -157,7 +157,7 @@ TEST_F(FormMainTest, AStoreReadOnlyInPartIsReportedAtStartAndOverwrittenOnlyAfte
     EXPECT_EQ(ReadFileBytes(path("Brindleway.ini.bak")), before);
 }
 
-TEST_F(FormMainTest, FolderButtonsSetThePathAndCancelClearsIt)
+TEST_F(FormMainTest, FolderButtonsSetThePathCancelClearsItAndAFailedDataFileKeepsTheEarlierOne)
 {
     open();
     for (const auto &[button, label, chosen] : {std::tuple{"CmdBrowseImages", "LabelImagePath", &state.ImagePath},
@@ -182,11 +182,7 @@ TEST_F(FormMainTest, FolderButtonsSetThePathAndCancelClearsIt)
     EXPECT_EQ(label->toolTip(), longPath);
     EXPECT_NE(label->shownText(), longPath);
     EXPECT_TRUE(label->shownText().startsWith("/home/") && label->shownText().endsWith("yyy"));
-}
 
-TEST_F(FormMainTest, DataFileLoadsAndAFailureKeepsTheEarlierFile)
-{
-    open();
     auto *fileLabel = child<QLabel>("LabelIPTCfilename");
     auto *info = child<QLabel>("LabelIPTCinfo");
     const QString summary = "IPTC data file contains 3 entries each consisting of 2 tags";

@@ -77,29 +77,7 @@ struct ManagerFixture : ::testing::Test {
 };
 } // namespace
 
-TEST_F(ManagerFixture, CancelledAddAddsNothingAndEmptyListIgnoresEditAndDelete)
-{
-    state.Schemes.Schemes[0] = Numbered("working");
-    queueEditor("Dropped", {}, "CmdCancel");
-    FormFieldParsingManage dialog(state, store, ui);
-    EXPECT_EQ(state.Schemes.Schemes.size(), 1);
-    EXPECT_TRUE(listed(dialog).isEmpty());
-    EXPECT_FALSE(deleteShown(dialog));
-
-    // The working record is no scheme to edit or delete.
-    const SchemeTable before = state.Schemes;
-    Click(dialog, "CmdEditScheme");
-    Click(dialog, "CmdDeleteSheme");
-    EXPECT_EQ(state.Schemes, before);
-
-    // The editor refuses an empty name; giving up afterwards adds nothing either.
-    queueEditor("", [](QDialog &d) { Click(d, "CmdOK"); }, "CmdCancel");
-    Click(dialog, "CmdAddSheme");
-    EXPECT_EQ(ui.messages, QStringList{EmptySchemeNameMessage});
-    EXPECT_EQ(state.Schemes.SchemeCount, 0);
-}
-
-TEST_F(ManagerFixture, AddEditAndDeleteChangeMemoryAndOkWritesExactlyTheRest)
+TEST_F(ManagerFixture, AddEditAndDeleteChangeMemoryAndOkWritesExactlyTheRestDownToNone)
 {
     startWith({"A", "B", "C"});
     {
@@ -135,13 +113,30 @@ TEST_F(ManagerFixture, AddEditAndDeleteChangeMemoryAndOkWritesExactlyTheRest)
         // A deleted scheme's section would come back at the next start.
         EXPECT_EQ(store.sections(), QStringList({"Parsing1", "Parsing2"}));
     }
+    {
+        FormFieldParsingManage dialog(state, store, ui);
+        Click(dialog, "CmdDeleteSheme");
+        Click(dialog, "CmdDeleteSheme");
+        EXPECT_TRUE(listed(dialog).isEmpty());
+        EXPECT_FALSE(deleteShown(dialog));
+        // The working record is no scheme to edit or delete.
+        const SchemeTable before = state.Schemes;
+        Click(dialog, "CmdEditScheme");
+        Click(dialog, "CmdDeleteSheme");
+        EXPECT_EQ(state.Schemes, before);
+        // The editor refuses an empty name; giving up afterwards adds nothing either.
+        queueEditor("", [](QDialog &d) { Click(d, "CmdOK"); }, "CmdCancel");
+        Click(dialog, "CmdAddSheme");
+        EXPECT_EQ(ui.messages, QStringList{EmptySchemeNameMessage});
+        Click(dialog, "CmdOK");
+        EXPECT_EQ(store.sections(), QStringList{});
+    }
+    // With no scheme the editor opens at once; cancelled, it adds nothing.
+    queueEditor("Dropped", {}, "CmdCancel");
     FormFieldParsingManage dialog(state, store, ui);
-    Click(dialog, "CmdDeleteSheme");
-    Click(dialog, "CmdDeleteSheme");
+    EXPECT_TRUE(ui.dialogHandlers.empty());
+    EXPECT_EQ(state.Schemes.Schemes.size(), 1);
     EXPECT_TRUE(listed(dialog).isEmpty());
-    EXPECT_FALSE(deleteShown(dialog));
-    Click(dialog, "CmdOK");
-    EXPECT_EQ(store.sections(), QStringList{});
 }
 
 TEST_F(ManagerFixture, SectionsBeyondTheLoadedSchemesStayUntouched)
