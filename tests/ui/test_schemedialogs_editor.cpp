@@ -129,7 +129,12 @@ TEST_F(EditorFixture, AggregationEntryOpensTheAggregationEditorOnTheSlot)
 // The aggregation editor's boxes name them too.
 TEST_F(EditorFixture, FieldEntriesNameTheColumnsWhileTheSlotKeepsTheField)
 {
-    LoadNamedColumns(state.Data);
+    // A header that names the columns: long samples cut, blank ones and missing names left out.
+    state.Data.DataLines = {"Ref\tCaption\tByline", "a1\tHarbour at dusk, with the last ferry\t  ", "a2"};
+    state.Data.LastDataLine = 2;
+    state.Data.FieldCount = 4;
+    static const QStringList NamedColumnEntries{"IPTC_Field1 — Ref (“a1”)", "IPTC_Field2 — Caption (“Harbour at dusk, with…”)",
+                                                "IPTC_Field3 — Byline", "IPTC_Field4"};
     editExisting({{2, "IPTC_Field2"}, {3, "IPTC_Field9"}, {6, "[F2][F9]"}, {24, "IPTC_Field1"}});
     ParsingScheme expected = record();
     expected.slot(5) = "IPTC_Field3";

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "model/datafile.h"
-
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
@@ -74,21 +72,8 @@ inline void TypeInto(QComboBox *combo, const QString &text)
 
 inline void Click(QWidget &dialog, const QString &button)
 {
-    QPushButton *b = Find<QPushButton>(dialog, button);
-    ASSERT_NE(b, nullptr);
-    b->click();
-}
-
-// A data file whose header names its columns, and the field entries it gives:
-// long samples cut, blank ones and missing names left out.
-inline const QStringList NamedColumnEntries{"IPTC_Field1 — Ref (“a1”)",
-                                            "IPTC_Field2 — Caption (“Harbour at dusk, with…”)",
-                                            "IPTC_Field3 — Byline", "IPTC_Field4"};
-inline void LoadNamedColumns(IptcDataFile &data)
-{
-    data.DataLines = {"Ref\tCaption\tByline", "a1\tHarbour at dusk, with the last ferry\t  ", "a2"};
-    data.LastDataLine = 2;
-    data.FieldCount = 4;
+    if (QPushButton *b = Find<QPushButton>(dialog, button))
+        b->click();
 }
 
 // Turns the wheel over `widget` (up for positive notches); true when the widget took it.
