@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStringEncoder>
 
 namespace {
 // The entropy-coded image data of a JPEG: from its first SOS marker to the end.
@@ -312,21 +313,26 @@ TEST_F(EngineTest, UnicodeDataFilesGiveUtf8IptcDeclaredAs190InBothModes)
     makeImages({"a.jpg", "b.tif", "c.png"});
     // Latin-1 bytes without 1:90, as old files hold them: they must read the same afterwards.
     RunTool("exiftool", {"-q", "-overwrite_original", "-charset", "iptc=Latin", "-IPTC:City=Zürich", imagePath("a.jpg")});
-    const QByteArray wide = "Łódź — Αθήνα, 東京: it’s";
-    loadData({"name", "a.jpg\t" + wide, "b.tif\t" + wide, "c.png\t" + wide});
+    const QString wide = "Łódź — Αθήνα, 東京: it’s";
+    const QString text = "name\r\na.jpg\t" + wide + "\r\nb.tif\t" + wide + "\r\nc.png\t" + wide + "\r\n";
     useScheme({{1, "IPTC_Field2"}});
-    for (const bool lossless : {true, false}) {
-        SCOPED_TRACE(lossless ? "tags only" : "re-encoded");
-        app.SavePath = temp.filePath(lossless ? "lossless" : "reencoded");
-        QDir().mkpath(app.SavePath);
-        EXPECT_TRUE(run(!lossless).allTaggedAndSaved());
-        for (const QString name : {"a.jpg", "b.tif", "c.png"}) {
-            SCOPED_TRACE(name.toStdString());
-            const FileTags tags = ReadTags(app.SavePath + QLatin1Char('/') + name);
-            EXPECT_EQ(tags.iptc.value(120), QList<QByteArray>{wide});
-            EXPECT_EQ(tags["IPTC:CodedCharacterSet"], "\x1b%G");
-            EXPECT_EQ(tags["XMP-dc:Description"], wide.toStdString());
+    for (const auto &[encoding, bytes] : {std::pair{"utf-8", text.toUtf8()},
+                                          {"utf-16", QStringEncoder(QStringConverter::Utf16LE, QStringConverter::Flag::WriteBom)(text)}}) {
+        WriteFileBytes(temp.filePath("data.txt"), bytes);
+        ASSERT_EQ(LoadDataFile(temp.filePath("data.txt"), app.Data).problem.kind(), Problem::Kind::None);
+        for (const bool lossless : {true, false}) {
+            SCOPED_TRACE(std::string(encoding) + (lossless ? ", tags only" : ", re-encoded"));
+            app.SavePath = temp.filePath(QStringLiteral("%1-%2").arg(encoding).arg(lossless));
+            QDir().mkpath(app.SavePath);
+            EXPECT_TRUE(run(!lossless).allTaggedAndSaved());
+            for (const QString name : {"a.jpg", "b.tif", "c.png"}) {
+                SCOPED_TRACE(name.toStdString());
+                const FileTags tags = ReadTags(app.SavePath + QLatin1Char('/') + name);
+                EXPECT_EQ(tags.iptc.value(120), QList<QByteArray>{wide.toUtf8()});
+                EXPECT_EQ(tags["IPTC:CodedCharacterSet"], "\x1b%G");
+                EXPECT_EQ(tags["XMP-dc:Description"], wide.toStdString());
+            }
+            EXPECT_EQ(ReadTags(app.SavePath + "/a.jpg")["IPTC:City"], "Zürich");
         }
-        EXPECT_EQ(ReadTags(app.SavePath + "/a.jpg")["IPTC:City"], "Zürich");
     }
 }
