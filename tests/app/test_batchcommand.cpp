@@ -1,5 +1,3 @@
-#include "model/schemestore.h"
-#include "model/settingsstore.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -30,15 +28,6 @@ protected:
     }
 
     QString path(const QString &name) const { return temp.filePath(name); }
-    void storeSchemes(const QList<ParsingScheme> &schemes)
-    {
-        IniSettingsStore store(path("config/Brindleway/Brindleway.ini"));
-        ASSERT_TRUE(SaveParsings(MakeTable(schemes), store));
-    }
-    static ParsingScheme scheme(const QString &name, const QString &caption)
-    {
-        return MakeScheme(name, {{1, caption}, {FileNameSlot, "IPTC_Field1"}});
-    }
 
     Outcome run(const QStringList &arguments)
     {
@@ -53,13 +42,15 @@ protected:
     }
 
     QTemporaryDir temp;
+    const QString store = temp.filePath("config/Brindleway/Brindleway.ini");
     const QString program = qEnvironmentVariable("BRINDLEWAY_BUILD_DIR") + "/src/app/brindleway-batch";
 };
 } // namespace
 
 TEST_F(BatchCommandTest, RunsTheFirstSchemeOfANameInEitherModeAndSaysHowEachLineWent)
 {
-    storeSchemes({scheme("Press", "first"), scheme("Archive", "other"), scheme("Press", "second")});
+    // Slots a scheme does not name are left blank; the file name falls back to field 1.
+    WriteFileBytes(store, "[Parsing1]\nName=Press\nTag1=first\n[Parsing2]\nName=Archive\n[Parsing3]\nName=Press\nTag1=second\n");
     Outcome outcome = run({"--list-schemes"});
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.out, "Press\nArchive\nPress\n");
@@ -95,7 +86,7 @@ TEST_F(BatchCommandTest, RunsTheFirstSchemeOfANameInEitherModeAndSaysHowEachLine
 
 TEST_F(BatchCommandTest, RefusalsExitWithTwoAndSayWhyOnStandardError)
 {
-    storeSchemes({scheme("Press", "caption")});
+    WriteFileBytes(store, "[Parsing1]\nName=Press\nTag1=caption\n");
     WriteFileBytes(path("data.txt"), "name\na.jpg\n");
     QStringList samePath = batch("Press");
     samePath[5] = path("images/");
@@ -126,7 +117,6 @@ TEST_F(BatchCommandTest, RefusalsExitWithTwoAndSayWhyOnStandardError)
 
 TEST_F(BatchCommandTest, ListingSchemesTellsAStoreNotUnderstoodOrUnreadable)
 {
-    const QString store = path("config/Brindleway/Brindleway.ini");
     QStringEncoder utf16(QStringEncoder::Utf16LE);
     const struct {
         QByteArray bytes; // empty: the store is a folder

@@ -1,8 +1,11 @@
 #include "model/datafile.h"
 #include "model/parsingscheme.h"
 #include "model/slotexpression.h"
+#include "model/tagslots.h"
 
 #include <gtest/gtest.h>
+
+#include <set>
 
 // A tag slot gives a field, a constant or no value; the file-name slot gives a
 // field or an aggregation and otherwise falls back to field 1. Malformed field
@@ -54,4 +57,12 @@ TEST(SlotExpression, EverySlotExpressionEvaluatesAsDocumented)
         EXPECT_EQ(EvaluateTagSlot(scheme, 1, c.line, data), c.tag);
         EXPECT_EQ(EvaluateFileNameSlot(scheme, c.line, data), c.fileName);
     }
+}
+
+// Messages, the check table and the command line name a slot by its key.
+TEST(TagSlots, EverySlotHasItsOwnKey)
+{
+    std::set<std::string_view> keys;
+    for (const TagSlotInfo &slot : TagSlots)
+        EXPECT_TRUE(keys.insert(slot.key).second) << slot.key;
 }
