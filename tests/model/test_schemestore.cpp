@@ -31,10 +31,8 @@ TEST(SchemeStore, TrickyValuesRoundTripThroughTheIniFileExactly)
         saved.Schemes.append(scheme);
     }
     saved.SchemeCount = 2;
-    {
-        IniSettingsStore store(file);
-        ASSERT_TRUE(SaveParsings(saved, store));
-    }
+    IniSettingsStore store(file);
+    ASSERT_TRUE(SaveParsings(saved, store));
     IniSettingsStore reopened(file);
     SchemeTable loaded;
     EXPECT_TRUE(LoadSchemes(loaded, reopened).clean());
@@ -58,8 +56,7 @@ TEST(SchemeStore, TrickyValuesRoundTripThroughTheIniFileExactly)
             }
         }
     }
-    IniSettingsStore earlierStore(earlier);
-    EXPECT_TRUE(LoadSchemes(loaded, earlierStore).clean());
+    EXPECT_TRUE(LoadSchemes(loaded, IniSettingsStore(earlier)).clean());
     EXPECT_EQ(loaded, saved);
 }
 

@@ -18,7 +18,6 @@
 #include <QTableWidget>
 #include <QDir>
 #include <QFile>
-#include <QImage>
 #include <QLayout>
 #include <QProgressBar>
 #include <QRadioButton>
@@ -60,12 +59,9 @@ protected:
     // the caption from field 2 and the name from field 1, both folders chosen.
     void prepareBatch(const QByteArray &extraLines = {})
     {
-        QDir().mkpath(path("in"));
         QDir().mkpath(path("out"));
-        QImage image(24, 16, QImage::Format_RGB32);
-        image.fill(Qt::darkCyan);
         for (const char *name : {"img001.jpg", "img002.jpg", "img003.jpg"})
-            ASSERT_TRUE(image.save(path("in/") + name, "JPEG"));
+            MakeImage(path("in/") + name, "jpg");
         WriteFileBytes(path("data.txt"), "File\tCaption\r\nimg001.jpg\tHarbour at dawn\r\nimg002.jpg\tCaf\xE9 terrace\r\n"
                                          "img003.jpg\tMarket\r\n" + extraLines);
         SaveParsings(MakeTable({MakeScheme("Captions", {{1, "IPTC_Field2"}, {FileNameSlot, "IPTC_Field1"}})}), store);
