@@ -22,12 +22,18 @@ void WriteFileBytes(const QString &path, const QByteArray &bytes)
 QByteArray ReadFileBytes(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QByteArray RunTool(const QString &program, const QStringList &arguments, int *exitCode)
+QByteArray BigEndian(quint32 value, int bytes)
+{
+    QByteArray out;
+    for (int i = bytes - 1; i >= 0; --i)
+        out += char((value >> (8 * i)) & 0xFF);
+    return out;
+}
+
+QByteArray RunTool(const QString &program, const QStringList &arguments, int *exitCode, QByteArray *errors)
 {
     QProcess process;
     process.start(program, arguments);
@@ -35,6 +41,8 @@ QByteArray RunTool(const QString &program, const QStringList &arguments, int *ex
         ADD_FAILURE() << program.toStdString() << " did not finish";
         return {};
     }
+    if (errors)
+        *errors = process.readAllStandardError();
     if (exitCode)
         *exitCode = process.exitCode();
     else if (process.exitCode() != 0)

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "model/parsingscheme.h"
-#include "model/settingsstore.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -18,6 +17,8 @@ inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << tex
 // Writes `bytes` to `path`, creating folders on the way; fails the test on error.
 void WriteFileBytes(const QString &path, const QByteArray &bytes);
 QByteArray ReadFileBytes(const QString &path);
+// `value` in `bytes` bytes, most significant first.
+QByteArray BigEndian(quint32 value, int bytes);
 
 // A scheme named `name` whose slots are "Leave blank" but `values`.
 inline ParsingScheme MakeScheme(const QString &name, const QHash<int, QString> &values = {})
@@ -38,9 +39,18 @@ inline SchemeTable MakeTable(const QList<ParsingScheme> &schemes)
     return table;
 }
 
+inline QStringList SchemeNames(const SchemeTable &table)
+{
+    QStringList names;
+    for (int n = 1; n <= table.SchemeCount; ++n)
+        names.append(table.Schemes[n].Name);
+    return names;
+}
+
 // Runs a program to its end; its standard output. A non-zero exit fails the
 // test unless `exitCode` takes it.
-QByteArray RunTool(const QString &program, const QStringList &arguments, int *exitCode = nullptr);
+QByteArray RunTool(const QString &program, const QStringList &arguments, int *exitCode = nullptr,
+                   QByteArray *errors = nullptr);
 
 // Makes an image with ImageMagick; the format follows `format` ("jpg", "png"...).
 void MakeImage(const QString &path, const QString &format, int width = 48, int height = 32);
@@ -60,47 +70,3 @@ struct FileTags {
     QStringList foreign() const;
 };
 FileTags ReadTags(const QString &path);
-
-// A store in memory; with failWrites set every sync fails, as on a full disk.
-class MemorySettingsStore : public SettingsStore {
-public:
-    bool failWrites = false;
-
-    QString read(const QString &section, const QString &key, const QString &defaultValue) const override
-    {
-        return values.value({section, key}, defaultValue);
-    }
-    void write(const QString &section, const QString &key, const QString &value) override
-    {
-        values.insert({section, key}, value);
-    }
-    void removeSection(const QString &section) override
-    {
-        for (const QString &key : keys(section))
-            values.remove({section, key});
-    }
-    bool sync(const LossConsent &) override { return !failWrites; }
-    QString location() const override { return QStringLiteral("memory"); }
-    QStringList sections() const override
-    {
-        QStringList names;
-        for (const auto &[section, key] : values.keys())
-            names.append(section);
-        names.removeDuplicates();
-        return names;
-    }
-    QStringList keys(const QString &section) const override
-    {
-        QStringList names;
-        for (const auto &[s, key] : values.keys()) {
-            if (s == section)
-                names.append(key);
-        }
-        return names;
-    }
-    bool contains(const QString &section, const QString &key) const { return values.contains({section, key}); }
-    int valueCount() const { return int(values.size()); }
-
-private:
-    QMap<std::pair<QString, QString>, QString> values;
-};

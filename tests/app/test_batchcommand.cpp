@@ -1,55 +1,39 @@
-#include "model/schemestore.h"
-#include "model/settingsstore.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 
 namespace {
 struct Outcome {
     int status = -1;
-    QString out;
-    QString err;
+    QByteArray out;
+    QByteArray err;
 };
 
-// The command with its per-user store in a folder of the test's own.
 class BatchCommandTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(temp.isValid());
         ASSERT_TRUE(QFile::exists(program)) << program.toStdString();
+        // The command's per-user store in a folder of the test's own.
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(path("config")));
         QDir().mkpath(path("save"));
         for (const char *name : {"images/a.jpg", "images/b.jpg"})
             MakeImage(path(name), "jpg");
     }
 
     QString path(const QString &name) const { return temp.filePath(name); }
-    void storeSchemes(const QList<ParsingScheme> &schemes)
-    {
-        IniSettingsStore store(path("config/Brindleway/Brindleway.ini"));
-        ASSERT_TRUE(SaveParsings(MakeTable(schemes), store));
-    }
-    static ParsingScheme scheme(const QString &name, const QString &caption)
-    {
-        return MakeScheme(name, {{1, caption}, {FileNameSlot, "IPTC_Field1"}});
-    }
 
     Outcome run(const QStringList &arguments)
     {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_CONFIG_HOME", path("config"));
-        process.setProcessEnvironment(environment);
-        process.start(program, arguments);
-        EXPECT_TRUE(process.waitForFinished(60000));
-        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-                QString::fromUtf8(process.readAllStandardError())};
+        Outcome outcome;
+        outcome.out = RunTool(program, arguments, &outcome.status, &outcome.err);
+        return outcome;
     }
     QStringList batch(const QString &scheme, const QStringList &more = {})
     {
@@ -58,13 +42,15 @@ protected:
     }
 
     QTemporaryDir temp;
+    const QString store = temp.filePath("config/Brindleway/Brindleway.ini");
     const QString program = qEnvironmentVariable("BRINDLEWAY_BUILD_DIR") + "/src/app/brindleway-batch";
 };
 } // namespace
 
 TEST_F(BatchCommandTest, RunsTheFirstSchemeOfANameInEitherModeAndSaysHowEachLineWent)
 {
-    storeSchemes({scheme("Press", "first"), scheme("Archive", "other"), scheme("Press", "second")});
+    // Slots a scheme does not name are left blank; the file name falls back to field 1.
+    WriteFileBytes(store, "[Parsing1]\nName=Press\nTag1=first\n[Parsing2]\nName=Archive\n[Parsing3]\nName=Press\nTag1=second\n");
     Outcome outcome = run({"--list-schemes"});
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.out, "Press\nArchive\nPress\n");
@@ -87,7 +73,7 @@ TEST_F(BatchCommandTest, RunsTheFirstSchemeOfANameInEitherModeAndSaysHowEachLine
     // A check writes nothing and tells the lines apart by the data file's row.
     outcome = run(batch("Press", {"--check"}));
     EXPECT_EQ(outcome.status, 1);
-    const QStringList rows = outcome.out.split('\n');
+    const QList<QByteArray> rows = outcome.out.split('\n');
     ASSERT_EQ(rows.size(), 5) << outcome.out.toStdString();
     EXPECT_TRUE(rows[1].startsWith("ok\t2\t1\t") && rows[1].endsWith("\tCaption/Abstract=first"));
     EXPECT_TRUE(rows[2].startsWith("PROBLEM\t3\t2\t") && rows[2].contains("the image file does not exist"));
@@ -100,7 +86,7 @@ TEST_F(BatchCommandTest, RunsTheFirstSchemeOfANameInEitherModeAndSaysHowEachLine
 
 TEST_F(BatchCommandTest, RefusalsExitWithTwoAndSayWhyOnStandardError)
 {
-    storeSchemes({scheme("Press", "caption")});
+    WriteFileBytes(store, "[Parsing1]\nName=Press\nTag1=caption\n");
     WriteFileBytes(path("data.txt"), "name\na.jpg\n");
     QStringList samePath = batch("Press");
     samePath[5] = path("images/");
@@ -124,19 +110,18 @@ TEST_F(BatchCommandTest, RefusalsExitWithTwoAndSayWhyOnStandardError)
     for (const auto &c : refused) {
         const Outcome outcome = run(c.arguments);
         EXPECT_EQ(outcome.status, 2) << c.arguments.join(' ').toStdString();
-        EXPECT_TRUE(outcome.err.contains(QLatin1String(c.said))) << outcome.err.toStdString();
+        EXPECT_TRUE(outcome.err.contains(c.said)) << outcome.err.toStdString();
     }
     EXPECT_TRUE(QDir(path("save")).isEmpty());
 }
 
 TEST_F(BatchCommandTest, ListingSchemesTellsAStoreNotUnderstoodOrUnreadable)
 {
-    const QString store = path("config/Brindleway/Brindleway.ini");
     QStringEncoder utf16(QStringEncoder::Utf16LE);
     const struct {
         QByteArray bytes; // empty: the store is a folder
         int status;
-        QString out;
+        QByteArray out;
         const char *named; // on standard error
     } cases[] = {
         {"[Parsing1]\nName=A\n", 0, "A\n", ""},
@@ -153,7 +138,7 @@ TEST_F(BatchCommandTest, ListingSchemesTellsAStoreNotUnderstoodOrUnreadable)
         const Outcome outcome = run({"--list-schemes"});
         EXPECT_EQ(outcome.status, c.status) << c.named;
         EXPECT_EQ(outcome.out, c.out) << c.named;
-        EXPECT_TRUE(outcome.err.contains(QLatin1String(c.named))) << outcome.err.toStdString();
+        EXPECT_TRUE(outcome.err.contains(c.named)) << outcome.err.toStdString();
     }
     EXPECT_EQ(run(batch("A")).status, 2);
 }

@@ -7,11 +7,6 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
-QByteArray PixelsOf(const QString &path)
-{
-    return RunTool("convert", {path, "-depth", "8", "rgba:-"});
-}
-
 namespace {
 const char *const OldXmp = R"(<x:xmpmeta xmlns:x="adobe:ns:meta/">
  <rdf:RDF xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#">
@@ -31,15 +26,9 @@ const char *const OldXmp = R"(<x:xmpmeta xmlns:x="adobe:ns:meta/">
 QByteArray minimalIccProfile()
 {
     QByteArray icc(156, '\0');
-    for (const auto &[at, text] : {std::pair{4, "bwtt"}, {12, "mntr"}, {16, "RGB "}, {20, "XYZ "}, {36, "acsp"},
-                                   {132, "cprt"}, {144, "text"}, {152, "bw"}})
-        icc.replace(at, qstrlen(text), text);
-    icc[3] = char(156);
-    icc[8] = 2;
-    icc[9] = 0x10;
-    icc[131] = 1;
-    icc[139] = char(144);
-    icc[143] = 12;
+    for (const auto &[at, bytes] : {std::pair{3, "\x9c" "bwtt"}, {8, "\x02\x10"}, {12, "mntrRGB XYZ "}, {36, "acsp"},
+                                    {131, "\x01" "cprt"}, {139, "\x90"}, {143, "\x0c" "text"}, {152, "bw"}})
+        icc.replace(at, qstrlen(bytes), bytes);
     return icc;
 }
 } // namespace
@@ -49,12 +38,11 @@ void AddForeignMetadata(const QString &path)
     const QString folder = QFileInfo(path).absolutePath();
     WriteFileBytes(folder + "/old.xmp", OldXmp);
     WriteFileBytes(folder + "/old.icc", minimalIccProfile());
-    RunTool("exiftool", {"-q", "-overwrite_original", "-XMP<=" + folder + "/old.xmp", path});
-    RunTool("exiftool",
-            {"-q", "-overwrite_original", "-IPTC:Caption-Abstract=old caption", "-IPTC:Keywords=k1", "-IPTC:Keywords=k2",
-             "-IPTC:Keywords=k3", "-IPTC:City=Paris", "-IPTC:Headline=old headline", "-EXIF:Make=Acme",
-             "-EXIF:DateTimeOriginal=2020:01:02 03:04:05", "-ICC_Profile<=" + folder + "/old.icc", "-Comment=a comment",
-             "-Photoshop:URL=http://example.com/", "-Photoshop:IPTCDigest=new", path});
+    RunTool("exiftool", {"-q", "-overwrite_original", "-XMP<=" + folder + "/old.xmp", "-ICC_Profile<=" + folder + "/old.icc",
+                         "-IPTC:Caption-Abstract=old caption", "-IPTC:Keywords=k1", "-IPTC:Keywords=k2", "-IPTC:Keywords=k3",
+                         "-IPTC:City=Paris", "-IPTC:Headline=old headline", "-EXIF:Make=Acme", "-Comment=a comment",
+                         "-EXIF:DateTimeOriginal=2020:01:02 03:04:05", "-Photoshop:URL=http://example.com/",
+                         "-Photoshop:IPTCDigest=new", path});
     QFile::remove(folder + "/old.xmp");
     QFile::remove(folder + "/old.icc");
 }
@@ -98,13 +86,12 @@ void EngineTest::loadData(const QList<QByteArray> &lines)
     ASSERT_EQ(LoadDataFile(path, app.Data).problem.kind(), Problem::Kind::None);
 }
 
-ParsingScheme &EngineTest::useScheme(QHash<int, QString> slotTexts)
+void EngineTest::useScheme(QHash<int, QString> slotTexts)
 {
     if (!slotTexts.contains(FileNameSlot))
         slotTexts.insert(FileNameSlot, "IPTC_Field1");
     app.Schemes = MakeTable({MakeScheme("Test", slotTexts)});
     app.SelectedScheme = 0;
-    return app.Schemes.Schemes[1];
 }
 
 BatchResult EngineTest::run(const BatchOptions &options)

@@ -7,9 +7,6 @@
 
 #include <gtest/gtest.h>
 
-// Raw pixels as ImageMagick decodes them, 8-bit RGBA.
-QByteArray PixelsOf(const QString &path);
-
 // Gives an image old IPTC, EXIF, an ICC profile, a comment, Photoshop
 // resources with a current digest, and XMP that disagrees with the new
 // values and holds properties of its own (xmp:Rating, a custom namespace).
@@ -28,21 +25,21 @@ protected:
 
     // ImageMagick images in the image folder, each of the type its ending names.
     void makeImages(std::initializer_list<const char *> names);
-    // Writes the data file (header line first) as Windows-1252 bytes and reads it.
+    // Writes the data file (header line first), its bytes as given, and reads it.
     void loadData(const QList<QByteArray> &lines);
     // One scheme, selected; slot 24 is field 1 unless set.
-    ParsingScheme &useScheme(QHash<int, QString> slotTexts);
+    void useScheme(QHash<int, QString> slotTexts);
 
     BatchResult run(const BatchOptions &options = {});
+    BatchResult run(bool reencode, int workers = 0)
+    {
+        BatchOptions options;
+        options.reencode = reencode;
+        options.workers = workers;
+        return run(options);
+    }
 
     QTemporaryDir temp;
     AppState app;
     BatchState state;
 };
-
-inline BatchOptions Lossless(bool lossless = true)
-{
-    BatchOptions options;
-    options.reencode = !lossless;
-    return options;
-}

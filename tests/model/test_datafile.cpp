@@ -5,11 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QStringEncoder>
 #include <QTemporaryDir>
-
-#include <unistd.h>
 
 namespace {
 class DataFileTest : public ::testing::Test {
@@ -17,16 +14,10 @@ protected:
     QTemporaryDir dir;
     IptcDataFile data;
 
-    QString write(const QByteArray &bytes, const QString &name = QStringLiteral("data.txt"))
-    {
-        const QString path = dir.filePath(name);
-        WriteFileBytes(path, bytes);
-        return path;
-    }
-
     DataFileResult load(const QByteArray &bytes, std::optional<TextEncoding> forced = std::nullopt)
     {
-        return LoadDataFile(write(bytes), data, forced);
+        WriteFileBytes(dir.filePath("data.txt"), bytes);
+        return LoadDataFile(dir.filePath("data.txt"), data, forced);
     }
 
     QString cell(int line, int field) const { return data.FieldGrid.cell(line, field).toString(); }
@@ -83,9 +74,10 @@ TEST_F(DataFileTest, FieldsSplitByPositionWithEmptyCellsBeyondEachLinesEnd)
     EXPECT_TRUE(data.DataLines.isEmpty());
 }
 
-TEST_F(DataFileTest, ASecondFileReplacesEverythingOfTheFirst)
+TEST_F(DataFileTest, ASecondFileReplacesEverythingOfTheFirstButNotACopysGrid)
 {
     load("h\th\th\n1\t2\t3\n4\t5\t6\n7\t8\t9\n");
+    const IptcDataFile copy = data;
     load("h\n only \n");
     EXPECT_EQ(data.LastDataLine, 1);
     EXPECT_EQ(data.FieldCount, 1);
@@ -93,6 +85,7 @@ TEST_F(DataFileTest, ASecondFileReplacesEverythingOfTheFirst)
     EXPECT_EQ(cell(1, 1), QStringLiteral(" only "));
     EXPECT_EQ(cell(2, 1), QString());
     EXPECT_EQ(cell(1, 2), QString());
+    EXPECT_EQ(copy.FieldGrid.cell(3, 2).toString(), QStringLiteral("8"));
 }
 
 TEST_F(DataFileTest, MissingAndUnreadableFilesLeaveTheTablesUntouched)
@@ -105,19 +98,12 @@ TEST_F(DataFileTest, MissingAndUnreadableFilesLeaveTheTablesUntouched)
     EXPECT_EQ(kind(dir.path()), Problem::Kind::MissingFile);
 
     // A path through a plain file names nothing.
-    const QString file = write("x");
-    EXPECT_EQ(kind(file + QStringLiteral("/inside.txt")), Problem::Kind::MissingFile);
+    EXPECT_EQ(kind(dir.filePath("data.txt/inside.txt")), Problem::Kind::MissingFile);
     // A file that opens but fails to read; even root cannot read the start
     // of its own address space.
     const DataFileResult failingRead = LoadDataFile(QStringLiteral("/proc/self/mem"), data);
     EXPECT_EQ(failingRead.problem.kind(), Problem::Kind::Stated);
     EXPECT_FALSE(failingRead.problem.text().isEmpty());
-    if (geteuid() != 0) {
-        const QString locked = dir.filePath(QStringLiteral("locked.txt"));
-        WriteFileBytes(locked, "h\nx\n");
-        QFile::setPermissions(locked, QFileDevice::WriteOwner);
-        EXPECT_EQ(kind(locked), Problem::Kind::Stated);
-    }
     EXPECT_EQ(data.DataLines, linesBefore);
     EXPECT_EQ(data.LastDataLine, 1);
     EXPECT_EQ(data.FieldCount, 2);
@@ -141,15 +127,6 @@ TEST_F(DataFileTest, EveryByteOfTheCodePageSurvivesTheRoundTrip)
 
     EXPECT_EQ(EncodeAnsi(QStringLiteral("日本"), &exact), QByteArray("??"));
     EXPECT_FALSE(exact);
-}
-
-TEST_F(DataFileTest, CopiesKeepTheirOwnGrid)
-{
-    load("h\tc\nimg.jpg\tRome\n");
-    IptcDataFile copy = data;
-    load("h\tc\nother.jpg\tOslo\n");
-    EXPECT_EQ(copy.FieldGrid.cell(1, 2).toString(), QStringLiteral("Rome"));
-    EXPECT_EQ(cell(1, 2), QStringLiteral("Oslo"));
 }
 
 TEST_F(DataFileTest, EncodingComesFromTheMarkOrTheBytesUnlessForced)

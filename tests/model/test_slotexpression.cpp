@@ -1,50 +1,24 @@
 #include "model/datafile.h"
 #include "model/parsingscheme.h"
 #include "model/slotexpression.h"
-
-#include "testsupport.h"
+#include "model/tagslots.h"
 
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
-
-namespace {
-class SlotExpressionTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        const QString path = dir.filePath(QStringLiteral("data.txt"));
-        // Line 1: img004.jpg, Rome, (empty), Colosseum at dusk.
-        WriteFileBytes(path, "file\tcity\tnote\tcaption\n"
-                             "img004.jpg\tRome\t\tColosseum at dusk\n"
-                             " spaced.jpg \t x \n");
-        ASSERT_EQ(LoadDataFile(path, data).problem.kind(), Problem::Kind::None);
-    }
-
-    std::optional<QString> tag(const QString &expression, int line = 1)
-    {
-        scheme.slot(1) = expression;
-        return EvaluateTagSlot(scheme, 1, line, data);
-    }
-
-    QString fileName(const QString &expression, int line = 1)
-    {
-        scheme.slot(FileNameSlot) = expression;
-        return EvaluateFileNameSlot(scheme, line, data);
-    }
-
-    QTemporaryDir dir;
-    IptcDataFile data;
-    ParsingScheme scheme;
-};
-} // namespace
+#include <set>
 
 // A tag slot gives a field, a constant or no value; the file-name slot gives a
 // field or an aggregation and otherwise falls back to field 1. Malformed field
 // numbers and lines outside the file never read outside the grid; text that is
 // not a clean run of [groups] stays as the user wrote it.
-TEST_F(SlotExpressionTest, EverySlotExpressionEvaluatesAsDocumented)
+TEST(SlotExpression, EverySlotExpressionEvaluatesAsDocumented)
 {
+    IptcDataFile data;
+    data.DataLines = {"file\tcity\tnote\tcaption", "img004.jpg\tRome\t\tColosseum at dusk", " spaced.jpg \t x "};
+    data.LastDataLine = 2;
+    data.FieldCount = 4;
+    data.FieldGrid.build(data.DataLines);
+    ParsingScheme scheme;
     const std::optional<QString> none;
     const QString first = QStringLiteral("img004.jpg");
     const struct {
@@ -79,29 +53,16 @@ TEST_F(SlotExpressionTest, EverySlotExpressionEvaluatesAsDocumented)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.expression.toStdString() + " on line " + std::to_string(c.line));
-        EXPECT_EQ(tag(c.expression, c.line), c.tag);
-        EXPECT_EQ(fileName(c.expression, c.line), c.fileName);
+        scheme.slot(1) = scheme.slot(FileNameSlot) = c.expression;
+        EXPECT_EQ(EvaluateTagSlot(scheme, 1, c.line, data), c.tag);
+        EXPECT_EQ(EvaluateFileNameSlot(scheme, c.line, data), c.fileName);
     }
 }
 
-TEST(AggregationForm, BuildingAndReadingBackAgree)
+// Messages, the check table and the command line name a slot by its key.
+TEST(TagSlots, EverySlotHasItsOwnKey)
 {
-    QStringList nine{"F2", ", ", "F5"};
-    const QString expression = BuildAggregation(nine);
-    EXPECT_EQ(expression, QStringLiteral("[F2][, ][F5]"));
-    // Empty boxes between pieces leave no trace.
-    EXPECT_EQ(BuildAggregation({"F2", {}, {}, ", ", {}, {}, "F5"}), expression);
-    EXPECT_EQ(AggregationGroups(expression), nine);
-    for (int i = 4; i <= 9; ++i)
-        nine.append(QStringLiteral("F%1").arg(i));
-    EXPECT_EQ(ReadAggregationPieces(BuildAggregation(nine)), nine);
-    EXPECT_TRUE(ReadAggregationPieces(LeaveBlank).isEmpty());
-    EXPECT_EQ(ReadAggregationPieces(QStringLiteral("[]")), QStringList{QString()});
-
-    const std::pair<QString, QString> boxToPiece[] = {{"IPTC_Field3", "F3"}, {" text ", " text "}};
-    for (const auto &[box, piece] : boxToPiece)
-        EXPECT_EQ(PieceFromBoxText(box), piece);
-    const std::pair<QString, QString> pieceToBox[] = {{"F9", "IPTC_Field9"}, {"Fog", "Fog"}, {"F", "F"}};
-    for (const auto &[piece, box] : pieceToBox)
-        EXPECT_EQ(BoxTextFromPiece(piece), box);
+    std::set<std::string_view> keys;
+    for (const TagSlotInfo &slot : TagSlots)
+        EXPECT_TRUE(keys.insert(slot.key).second) << slot.key;
 }

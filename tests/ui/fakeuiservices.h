@@ -16,10 +16,10 @@ public:
     QStringList messages;
     QStringList questions;
     std::deque<bool> answers; // to questions; No when none is queued
-    QStringList startedPrograms;
-    std::deque<std::optional<QString>> fileAnswers;
-    std::deque<std::optional<QString>> folderAnswers;
-    std::deque<std::optional<QString>> saveAnswers;
+    // Answers to the choosers; a null string cancels.
+    std::deque<QString> fileAnswers;
+    std::deque<QString> folderAnswers;
+    std::deque<QString> saveAnswers;
     // Each handler gets the dialog about to run modally and returns its
     // result code; with none queued a dialog is rejected at once.
     std::deque<std::function<int(QDialog &)>> dialogHandlers;
@@ -28,39 +28,33 @@ public:
     bool ask(QWidget *, const QString &text) override
     {
         questions.append(text);
-        const bool yes = !answers.empty() && answers.front();
-        if (!answers.empty())
-            answers.pop_front();
-        return yes;
+        return next(answers);
     }
-    std::optional<QString> chooseOpenFile(QWidget *, const QStringList &) override { return take(fileAnswers); }
-    std::optional<QString> chooseSaveFile(QWidget *, const QStringList &) override { return take(saveAnswers); }
-    std::optional<QString> chooseFolder(QWidget *, const QString &) override { return take(folderAnswers); }
+    std::optional<QString> chooseOpenFile(QWidget *, const QStringList &) override { return chosen(next(fileAnswers)); }
+    std::optional<QString> chooseSaveFile(QWidget *, const QStringList &) override { return chosen(next(saveAnswers)); }
+    std::optional<QString> chooseFolder(QWidget *, const QString &) override { return chosen(next(folderAnswers)); }
     int execDialog(QDialog &dialog) override
     {
-        if (dialogHandlers.empty())
-            return QDialog::Rejected;
-        auto handler = std::move(dialogHandlers.front());
-        dialogHandlers.pop_front();
-        return handler(dialog);
+        const auto handler = next(dialogHandlers);
+        return handler ? handler(dialog) : int(QDialog::Rejected);
     }
     bool startProgram(const QString &program) override
     {
-        startedPrograms.append(program);
+        messages.append("started " + program);
         return true;
     }
 
 private:
-    static std::optional<QString> take(std::deque<std::optional<QString>> &queue)
+    // The queue's first entry, taken off; a default one when it is empty.
+    template <class T> static T next(std::deque<T> &queue)
     {
-        if (queue.empty())
-            return std::nullopt;
-        // Copying the optional itself trips a false -Wmaybe-uninitialized in GCC.
-        const bool answered = queue.front().has_value();
-        QString answer = answered ? std::move(*queue.front()) : QString();
-        queue.pop_front();
-        if (!answered)
-            return std::nullopt;
-        return answer;
+        T first = queue.empty() ? T() : std::move(queue.front());
+        if (!queue.empty())
+            queue.pop_front();
+        return first;
+    }
+    static std::optional<QString> chosen(const QString &answer)
+    {
+        return answer.isNull() ? std::nullopt : std::optional<QString>(answer);
     }
 };

@@ -53,11 +53,10 @@ TEST(EndToEnd, TheReadmesSchemeMadeInTheDialogsIsTheExampleAndTagsThePhotos)
     EXPECT_TRUE(ui.messages.isEmpty()) << ui.messages.join('|').toStdString();
     EXPECT_EQ(QDir(out).entryList({"*.jpg"}).size(), 5);
     const FileTags terrace = ReadTags(out + "/terrace.jpg");
-    EXPECT_EQ(terrace["IPTC:Caption-Abstract"], "Café terrace on the harbour front");
-    EXPECT_EQ(terrace["IPTC:Headline"], "Café terrace");
-    EXPECT_EQ(terrace["IPTC:City"], "St Ives");
-    EXPECT_EQ(terrace["IPTC:Country-PrimaryLocationName"], "United Kingdom");
-    EXPECT_EQ(terrace["IPTC:By-line"], "Tom Pascoe");
-    EXPECT_EQ(terrace["IPTC:Writer-Editor"], "");
+    for (const auto &[tag, value] : {std::pair{"IPTC:Caption-Abstract", "Café terrace on the harbour front"},
+                                     {"IPTC:Headline", "Café terrace"}, {"IPTC:City", "St Ives"},
+                                     {"IPTC:Country-PrimaryLocationName", "United Kingdom"}, {"IPTC:By-line", "Tom Pascoe"},
+                                     {"IPTC:Writer-Editor", ""}})
+        EXPECT_EQ(terrace[tag], value) << tag;
     EXPECT_EQ(ReadTags(out + "/harbour.jpg")["IPTC:Keywords"], "harbour;boats;dawn");
 }

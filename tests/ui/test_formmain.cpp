@@ -6,6 +6,7 @@
 #include "model/schemestore.h"
 #include "model/settingsstore.h"
 #include "testsupport.h"
+#include "ui/formabout.h"
 #include "ui/formmain.h"
 #include "ui/pathlabel.h"
 
@@ -17,21 +18,19 @@
 #include <QTableWidget>
 #include <QDir>
 #include <QFile>
-#include <QImage>
 #include <QLayout>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
-
-#include <unistd.h>
 
 namespace {
 
 class FormMainTest : public ::testing::Test {
 protected:
     QTemporaryDir dir;
-    MemorySettingsStore store;
+    IniSettingsStore store{dir.filePath("store.ini")};
     AppState state;
     BatchState batch;
     FakeUiServices ui;
@@ -45,12 +44,12 @@ protected:
     }
     template <typename T> T *child(const QString &name) const { return Find<T>(*window, name); }
     void click(const QString &button) { Click(*window, button); }
-    void chooseFolder(const QString &button, std::optional<QString> answer)
+    void chooseFolder(const QString &button, const QString &answer)
     {
         ui.folderAnswers.push_back(answer);
         click(button);
     }
-    void chooseDataFile(std::optional<QString> answer)
+    void chooseDataFile(const QString &answer)
     {
         ui.fileAnswers.push_back(answer);
         click("CmdBrowseIPTCfile");
@@ -60,12 +59,9 @@ protected:
     // the caption from field 2 and the name from field 1, both folders chosen.
     void prepareBatch(const QByteArray &extraLines = {})
     {
-        QDir().mkpath(path("in"));
         QDir().mkpath(path("out"));
-        QImage image(24, 16, QImage::Format_RGB32);
-        image.fill(Qt::darkCyan);
         for (const char *name : {"img001.jpg", "img002.jpg", "img003.jpg"})
-            ASSERT_TRUE(image.save(path("in/") + name, "JPEG"));
+            MakeImage(path("in/") + name, "jpg");
         WriteFileBytes(path("data.txt"), "File\tCaption\r\nimg001.jpg\tHarbour at dawn\r\nimg002.jpg\tCaf\xE9 terrace\r\n"
                                          "img003.jpg\tMarket\r\n" + extraLines);
         SaveParsings(MakeTable({MakeScheme("Captions", {{1, "IPTC_Field2"}, {FileNameSlot, "IPTC_Field1"}})}), store);
@@ -81,12 +77,9 @@ protected:
     QStringList outputs(const QString &pattern = "*") const { return QDir(path("out")).entryList({pattern}, QDir::Files); }
     QList<QWidget *> inputs() const
     {
-        QList<QWidget *> list;
-        for (const char *name : {"CmdBrowseImages", "CmdBrowseIPTCfile", "ComboParsing", "CmdManageParsing",
-                                 "CmdBrowseSave", "OptionReplace_0", "OptionReplace_1", "Text1", "CheckLossless",
-                                 "CmdCheck", "CmdBatchTag"})
-            list << child<QWidget>(name);
-        return list;
+        static const QRegularExpression names("^(CmdBrowse.*|ComboParsing|CmdManageParsing|OptionReplace_[01]|Text1|"
+                                              "CheckLossless|CmdCheck|CmdBatchTag)$");
+        return window->findChildren<QWidget *>(names);
     }
     std::string shownMessages() const { return ui.messages.join('|').toStdString(); }
 };
@@ -124,13 +117,18 @@ TEST_F(FormMainTest, SchemeListStartsFromTheStoreAndFollowsTheManager)
     EXPECT_EQ(combo->count(), 0);
     EXPECT_EQ(state.SelectedScheme, -1);
 
+    // Where no registry names the System Information tool, its button says so.
     window->show();
-    ui.dialogHandlers.push_back([&](QDialog &about) { return about.objectName() == "FormAbout" ? 1 : -1; });
+    ui.dialogHandlers.push_back([&](QDialog &about) {
+        EXPECT_EQ(Find<QLabel>(about, "lblVersion")->text(), "Version " BRINDLEWAY_VERSION);
+        Click(about, "cmdSysInfo");
+        return 1;
+    });
     child<QAction>("CmdHelpAbout")->trigger();
     EXPECT_TRUE(ui.dialogHandlers.empty());
     child<QAction>("CmdFileExit")->trigger();
     EXPECT_FALSE(window->isVisible());
-    EXPECT_TRUE(ui.messages.isEmpty()) << shownMessages();
+    EXPECT_EQ(ui.messages, QStringList{SysInfoUnavailableMessage});
 }
 
 TEST_F(FormMainTest, AStoreReadOnlyInPartIsReportedAtStartAndOverwrittenOnlyAfterAYes)
@@ -155,7 +153,7 @@ TEST_F(FormMainTest, AStoreReadOnlyInPartIsReportedAtStartAndOverwrittenOnlyAfte
     EXPECT_EQ(ReadFileBytes(path("Brindleway.ini.bak")), before);
 }
 
-TEST_F(FormMainTest, FolderButtonsSetThePathAndCancelClearsIt)
+TEST_F(FormMainTest, FolderButtonsSetThePathCancelClearsItAndAFailedDataFileKeepsTheEarlierOne)
 {
     open();
     for (const auto &[button, label, chosen] : {std::tuple{"CmdBrowseImages", "LabelImagePath", &state.ImagePath},
@@ -165,7 +163,7 @@ TEST_F(FormMainTest, FolderButtonsSetThePathAndCancelClearsIt)
         EXPECT_EQ(child<QLabel>(label)->text(), "/srv/photos");
         chooseFolder(button, "/");
         EXPECT_EQ(*chosen, "/");
-        chooseFolder(button, std::nullopt);
+        chooseFolder(button, QString());
         EXPECT_EQ(*chosen, "");
         EXPECT_EQ(child<QLabel>(label)->text(), "");
     }
@@ -180,16 +178,12 @@ TEST_F(FormMainTest, FolderButtonsSetThePathAndCancelClearsIt)
     EXPECT_EQ(label->toolTip(), longPath);
     EXPECT_NE(label->shownText(), longPath);
     EXPECT_TRUE(label->shownText().startsWith("/home/") && label->shownText().endsWith("yyy"));
-}
 
-TEST_F(FormMainTest, DataFileLoadsAndAFailureKeepsTheEarlierFile)
-{
-    open();
     auto *fileLabel = child<QLabel>("LabelIPTCfilename");
     auto *info = child<QLabel>("LabelIPTCinfo");
     const QString summary = "IPTC data file contains 3 entries each consisting of 2 tags";
 
-    chooseDataFile(std::nullopt);
+    chooseDataFile(QString());
     EXPECT_EQ(state.Data.LastDataLine, -1);
 
     const QString first = path("first.txt");
@@ -201,14 +195,8 @@ TEST_F(FormMainTest, DataFileLoadsAndAFailureKeepsTheEarlierFile)
 
     chooseDataFile(path("gone.txt"));
     EXPECT_EQ(ui.messages, QStringList{"TextIPTCfilename not present"});
-    // Permissions do not stop root, but the kernel refuses to read this one.
-    QString unreadable = "/proc/self/mem";
-    if (geteuid() != 0) {
-        unreadable = path("locked.txt");
-        WriteFileBytes(unreadable, "Name\nx\n");
-        QFile::setPermissions(unreadable, {});
-    }
-    chooseDataFile(unreadable);
+    // It opens, but reading the start of the address space fails, for root too.
+    chooseDataFile("/proc/self/mem");
     ASSERT_EQ(ui.messages.size(), 2);
     EXPECT_TRUE(ui.messages.last().startsWith("Cannot read file")) << shownMessages();
     // The label never names a file other than the one the tables hold.
@@ -217,33 +205,75 @@ TEST_F(FormMainTest, DataFileLoadsAndAFailureKeepsTheEarlierFile)
     EXPECT_EQ(state.Data.LastDataLine, 2);
     EXPECT_EQ(state.Data.FieldGrid.cell(2, 2), QStringLiteral("Oslo"));
 
-    ui.fileAnswers.push_back(std::nullopt);
+    ui.fileAnswers.push_back(QString());
     child<QAction>("CmdFileOpen")->trigger();
     EXPECT_TRUE(ui.fileAnswers.empty()) << "the menu asks for a data file too";
 }
 
-TEST_F(FormMainTest, BatchFollowsTheWindowsChoicesLocksItsInputsAndStopsOnClose)
+TEST_F(FormMainTest, BatchFollowsTheWindowLocksItsInputsAndLeavesOneLineAndEveryProblemOneClickAway)
 {
-    ASSERT_NO_FATAL_FAILURE(prepareBatch());
+    open();
+    click("CmdBatchTag");
+    EXPECT_EQ(ui.messages, QStringList{NoEntriesMessage});
+    ui.messages.clear();
+    QByteArray missing;
+    for (int i = 1; i <= 7; ++i)
+        missing += "missing" + QByteArray::number(i) + ".jpg\tNowhere\r\n";
+    ASSERT_NO_FATAL_FAILURE(prepareBatch(missing));
     window->show();
     auto *bar = child<QProgressBar>("ProgressBarBatch");
+    auto *summary = child<QLabel>("LabelRunSummary");
     EXPECT_TRUE(bar->isHidden());
+    // Runs inside the run's first event processing, just before image 1 is
+    // saved; Cancel stops after the image in hand.
     QList<bool> enabledDuringRun;
-    // Runs inside the run's first event processing, just before image 1 is saved.
+    QString shown;
     QTimer::singleShot(0, window.get(), [&] {
         for (QWidget *input : inputs())
             enabledDuringRun << input->isEnabled();
         enabledDuringRun << child<QAction>("CmdFileOpen")->isEnabled() << !bar->isVisible();
+        shown = bar->text();
+        click("CmdCancel");
     });
     click("CmdBatchTag");
     EXPECT_EQ(enabledDuringRun, QList<bool>(13, false));
+    EXPECT_EQ(shown, "0 of 10") << "the bar counts lines";
+    EXPECT_EQ(outputs(), QStringList{"img001.jpg"});
+    EXPECT_EQ(summary->text(), "Cancelled: 1 of 10 lines saved (0 with warnings), 0 skipped, 0 failed, 9 not reached.");
+    EXPECT_TRUE(child<QPushButton>("CmdShowProblems")->isHidden());
+    EXPECT_TRUE(child<QPushButton>("CmdCancel")->isHidden());
+    EXPECT_TRUE(bar->isHidden());
+    for (QWidget *input : inputs())
+        EXPECT_TRUE(input->isEnabled()) << input->objectName().toStdString();
+
+    click("CmdBatchTag");
     EXPECT_EQ(outputs(), QStringList({"img001.jpg", "img002.jpg", "img003.jpg"}));
     EXPECT_EQ(caption("img001.jpg"), "Harbour at dawn");
     EXPECT_EQ(caption("img002.jpg"), "Café terrace");
-    EXPECT_TRUE(bar->isHidden());
-    EXPECT_EQ(bar->value(), 3) << "the bar counted every line";
-    for (QWidget *input : inputs())
-        EXPECT_TRUE(input->isEnabled()) << input->objectName().toStdString();
+    EXPECT_EQ(bar->value(), 10) << "the bar counted every line";
+    const QString done = "Done: 3 of 10 lines saved (0 with warnings), 7 skipped, 0 failed.";
+    EXPECT_EQ(summary->text(), done);
+    EXPECT_TRUE(ui.messages.isEmpty()) << "runs stay silent: " << shownMessages();
+
+    ui.saveAnswers = {path("problems.txt"), path("no/such/folder/problems.txt")};
+    QStringList listed;
+    ui.dialogHandlers.push_back([&](QDialog &form) {
+        listed = Find<QPlainTextEdit>(form, "TextProblems")->toPlainText().split('\n');
+        Click(form, "CmdCopy");
+        Click(form, "CmdSave");
+        Click(form, "CmdSave");
+        return int(QDialog::Accepted);
+    });
+    EXPECT_FALSE(child<QPushButton>("CmdShowProblems")->isHidden());
+    click("CmdShowProblems");
+    ASSERT_EQ(listed.size(), 7);
+    EXPECT_EQ(listed[0], "Row 5 (data line 4), missing1.jpg, skipped: the image file does not exist");
+    EXPECT_TRUE(listed[6].startsWith("Row 11 (data line 10), missing7.jpg"));
+    const QString kept = done + '\n' + listed.join('\n') + '\n';
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), kept);
+    EXPECT_EQ(QString::fromUtf8(ReadFileBytes(path("problems.txt"))), kept);
+    ASSERT_EQ(ui.messages.size(), 1);
+    EXPECT_TRUE(ui.messages.takeFirst().startsWith("Cannot write file"));
 
     // "Write tags only" is the default and keeps the source's image data;
     // unticked, with "Append file name", the images are encoded again under new names.
@@ -268,7 +298,6 @@ TEST_F(FormMainTest, BatchFollowsTheWindowsChoicesLocksItsInputsAndStopsOnClose)
     EXPECT_FALSE(window->batchRunning());
     EXPECT_EQ(outputs("*_cut*"), QStringList{"img001_cut.jpg"});
     EXPECT_EQ(caption("img001_cut.jpg"), "Harbour at dawn");
-    // Runs without failures stay silent.
     EXPECT_TRUE(ui.messages.isEmpty()) << shownMessages();
 }
 
@@ -331,58 +360,6 @@ TEST_F(FormMainTest, CheckFindsEachProblemClassWithItsRowAndWritesNothing)
     chooseFolder("CmdBrowseSave", path("in"));
     click("CmdCheck");
     EXPECT_EQ(ui.messages, QStringList{SamePathMessage});
-}
-
-TEST_F(FormMainTest, CancelOrEndOfRunLeavesOneLineAndEveryProblemLineOneClickAway)
-{
-    open();
-    click("CmdBatchTag");
-    EXPECT_EQ(ui.messages, QStringList{NoEntriesMessage});
-
-    ui.messages.clear();
-    QByteArray missing;
-    for (int i = 1; i <= 7; ++i)
-        missing += "missing" + QByteArray::number(i) + ".jpg\tNowhere\r\n";
-    ASSERT_NO_FATAL_FAILURE(prepareBatch(missing));
-    window->show();
-    // Cancel stops after the image in hand; the bar counts lines.
-    QString shown;
-    QTimer::singleShot(0, window.get(), [&] {
-        shown = child<QProgressBar>("ProgressBarBatch")->text();
-        click("CmdCancel");
-    });
-    click("CmdBatchTag");
-    EXPECT_EQ(shown, "0 of 10");
-    EXPECT_EQ(outputs(), QStringList{"img001.jpg"});
-    EXPECT_EQ(child<QLabel>("LabelRunSummary")->text(),
-              "Cancelled: 1 of 10 lines saved (0 with warnings), 0 skipped, 0 failed, 9 not reached.");
-    EXPECT_TRUE(child<QPushButton>("CmdShowProblems")->isHidden());
-    EXPECT_TRUE(child<QPushButton>("CmdCancel")->isHidden());
-
-    click("CmdBatchTag");
-    EXPECT_TRUE(ui.messages.isEmpty()) << shownMessages();
-    const QString summary = "Done: 3 of 10 lines saved (0 with warnings), 7 skipped, 0 failed.";
-    EXPECT_EQ(child<QLabel>("LabelRunSummary")->text(), summary);
-
-    ui.saveAnswers = {path("problems.txt"), path("no/such/folder/problems.txt")};
-    QStringList listed;
-    ui.dialogHandlers.push_back([&](QDialog &form) {
-        listed = Find<QPlainTextEdit>(form, "TextProblems")->toPlainText().split('\n');
-        Click(form, "CmdCopy");
-        Click(form, "CmdSave");
-        Click(form, "CmdSave");
-        return int(QDialog::Accepted);
-    });
-    EXPECT_FALSE(child<QPushButton>("CmdShowProblems")->isHidden());
-    click("CmdShowProblems");
-    ASSERT_EQ(listed.size(), 7);
-    EXPECT_EQ(listed[0], "Row 5 (data line 4), missing1.jpg, skipped: the image file does not exist");
-    EXPECT_TRUE(listed[6].startsWith("Row 11 (data line 10), missing7.jpg"));
-    const QString kept = summary + '\n' + listed.join('\n') + '\n';
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), kept);
-    EXPECT_EQ(QString::fromUtf8(ReadFileBytes(path("problems.txt"))), kept);
-    ASSERT_EQ(ui.messages.size(), 1);
-    EXPECT_TRUE(ui.messages[0].startsWith("Cannot write file")) << shownMessages();
 }
 
 } // namespace

@@ -49,10 +49,7 @@ TEST_F(EditorFixture, NewSchemeStartsFromTheFirstEntriesWithOrWithoutADataFile)
         Click(dialog, "CmdOK");
         EXPECT_EQ(dialog.result(), QDialog::Accepted);
     }
-    ParsingScheme expected;
-    expected.Name = DefaultSchemeName;
-    for (int i = 1; i <= SlotCount; ++i)
-        expected.slot(i) = i <= TagSlotCount ? LeaveBlank : "IPTC_Field1";
+    ParsingScheme expected = MakeScheme(DefaultSchemeName, {{FileNameSlot, "IPTC_Field1"}});
     EXPECT_EQ(record(), expected);
 
     // Without a data file the file-name box is empty, which names images by field 1.
@@ -129,12 +126,19 @@ TEST_F(EditorFixture, AggregationEntryOpensTheAggregationEditorOnTheSlot)
     EXPECT_EQ(record().slot(24), LeaveBlank);
 }
 
+// The aggregation editor's boxes name them too.
 TEST_F(EditorFixture, FieldEntriesNameTheColumnsWhileTheSlotKeepsTheField)
 {
-    LoadNamedColumns(state.Data);
-    editExisting({{2, "IPTC_Field2"}, {3, "IPTC_Field9"}, {24, "IPTC_Field1"}});
+    // A header that names the columns: long samples cut, blank ones and missing names left out.
+    state.Data.DataLines = {"Ref\tCaption\tByline", "a1\tHarbour at dusk, with the last ferry\t  ", "a2"};
+    state.Data.LastDataLine = 2;
+    state.Data.FieldCount = 4;
+    static const QStringList NamedColumnEntries{"IPTC_Field1 — Ref (“a1”)", "IPTC_Field2 — Caption (“Harbour at dusk, with…”)",
+                                                "IPTC_Field3 — Byline", "IPTC_Field4"};
+    editExisting({{2, "IPTC_Field2"}, {3, "IPTC_Field9"}, {6, "[F2][F9]"}, {24, "IPTC_Field1"}});
     ParsingScheme expected = record();
     expected.slot(5) = "IPTC_Field3";
+    expected.slot(6) = "[F2][F9][F1]";
     {
         FormFieldParsing dialog(state, ui);
         EXPECT_EQ(Entries(Box(dialog, 0)),
@@ -142,6 +146,15 @@ TEST_F(EditorFixture, FieldEntriesNameTheColumnsWhileTheSlotKeepsTheField)
         EXPECT_EQ(Box(dialog, 1)->currentText(), NamedColumnEntries[1]);
         EXPECT_EQ(Box(dialog, 2)->currentText(), "IPTC_Field9");
         ChooseEntry(Box(dialog, 4), NamedColumnEntries[2]);
+        QString incoming;
+        queueAggregate(incoming, [](QDialog &d) {
+            EXPECT_EQ(Entries(Box(d, 0)), NamedColumnEntries);
+            EXPECT_EQ(QStringList({Box(d, 0)->currentText(), Box(d, 1)->currentText()}),
+                      QStringList({NamedColumnEntries[1], "IPTC_Field9"}));
+            ChooseEntry(Box(d, 2), NamedColumnEntries[0]);
+            Click(d, "CommandOK");
+        });
+        ChooseEntry(Box(dialog, 5), "Aggregation");
         Click(dialog, "CmdOK");
     }
     EXPECT_EQ(record(), expected);
@@ -153,9 +166,11 @@ TEST_F(EditorFixture, FieldEntriesNameTheColumnsWhileTheSlotKeepsTheField)
     EXPECT_EQ(record().slot(24), "IPTC_Field1");
 }
 
-TEST_F(EditorFixture, PlaceholdersAreTypedOverByTheFirstKeystroke)
+// A placeholder gives way to the first keystroke; the wheel moves only the
+// focused box and never opens the aggregation.
+TEST_F(EditorFixture, PlaceholdersGiveWayToTypingAndTheWheelMovesOnlyTheFocusedBox)
 {
-    state.Data.FieldCount = 1;
+    state.Data.FieldCount = 7;
     FormFieldParsing dialog(state, ui);
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
@@ -164,24 +179,13 @@ TEST_F(EditorFixture, PlaceholdersAreTypedOverByTheFirstKeystroke)
     ChooseEntry(Box(dialog, 1), "Constant text");
     QTest::mouseClick(nameBox(dialog), Qt::LeftButton);
     QTest::keyClicks(nameBox(dialog), "Example");
-    Click(dialog, "CmdOK");
-    EXPECT_EQ(QStringList({record().Name, record().slot(1), record().slot(2)}),
-              QStringList({"Example", "Reuters", "Constant text"}));
-}
 
-TEST_F(EditorFixture, WheelChangesOnlyTheFocusedBoxAndNeverOpensTheAggregation)
-{
-    state.Data.FieldCount = 7;
-    editExisting({{13, "IPTC_Field7"}});
-    FormFieldParsing dialog(state, ui);
-    dialog.show();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
     QComboBox *byLine = Box(dialog, 12);
+    ChooseEntry(byLine, "IPTC_Field7");
     // A wheel passing over the box neither takes the focus nor changes it.
     EXPECT_NE(byLine->focusPolicy(), Qt::WheelFocus);
     EXPECT_FALSE(Wheel(byLine, 1) || Wheel(byLine, -1));
     EXPECT_EQ(byLine->currentText(), "IPTC_Field7");
-
     QString incoming;
     queueAggregate(incoming);
     byLine->setFocus();
@@ -192,4 +196,7 @@ TEST_F(EditorFixture, WheelChangesOnlyTheFocusedBoxAndNeverOpensTheAggregation)
     QTest::keyClick(byLine, Qt::Key_Down);
     EXPECT_EQ(byLine->currentText(), "IPTC_Field7");
     EXPECT_EQ(ui.dialogHandlers.size(), 1u);
+    Click(dialog, "CmdOK");
+    EXPECT_EQ(QStringList({record().Name, record().slot(1), record().slot(2)}),
+              QStringList({"Example", "Reuters", "Constant text"}));
 }

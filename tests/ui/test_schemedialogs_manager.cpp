@@ -9,8 +9,11 @@
 #include "ui/formfieldparsing.h"
 #include "ui/formfieldparsingmanage.h"
 
+#include <QDir>
+#include <QFile>
 #include <QListWidget>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 namespace {
 // A scheme whose slot i holds its name and i, so that a mixed-up slot shows.
@@ -23,8 +26,10 @@ ParsingScheme Numbered(const QString &name)
 }
 
 struct ManagerFixture : ::testing::Test {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("Brindleway.ini");
+    IniSettingsStore store{file};
     AppState state;
-    MemorySettingsStore store;
     FakeUiServices ui;
 
     void SetUp() override { state.Data.FieldCount = 3; }
@@ -32,22 +37,15 @@ struct ManagerFixture : ::testing::Test {
     // Memory and store as after a start with these schemes saved.
     void startWith(const QStringList &names)
     {
+        QList<ParsingScheme> schemes;
         for (const QString &name : names)
-            state.Schemes.Schemes.append(Numbered(name));
-        state.Schemes.SchemeCount = int(names.size());
+            schemes.append(Numbered(name));
+        state.Schemes = MakeTable(schemes);
         ASSERT_TRUE(SaveParsings(state.Schemes, store));
     }
 
     QListWidget *list(QWidget &dialog) { return Find<QListWidget>(dialog, "List1"); }
-
-    QStringList listed(QWidget &dialog)
-    {
-        QStringList names;
-        for (int i = 0; i < list(dialog)->count(); ++i)
-            names.append(list(dialog)->item(i)->text());
-        return names;
-    }
-
+    QStringList listed(QWidget &dialog) { return Entries(list(dialog)->model()); }
     bool deleteShown(QWidget &dialog) { return !Find<QPushButton>(dialog, "CmdDeleteSheme")->isHidden(); }
 
     void pressOn(QWidget &dialog, int row, const QString &button)
@@ -61,8 +59,7 @@ struct ManagerFixture : ::testing::Test {
     {
         ui.dialogHandlers.push_back([=](QDialog &d) {
             EXPECT_EQ(d.objectName(), "FormFieldParsing");
-            if (!name.isNull())
-                TypeInto(Find<QLineEdit>(d, "TextParsingName"), name);
+            TypeInto(Find<QLineEdit>(d, "TextParsingName"), name);
             if (more)
                 more(d);
             Click(d, button);
@@ -70,50 +67,17 @@ struct ManagerFixture : ::testing::Test {
         });
     }
 
+    // What a fresh start would load from the file.
     QStringList storedNames()
     {
         SchemeTable loaded;
-        LoadSchemes(loaded, store);
-        QStringList names;
-        for (int i = 1; i <= loaded.SchemeCount; ++i)
-            names.append(loaded.Schemes[i].Name);
-        return names;
+        LoadSchemes(loaded, IniSettingsStore(file));
+        return SchemeNames(loaded);
     }
 };
 } // namespace
 
-TEST_F(ManagerFixture, CancelledAddAddsNothingAndEmptyListIgnoresEditAndDelete)
-{
-    state.Schemes.Schemes[0] = Numbered("working");
-    queueEditor("Dropped", {}, "CmdCancel");
-    FormFieldParsingManage dialog(state, store, ui);
-    EXPECT_EQ(state.Schemes.Schemes.size(), 1);
-    EXPECT_TRUE(listed(dialog).isEmpty());
-    EXPECT_FALSE(deleteShown(dialog));
-
-    // The working record is no scheme to edit or delete.
-    const SchemeTable before = state.Schemes;
-    Click(dialog, "CmdEditScheme");
-    Click(dialog, "CmdDeleteSheme");
-    EXPECT_EQ(state.Schemes, before);
-
-    // The editor refuses an empty name; giving up afterwards adds nothing either.
-    queueEditor(
-        QString(),
-        [](QDialog &d) {
-            TypeInto(Find<QLineEdit>(d, "TextParsingName"), "");
-            Click(d, "CmdOK");
-        },
-        "CmdCancel");
-    Click(dialog, "CmdAddSheme");
-    EXPECT_EQ(ui.messages, QStringList{EmptySchemeNameMessage});
-    EXPECT_EQ(state.Schemes.SchemeCount, 0);
-
-    Click(dialog, "CmdOK");
-    EXPECT_EQ(store.valueCount(), 0);
-}
-
-TEST_F(ManagerFixture, AddEditAndDeleteChangeMemoryAndOkWritesExactlyTheRest)
+TEST_F(ManagerFixture, AddEditAndDeleteChangeMemoryAndOkWritesExactlyTheRestDownToNone)
 {
     startWith({"A", "B", "C"});
     {
@@ -147,16 +111,32 @@ TEST_F(ManagerFixture, AddEditAndDeleteChangeMemoryAndOkWritesExactlyTheRest)
         Click(dialog, "CmdOK");
         EXPECT_EQ(storedNames(), QStringList({"B2", "D"}));
         // A deleted scheme's section would come back at the next start.
-        EXPECT_FALSE(store.contains("Parsing3", "Name"));
-        EXPECT_FALSE(store.contains("Parsing3", "Tag1"));
+        EXPECT_EQ(store.sections(), QStringList({"Parsing1", "Parsing2"}));
     }
+    {
+        FormFieldParsingManage dialog(state, store, ui);
+        Click(dialog, "CmdDeleteSheme");
+        Click(dialog, "CmdDeleteSheme");
+        EXPECT_TRUE(listed(dialog).isEmpty());
+        EXPECT_FALSE(deleteShown(dialog));
+        // The working record is no scheme to edit or delete.
+        const SchemeTable before = state.Schemes;
+        Click(dialog, "CmdEditScheme");
+        Click(dialog, "CmdDeleteSheme");
+        EXPECT_EQ(state.Schemes, before);
+        // The editor refuses an empty name; giving up afterwards adds nothing either.
+        queueEditor("", [](QDialog &d) { Click(d, "CmdOK"); }, "CmdCancel");
+        Click(dialog, "CmdAddSheme");
+        EXPECT_EQ(ui.messages, QStringList{EmptySchemeNameMessage});
+        Click(dialog, "CmdOK");
+        EXPECT_EQ(store.sections(), QStringList{});
+    }
+    // With no scheme the editor opens at once; cancelled, it adds nothing.
+    queueEditor("Dropped", {}, "CmdCancel");
     FormFieldParsingManage dialog(state, store, ui);
-    Click(dialog, "CmdDeleteSheme");
-    Click(dialog, "CmdDeleteSheme");
+    EXPECT_TRUE(ui.dialogHandlers.empty());
+    EXPECT_EQ(state.Schemes.Schemes.size(), 1);
     EXPECT_TRUE(listed(dialog).isEmpty());
-    EXPECT_FALSE(deleteShown(dialog));
-    Click(dialog, "CmdOK");
-    EXPECT_EQ(store.valueCount(), 0);
 }
 
 TEST_F(ManagerFixture, SectionsBeyondTheLoadedSchemesStayUntouched)
@@ -176,17 +156,19 @@ TEST_F(ManagerFixture, SectionsBeyondTheLoadedSchemesStayUntouched)
 TEST_F(ManagerFixture, UnwritableStoreKeepsTheDialogOpen)
 {
     startWith({"A"});
-    store.failWrites = true;
+    // A folder where the file was: every save fails, as on a full disk.
+    QFile::remove(file);
+    QDir().mkpath(file);
     FormFieldParsingManage dialog(state, store, ui);
     QSignalSpy finished(&dialog, &QDialog::finished);
     queueEditor("B");
     Click(dialog, "CmdAddSheme");
     Click(dialog, "CmdOK");
-    EXPECT_EQ(ui.messages, QStringList{SchemesNotSavedMessage(store.location())});
+    EXPECT_EQ(ui.messages, QStringList{SchemesNotSavedMessage(store.location(), store.lastError())});
     EXPECT_EQ(finished.count(), 0);
     EXPECT_EQ(listed(dialog), QStringList({"A", "B"}));
 
-    store.failWrites = false;
+    QDir().rmdir(file);
     Click(dialog, "CmdOK");
     EXPECT_EQ(finished.count(), 1);
     EXPECT_EQ(storedNames(), QStringList({"A", "B"}));
@@ -232,7 +214,8 @@ TEST_F(ManagerFixture, EveryDialogHasNoDefaultIgnoresEscapeAndCancelDropsTheChan
             SCOPED_TRACE(std::string(c.dialog) + (closeWindow ? ", window closed" : ", Cancel"));
             state.AggregateParts[7] = "[F1][-][F2]";
             const std::unique_ptr<QDialog> dialog = c.open(*this);
-            ExpectNoDefaultButton(*dialog);
+            for (QPushButton *button : dialog->findChildren<QPushButton *>())
+                EXPECT_FALSE(button->isDefault() || button->autoDefault()) << button->objectName().toStdString();
             QSignalSpy finished(dialog.get(), &QDialog::finished);
             c.change(*this, *dialog);
             QTest::keyClick(dialog.get(), Qt::Key_Escape);

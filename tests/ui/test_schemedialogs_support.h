@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "model/datafile.h"
-
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
@@ -24,18 +22,16 @@ T *Find(QWidget &parent, const QString &name)
     return child;
 }
 
-inline QComboBox *Box(QWidget &dialog, int k)
-{
-    return Find<QComboBox>(dialog, QStringLiteral("Combo1_%1").arg(k));
-}
+inline QComboBox *Box(QWidget &dialog, int k) { return Find<QComboBox>(dialog, QStringLiteral("Combo1_%1").arg(k)); }
 
-inline QStringList Entries(const QComboBox *combo)
+inline QStringList Entries(const QAbstractItemModel *model)
 {
     QStringList entries;
-    for (int i = 0; i < combo->count(); ++i)
-        entries.append(combo->itemText(i));
+    for (int i = 0; i < model->rowCount(); ++i)
+        entries.append(model->index(i, 0).data().toString());
     return entries;
 }
+inline QStringList Entries(const QComboBox *combo) { return Entries(combo->model()); }
 
 // Picks an entry from the box's drop-down list with the mouse; a field entry
 // that names its column may be given by the field alone ("IPTC_Field3").
@@ -76,28 +72,8 @@ inline void TypeInto(QComboBox *combo, const QString &text)
 
 inline void Click(QWidget &dialog, const QString &button)
 {
-    QPushButton *b = Find<QPushButton>(dialog, button);
-    ASSERT_NE(b, nullptr);
-    b->click();
-}
-
-// Enter in a half-typed box must not press a button and close the dialog.
-inline void ExpectNoDefaultButton(QWidget &dialog)
-{
-    for (QPushButton *button : dialog.findChildren<QPushButton *>())
-        EXPECT_FALSE(button->isDefault() || button->autoDefault()) << button->objectName().toStdString();
-}
-
-// A data file whose header names its columns, and the field entries it gives:
-// long samples cut, blank ones and missing names left out.
-inline const QStringList NamedColumnEntries{"IPTC_Field1 — Ref (“a1”)",
-                                            "IPTC_Field2 — Caption (“Harbour at dusk, with…”)",
-                                            "IPTC_Field3 — Byline", "IPTC_Field4"};
-inline void LoadNamedColumns(IptcDataFile &data)
-{
-    data.DataLines = {"Ref\tCaption\tByline", "a1\tHarbour at dusk, with the last ferry\t  ", "a2"};
-    data.LastDataLine = 2;
-    data.FieldCount = 4;
+    if (QPushButton *b = Find<QPushButton>(dialog, button))
+        b->click();
 }
 
 // Turns the wheel over `widget` (up for positive notches); true when the widget took it.
