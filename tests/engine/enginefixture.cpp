@@ -70,9 +70,9 @@ void EngineTest::SetUp()
     app.SavePath = savePath();
 }
 
-void EngineTest::makeImages(std::initializer_list<const char *> names)
+void EngineTest::makeImages(const QStringList &names)
 {
-    for (const char *name : names)
+    for (const QString &name : names)
         MakeImage(imagePath(name), QFileInfo(name).suffix());
 }
 

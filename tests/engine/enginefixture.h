@@ -24,7 +24,7 @@ protected:
     QString savePath(const QString &name = {}) const { return temp.filePath(QStringLiteral("save/") + name); }
 
     // ImageMagick images in the image folder, each of the type its ending names.
-    void makeImages(std::initializer_list<const char *> names);
+    void makeImages(const QStringList &names);
     // Writes the data file (header line first), its bytes as given, and reads it.
     void loadData(const QList<QByteArray> &lines);
     // One scheme, selected; slot 24 is field 1 unless set.

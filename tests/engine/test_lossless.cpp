@@ -310,14 +310,20 @@ TEST_F(EngineTest, ReencodingKeepsPagesColoursAndSamplesOrSaysWhyNot)
 // Windows-1252 data, written byte for byte and undeclared, is checked by the every-field test.
 TEST_F(EngineTest, UnicodeDataFilesGiveUtf8IptcDeclaredAs190InBothModes)
 {
-    makeImages({"a.jpg", "b.tif", "c.png"});
+    // A UTF-8 name must find its file: Linux names are bytes.
+    const QStringList names{"Łódź 1.jpg", "b.tif", "c.png"};
+    makeImages(names);
     // Latin-1 bytes without 1:90, as old files hold them: they must read the same afterwards.
-    RunTool("exiftool", {"-q", "-overwrite_original", "-charset", "iptc=Latin", "-IPTC:City=Zürich", imagePath("a.jpg")});
+    RunTool("exiftool", {"-q", "-overwrite_original", "-charset", "iptc=Latin", "-IPTC:City=Zürich", imagePath(names[0])});
     const QString wide = "Łódź — Αθήνα, 東京: it’s";
-    const QString text = "name\r\na.jpg\t" + wide + "\r\nb.tif\t" + wide + "\r\nc.png\t" + wide + "\r\n";
+    const QString text = "name\r\n" + names.join("\t" + wide + "\r\n") + "\t" + wide + "\r\n";
+    const auto utf16 = [&](QStringConverter::Encoding encoding) {
+        return QByteArray(QStringEncoder(encoding, QStringConverter::Flag::WriteBom)(text));
+    };
     useScheme({{1, "IPTC_Field2"}});
-    for (const auto &[encoding, bytes] : {std::pair{"utf-8", text.toUtf8()},
-                                          {"utf-16", QStringEncoder(QStringConverter::Utf16LE, QStringConverter::Flag::WriteBom)(text)}}) {
+    for (const auto &[encoding, bytes] : {std::pair{"utf-8", text.toUtf8()}, {"utf-8-bom", "\xEF\xBB\xBF" + text.toUtf8()},
+                                          {"utf-16le", utf16(QStringConverter::Utf16LE)},
+                                          {"utf-16be", utf16(QStringConverter::Utf16BE)}}) {
         WriteFileBytes(temp.filePath("data.txt"), bytes);
         ASSERT_EQ(LoadDataFile(temp.filePath("data.txt"), app.Data).problem.kind(), Problem::Kind::None);
         for (const bool lossless : {true, false}) {
@@ -325,14 +331,14 @@ TEST_F(EngineTest, UnicodeDataFilesGiveUtf8IptcDeclaredAs190InBothModes)
             app.SavePath = temp.filePath(QStringLiteral("%1-%2").arg(encoding).arg(lossless));
             QDir().mkpath(app.SavePath);
             EXPECT_TRUE(run(!lossless).allTaggedAndSaved());
-            for (const QString name : {"a.jpg", "b.tif", "c.png"}) {
+            for (const QString &name : names) {
                 SCOPED_TRACE(name.toStdString());
                 const FileTags tags = ReadTags(app.SavePath + QLatin1Char('/') + name);
                 EXPECT_EQ(tags.iptc.value(120), QList<QByteArray>{wide.toUtf8()});
                 EXPECT_EQ(tags["IPTC:CodedCharacterSet"], "\x1b%G");
                 EXPECT_EQ(tags["XMP-dc:Description"], wide.toStdString());
             }
-            EXPECT_EQ(ReadTags(app.SavePath + "/a.jpg")["IPTC:City"], "Zürich");
+            EXPECT_EQ(ReadTags(app.SavePath + "/" + names[0])["IPTC:City"], "Zürich");
         }
     }
 }
