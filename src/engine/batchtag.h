@@ -93,9 +93,6 @@ inline const QString NoFolderMessage = QStringLiteral("Choose both an image fold
 // %1 the worker program, %2 why it could not be started.
 inline const QString NoWorkerMessage = QStringLiteral("Cannot start the image worker %1:\n%2.");
 
-// IIM keeps a dataset's length in 15 bits; a longer value would corrupt the block.
-inline constexpr int MaxIptcValueBytes = 0x7FFF;
-
 // What one run works from, copied when it starts so that nothing the window
 // changes during the run's event processing reaches it.
 struct BatchRun {
