@@ -1,3 +1,4 @@
+#include "fuzzcheck.h"
 #include "model/codepage.h"
 #include "model/datafile.h"
 
@@ -13,12 +14,6 @@
 namespace {
 // Larger inputs find nothing new and only slow each run down.
 constexpr std::size_t MaxInput = 64 * 1024;
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 } // namespace
 
 // The first byte picks a forced encoding or none; the rest is the data file.
@@ -31,29 +26,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *input, std::size_t siz
     static const int fd = memfd_create("datafile", 0);
     static const QString path = QStringLiteral("/proc/self/fd/%1").arg(fd);
     const QByteArray bytes(reinterpret_cast<const char *>(input) + 1, qsizetype(size - 1));
-    check(fd >= 0 && ftruncate(fd, 0) == 0 && pwrite(fd, bytes.data(), bytes.size(), 0) == bytes.size());
+    Require(fd >= 0 && ftruncate(fd, 0) == 0 && pwrite(fd, bytes.data(), bytes.size(), 0) == bytes.size(), "the input could not be put into memory");
     std::optional<TextEncoding> forced;
     if (input[0] % 5 != 0)
         forced = static_cast<TextEncoding>(input[0] % 5 - 1);
 
     IptcDataFile original;
-    check(LoadDataFile(path, original, forced).status == DataFileResult::Loaded);
+    Require(LoadDataFile(path, original, forced).loaded(), "a readable file did not load");
     const IptcDataFile data = original;
     original = {};
 
-    check(data.FieldCount >= 1 && data.LastDataLine == data.DataLines.size() - 1);
-    check(data.FieldGrid.rowCount() == std::max(data.LastDataLine, 0));
+    Require(data.FieldCount >= 1 && data.LastDataLine == data.DataLines.size() - 1, "the line count disagrees with the lines");
+    Require(data.FieldGrid.rowCount() == std::max(data.LastDataLine, 0), "the grid has another number of rows than lines");
     for (int L = 1; L <= data.LastDataLine; ++L) {
         const QString &line = data.DataLines.at(L);
         const int fields = int(line.count(QLatin1Char('\t'))) + 1;
-        check(fields <= data.FieldCount);
+        Require(fields <= data.FieldCount, "a line has more fields than the file");
         QStringList cells;
         for (int k = 1; k <= fields; ++k)
             cells.append(data.FieldGrid.cell(L, k).toString());
-        check(cells.join(QLatin1Char('\t')) == line);
-        check(data.FieldGrid.cell(L, 0).isEmpty() && data.FieldGrid.cell(L, fields + 1).isEmpty());
+        Require(cells.join(QLatin1Char('\t')) == line, "the cells do not join back to the line");
+        Require(data.FieldGrid.cell(L, 0).isEmpty() && data.FieldGrid.cell(L, fields + 1).isEmpty(), "a cell outside the line is not empty");
     }
-    check(data.FieldGrid.cell(data.LastDataLine + 1, 1).isEmpty());
-    check(EncodeAnsi(DecodeText(bytes, TextEncoding::Windows1252)) == bytes);
+    Require(data.FieldGrid.cell(data.LastDataLine + 1, 1).isEmpty(), "a cell past the last line is not empty");
+    Require(EncodeAnsi(DecodeText(bytes, TextEncoding::Windows1252)) == bytes, "Windows-1252 does not read back byte for byte");
     return 0;
 }

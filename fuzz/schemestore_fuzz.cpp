@@ -1,6 +1,7 @@
 // Whatever bytes the store file holds: load, save with one scheme more, load
 // again gives the same schemes and values (and perhaps schemes after a gap
 // the new one closed), and every section the save did not write reads as before.
+#include "fuzzcheck.h"
 #include "model/schemestore.h"
 #include "model/settingsstore.h"
 
@@ -14,14 +15,6 @@
 namespace {
 // Longer inputs find nothing short ones do not, and slow every run down.
 constexpr size_t MaxInput = 16 * 1024;
-
-void require(bool ok, const char *what)
-{
-    if (ok)
-        return;
-    std::fprintf(stderr, "store fuzz: %s\n", what);
-    std::abort();
-}
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -33,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     {
         QFile out(file);
-        require(out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(bytes) == bytes.size(),
+        Require(out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(bytes) == bytes.size(),
                 "cannot write the input");
     }
 
@@ -48,23 +41,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         extra.slot(i) = QString::fromUtf8(bytes.mid(i * 7, 12));
     table.Schemes.append(extra);
     ++table.SchemeCount;
-    require(SaveParsings(table, store, 0, [](const QStringList &) { return true; }), "the save failed");
+    Require(SaveParsings(table, store, 0, [](const QStringList &) { return true; }), "the save failed");
 
     const IniSettingsStore after(file);
     SchemeTable reloaded;
     LoadSchemes(reloaded, after);
     // Sections beyond a gap that the new scheme closed load as well now.
-    require(reloaded.SchemeCount >= table.SchemeCount, "a scheme was lost through a save");
+    Require(reloaded.SchemeCount >= table.SchemeCount, "a scheme was lost through a save");
     reloaded.Schemes.resize(table.SchemeCount + 1);
     reloaded.SchemeCount = table.SchemeCount;
-    require(reloaded == table, "a scheme changed through a save");
+    Require(reloaded == table, "a scheme changed through a save");
     for (const QString &section : before.sections()) {
         bool written = false;
         for (int n = 1; n <= table.SchemeCount; ++n)
             written = written || section == ParsingSection(n);
         for (const QString &key : before.keys(section)) {
             if (!written)
-                require(before.read(section, key, {}) == after.read(section, key, {}), "an unwritten value changed");
+                Require(before.read(section, key, {}) == after.read(section, key, {}), "an unwritten value changed");
         }
     }
     return 0;

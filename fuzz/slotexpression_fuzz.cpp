@@ -1,6 +1,7 @@
 // Whatever a scheme's slots and the data file hold: every slot evaluates for
 // every line and beyond, a tag value is never empty text (no value is
 // nullopt), and aggregations read back as they are built.
+#include "fuzzcheck.h"
 #include "model/datafile.h"
 #include "model/parsingscheme.h"
 #include "model/slotexpression.h"
@@ -14,14 +15,6 @@ namespace {
 constexpr size_t MaxInput = 16 * 1024;
 // Lines past these behave as those before them.
 constexpr int MaxLinesEvaluated = 32;
-
-void require(bool ok, const char *what)
-{
-    if (ok)
-        return;
-    std::fprintf(stderr, "slot fuzz: %s\n", what);
-    std::abort();
-}
 } // namespace
 
 // The input is the 24 slot expressions, then the data file's lines, all
@@ -44,11 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     for (int L = -1; L <= std::min(data.LastDataLine, MaxLinesEvaluated) + 1; ++L) {
         for (int slot = 1; slot < FileNameSlot; ++slot) {
             const auto value = EvaluateTagSlot(scheme, slot, L, data);
-            require(!value || !value->isEmpty(), "a tag slot gave empty text instead of no value");
+            Require(!value || !value->isEmpty(), "a tag slot gave empty text instead of no value");
         }
         const QString name = EvaluateFileNameSlot(scheme, L, data);
         if (const auto field = FieldReferenceNumber(scheme.slot(FileNameSlot)))
-            require(name == data.FieldGrid.cell(L, *field), "a field reference gave other text than its cell");
+            Require(name == data.FieldGrid.cell(L, *field), "a field reference gave other text than its cell");
     }
     for (const QString &expression : scheme.Slots) {
         const auto groups = AggregationGroups(expression);
@@ -56,10 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
             continue;
         QStringList filled = *groups;
         filled.removeAll(QString());
-        require(AggregationGroups(BuildAggregation(*groups)).value_or(QStringList{}) == filled,
+        Require(AggregationGroups(BuildAggregation(*groups)).value_or(QStringList{}) == filled,
                 "an aggregation did not read back as built");
         if (filled.size() == groups->size())
-            require(ReadAggregationPieces(expression) == *groups, "the editor read other pieces than the engine");
+            Require(ReadAggregationPieces(expression) == *groups, "the editor read other pieces than the engine");
     }
     return 0;
 }
