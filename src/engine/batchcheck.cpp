@@ -83,7 +83,7 @@ QStringList valueProblems(const QList<TagValue> &values, const LineSettings &set
     }
     // Lengths are counted as the tags-only writer will encode them; a source
     // that itself declares UTF-8 is not opened to find out.
-    const bool utf8 = !settings.reencode && settings.unicodeData && !ascii;
+    const bool utf8 = settings.unicodeData && !ascii;
     return problems + ToIimValues(freeText, utf8).warnings;
 }
 } // namespace
@@ -101,7 +101,7 @@ BatchCheck CheckBatch(const BatchState &state, const AppState &app, const BatchO
         return check;
     const BatchRun run(app, options);
     const LineSettings settings = LineSettingsFor(run);
-    QHash<QString, int> outputLines; // output path -> the first line that writes it
+    QHash<QString, int> outputLines; // output -> the first line that writes it
     for (int L = 1; L <= run.app.Data.LastDataLine; ++L) {
         CheckedLine line{PlanLine(run, L), {}};
         const LinePlan &plan = line.plan;
@@ -110,13 +110,13 @@ BatchCheck CheckBatch(const BatchState &state, const AppState &app, const BatchO
         else if (Bitmap::DetectType(plan.source) == ImageType::Unknown)
             line.problems << QStringLiteral("the file is not an image of a known type");
         if (!plan.output.refusal && !plan.output.path.isEmpty()) {
-            const int first = outputLines.value(plan.output.path, 0);
+            const int first = outputLines.value(plan.output.key(), 0);
             if (first > 0)
                 line.problems << QStringLiteral("the output would replace that of line %1").arg(first);
             else if (QFileInfo::exists(plan.output.path))
                 line.problems << QStringLiteral("the output would replace an existing file");
             if (first == 0)
-                outputLines.insert(plan.output.path, L);
+                outputLines.insert(plan.output.key(), L);
         }
         line.problems << valueProblems(plan.values, settings);
         check.lines.append(std::move(line));

@@ -50,6 +50,11 @@ BatchRun::BatchRun(const AppState &state, const BatchOptions &runOptions)
     }
 }
 
+QString OutputTarget::key() const
+{
+    return QDir::cleanPath(name);
+}
+
 OutputTarget OutputTargetFor(const BatchRun &run, int L)
 {
     const QString &name = run.fileName(L);
@@ -215,7 +220,9 @@ BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions 
     const BatchRun run(app, options);
     const int last = run.app.Data.LastDataLine;
     const QString program = WorkerProgram();
-    WorkerPool pool(program, LineSettingsFor(run), std::min(options.workers > 0 ? options.workers : QThread::idealThreadCount(), last));
+    WorkerPool pool(program, LineSettingsFor(run),
+                    std::min(options.workers > 0 ? options.workers : QThread::idealThreadCount(), last),
+                    options.lineSeconds);
     if (const QString error = pool.start(); !error.isEmpty()) {
         result.refusal = NoWorkerMessage.arg(QDir::toNativeSeparators(program), error);
         return result;
@@ -257,7 +264,7 @@ BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions 
                 held = std::move(plan);
             }
             // Lines that share an output write it in line order, so the last one's stays.
-            if (pool.writes(held->output.name))
+            if (pool.writes(held->output.key()))
                 break;
             if (const auto lost = pool.hand(*held))
                 done(lost->plan, lost->outcome);

@@ -39,6 +39,7 @@ struct BatchOptions {
     bool reencode = false; // decode and encode each image instead of writing its tags only
     int maxMegapixels = 200; // re-encoding refuses an image whose header declares more
     int workers = 0;         // worker processes at most; 0 for one per core
+    int lineSeconds = 600;   // a line still unwritten after this long fails, and its worker is stopped
 };
 
 struct LineProblem {
@@ -124,6 +125,9 @@ struct OutputTarget {
     QString path;
     Problem refusal;
     QString name; // the path below the save folder, "/"-separated
+
+    // The same for every spelling of one output ("./a.jpg", "sub//a.jpg").
+    QString key() const;
 };
 OutputTarget OutputTargetFor(const BatchRun &run, int L);
 

@@ -124,8 +124,9 @@ QString WorkerProgram()
     return QCoreApplication::applicationDirPath() + QStringLiteral("/brindleway-worker");
 }
 
-WorkerPool::WorkerPool(QString workerProgram, LineSettings lineSettings, int most)
-    : program(std::move(workerProgram)), settings(std::move(lineSettings)), maxWorkers(std::max(most, 1))
+WorkerPool::WorkerPool(QString workerProgram, LineSettings lineSettings, int most, int lineSeconds)
+    : program(std::move(workerProgram)), settings(std::move(lineSettings)), maxWorkers(std::max(most, 1)),
+      lineLimit(std::max(lineSeconds, 1))
 {
 }
 
@@ -155,10 +156,10 @@ int WorkerPool::inHand() const
     return int(std::count_if(workers.begin(), workers.end(), [](const Worker &worker) { return bool(worker.plan); }));
 }
 
-bool WorkerPool::writes(const QString &name) const
+bool WorkerPool::writes(const QString &key) const
 {
     return std::any_of(workers.begin(), workers.end(),
-                       [&](const Worker &worker) { return worker.plan && worker.plan->output.name == name; });
+                       [&](const Worker &worker) { return worker.plan && worker.plan->output.key() == key; });
 }
 
 QString WorkerPool::spawn()
@@ -180,7 +181,7 @@ QString WorkerPool::spawn()
         ::close(ends[0]);
         return QString::fromLocal8Bit(std::strerror(error));
     }
-    workers.push_back({pid, ends[0], std::nullopt, {}});
+    workers.push_back({pid, ends[0], std::nullopt, {}, {}});
     return {};
 }
 
@@ -226,10 +227,21 @@ std::optional<FinishedLine> WorkerPool::hand(const LinePlan &plan)
     if (request.size() - HeaderBytes > qsizetype(MaxWorkerMessageBytes))
         return FinishedLine{plan, {SaveOutcome::Failed, failure(QStringLiteral("the line's values are too large"))}};
     idle->plan = plan;
+    idle->handedAt = std::chrono::steady_clock::now();
     if (SendWhole(idle->fd, request))
         return std::nullopt;
-    FinishedLine lost = lose(*idle, {});
+    // An idle worker that died in between never saw the line: a fresh one gets it.
+    lose(*idle, {});
     workers.erase(idle);
+    if (const QString error = spawn(); !error.isEmpty())
+        return FinishedLine{plan, {SaveOutcome::Failed, failure(QStringLiteral("no worker could be started (%1)").arg(error))}};
+    Worker &fresh = workers.back();
+    fresh.plan = plan;
+    fresh.handedAt = std::chrono::steady_clock::now();
+    if (SendWhole(fresh.fd, request))
+        return std::nullopt;
+    FinishedLine lost = lose(fresh, {});
+    workers.pop_back();
     return lost;
 }
 
@@ -241,8 +253,17 @@ QList<FinishedLine> WorkerPool::wait(int timeoutMs)
         if (worker.plan)
             polled.push_back({worker.fd, POLLIN, 0});
     }
-    if (polled.empty() || ::poll(polled.data(), polled.size(), timeoutMs) <= 0)
+    const int ready = polled.empty() ? 0 : ::poll(polled.data(), polled.size(), timeoutMs);
+    // A library caught in a loop on a hostile file would hold the run for ever.
+    const auto now = std::chrono::steady_clock::now();
+    for (Worker &worker : workers) {
+        if (worker.plan && now - worker.handedAt > lineLimit)
+            finished.append(lose(worker, QStringLiteral("it took longer than %1 seconds").arg(lineLimit.count())));
+    }
+    if (ready <= 0) {
+        std::erase_if(workers, [](const Worker &worker) { return worker.fd < 0; });
         return finished;
+    }
     for (Worker &worker : workers) {
         const auto entry = std::find_if(polled.begin(), polled.end(), [&](const pollfd &p) { return p.fd == worker.fd; });
         if (entry == polled.end() || entry->revents == 0)

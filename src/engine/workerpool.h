@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+#include <chrono>
 #include <optional>
 #include <vector>
 
@@ -36,7 +37,8 @@ struct FinishedLine {
 // line. Driven from the run's own thread: hand lines out, then wait.
 class WorkerPool {
 public:
-    WorkerPool(QString program, LineSettings settings, int maxWorkers);
+    // A line still in hand after `lineSeconds` fails, and its worker is stopped.
+    WorkerPool(QString program, LineSettings settings, int maxWorkers, int lineSeconds);
     ~WorkerPool();
     WorkerPool(const WorkerPool &) = delete;
     WorkerPool &operator=(const WorkerPool &) = delete;
@@ -47,8 +49,8 @@ public:
     bool canTake() const;
     // The lines handed out and not yet finished.
     int inHand() const;
-    // Whether a line in hand writes the output `name` (as OutputTarget::name).
-    bool writes(const QString &name) const;
+    // Whether a line in hand writes the output `key` (OutputTarget::key).
+    bool writes(const QString &key) const;
     // Hands a line to an idle or a fresh worker; the line comes back
     // finished at once when no worker can take it.
     std::optional<FinishedLine> hand(const LinePlan &plan);
@@ -61,6 +63,7 @@ private:
         int fd = -1; // our end of the socket that is the worker's stdin and stdout
         std::optional<LinePlan> plan;
         QByteArray received;
+        std::chrono::steady_clock::time_point handedAt; // when `plan` was handed over
     };
     QString spawn();
     FinishedLine lose(Worker &worker, const QString &why);
@@ -69,5 +72,6 @@ private:
     QString program;
     LineSettings settings;
     int maxWorkers;
+    std::chrono::seconds lineLimit;
     std::vector<Worker> workers;
 };

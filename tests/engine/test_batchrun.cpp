@@ -77,7 +77,7 @@ TEST_F(EngineTest, EveryLineIsAccountedForInBothPathsAndTheRunGoesOn)
     useScheme({{1, "IPTC_Field3"}, {FileNameSlot, "IPTC_Field2"}});
     loadData({"x\theader.jpg\tc", "1\tok.jpg\tcaption", "2\tmissing.jpg\tc", "3\t\tc", "4\tsub\\deep.jpg\tc",
               "5\tnosub\\lost.jpg\tc", "6\t..\\outside.jpg\tc", "7\t/etc/hostname\tc", "8\tnotes.jpg\tc", "9\tsub\tc",
-              "10\tok.jpg\t" + QByteArray(0x8000, 'y')});
+              "10\t./ok.jpg\t" + QByteArray(0x8000, 'y')});
 
     // Lines finish in any order across workers; what the run reports may not.
     for (const auto &[lossless, workers] : {std::pair{false, 1}, {true, 1}, {false, 2}, {true, 2}}) {
@@ -91,7 +91,7 @@ TEST_F(EngineTest, EveryLineIsAccountedForInBothPathsAndTheRunGoesOn)
                                                           "8 notes.jpg", "9 sub"}));
         ASSERT_EQ(LineNames(result.failed), (QStringList{"5 nosub\\lost.jpg"}));
         // A caption longer than IIM allows is cut at its limit, and the line says so.
-        ASSERT_EQ(LineNames(result.warnings), (QStringList{"10 ok.jpg"}));
+        ASSERT_EQ(LineNames(result.warnings), (QStringList{"10 ./ok.jpg"}));
         for (const LineProblem &problem : result.skipped + result.failed + result.warnings)
             EXPECT_FALSE(problem.reason.isEmpty()) << problem.line;
         EXPECT_TRUE(result.failed[0].reason.contains("does not exist"));
@@ -178,6 +178,15 @@ TEST_F(EngineTest, AWorkerThatDiesCostsOnlyItsLineAndLeavesNoTemporary)
     ASSERT_EQ(LineNames(result.failed), QStringList{"1 a.jpg"});
     EXPECT_EQ(result.failed[0].reason, "the image could not be processed: the worker stopped (signal 11)");
     EXPECT_EQ(FolderEntries(savePath()), (QStringList{"b.jpg", "c.jpg"}));
+
+    // A library caught in a loop: the line fails in time and the run ends.
+    WriteFileBytes(fake, "#!/bin/sh\nexec sleep 60\n");
+    qputenv("BRINDLEWAY_WORKER", QFile::encodeName(fake));
+    loadData({"name", "a.jpg"});
+    BatchOptions patience;
+    patience.lineSeconds = 1;
+    const BatchResult hung = run(patience);
+    EXPECT_EQ(LineNames(hung.failed), QStringList{"1 a.jpg"});
 
     qputenv("BRINDLEWAY_WORKER", QFile::encodeName(temp.filePath("none")));
     EXPECT_TRUE(run().refusal.text().startsWith("Cannot start the image worker")) << "never in-process";

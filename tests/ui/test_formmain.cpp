@@ -317,7 +317,7 @@ TEST_F(FormMainTest, CheckFindsEachProblemClassWithItsRowAndWritesNothing)
         {"notes.jpg\t\t\t\t\t\t", "not an image of a known type"},
         {"../v1.jpg\t\t\t\t\t\t", "\"..\""},
         {"v2.jpg\t\t\t\t\t\t", "would replace an existing file"},
-        {"v1.jpg\t\t\t\t\t\t", "would replace that of line 1"},
+        {"./v1.jpg\t\t\t\t\t\t", "would replace that of line 1"},
         {"v3.jpg\t" + QByteArray(2001, 'c') + "\t\t\t\t\t", "Caption/Abstract cut from 2001 to 2000 bytes"},
         {"v4.jpg\t\t31/01/2024\t\t\t\t", "not a date in the form CCYYMMDD"},
         {"v5.jpg\t\t\t18:30\t\t\t", "not a time in the form HHMMSS+HHMM"},
