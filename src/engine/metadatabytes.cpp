@@ -557,6 +557,24 @@ bool TiffResourcesHoldIptc(const unsigned char *data, qsizetype size)
     return false;
 }
 
+void HideTiffIccBesideExif(unsigned char *data, qsizetype size)
+{
+    constexpr quint16 ExifTag = 34665;
+    constexpr quint16 IccTag = 34675;
+    constexpr quint16 UnknownTag = IccTag - 1; // no tag of its own, and the entries stay in order
+    const TiffReader tiff(data, size);
+    if (!tiff.valid)
+        return;
+    for (const qsizetype ifd : tiff.directories()) {
+        const qsizetype icc = tiff.entry(ifd, IccTag);
+        if (icc < 0 || tiff.entry(ifd, ExifTag) < 0 || tiff.entry(ifd, UnknownTag) >= 0)
+            continue;
+        const bool little = data[0] == 'I';
+        data[icc + (little ? 0 : 1)] = Byte(UnknownTag & 0xFF);
+        data[icc + (little ? 1 : 0)] = Byte(UnknownTag >> 8);
+    }
+}
+
 void DropTiffResourceIptc(unsigned char *data, qsizetype size)
 {
     const TiffReader tiff(data, size);

@@ -232,7 +232,10 @@ WriteOutcome WriteReencoded(const QString &source, ImageType type, int saveFlags
                                              frame.sampling[0].second / frame.sampling[1].second);
     }
 
-    const Encoded encoded = EncodeAgain(type, bytes, saveFlags);
+    QByteArray decoderInput = bytes;
+    if (kind == FileKind::Tiff)
+        HideTiffIccBesideExif(reinterpret_cast<unsigned char *>(decoderInput.data()), decoderInput.size());
+    const Encoded encoded = EncodeAgain(type, decoderInput, saveFlags);
     if (!encoded.decoded)
         return failed(QStringLiteral("the image could not be read"));
     if (encoded.bytes.isEmpty())
