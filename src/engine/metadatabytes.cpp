@@ -557,21 +557,22 @@ bool TiffResourcesHoldIptc(const unsigned char *data, qsizetype size)
     return false;
 }
 
-void HideTiffIccBesideExif(unsigned char *data, qsizetype size)
+void HideFirstTiffMetadata(unsigned char *data, qsizetype size)
 {
-    constexpr quint16 ExifTag = 34665;
-    constexpr quint16 IccTag = 34675;
-    constexpr quint16 UnknownTag = IccTag - 1; // no tag of its own, and the entries stay in order
     const TiffReader tiff(data, size);
-    if (!tiff.valid)
+    const std::vector<qsizetype> ifds = tiff.valid ? tiff.directories() : std::vector<qsizetype>{};
+    if (ifds.empty())
         return;
-    for (const qsizetype ifd : tiff.directories()) {
-        const qsizetype icc = tiff.entry(ifd, IccTag);
-        if (icc < 0 || tiff.entry(ifd, ExifTag) < 0 || tiff.entry(ifd, UnknownTag) >= 0)
+    const bool little = data[0] == 'I';
+    // XMP, IPTC, Photoshop resources, ICC profile.
+    for (const quint16 tag : {quint16(700), quint16(33723), PhotoshopTag, quint16(34675)}) {
+        // One less names no tag the library reads, and keeps the entries in order.
+        const quint16 unknown = tag - 1;
+        const qsizetype entry = tiff.entry(ifds.front(), tag);
+        if (entry < 0 || tiff.entry(ifds.front(), unknown) >= 0)
             continue;
-        const bool little = data[0] == 'I';
-        data[icc + (little ? 0 : 1)] = Byte(UnknownTag & 0xFF);
-        data[icc + (little ? 1 : 0)] = Byte(UnknownTag >> 8);
+        data[entry + (little ? 0 : 1)] = Byte(unknown & 0xFF);
+        data[entry + (little ? 1 : 0)] = Byte(unknown >> 8);
     }
 }
 

@@ -73,11 +73,12 @@ bool TiffResourcesHoldIptc(const unsigned char *data, qsizetype size);
 // TIFF's first directory, in place.
 void DropTiffResourceIptc(unsigned char *data, qsizetype size);
 
-// Renames the ICC profile entry of every TIFF directory that also holds
-// EXIF, so that the image library does not read it: its TIFF loader reads
-// such a profile after freeing it. The caller carries the source's profile
-// over itself.
-void HideTiffIccBesideExif(unsigned char *data, qsizetype size);
+// Renames the metadata entries of a TIFF's first page (XMP, IPTC, Photoshop
+// resources, ICC profile) so that the image library's decoder does not read
+// them: its TIFF loader reads a freed ICC profile beside EXIF, and crashes
+// on some IPTC entries. The caller carries the first page's metadata over
+// itself; later pages keep theirs.
+void HideFirstTiffMetadata(unsigned char *data, qsizetype size);
 
 // The colour components of a JPEG's first frame, each with its horizontal
 // and vertical sampling factors; no components when there is no frame.

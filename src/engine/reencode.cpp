@@ -234,7 +234,7 @@ WriteOutcome WriteReencoded(const QString &source, ImageType type, int saveFlags
 
     QByteArray decoderInput = bytes;
     if (kind == FileKind::Tiff)
-        HideTiffIccBesideExif(reinterpret_cast<unsigned char *>(decoderInput.data()), decoderInput.size());
+        HideFirstTiffMetadata(reinterpret_cast<unsigned char *>(decoderInput.data()), decoderInput.size());
     const Encoded encoded = EncodeAgain(type, decoderInput, saveFlags);
     if (!encoded.decoded)
         return failed(QStringLiteral("the image could not be read"));
