@@ -108,7 +108,7 @@ BatchCheck CheckBatch(const BatchState &state, const AppState &app, const BatchO
         if (plan.problem)
             line.problems << plan.problem.text();
         else if (Bitmap::DetectType(plan.source) == ImageType::Unknown)
-            line.problems << QStringLiteral("the file is not an image of a known type");
+            line.problems << UnknownImageMessage;
         if (!plan.output.refusal && !plan.output.path.isEmpty()) {
             const int first = outputLines.value(plan.output.key(), 0);
             if (first > 0)

@@ -79,10 +79,9 @@ LinePlan PlanLine(const BatchRun &run, int L)
     plan.output = OutputTargetFor(run, L);
     plan.values = TagValuesFor(run, L);
     const QFileInfo info(plan.source);
+    // An empty name is refused with the output.
     if (plan.output.refusal)
         plan.problem = plan.output.refusal;
-    else if (plan.name.isEmpty())
-        plan.problem = QStringLiteral("the line gives no file name");
     else if (!info.exists())
         plan.problem = QStringLiteral("the image file does not exist");
     else if (!info.isFile())
@@ -109,8 +108,6 @@ QList<TagValue> TagValuesFor(const BatchRun &run, int L)
 }
 
 namespace {
-const QString UnknownTypeReason = QStringLiteral("the file is not an image of a known type");
-
 // Saves the line's output through a temporary that `write` fills.
 SaveOutcome save(const LinePlan &plan, const LineSettings &settings,
                  const std::function<WriteOutcome(const QString &temporary)> &write)
@@ -125,32 +122,10 @@ SaveOutcome save(const LinePlan &plan, const LineSettings &settings,
             written.warnings.join(QStringLiteral("; "))};
 }
 
-SaveOutcome saveReencoded(const LinePlan &plan, const LineSettings &settings)
-{
-    const ImageType type = Bitmap::DetectType(plan.source);
-    if (type == ImageType::Unknown)
-        return {SaveOutcome::Skipped, UnknownTypeReason};
-    const int flags = SaveFlagsFor(plan.output.path, type);
-    return save(plan, settings, [&](const QString &temporary) {
-        return WriteReencoded(plan.source, type, flags, temporary, plan.values, settings.unicodeData);
-    });
-}
-
-SaveOutcome saveTagsOnly(const LinePlan &plan, const LineSettings &settings)
-{
-    if (Bitmap::DetectType(plan.source) == ImageType::Unknown)
-        return {SaveOutcome::Skipped, UnknownTypeReason};
-    return save(plan, settings, [&](const QString &temporary) {
-        return WriteTagsLossless(plan.source, temporary, plan.values, settings.unicodeData);
-    });
-}
-} // namespace
-
-namespace {
 // Decoding reserves memory for every pixel the header declares, whatever the file holds.
-Problem pixelRefusal(const QString &source, int maxMegapixels)
+Problem pixelRefusal(ImageType type, const QString &source, int maxMegapixels)
 {
-    const auto pixels = DeclaredPixels(Bitmap::DetectType(source), source);
+    const auto pixels = DeclaredPixels(type, source);
     if (!pixels || *pixels <= qint64(maxMegapixels) * 1000000)
         return {};
     return QStringLiteral("the image declares %1 megapixels, more than the limit of %2")
@@ -161,11 +136,20 @@ Problem pixelRefusal(const QString &source, int maxMegapixels)
 
 SaveOutcome WritePlannedLine(const LinePlan &plan, const LineSettings &settings)
 {
-    if (!settings.reencode)
-        return saveTagsOnly(plan, settings);
-    if (Problem refusal = pixelRefusal(plan.source, settings.maxMegapixels))
-        return {SaveOutcome::Skipped, refusal};
-    return saveReencoded(plan, settings);
+    const ImageType type = Bitmap::DetectType(plan.source);
+    if (type == ImageType::Unknown)
+        return {SaveOutcome::Skipped, UnknownImageMessage};
+    if (!settings.reencode) {
+        return save(plan, settings, [&](const QString &temporary) {
+            return WriteTagsLossless(plan.source, temporary, plan.values, settings.unicodeData);
+        });
+    }
+    if (Problem refusal = pixelRefusal(type, plan.source, settings.maxMegapixels))
+        return {SaveOutcome::Skipped, std::move(refusal)};
+    const int flags = SaveFlagsFor(plan.output.path, type);
+    return save(plan, settings, [&](const QString &temporary) {
+        return WriteReencoded(plan.source, type, flags, temporary, plan.values, settings.unicodeData);
+    });
 }
 
 namespace {

@@ -18,6 +18,7 @@ enum class ImageType : int;
 
 inline const QString NoEntriesMessage = QStringLiteral("No entires in IPTC datafile");
 inline const QString SamePathMessage = QStringLiteral("Open path must differ from save path");
+inline const QString UnknownImageMessage = QStringLiteral("the file is not an image of a known type");
 
 // The main window's progress bar as the run drives it.
 class ProgressSink {
