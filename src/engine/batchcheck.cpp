@@ -4,34 +4,12 @@
 #include "engine/iimvalues.h"
 #include "model/tagslots.h"
 
-#include <QDate>
 #include <QFileInfo>
 #include <QHash>
-#include <QTime>
 
 #include <algorithm>
 
 namespace {
-bool isDigits(const QString &text)
-{
-    return std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
-}
-
-bool isIimDate(const QString &text)
-{
-    return text.size() == 8 && isDigits(text) && QDate::fromString(text, QStringLiteral("yyyyMMdd")).isValid();
-}
-
-bool isIimTime(const QString &text)
-{
-    if (text.size() != 11 || (text.at(6) != u'+' && text.at(6) != u'-'))
-        return false;
-    const QString clock = text.left(6);
-    const QString zone = text.mid(7);
-    return isDigits(clock) && isDigits(zone) && QTime::fromString(clock, QStringLiteral("HHmmss")).isValid()
-        && zone.left(2).toInt() <= 23 && zone.mid(2).toInt() <= 59;
-}
-
 bool isCountryCode(const QString &text)
 {
     return text.size() == 3
@@ -45,11 +23,11 @@ QString formProblem(const TagValue &value)
     const QString key = QString::fromLatin1(info.key.data(), qsizetype(info.key.size()));
     switch (info.role) {
     case SlotRole::Date:
-        if (!isIimDate(value.text))
+        if (!IsIimDate(value.text))
             return QStringLiteral("%1 \"%2\" is not a date in the form CCYYMMDD").arg(key, value.text);
         break;
     case SlotRole::Time:
-        if (!isIimTime(value.text))
+        if (!IsIimTime(value.text))
             return QStringLiteral("%1 \"%2\" is not a time in the form HHMMSS+HHMM or HHMMSS-HHMM").arg(key, value.text);
         break;
     case SlotRole::Digit:

@@ -7,7 +7,6 @@
 #include "model/tagslots.h"
 
 #include <QCryptographicHash>
-#include <QDate>
 #include <QFile>
 #include <QRegularExpression>
 
@@ -46,15 +45,6 @@ const TagValue *valueOfSlot(const QList<TagValue> &values, int slot)
             return &value;
     }
     return nullptr;
-}
-
-bool allDigits(const QByteArray &text)
-{
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-    }
-    return true;
 }
 
 void eraseDatasets(Exiv2::IptcData &iptc, uint16_t dataset)
@@ -435,31 +425,16 @@ QByteArray keepSourceForm(const QByteArray &source, QByteArray encoded)
 
 QString XmpDateFromIim(const QByteArray &date, const QByteArray &time)
 {
-    if (date.size() != 8 || !allDigits(date))
+    const QString day = QString::fromUtf8(date);
+    const QString clock = QString::fromUtf8(time);
+    if (!IsIimDate(day))
         return {};
-    const QDate day(date.left(4).toInt(), date.mid(4, 2).toInt(), date.mid(6, 2).toInt());
-    if (!day.isValid())
-        return {};
-    QString result = day.toString(QStringLiteral("yyyy-MM-dd"));
-    if (time.size() != 11)
-        return result;
-    const QByteArray clock = time.left(6);
-    const QByteArray zone = time.mid(7, 4);
-    const char sign = time.at(6);
-    if (!allDigits(clock) || !allDigits(zone) || (sign != '+' && sign != '-'))
-        return result;
-    const int hours = clock.left(2).toInt();
-    const int minutes = clock.mid(2, 2).toInt();
-    const int seconds = clock.mid(4, 2).toInt();
-    const int zoneHours = zone.left(2).toInt();
-    const int zoneMinutes = zone.mid(2, 2).toInt();
-    if (hours > 23 || minutes > 59 || seconds > 59 || zoneHours > 23 || zoneMinutes > 59)
+    const QString result = day.left(4) + QLatin1Char('-') + day.mid(4, 2) + QLatin1Char('-') + day.mid(6, 2);
+    if (!IsIimTime(clock))
         return result;
     return result
         + QStringLiteral("T%1:%2:%3%4%5:%6")
-              .arg(QString::fromLatin1(clock.left(2)), QString::fromLatin1(clock.mid(2, 2)),
-                   QString::fromLatin1(clock.mid(4, 2)), QChar::fromLatin1(sign), QString::fromLatin1(zone.left(2)),
-                   QString::fromLatin1(zone.mid(2, 2)));
+              .arg(clock.left(2), clock.mid(2, 2), clock.mid(4, 2), clock.mid(6, 1), clock.mid(7, 2), clock.mid(9, 2));
 }
 
 namespace {

@@ -3,6 +3,11 @@
 #include "model/codepage.h"
 #include "model/tagslots.h"
 
+#include <QDate>
+#include <QTime>
+
+#include <algorithm>
+
 namespace {
 QByteArray encoded(const QString &text, bool utf8)
 {
@@ -46,6 +51,28 @@ bool IsAscii(const QString &text)
             return false;
     }
     return true;
+}
+
+namespace {
+bool isDigits(const QString &text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+} // namespace
+
+bool IsIimDate(const QString &text)
+{
+    return text.size() == 8 && isDigits(text) && QDate::fromString(text, QStringLiteral("yyyyMMdd")).isValid();
+}
+
+bool IsIimTime(const QString &text)
+{
+    if (text.size() != 11 || (text.at(6) != u'+' && text.at(6) != u'-'))
+        return false;
+    const QString clock = text.left(6);
+    const QString zone = text.mid(7);
+    return isDigits(clock) && isDigits(zone) && QTime::fromString(clock, QStringLiteral("HHmmss")).isValid()
+        && zone.left(2).toInt() <= 23 && zone.mid(2).toInt() <= 59;
 }
 
 IimValues ToIimValues(const QList<TagValue> &values, bool utf8)

@@ -33,3 +33,8 @@ IimValues ToIimValues(const QList<TagValue> &values, bool utf8);
 
 // Whether a value needs more than ASCII.
 bool IsAscii(const QString &text);
+
+// Whether a value is an IIM date (CCYYMMDD, a day of the calendar) or an
+// IIM time (HHMMSS+HHMM or HHMMSS-HHMM, within a day and a zone's range).
+bool IsIimDate(const QString &text);
+bool IsIimTime(const QString &text);
