@@ -135,10 +135,8 @@ int printCheck(const BatchCheck &check)
     out << "Mark\tRow\tLine\tSource\tOutput\tProblems\tValues\n";
     for (const CheckedLine &line : check.lines) {
         QStringList values;
-        for (const TagValue &value : line.plan.values) {
-            const std::string_view key = slotInfo(value.slot).key;
-            values << QString::fromLatin1(key.data(), qsizetype(key.size())) + QLatin1Char('=') + value.text;
-        }
+        for (const TagValue &value : line.plan.values)
+            values << SlotKey(value.slot) + QLatin1Char('=') + value.text;
         out << (line.problems.isEmpty() ? "ok" : "PROBLEM") << '\t' << line.row() << '\t' << line.plan.line << '\t'
             << line.plan.source << '\t' << line.plan.output.path << '\t' << line.problems.join(QStringLiteral("; "))
             << '\t' << values.join(QLatin1Char('\t')) << '\n';

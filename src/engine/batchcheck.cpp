@@ -19,9 +19,8 @@ bool isCountryCode(const QString &text)
 // Why a fixed-form value would be wrong in IIM; empty when it is right.
 QString formProblem(const TagValue &value)
 {
-    const TagSlotInfo &info = slotInfo(value.slot);
-    const QString key = QString::fromLatin1(info.key.data(), qsizetype(info.key.size()));
-    switch (info.role) {
+    const QString key = SlotKey(value.slot);
+    switch (slotInfo(value.slot).role) {
     case SlotRole::Date:
         if (!IsIimDate(value.text))
             return QStringLiteral("%1 \"%2\" is not a date in the form CCYYMMDD").arg(key, value.text);

@@ -29,12 +29,6 @@ QByteArray cutToFit(const QString &text, int limit, bool utf8)
     }
     return result;
 }
-
-QString label(int slot)
-{
-    const std::string_view key = slotInfo(slot).key;
-    return QString::fromLatin1(key.data(), qsizetype(key.size()));
-}
 } // namespace
 
 QStringList ListItems(const QString &value)
@@ -85,7 +79,7 @@ IimValues ToIimValues(const QList<TagValue> &values, bool utf8)
         const bool fixedForm = !list && info.role != SlotRole::Text;
         if (fixedForm && encoded(value.text, utf8).size() > info.maxBytes) {
             result.warnings << QStringLiteral("%1 \"%2\" not written: IPTC allows %3 byte(s)")
-                                   .arg(label(value.slot), value.text)
+                                   .arg(SlotKey(value.slot), value.text)
                                    .arg(info.maxBytes);
             continue;
         }
@@ -95,7 +89,7 @@ IimValues ToIimValues(const QList<TagValue> &values, bool utf8)
             if (bytes.size() > info.maxBytes) {
                 bytes = cutToFit(piece, info.maxBytes, utf8);
                 result.warnings << QStringLiteral("%1 cut from %2 to %3 bytes to fit IPTC (the XMP holds it whole)")
-                                       .arg(label(value.slot))
+                                       .arg(SlotKey(value.slot))
                                        .arg(encoded(piece, utf8).size())
                                        .arg(bytes.size());
             }

@@ -82,3 +82,6 @@ constexpr bool isListDataset(int dataset)
 using IptcTagKeyTable = std::array<QString, SlotCount>;
 
 void InitIptcTagKeys(IptcTagKeyTable &IptcTagKeys);
+
+// A slot's IPTC key as text, for messages and tables.
+QString SlotKey(int slot);
