@@ -56,8 +56,9 @@ QByteArray EncodeWorkerRequest(const LinePlan &plan, const LineSettings &setting
     QByteArray payload;
     QDataStream stream(&payload, QIODevice::WriteOnly);
     versioned(stream);
-    stream << qint32(plan.line) << plan.name << plan.source << plan.output.path << plan.output.refusal.text()
-           << plan.output.name << plan.problem.text() << qint64(plan.values.size());
+    // Only lines without a problem are handed out, so none travels.
+    stream << qint32(plan.line) << plan.name << plan.source << plan.output.path << plan.output.name
+           << qint64(plan.values.size());
     for (const TagValue &value : plan.values)
         stream << qint32(value.slot) << value.text;
     stream << settings.saveFolder << settings.reencode << settings.unicodeData << qint32(settings.maxMegapixels);
@@ -70,14 +71,10 @@ bool DecodeWorkerRequest(const QByteArray &bytes, LinePlan &plan, LineSettings &
     versioned(stream);
     qint32 line = 0;
     qint64 count = 0;
-    QString refusal;
-    QString problem;
-    stream >> line >> plan.name >> plan.source >> plan.output.path >> refusal >> plan.output.name >> problem >> count;
+    stream >> line >> plan.name >> plan.source >> plan.output.path >> plan.output.name >> count;
     if (stream.status() != QDataStream::Ok || count < 0 || count > MaxValuesPerLine)
         return false;
     plan.line = line;
-    plan.output.refusal = refusal;
-    plan.problem = problem;
     plan.values.clear();
     for (qint64 n = 0; n < count; ++n) {
         qint32 slot = 0;
@@ -185,24 +182,21 @@ QString WorkerPool::spawn()
     return {};
 }
 
-void WorkerPool::stop(Worker &worker)
+int WorkerPool::stop(Worker &worker)
 {
     ::close(worker.fd);
     worker.fd = -1;
     int status = 0;
     while (::waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
     }
+    return status;
 }
 
 FinishedLine WorkerPool::lose(Worker &worker, const QString &why)
 {
     // A worker that is dead or exiting keeps the status it had.
     ::kill(worker.pid, SIGKILL);
-    ::close(worker.fd);
-    worker.fd = -1;
-    int status = 0;
-    while (::waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    const int status = stop(worker);
     QString reason = why;
     if (reason.isEmpty()) {
         reason = WIFSIGNALED(status) ? QStringLiteral("the worker stopped (signal %1)").arg(WTERMSIG(status))
@@ -217,32 +211,30 @@ FinishedLine WorkerPool::lose(Worker &worker, const QString &why)
 
 std::optional<FinishedLine> WorkerPool::hand(const LinePlan &plan)
 {
-    auto idle = std::find_if(workers.begin(), workers.end(), [](const Worker &worker) { return !worker.plan; });
-    if (idle == workers.end()) {
-        if (const QString error = spawn(); !error.isEmpty())
-            return FinishedLine{plan, {SaveOutcome::Failed, failure(QStringLiteral("no worker could be started (%1)").arg(error))}};
-        idle = workers.end() - 1;
-    }
     const QByteArray request = EncodeWorkerRequest(plan, settings);
     if (request.size() - HeaderBytes > qsizetype(MaxWorkerMessageBytes))
         return FinishedLine{plan, {SaveOutcome::Failed, failure(QStringLiteral("the line's values are too large"))}};
-    idle->plan = plan;
-    idle->handedAt = std::chrono::steady_clock::now();
-    if (SendWhole(idle->fd, request))
-        return std::nullopt;
-    // An idle worker that died in between never saw the line: a fresh one gets it.
-    lose(*idle, {});
-    workers.erase(idle);
-    if (const QString error = spawn(); !error.isEmpty())
-        return FinishedLine{plan, {SaveOutcome::Failed, failure(QStringLiteral("no worker could be started (%1)").arg(error))}};
-    Worker &fresh = workers.back();
-    fresh.plan = plan;
-    fresh.handedAt = std::chrono::steady_clock::now();
-    if (SendWhole(fresh.fd, request))
-        return std::nullopt;
-    FinishedLine lost = lose(fresh, {});
-    workers.pop_back();
-    return lost;
+    bool fresh = false;
+    while (true) {
+        auto worker = fresh ? workers.end()
+                            : std::find_if(workers.begin(), workers.end(), [](const Worker &w) { return !w.plan; });
+        if (worker == workers.end()) {
+            if (const QString error = spawn(); !error.isEmpty())
+                return FinishedLine{plan, {SaveOutcome::Failed, failure(QStringLiteral("no worker could be started (%1)").arg(error))}};
+            worker = workers.end() - 1;
+            fresh = true;
+        }
+        worker->plan = plan;
+        worker->handedAt = std::chrono::steady_clock::now();
+        if (SendWhole(worker->fd, request))
+            return std::nullopt;
+        FinishedLine lost = lose(*worker, {});
+        workers.erase(worker);
+        if (fresh)
+            return lost;
+        // An idle worker that died in between never saw the line: a fresh one gets it.
+        fresh = true;
+    }
 }
 
 QList<FinishedLine> WorkerPool::wait(int timeoutMs)

@@ -67,7 +67,8 @@ private:
     };
     QString spawn();
     FinishedLine lose(Worker &worker, const QString &why);
-    void stop(Worker &worker);
+    // Closes the worker's socket and waits for it to end; its wait status.
+    int stop(Worker &worker);
 
     QString program;
     LineSettings settings;
