@@ -17,10 +17,7 @@
 #include <utility>
 #include <vector>
 
-namespace {
-const std::string Utf8Designation = "\x1b%G"; // ISO 2022 escape for UTF-8 in envelope dataset 1:90
-
-void ensureInitialised()
+void PrepareExiv2()
 {
     struct Library {
         Library()
@@ -32,6 +29,9 @@ void ensureInitialised()
     };
     static Library library;
 }
+
+namespace {
+const std::string Utf8Designation = "\x1b%G"; // ISO 2022 escape for UTF-8 in envelope dataset 1:90
 
 std::string_view xmpKeyOf(int slot)
 {
@@ -498,7 +498,7 @@ XmpUpdate updateXmp(const QByteArray &packet, const Exiv2::XmpData *parsed, cons
 
 XmpUpdate UpdateXmpPacket(const QByteArray &packet, const QList<TagValue> &values)
 {
-    ensureInitialised();
+    PrepareExiv2();
     return updateXmp(packet, nullptr, values);
 }
 
@@ -616,7 +616,7 @@ WriteOutcome tagWithExiv2(SourceBytes &original, FileKind kind, const QString &t
 WriteOutcome WriteTagsLossless(const QString &source, const QString &target, const QList<TagValue> &values,
                                bool unicodeData)
 {
-    ensureInitialised();
+    PrepareExiv2();
     SourceBytes original;
     if (const QString problem = original.open(source); !problem.isEmpty())
         return {problem, {}};

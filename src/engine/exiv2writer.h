@@ -8,8 +8,12 @@
 #include <QStringList>
 
 // Tagging through Exiv2: the image data stays as it is and only the
-// metadata are rewritten. This pair is the only code that sees Exiv2's
-// headers.
+// metadata are rewritten. Besides this pair, only re-encoding sees Exiv2's
+// headers, to carry a TIFF's metadata over.
+
+// Readies Exiv2 once per process: its XMP toolkit started, its reports
+// (which are not for the user) silenced.
+void PrepareExiv2();
 
 // What writing one output gave.
 struct WriteOutcome {

@@ -2,6 +2,7 @@
 
 #include "engine/freeimagelayer.h"
 #include "engine/metadatabytes.h"
+#include "engine/outputfile.h"
 
 #include <QFile>
 
@@ -32,17 +33,7 @@ public:
     MemoryFile(const MemoryFile &) = delete;
     MemoryFile &operator=(const MemoryFile &) = delete;
 
-    bool write(const QByteArray &bytes)
-    {
-        qsizetype done = 0;
-        while (fd >= 0 && done < bytes.size()) {
-            const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-            if (n <= 0)
-                return false;
-            done += n;
-        }
-        return fd >= 0;
-    }
+    bool write(const QByteArray &bytes) { return fd >= 0 && WriteAt(fd, bytes, 0).isEmpty(); }
     QString path() const { return QStringLiteral("/proc/self/fd/%1").arg(fd); }
     QByteArray readAll() const
     {
@@ -120,9 +111,7 @@ QByteArray bytesOf(Exiv2::BasicIo &io)
 // encoder's structure tags stay.
 QByteArray carryTiffMetadata(const QByteArray &source, const QByteArray &encoded)
 {
-    // As the tags-only writer has it: the library's reports are not for the user.
-    Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-    Exiv2::XmpParser::initialize();
+    PrepareExiv2();
     Exiv2::Image::AutoPtr from = Exiv2::ImageFactory::open(
         reinterpret_cast<const Exiv2::byte *>(source.constData()), long(source.size()));
     Exiv2::Image::AutoPtr into = Exiv2::ImageFactory::open(
