@@ -3,7 +3,6 @@
 #include "engine/batchpaths.h"
 #include "engine/exiv2writer.h"
 #include "engine/freeimagelayer.h"
-#include "engine/imageheader.h"
 #include "engine/outputfile.h"
 #include "engine/reencode.h"
 #include "engine/workerpool.h"

@@ -198,3 +198,38 @@ int SaveFlagsFor(const QString &saveFile, ImageType contentType)
         return rowFlags(contentType);
     return rowFlags(named);
 }
+
+namespace {
+struct TiffCloser {
+    void operator()(TIFF *tiff) const { TIFFClose(tiff); }
+};
+
+// The library's TIFF header load reads an ICC profile after freeing it;
+// libtiff alone reads the first directory's size safely.
+std::optional<qint64> tiffPixels(const QString &path)
+{
+    const std::unique_ptr<TIFF, TiffCloser> tiff(TIFFOpen(nativePath(path).constData(), "rm"));
+    uint32_t width = 0;
+    uint32_t height = 0;
+    if (!tiff || TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) != 1
+        || TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height) != 1)
+        return std::nullopt;
+    return qint64(width) * qint64(height);
+}
+} // namespace
+
+std::optional<qint64> DeclaredPixels(ImageType type, const QString &path)
+{
+    ensureInitialised();
+    if (type == ImageType::Tiff)
+        return tiffPixels(path);
+    const auto format = FREE_IMAGE_FORMAT(type);
+    // A type without a header-only load would decode everything here.
+    if (type == ImageType::Unknown || !FreeImage_FIFSupportsNoPixels(format))
+        return std::nullopt;
+    const std::unique_ptr<void, FreeImageBitmapDeleter> header(
+        FreeImage_Load(format, nativePath(path).constData(), FIF_LOAD_NOPIXELS));
+    if (!header)
+        return std::nullopt;
+    return qint64(FreeImage_GetWidth(dib(header))) * qint64(FreeImage_GetHeight(dib(header)));
+}

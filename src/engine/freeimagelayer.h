@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 // The image library behind a few owning handles. This layer is the only code
 // that sees the library's own header; the engine speaks its terms.
@@ -50,3 +51,9 @@ int JpegSubsamplingFlag(int horizontal, int vertical);
 // another type than the content's, whose writer would read the number
 // differently; then the content type's own row.
 int SaveFlagsFor(const QString &saveFile, ImageType contentType);
+
+// The number of pixels the header of the image at `path` declares, read
+// without decoding them, so that a hostile size is refused before the
+// decoder reserves its memory. nullopt when the library cannot read a
+// header alone for this type, or cannot read this one.
+std::optional<qint64> DeclaredPixels(ImageType type, const QString &path);
