@@ -3,6 +3,7 @@
 // rather than the run. Requests come on standard input, answers go out on
 // standard output, each as workerpool.h frames them.
 #include "engine/batchtag.h"
+#include "engine/exiv2writer.h"
 #include "engine/workerpool.h"
 
 #include <QByteArray>
@@ -73,6 +74,7 @@ int main()
     const int answers = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
     if (answers < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0)
         return 2;
+    XmpMemory xmpMemory;
     for (;;) {
         char header[4];
         bool ended = false;
@@ -89,7 +91,7 @@ int main()
         LineSettings settings;
         if (!DecodeWorkerRequest(request, plan, settings))
             return 2;
-        if (!SendWhole(answers, EncodeWorkerAnswer(WritePlannedLine(plan, settings))))
+        if (!SendWhole(answers, EncodeWorkerAnswer(WritePlannedLine(plan, settings, &xmpMemory))))
             return 2;
     }
 }

@@ -11,10 +11,11 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QThread>
 
 #include <algorithm>
+
+#include <sys/stat.h>
 
 namespace {
 class BusyGuard {
@@ -77,13 +78,13 @@ LinePlan PlanLine(const BatchRun &run, int L)
     plan.source = JoinFolderAndName(run.app.ImagePath, plan.name);
     plan.output = OutputTargetFor(run, L);
     plan.values = TagValuesFor(run, L);
-    const QFileInfo info(plan.source);
     // An empty name is refused with the output.
+    struct stat info {};
     if (plan.output.refusal)
         plan.problem = plan.output.refusal;
-    else if (!info.exists())
+    else if (::stat(QFile::encodeName(plan.source).constData(), &info) != 0)
         plan.problem = QStringLiteral("the image file does not exist");
-    else if (!info.isFile())
+    else if (!S_ISREG(info.st_mode))
         plan.problem = QStringLiteral("the name is not a file");
     return plan;
 }
@@ -109,10 +110,10 @@ QList<TagValue> TagValuesFor(const BatchRun &run, int L)
 namespace {
 // Saves the line's output through a temporary that `write` fills.
 SaveOutcome save(const LinePlan &plan, const LineSettings &settings,
-                 const std::function<WriteOutcome(const QString &temporary)> &write)
+                 const std::function<WriteOutcome(int temporary)> &write)
 {
     WriteOutcome written;
-    if (Problem failure = SaveOutputFile(settings.saveFolder, plan.output.name, [&](const QString &temporary) {
+    if (Problem failure = SaveOutputFile(settings.saveFolder, plan.output.name, [&](int temporary) {
             written = write(temporary);
             return written.failure;
         }))
@@ -133,20 +134,20 @@ Problem pixelRefusal(ImageType type, const QString &source, int maxMegapixels)
 }
 } // namespace
 
-SaveOutcome WritePlannedLine(const LinePlan &plan, const LineSettings &settings)
+SaveOutcome WritePlannedLine(const LinePlan &plan, const LineSettings &settings, XmpMemory *memory)
 {
     const ImageType type = Bitmap::DetectType(plan.source);
     if (type == ImageType::Unknown)
         return {SaveOutcome::Skipped, UnknownImageMessage};
     if (!settings.reencode) {
-        return save(plan, settings, [&](const QString &temporary) {
-            return WriteTagsLossless(plan.source, temporary, plan.values, settings.unicodeData);
+        return save(plan, settings, [&](int temporary) {
+            return WriteTagsLossless(plan.source, temporary, plan.values, settings.unicodeData, memory);
         });
     }
     if (Problem refusal = pixelRefusal(type, plan.source, settings.maxMegapixels))
         return {SaveOutcome::Skipped, std::move(refusal)};
     const int flags = SaveFlagsFor(plan.output.path, type);
-    return save(plan, settings, [&](const QString &temporary) {
+    return save(plan, settings, [&](int temporary) {
         return WriteReencoded(plan.source, type, flags, temporary, plan.values, settings.unicodeData);
     });
 }

@@ -163,5 +163,7 @@ struct SaveOutcome {
 // source's bytes with new metadata (tags only), or the image decoded, tagged
 // and encoded again in its source's type. Skipped when the source is no
 // image that mode can use, or when re-encoding an image whose header
-// declares more pixels than the limit. Runs in a worker process (workerpool.h).
-SaveOutcome WritePlannedLine(const LinePlan &plan, const LineSettings &settings);
+// declares more pixels than the limit. Runs in a worker process (workerpool.h),
+// which keeps `memory` from line to line.
+class XmpMemory;
+SaveOutcome WritePlannedLine(const LinePlan &plan, const LineSettings &settings, XmpMemory *memory = nullptr);

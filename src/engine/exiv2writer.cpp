@@ -12,10 +12,18 @@
 
 #include <exiv2/exiv2.hpp>
 
+#include <cerrno>
+#include <cstring>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 void PrepareExiv2()
 {
@@ -213,17 +221,9 @@ struct SourceRange {
     qint64 length = 0;
 };
 
-QString writeBytes(const QString &path, QByteArrayView head, QByteArrayView tail = {}, SourceRange middle = {})
+QString writeBytes(int fd, QByteArrayView head, QByteArrayView tail = {}, SourceRange middle = {})
 {
-    // Not truncated on opening (which WriteOnly alone would do): on ext4,
-    // truncating a file to nothing makes its close start writing it to
-    // disk, at a cost beyond the rest of the save. Whatever lies beyond the
-    // new end is cut off afterwards.
-    QFile file(path);
     const qint64 size = head.size() + middle.length + tail.size();
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
-        return errorText(QStringLiteral("cannot write the file"), file);
-    const int fd = file.handle();
     QString problem = WriteAt(fd, head, 0);
     if (problem.isEmpty() && middle.length > 0)
         problem = CopyFileRange(middle.fd, middle.from, fd, head.size(), middle.length);
@@ -231,11 +231,12 @@ QString writeBytes(const QString &path, QByteArrayView head, QByteArrayView tail
         problem = WriteAt(fd, tail, head.size() + middle.length);
     if (!problem.isEmpty())
         return problem;
-    if (file.size() > size && !file.resize(size))
-        return errorText(QStringLiteral("cannot write the file"), file);
-    file.close();
-    if (file.error() != QFileDevice::NoError)
-        return errorText(QStringLiteral("cannot write the file"), file);
+    // A retry may write less than the try before it. Only a longer file is
+    // cut: on ext4, truncating a file to nothing makes its close start
+    // writing it to disk, at a cost beyond the rest of the save.
+    struct stat written {};
+    if (::fstat(fd, &written) != 0 || (written.st_size > size && ::ftruncate(fd, off_t(size)) != 0))
+        return QStringLiteral("cannot write the file: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
     return {};
 }
 
@@ -245,18 +246,36 @@ QString writeBytes(const QString &path, QByteArrayView head, QByteArrayView tail
 // spares reading the whole image into fresh memory.
 class SourceBytes {
 public:
+    SourceBytes() = default;
+    SourceBytes(const SourceBytes &) = delete;
+    SourceBytes &operator=(const SourceBytes &) = delete;
+    ~SourceBytes()
+    {
+        if (mapped)
+            ::munmap(mapped, size_t(size));
+        if (fd >= 0)
+            ::close(fd);
+    }
+
     QString open(const QString &path)
     {
-        file.setFileName(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return errorText(QStringLiteral("cannot read the image"), file);
-        const qint64 length = file.size();
-        if (length > 0)
-            mapped = file.map(0, length, QFileDevice::MapPrivateOption);
-        if (mapped) {
-            size = qsizetype(length);
-            return {};
+        fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        struct stat info {};
+        if (fd < 0 || ::fstat(fd, &info) != 0)
+            return failure();
+        if (!S_ISREG(info.st_mode))
+            return QStringLiteral("cannot read the image: it is not a file");
+        if (info.st_size > 0 && qint64(info.st_size) <= std::numeric_limits<qsizetype>::max()) {
+            void *at = ::mmap(nullptr, size_t(info.st_size), PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
+            if (at != MAP_FAILED) {
+                mapped = static_cast<Exiv2::byte *>(at);
+                size = qsizetype(info.st_size);
+                return {};
+            }
         }
+        QFile file;
+        if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+            return failure();
         copy = file.readAll();
         if (file.error() != QFileDevice::NoError)
             return errorText(QStringLiteral("cannot read the image"), file);
@@ -264,13 +283,18 @@ public:
         return {};
     }
     Exiv2::byte *data() { return mapped ? mapped : reinterpret_cast<Exiv2::byte *>(copy.data()); }
-    int handle() const { return file.handle(); }
+    int handle() const { return fd; }
     qsizetype length() const { return size; }
     QByteArrayView view() { return {reinterpret_cast<const char *>(data()), size}; }
 
 private:
-    QFile file; // keeps the mapping alive
-    uchar *mapped = nullptr;
+    static QString failure()
+    {
+        return QStringLiteral("cannot read the image: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    }
+
+    int fd = -1;
+    Exiv2::byte *mapped = nullptr;
     QByteArray copy;
     qsizetype size = 0;
 };
@@ -281,9 +305,7 @@ private:
 // trailer), so the image data is not copied through further buffers.
 class TargetIo : public Exiv2::MemIo {
 public:
-    TargetIo(const Exiv2::byte *data, long size, QString target) : Exiv2::MemIo(data, size), target(std::move(target))
-    {
-    }
+    TargetIo(const Exiv2::byte *data, long size, int target) : Exiv2::MemIo(data, size), target(target) {}
 
     void transfer(Exiv2::BasicIo &src) override
     {
@@ -349,7 +371,7 @@ private:
         return problem;
     }
 
-    QString target;
+    int target;
 };
 
 void setLangAlt(Exiv2::XmpData &xmp, const Exiv2::XmpKey &key, const std::string &text)
@@ -502,6 +524,27 @@ XmpUpdate UpdateXmpPacket(const QByteArray &packet, const QList<TagValue> &value
     return updateXmp(packet, nullptr, values);
 }
 
+struct XmpMemory::Parse {
+    QByteArray packet;
+    Exiv2::XmpData xmp;
+    bool read = false;
+
+    // The parse of `next`, from memory when it is the last packet parsed;
+    // none when it does not parse or holds nothing.
+    const Exiv2::XmpData *of(const QByteArray &next)
+    {
+        if (packet != next) {
+            read = false;
+            packet = next;
+            read = Exiv2::XmpParser::decode(xmp, next.toStdString()) == 0;
+        }
+        return read && !xmp.empty() ? &xmp : nullptr;
+    }
+};
+
+XmpMemory::XmpMemory() : last(std::make_unique<Parse>()) {}
+XmpMemory::~XmpMemory() = default;
+
 namespace {
 // Where the image data of a JPEG start in `source` (just past its SOS
 // marker) when Exiv2 may be handed only the bytes before them, `data` being
@@ -524,9 +567,9 @@ qsizetype imageDataStart(const Exiv2::byte *source, qsizetype sourceSize, const 
 
 enum class Split { Allowed, Never };
 
-WriteOutcome tagWithExiv2(SourceBytes &original, FileKind kind, const QString &target,
+WriteOutcome tagWithExiv2(SourceBytes &original, FileKind kind, int target,
                              const QList<TagValue> &values, bool unicodeData, QStringList warnings, Split split,
-                             bool *headEndedWrongly)
+                             XmpMemory &memory, bool *headEndedWrongly)
 {
     const bool jpeg = kind == FileKind::Jpeg;
     const bool tiff = kind == FileKind::Tiff;
@@ -574,14 +617,22 @@ WriteOutcome tagWithExiv2(SourceBytes &original, FileKind kind, const QString &t
     // Asked for before the packet is read: Exiv2 otherwise hands out its own
     // encoding of what it parsed instead of the file's packet.
     image->writeXmpFromPacket(true);
-    const std::string &readPacket = image->xmpPacket();
-    const QByteArray packet = tiff ? tiffXmpPacket(image->exifData()) : QByteArray::fromStdString(readPacket);
-    // Reading parsed the packet already. A parse that failed left nothing,
-    // and an empty result is parsed again so that the failure is told.
-    const Exiv2::XmpData &parsed = image->xmpData();
-    const bool reuse = !parsed.empty() && parsed.xmpPacket() == readPacket
-        && std::string_view(readPacket) == std::string_view(packet.constData(), size_t(packet.size()));
-    const XmpUpdate xmp = updateXmp(packet, reuse ? &parsed : nullptr, withIimDateAndTime(iim.xmpValues, iptc));
+    QByteArray packet;
+    const Exiv2::XmpData *parsed = nullptr;
+    if (preparation.xmpHeld) {
+        packet = preparation.xmpPacket;
+        parsed = memory.last->of(packet);
+    } else {
+        const std::string &readPacket = image->xmpPacket();
+        packet = tiff ? tiffXmpPacket(image->exifData()) : QByteArray::fromStdString(readPacket);
+        // Reading parsed the packet already. A parse that failed left nothing,
+        // and an empty result is parsed again so that the failure is told.
+        const Exiv2::XmpData &read = image->xmpData();
+        if (!read.empty() && read.xmpPacket() == readPacket
+            && std::string_view(readPacket) == std::string_view(packet.constData(), size_t(packet.size())))
+            parsed = &read;
+    }
+    const XmpUpdate xmp = updateXmp(packet, parsed, withIimDateAndTime(iim.xmpValues, iptc));
     if (xmp.error)
         warnings << xmp.error.text() + QStringLiteral(", so it was left as it was; the IPTC was written");
     // The packet goes in as built, and an untouched one byte for byte.
@@ -590,7 +641,7 @@ WriteOutcome tagWithExiv2(SourceBytes &original, FileKind kind, const QString &t
     // accepted needs no check; the TIFF encoder takes the parsed form.
     if (xmp.changed && tiff)
         image->setXmpPacket(xmp.packet.toStdString());
-    else if (xmp.changed)
+    else if (xmp.changed || preparation.xmpHeld)
         image->xmpPacket() = xmp.packet.toStdString();
 
     const Exiv2::DataBuf block = Exiv2::IptcParser::encode(iptc);
@@ -613,8 +664,8 @@ WriteOutcome tagWithExiv2(SourceBytes &original, FileKind kind, const QString &t
 }
 } // namespace
 
-WriteOutcome WriteTagsLossless(const QString &source, const QString &target, const QList<TagValue> &values,
-                               bool unicodeData)
+WriteOutcome WriteTagsLossless(const QString &source, int target, const QList<TagValue> &values,
+                               bool unicodeData, XmpMemory *memory)
 {
     PrepareExiv2();
     SourceBytes original;
@@ -640,16 +691,20 @@ WriteOutcome WriteTagsLossless(const QString &source, const QString &target, con
         return copyUnchanged({});
 
     try {
+        XmpMemory own;
+        XmpMemory &xmpMemory = memory ? *memory : own;
         bool headEndedWrongly = false;
         WriteOutcome outcome
-            = tagWithExiv2(original, kind, target, values, unicodeData, warnings, Split::Allowed, &headEndedWrongly);
+            = tagWithExiv2(original, kind, target, values, unicodeData, warnings, Split::Allowed, xmpMemory,
+                         &headEndedWrongly);
         if (!headEndedWrongly)
             return outcome;
         // Done again the slow way, from a fresh view: the first try masked segments in place.
         SourceBytes again;
         if (const QString problem = again.open(source); !problem.isEmpty())
             return {problem, {}};
-        return tagWithExiv2(again, kind, target, values, unicodeData, warnings, Split::Never, &headEndedWrongly);
+        return tagWithExiv2(again, kind, target, values, unicodeData, warnings, Split::Never, xmpMemory,
+                            &headEndedWrongly);
     } catch (const std::exception &error) {
         return {QStringLiteral("the metadata cannot be written: %1").arg(QString::fromLocal8Bit(error.what())), {}};
     }

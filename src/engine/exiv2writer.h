@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 // Tagging through Exiv2: the image data stays as it is and only the
 // metadata are rewritten. Besides this pair, only re-encoding sees Exiv2's
 // headers, to carry a TIFF's metadata over.
@@ -21,7 +23,7 @@ struct WriteOutcome {
     QStringList warnings; // for a written file: what the user should know of it
 };
 
-// Writes into `target` (an existing or new file, truncated first) the bytes
+// Writes into the open file `target`, from its start, the bytes
 // of `source` with the tag values of one line in its metadata: each value
 // replaces every dataset of its field in IPTC record 2, Keywords and
 // SupplementalCategory split at ";" into datasets in order; fields without a
@@ -32,8 +34,23 @@ struct WriteOutcome {
 // TIFF and PNG get IPTC and XMP; other types are copied unchanged. Values
 // go to IPTC in UTF-8 when the image declares it, or when `unicodeData` and
 // a value needs more than ASCII (the image then gets the 1:90 marker).
-WriteOutcome WriteTagsLossless(const QString &source, const QString &target, const QList<TagValue> &values,
-                               bool unicodeData);
+// What a process that writes many images keeps from one to the next: the
+// parse of the last JPEG XMP packet read, which the next image often repeats
+// (copies, photos of one shoot). Parsing a packet is the dearest part of
+// tagging a small photo.
+class XmpMemory {
+public:
+    XmpMemory();
+    ~XmpMemory();
+    XmpMemory(const XmpMemory &) = delete;
+    XmpMemory &operator=(const XmpMemory &) = delete;
+
+    struct Parse;
+    std::unique_ptr<Parse> last;
+};
+
+WriteOutcome WriteTagsLossless(const QString &source, int target, const QList<TagValue> &values,
+                               bool unicodeData, XmpMemory *memory = nullptr);
 
 struct XmpUpdate {
     QByteArray packet;   // the packet to store; the input itself when unchanged

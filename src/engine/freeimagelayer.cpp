@@ -1,9 +1,14 @@
 #include "engine/freeimagelayer.h"
 
+#include "engine/metadatabytes.h"
+
 #include <QFile>
 
 #include <FreeImage.h>
 #include <tiffio.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 static_assert(int(ImageType::Unknown) == FIF_UNKNOWN);
 static_assert(int(ImageType::Bmp) == FIF_BMP);
@@ -71,6 +76,25 @@ void FreeImageBitmapDeleter::operator()(void *bitmap) const
 
 ImageType Bitmap::DetectType(const QString &path)
 {
+    // The signatures the library itself checks for these types: told from
+    // the first bytes, without the library's buffered reads and its walk
+    // over every plugin. Anything else is the library's to tell.
+    unsigned char head[8];
+    ssize_t got = -1;
+    if (const int fd = ::open(nativePath(path).constData(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+        got = ::pread(fd, head, sizeof head, 0);
+        ::close(fd);
+    }
+    switch (KindOf(head, got > 0 ? got : 0)) {
+    case FileKind::Jpeg:
+        return ImageType::Jpeg;
+    case FileKind::Png:
+        return ImageType::Png;
+    case FileKind::Tiff:
+        return ImageType::Tiff;
+    default:
+        break;
+    }
     ensureInitialised();
     return ImageType(FreeImage_GetFileType(nativePath(path).constData(), 0));
 }

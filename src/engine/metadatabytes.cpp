@@ -20,6 +20,8 @@ const MaskedSegment MaskedSegments[] = {
     {0xE1, QByteArray("Exif\0\0", 6), QByteArray("Brw\0\1\2", 6)},
 };
 const QByteArray PhotoshopSignature("Photoshop 3.0\0", 14);
+const QByteArray XmpSignature("http://ns.adobe.com/xap/1.0/\0", 29);
+const QByteArray XmpMask("Brindleway held back its XMP\0", 29);
 constexpr quint16 DigestResource = 0x0425;
 constexpr int DigestBytes = 16;
 constexpr quint32 FotoStationSignature = 0xA1B2C3D4;
@@ -377,6 +379,17 @@ JpegPreparation PrepareJpeg(unsigned char *bytes, qsizetype size, QByteArray *re
 {
     JpegPreparation preparation;
     const std::vector<Segment> segments = jpegSegments(bytes, size);
+    const auto isXmp = [bytes](const Segment &segment) {
+        return segment.marker == 0xE1 && startsWith(bytes + segment.body, segment.end - segment.body, XmpSignature);
+    };
+    // With more than one, which the library reads and which it replaces is its own affair.
+    if (std::count_if(segments.begin(), segments.end(), isXmp) == 1) {
+        const Segment &xmp = *std::find_if(segments.begin(), segments.end(), isXmp);
+        const qsizetype packet = xmp.body + XmpSignature.size();
+        preparation.xmpPacket = QByteArray(reinterpret_cast<const char *>(bytes) + packet, xmp.end - packet);
+        std::memcpy(bytes + xmp.body, XmpMask.constData(), size_t(XmpMask.size()));
+        preparation.xmpHeld = true;
+    }
     for (const Segment &segment : segments) {
         for (const MaskedSegment &masked : MaskedSegments) {
             if (segment.marker == masked.marker
@@ -445,8 +458,17 @@ JpegPreparation PrepareJpeg(unsigned char *bytes, qsizetype size, QByteArray *re
 void FinishJpeg(unsigned char *bytes, qsizetype size, const JpegPreparation &preparation, const QByteArray &iim,
                 const QByteArray &digest, qsizetype *keep, QByteArray *tail)
 {
-    *keep = size;
     tail->clear();
+    if (preparation.xmpHeld) {
+        for (const Segment &segment : jpegSegments(bytes, size)) {
+            if (segment.marker == 0xE1 && startsWith(bytes + segment.body, segment.end - segment.body, XmpMask)) {
+                std::memmove(bytes + segment.start, bytes + segment.end, size_t(size - segment.end));
+                size -= segment.end - segment.start;
+                break;
+            }
+        }
+    }
+    *keep = size;
     const std::vector<Segment> segments = jpegSegments(bytes, size);
     for (const Segment &segment : segments) {
         for (const MaskedSegment &masked : MaskedSegments) {

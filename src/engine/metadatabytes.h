@@ -21,6 +21,8 @@ inline constexpr quint16 IptcResource = 0x0404;
 // What PrepareJpeg hid from the library and must be put back afterwards.
 struct JpegPreparation {
     int masked = 0;                // ICC and EXIF segments the library must not see
+    bool xmpHeld = false;          // the one XMP segment, held back from the library
+    QByteArray xmpPacket;          // its packet
     QList<QByteArray> extraIptc;   // IIM blocks of further IPTC resources, taken out
     bool fotoStationIptc = false;  // a FotoStation trailer holds IPTC
     QByteArray trailerIptc;        // its IIM block
@@ -29,13 +31,16 @@ struct JpegPreparation {
 // Readies a JPEG for the metadata library: ICC and EXIF segments are masked
 // so that the library neither validates nor rewrites them (it refuses files
 // whose profile it cannot parse, re-encodes some maker notes wrongly, and
-// neither is any business of ours), and IPTC
+// neither is any business of ours). A JPEG's only XMP segment is masked too,
+// its packet handed to the caller, which can parse it once for many files;
+// the library then writes the caller's packet in its own place. IPTC
 // resources after the first are taken out, since the library updates only
 // the first. `bytes` is changed in place when nothing is taken out;
 // otherwise `rebuilt` receives the new file.
 JpegPreparation PrepareJpeg(unsigned char *bytes, qsizetype size, QByteArray *rebuilt);
 
-// Undoes the masking in the library's output and makes every IPTC copy
+// Undoes the masking in the library's output (a held XMP segment goes, the
+// library having written the new packet), and makes every IPTC copy
 // current: the Photoshop digest (when `digest` is set) and a FotoStation
 // trailer's IPTC, which gets `iim`. `tail` receives what replaces the bytes
 // from `*keep` on (the rewritten trailer); *keep is the size otherwise.

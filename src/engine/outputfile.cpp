@@ -127,13 +127,20 @@ struct NameFolder : OpenFolder {
     QByteArray fileName; // native bytes
 };
 
+bool isFileName(const QByteArray &name)
+{
+    return !name.isEmpty() && name != "." && name != "..";
+}
+
+const QString NoFileNameMessage = QStringLiteral("the name does not end in a file name");
+
 NameFolder openFolderOf(const QString &saveFolder, const QString &name)
 {
     QList<QByteArray> parts = QFile::encodeName(name).split('/');
     NameFolder result;
     result.fileName = parts.takeLast();
-    if (result.fileName.isEmpty() || result.fileName == "." || result.fileName == "..") {
-        result.problem = QStringLiteral("the name does not end in a file name");
+    if (!isFileName(result.fileName)) {
+        result.problem = NoFileNameMessage;
         result.refused = true;
         return result;
     }
@@ -230,25 +237,6 @@ private:
     bool renamed = false;
 };
 
-// A path that reaches exactly the file open as `fd`; empty when the system
-// offers none.
-QString pathOf(int fd)
-{
-    const QString path = QStringLiteral("/proc/self/fd/%1").arg(fd);
-    struct stat viaPath {}, open {};
-    if (::stat(QFile::encodeName(path).constData(), &viaPath) != 0 || ::fstat(fd, &open) != 0
-        || !sameFile(viaPath, open))
-        return {};
-    return path;
-}
-
-Problem writeThrough(int fd, const OutputWriter &write)
-{
-    const QString path = pathOf(fd);
-    if (path.isEmpty())
-        return QStringLiteral("cannot reach the temporary file through /proc/self/fd");
-    return write(path);
-}
 } // namespace
 
 QString WriteAt(int out, QByteArrayView bytes, qint64 at)
@@ -305,6 +293,9 @@ QString CopyFileRange(int in, qint64 from, int out, qint64 at, qint64 length)
 
 Problem OutputNameRefusal(const QString &saveFolder, const QString &name)
 {
+    // A name without folders can only fail on its own form: nothing to open.
+    if (!name.contains(QLatin1Char('/')))
+        return isFileName(QFile::encodeName(name)) ? Problem() : Problem(NoFileNameMessage);
     const NameFolder folder = openFolderOf(saveFolder, name);
     if (folder.refused)
         return folder.problem;
@@ -334,7 +325,7 @@ Problem SaveOutputFile(const QString &saveFolder, const QString &name, const Out
     Temporary temporary(folder.fd.get());
     if (const QString problem = temporary.create(); !problem.isEmpty())
         return problem;
-    if (Problem problem = writeThrough(temporary.get(), write))
+    if (Problem problem = write(temporary.get()))
         return problem;
     struct stat written {};
     if (::fstat(temporary.get(), &written) != 0)

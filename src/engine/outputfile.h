@@ -8,10 +8,10 @@
 
 #include <functional>
 
-// Fills the file that `path` reaches, checking every write through its
-// close; returns why it could not. The path is a /proc/self/fd one, so
-// nothing can redirect it.
-using OutputWriter = std::function<Problem(const QString &path)>;
+// Fills the open, empty temporary `fd` from offset 0, checking every write;
+// returns why it could not. It may be called on a file it filled before
+// (a retry), and leaves the descriptor open: saving syncs and closes it.
+using OutputWriter = std::function<Problem(int fd)>;
 
 // Writes all of `bytes` at offset `at` of the open file `out`; returns why
 // it could not, empty on success.

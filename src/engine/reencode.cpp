@@ -197,7 +197,7 @@ QString compose(FileKind kind, const QString &sourcePath, const QByteArray &sour
 }
 } // namespace
 
-WriteOutcome WriteReencoded(const QString &source, ImageType type, int saveFlags, const QString &target,
+WriteOutcome WriteReencoded(const QString &source, ImageType type, int saveFlags, int target,
                             const QList<TagValue> &values, bool unicodeData)
 {
     QFile file(source);

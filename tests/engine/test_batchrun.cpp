@@ -230,8 +230,8 @@ TEST_F(EngineTest, ReencodingRefusesHugeDeclaredSizesAndAFailedSaveKeepsTheEarli
 TEST_F(EngineTest, SavingFollowsNoLinkOrDotDotAndKeepsWhatItMayNotReplace)
 {
     const auto writer = [](const QByteArray &bytes, const QString &problem = {}) {
-        return [=](const QString &path) {
-            WriteFileBytes(path, bytes);
+        return [=](int fd) {
+            EXPECT_EQ(::write(fd, bytes.constData(), size_t(bytes.size())), bytes.size());
             return problem;
         };
     };
