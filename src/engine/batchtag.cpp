@@ -234,18 +234,20 @@ BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions 
     // The window's events are processed after each image handed out, so
     // that a stop keeps that one, and while the run waits.
     const auto keepGoing = [&] { handingOut = handingOut && (!yield || yield()); };
-    std::optional<LinePlan> held; // planned, waiting for an earlier line of the same output
+    std::optional<LinePlan> held; // planned, waiting for a worker or for an earlier line of the same output
+    const auto planNext = [&] {
+        if (!held && next <= last)
+            held = PlanLine(run, next++);
+        return bool(held);
+    };
     while (true) {
-        while (handingOut && (held || next <= last) && pool.canTake()) {
-            if (!held) {
-                LinePlan plan = PlanLine(run, next++);
-                state.ImageFile = plan.source;
-                state.SaveFile = plan.output.path;
-                if (plan.problem) {
-                    done(plan, {SaveOutcome::Skipped, plan.problem});
-                    continue;
-                }
-                held = std::move(plan);
+        while (handingOut && pool.canTake() && planNext()) {
+            state.ImageFile = held->source;
+            state.SaveFile = held->output.path;
+            if (held->problem) {
+                done(*held, {SaveOutcome::Skipped, held->problem});
+                held.reset();
+                continue;
             }
             // Lines that share an output write it in line order, so the last one's stays.
             if (pool.writes(held->output.key()))
@@ -255,7 +257,11 @@ BatchResult BatchTag(BatchState &state, const AppState &app, const BatchOptions 
             held.reset();
             keepGoing();
         }
-        if (pool.inHand() == 0 && (!handingOut || (!held && next > last)))
+        // Planned while the workers write, so that it goes out the moment one
+        // is free; a problem it has is told only when its turn comes.
+        if (handingOut)
+            planNext();
+        if (pool.inHand() == 0 && (!handingOut || !held))
             break;
         for (const FinishedLine &line : pool.wait(WaitMs))
             done(line.plan, line.outcome);
