@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -18,10 +19,11 @@ struct MaskedSegment {
 const MaskedSegment MaskedSegments[] = {
     {0xE2, QByteArray("ICC_PROFILE\0", 12), QByteArray("Brindleway\0\1", 12)},
     {0xE1, QByteArray("Exif\0\0", 6), QByteArray("Brw\0\1\2", 6)},
+    // The XMP segment the caller takes over, which leaves the library's output.
+    {0xE1, QByteArray("http://ns.adobe.com/xap/1.0/\0", 29), QByteArray("Brindleway held back its XMP\0", 29)},
 };
+const MaskedSegment &HeldXmp = MaskedSegments[2];
 const QByteArray PhotoshopSignature("Photoshop 3.0\0", 14);
-const QByteArray XmpSignature("http://ns.adobe.com/xap/1.0/\0", 29);
-const QByteArray XmpMask("Brindleway held back its XMP\0", 29);
 constexpr quint16 DigestResource = 0x0425;
 constexpr int DigestBytes = 16;
 constexpr quint32 FotoStationSignature = 0xA1B2C3D4;
@@ -78,6 +80,16 @@ std::vector<Segment> jpegSegments(const Byte *data, qsizetype size, qsizetype *s
         pos += 2 + length;
     }
     return segments;
+}
+
+// The mask a segment wears, if any.
+const MaskedSegment *maskOf(const Byte *bytes, const Segment &segment)
+{
+    for (const MaskedSegment &masked : MaskedSegments) {
+        if (segment.marker == masked.marker && startsWith(bytes + segment.body, segment.end - segment.body, masked.mask))
+            return &masked;
+    }
+    return nullptr;
 }
 
 struct Resource {
@@ -380,22 +392,29 @@ JpegPreparation PrepareJpeg(unsigned char *bytes, qsizetype size, QByteArray *re
     JpegPreparation preparation;
     const std::vector<Segment> segments = jpegSegments(bytes, size);
     const auto isXmp = [bytes](const Segment &segment) {
-        return segment.marker == 0xE1 && startsWith(bytes + segment.body, segment.end - segment.body, XmpSignature);
+        return segment.marker == HeldXmp.marker
+            && startsWith(bytes + segment.body, segment.end - segment.body, HeldXmp.signature);
     };
     // With more than one, which the library reads and which it replaces is its own affair.
-    if (std::count_if(segments.begin(), segments.end(), isXmp) == 1) {
-        const Segment &xmp = *std::find_if(segments.begin(), segments.end(), isXmp);
-        const qsizetype packet = xmp.body + XmpSignature.size();
-        preparation.xmpPacket = QByteArray(reinterpret_cast<const char *>(bytes) + packet, xmp.end - packet);
-        std::memcpy(bytes + xmp.body, XmpMask.constData(), size_t(XmpMask.size()));
-        preparation.xmpHeld = true;
-    }
+    const bool holdXmp = std::count_if(segments.begin(), segments.end(), isXmp) == 1;
     for (const Segment &segment : segments) {
+        if (maskOf(bytes, segment)) {
+            preparation.ours.append(false);
+            continue;
+        }
+        if (holdXmp && isXmp(segment)) {
+            const qsizetype packet = segment.body + HeldXmp.signature.size();
+            preparation.xmpPacket = QByteArray(reinterpret_cast<const char *>(bytes) + packet, segment.end - packet);
+            preparation.xmpHeld = true;
+        }
         for (const MaskedSegment &masked : MaskedSegments) {
+            if (&masked == &HeldXmp && !holdXmp)
+                break;
             if (segment.marker == masked.marker
                 && startsWith(bytes + segment.body, segment.end - segment.body, masked.signature)) {
                 std::memcpy(bytes + segment.body, masked.mask.constData(), size_t(masked.mask.size()));
-                ++preparation.masked;
+                preparation.ours.append(true);
+                break;
             }
         }
     }
@@ -459,25 +478,25 @@ void FinishJpeg(unsigned char *bytes, qsizetype size, const JpegPreparation &pre
                 const QByteArray &digest, qsizetype *keep, QByteArray *tail)
 {
     tail->clear();
-    if (preparation.xmpHeld) {
-        for (const Segment &segment : jpegSegments(bytes, size)) {
-            if (segment.marker == 0xE1 && startsWith(bytes + segment.body, segment.end - segment.body, XmpMask)) {
-                std::memmove(bytes + segment.start, bytes + segment.end, size_t(size - segment.end));
-                size -= segment.end - segment.start;
-                break;
-            }
-        }
+    // Segments the library copied keep their order, so the masks come back
+    // in the order they went on.
+    qsizetype worn = 0;
+    std::optional<Segment> held;
+    for (const Segment &segment : jpegSegments(bytes, size)) {
+        const MaskedSegment *masked = maskOf(bytes, segment);
+        if (!masked || !preparation.ours.value(worn++))
+            continue;
+        if (masked == &HeldXmp)
+            held = segment;
+        else
+            std::memcpy(bytes + segment.body, masked->signature.constData(), size_t(masked->signature.size()));
+    }
+    if (held) {
+        std::memmove(bytes + held->start, bytes + held->end, size_t(size - held->end));
+        size -= held->end - held->start;
     }
     *keep = size;
     const std::vector<Segment> segments = jpegSegments(bytes, size);
-    for (const Segment &segment : segments) {
-        for (const MaskedSegment &masked : MaskedSegments) {
-            if (preparation.masked > 0 && segment.marker == masked.marker
-                && startsWith(bytes + segment.body, segment.end - segment.body, masked.mask))
-                std::memcpy(bytes + segment.body, masked.signature.constData(), size_t(masked.signature.size()));
-        }
-    }
-
     for (const std::vector<Segment> &group : photoshopGroups(bytes, segments)) {
         // Resources may run across segments: the digest is set in the joined
         // payload, which then goes back where each piece lies in the file.

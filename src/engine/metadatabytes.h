@@ -20,7 +20,9 @@ inline constexpr quint16 IptcResource = 0x0404;
 
 // What PrepareJpeg hid from the library and must be put back afterwards.
 struct JpegPreparation {
-    int masked = 0;                // ICC and EXIF segments the library must not see
+    // Of the segments that wear a mask once readied, in file order: whether
+    // readying put it on (a source may hold one that looks masked already).
+    QList<bool> ours;
     bool xmpHeld = false;          // the one XMP segment, held back from the library
     QByteArray xmpPacket;          // its packet
     QList<QByteArray> extraIptc;   // IIM blocks of further IPTC resources, taken out

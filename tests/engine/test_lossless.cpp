@@ -211,7 +211,11 @@ TEST_F(EngineTest, TagsOnlyUpdatesEveryIptcCopyAndReportsWhatItCannotDo)
     // An ICC segment after the frame header that is no valid profile.
     const qsizetype sof = jpeg.indexOf("\xFF\xC0");
     const QByteArray icc = segment(0xE2, QByteArray("ICC_PROFILE\0\1\1", 14) + "junk");
-    WriteFileBytes(imagePath("icc.jpg"), jpeg.left(sof) + jpeg.mid(sof, 19) + icc + jpeg.mid(sof + 19));
+    // Beside a real XMP segment, two that wear what the writer masks its own with while the library works.
+    const QByteArray lookalikes = segment(0xE2, QByteArray("Brindleway\0\1", 12) + "not ours")
+        + segment(0xE1, QByteArray("Brindleway held back its XMP\0", 29) + "not ours");
+    const QByteArray xmp = segment(0xE1, QByteArray("http://ns.adobe.com/xap/1.0/\0", 29) + "<x:xmpmeta xmlns:x='adobe:ns:meta/'/>");
+    WriteFileBytes(imagePath("icc.jpg"), withSegments(jpeg.left(sof) + jpeg.mid(sof, 19) + icc + jpeg.mid(sof + 19), lookalikes + xmp));
     WriteFileBytes(imagePath("cut.jpg"), jpeg.left(jpeg.size() - 40));
     makeImages({"res.tif"});
     RunTool("exiftool", {"-q", "-overwrite_original", "-Photoshop:CopyrightFlag=True", "-XMP-rdf:About=uuid:42",
@@ -233,6 +237,7 @@ TEST_F(EngineTest, TagsOnlyUpdatesEveryIptcCopyAndReportsWhatItCannotDo)
     EXPECT_EQ(credits.count("new"), 2) << "the APP13 copy and the trailer's: " << credits.toStdString();
     EXPECT_TRUE(credits.contains("kept") && !credits.contains("one") && !credits.contains("two") && !credits.contains("three"));
     EXPECT_TRUE(ReadFileBytes(savePath("icc.jpg")).contains(icc)) << "the ICC segment is kept byte for byte";
+    EXPECT_TRUE(ReadFileBytes(savePath("icc.jpg")).contains(lookalikes));
     EXPECT_EQ(ReadTags(savePath("icc.jpg")).iptc.value(120), QList<QByteArray>{"new"});
 
     // A TIFF with Photoshop resources gets the standard IPTC tag, typed LONG, and no IPTC copy in the resources.
