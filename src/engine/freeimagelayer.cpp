@@ -23,7 +23,7 @@ static_assert(int(ImageType::Gif) == FIF_GIF);
 
 namespace {
 // The library is opened when first needed instead of linked: linked, it
-// and the twenty libraries it brings cost every process (the run, each
+// and the dozen libraries it brings cost every process (the run, each
 // worker, the window) about 4 ms to start and 3.5 MB, and writing tags
 // only never calls it.
 struct FreeImageLibrary {
