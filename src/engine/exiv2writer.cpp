@@ -534,6 +534,7 @@ struct XmpMemory::Parse {
     const Exiv2::XmpData *of(const QByteArray &next)
     {
         if (packet != next) {
+            // Cleared first: a parse that throws must leave no earlier one behind.
             read = false;
             packet = next;
             read = Exiv2::XmpParser::decode(xmp, next.toStdString()) == 0;

@@ -64,7 +64,7 @@ void quietTiff()
 // standard error: an installation without it can still write tags).
 const FreeImageLibrary *freeImage()
 {
-    static const FreeImageLibrary *const opened = []() -> const FreeImageLibrary * {
+    static const FreeImageLibrary *const loaded = []() -> const FreeImageLibrary * {
         quietTiff();
         void *handle = ::dlopen("libfreeimage.so.3", RTLD_NOW | RTLD_LOCAL);
         static FreeImageLibrary library;
@@ -102,7 +102,7 @@ const FreeImageLibrary *freeImage()
         library.Initialise(FALSE);
         return &library;
     }();
-    return opened;
+    return loaded;
 }
 
 // Only where freeImage() gave the library: every bitmap and memory handle came from it.

@@ -402,20 +402,20 @@ JpegPreparation PrepareJpeg(unsigned char *bytes, qsizetype size, QByteArray *re
             preparation.ours.append(false);
             continue;
         }
-        if (holdXmp && isXmp(segment)) {
-            const qsizetype packet = segment.body + HeldXmp.signature.size();
-            preparation.xmpPacket = QByteArray(reinterpret_cast<const char *>(bytes) + packet, segment.end - packet);
-            preparation.xmpHeld = true;
-        }
         for (const MaskedSegment &masked : MaskedSegments) {
-            if (&masked == &HeldXmp && !holdXmp)
-                break;
-            if (segment.marker == masked.marker
-                && startsWith(bytes + segment.body, segment.end - segment.body, masked.signature)) {
-                std::memcpy(bytes + segment.body, masked.mask.constData(), size_t(masked.mask.size()));
-                preparation.ours.append(true);
-                break;
+            if (segment.marker != masked.marker
+                || !startsWith(bytes + segment.body, segment.end - segment.body, masked.signature))
+                continue;
+            if (&masked == &HeldXmp) {
+                if (!holdXmp)
+                    break;
+                const qsizetype packet = segment.body + HeldXmp.signature.size();
+                preparation.xmpPacket = QByteArray(reinterpret_cast<const char *>(bytes) + packet, segment.end - packet);
+                preparation.xmpHeld = true;
             }
+            std::memcpy(bytes + segment.body, masked.mask.constData(), size_t(masked.mask.size()));
+            preparation.ours.append(true);
+            break;
         }
     }
 
