@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// One data line's way through a run: what the run plans for it, what every
+// line of the run shares, and what became of it. The run, the check, the
+// worker and the container writers all speak these types; none of them
+// includes another's header for them.
+
+// One tag slot's value for a line. TagSlots gives each slot's dataset,
+// role and limit; the writer chooses the bytes.
+struct TagValue {
+    int slot = 0; // 1 to 23
+    QString text;
+    friend bool operator==(const TagValue &, const TagValue &) = default;
+};
+
+// What can be said of a line. A code names the case; its details are the
+// values it speaks of, in the order the code's comment gives. The window,
+// the check and the command line word codes themselves (NoteText gives the
+// usual words); tests compare codes.
+enum class NoteCode {
+    None,
+    // The line is not read (Skipped).
+    NoFileName,          //
+    AbsoluteName,        //
+    NameHoldsDotDot,     //
+    NameHoldsControl,    // the character's code, as U+XXXX
+    NameNotFileName,     // the name ends in a folder, "." or ".."
+    OutsideSaveFolder,   // why: a link or no folder on the way (the folder)
+    WouldReplaceSource,  //
+    SourceMissing,       //
+    SourceNotAFile,      //
+    SourceUnreadable,    // the system's reason
+    AmbiguousName,       // the candidates
+    UnknownType,         //
+    TooManyPixels,       // megapixels declared, the limit, the page (1-based; 0 for a single image)
+    // The line was tried and nothing was written (Failed).
+    ReadFailed,          // the system's reason
+    WriteFailed,         // the system's reason
+    SaveFolderChanged,   // the save folder is no longer the one the run opened
+    OutputInTheWay,      // what is in the way: "link", "folder", "special", "read-only"
+    MetadataUnwritable,  // why the file's metadata could not be written
+    BlockTooLarge,       // the block ("XMP", "IPTC"), its size, the container's limit
+    ReencodeRefused,     // why, as the encoder would change the image (free text from the writer)
+    ReencodeUnavailable, // the image library is not installed
+    DecodeFailed,        //
+    EncodeFailed,        //
+    WorkerStopped,       // "signal" or "exit", its number
+    WorkerTimedOut,      // seconds
+    WorkerGarbled,       //
+    WorkerUnavailable,   // why no worker could be started
+    // Saved with warnings.
+    ValueCut,            // field key, bytes before, bytes after
+    ValueNotWritten,     // field key, the value, the rule it breaks ("date", "time", "urgency", "country code", "length")
+    SourceDamaged,       // what is wrong
+    XmpUnreadable,       // the image's XMP was left as it was; the IPTC was written
+    WrittenWithoutTags,  // why: "unknown type", "damaged", or the format's name when it is not written yet
+    FieldsWithoutHome,   // the format, then the field keys it has no place for
+    ReplacedLine,        // the earlier line whose output this one replaced
+    ReplacedFile,        // an output that was in the save folder before the run
+    MetadataLost,        // what the output no longer holds (free text)
+};
+
+struct Note {
+    NoteCode code = NoteCode::None;
+    QStringList details;
+
+    explicit operator bool() const { return code != NoteCode::None; }
+    friend bool operator==(const Note &, const Note &) = default;
+};
+
+enum class LineStatus { Saved, SavedWithWarnings, Failed, Skipped };
+
+// What became of one line: for Failed and Skipped the first note is why;
+// for SavedWithWarnings the notes are the warnings.
+struct LineOutcome {
+    LineStatus status = LineStatus::Failed;
+    QList<Note> notes;
+
+    static LineOutcome skipped(Note why) { return {LineStatus::Skipped, {std::move(why)}}; }
+    static LineOutcome failed(Note why) { return {LineStatus::Failed, {std::move(why)}}; }
+    // Saved, with warnings when there are any.
+    static LineOutcome saved(QList<Note> warnings)
+    {
+        return {warnings.isEmpty() ? LineStatus::Saved : LineStatus::SavedWithWarnings, std::move(warnings)};
+    }
+    bool written() const { return status == LineStatus::Saved || status == LineStatus::SavedWithWarnings; }
+};
