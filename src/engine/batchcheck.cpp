@@ -1,6 +1,6 @@
 #include "engine/batchcheck.h"
 
-#include "engine/freeimagelayer.h"
+#include "engine/sourceimage.h"
 #include "engine/iimvalues.h"
 #include "model/tagslots.h"
 
@@ -84,7 +84,7 @@ BatchCheck CheckBatch(const BatchState &state, const AppState &app, const BatchO
         const LinePlan &plan = line.plan;
         if (plan.problem)
             line.problems << plan.problem.text();
-        else if (Bitmap::DetectType(plan.source) == ImageType::Unknown)
+        else if (DetectFormat(plan.source) == ImageFormat::Unknown)
             line.problems << UnknownImageMessage;
         if (!plan.output.refusal && !plan.output.path.isEmpty()) {
             const int first = outputLines.value(plan.output.key(), 0);

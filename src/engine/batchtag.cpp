@@ -4,7 +4,10 @@
 #include "engine/exiv2writer.h"
 #include "engine/freeimagelayer.h"
 #include "engine/outputfile.h"
+#include "engine/notetext.h"
 #include "engine/reencode.h"
+#include "engine/sourceimage.h"
+#include "engine/tagsonly.h"
 #include "engine/workerpool.h"
 #include "model/codepage.h"
 #include "model/slotexpression.h"
@@ -107,49 +110,32 @@ QList<TagValue> TagValuesFor(const BatchRun &run, int L)
     return values;
 }
 
-namespace {
-// Saves the line's output through a temporary that `write` fills.
-SaveOutcome save(const LinePlan &plan, const LineSettings &settings,
-                 const std::function<WriteOutcome(int temporary)> &write)
-{
-    WriteOutcome written;
-    if (Problem failure = SaveOutputFile(settings.saveFolder, plan.output.name, [&](int temporary) {
-            written = write(temporary);
-            return written.failure;
-        }))
-        return {SaveOutcome::Failed, std::move(failure)};
-    return {written.warnings.isEmpty() ? SaveOutcome::Saved : SaveOutcome::SavedWithWarnings,
-            written.warnings.join(QStringLiteral("; "))};
-}
-
-// Decoding reserves memory for every pixel the header declares, whatever the file holds.
-Problem pixelRefusal(ImageType type, const QString &source, int maxMegapixels)
-{
-    const auto pixels = DeclaredPixels(type, source);
-    if (!pixels || *pixels <= qint64(maxMegapixels) * 1000000)
-        return {};
-    return QStringLiteral("the image declares %1 megapixels, more than the limit of %2")
-        .arg(double(*pixels) / 1e6, 0, 'f', 1)
-        .arg(maxMegapixels);
-}
-} // namespace
-
 SaveOutcome WritePlannedLine(const LinePlan &plan, const LineSettings &settings, XmpMemory *memory)
 {
-    const ImageType type = Bitmap::DetectType(plan.source);
-    if (type == ImageType::Unknown)
+    SourceImage source;
+    if (Note why = source.open(plan.source))
+        return {why.code == NoteCode::SourceUnreadable ? SaveOutcome::Failed : SaveOutcome::Skipped, NoteText(why)};
+    if (source.format() == ImageFormat::Unknown)
         return {SaveOutcome::Skipped, UnknownImageMessage};
-    if (!settings.reencode) {
-        return save(plan, settings, [&](int temporary) {
-            return WriteTagsLossless(plan.source, temporary, plan.values, settings.unicodeData, memory);
-        });
-    }
-    if (Problem refusal = pixelRefusal(type, plan.source, settings.maxMegapixels))
-        return {SaveOutcome::Skipped, std::move(refusal)};
-    const int flags = SaveFlagsFor(plan.output.path, type);
-    return save(plan, settings, [&](int temporary) {
-        return WriteReencoded(plan.source, type, flags, temporary, plan.values, settings.unicodeData);
+    XmpMemory own;
+    XmpMemory &xmpMemory = memory ? *memory : own;
+    const TagEdit edit{plan.values, settings.unicodeData};
+    std::optional<LineOutcome> written;
+    const Problem failure = SaveOutputFile(settings.saveFolder, plan.output.name, [&](int temporary) {
+        written = settings.reencode && ReencodingCovers(source.format())
+            ? WriteReencoded(source, edit, plan.output.path, settings.maxMegapixels, temporary)
+            : WriteTagsOnly(source, edit, temporary, xmpMemory);
+        return written->written() ? Problem() : Problem(NotesText(written->notes));
     });
+    if (!written)
+        return {SaveOutcome::Failed, failure};
+    const LineOutcome &outcome = *written;
+    if (!outcome.written())
+        return {outcome.status == LineStatus::Skipped ? SaveOutcome::Skipped : SaveOutcome::Failed, NotesText(outcome.notes)};
+    if (failure)
+        return {SaveOutcome::Failed, failure};
+    return {outcome.status == LineStatus::Saved ? SaveOutcome::Saved : SaveOutcome::SavedWithWarnings,
+            NotesText(outcome.notes)};
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/batchline.h"
 #include "model/appstate.h"
 #include "model/codepage.h"
 #include "model/problem.h"
@@ -108,13 +109,6 @@ struct BatchRun {
     const QString &fileName(int L) const { return fileNames[L - 1]; }
     // Whether the data file was read in a Unicode encoding.
     bool unicodeData() const { return IsUnicode(app.Data.Encoding); }
-};
-
-// One tag slot's value for a line. TagSlots gives each slot's dataset,
-// role and limit; the writer chooses the bytes.
-struct TagValue {
-    int slot = 0; // 1 to 23
-    QString text;
 };
 
 // The values of tag slots 1 to 23 for line L, in slot order; slots without

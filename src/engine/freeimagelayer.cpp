@@ -337,3 +337,9 @@ std::optional<qint64> DeclaredPixels(ImageType type, const QString &path)
         return std::nullopt;
     return qint64(opened().GetWidth(dib(header))) * qint64(opened().GetHeight(dib(header)));
 }
+
+bool ImageLibraryKnows(const QString &path)
+{
+    const FreeImageLibrary *library = freeImage();
+    return library && library->GetFileType(nativePath(path).constData(), 0) != FIF_UNKNOWN;
+}

@@ -57,3 +57,7 @@ int SaveFlagsFor(const QString &saveFile, ImageType contentType);
 // decoder reserves its memory. nullopt when the library cannot read a
 // header alone for this type, or cannot read this one.
 std::optional<qint64> DeclaredPixels(ImageType type, const QString &path);
+
+// Whether the image library is installed and tells the file at `path` for
+// an image of a type it reads.
+bool ImageLibraryKnows(const QString &path);

@@ -1,8 +1,11 @@
 #include "engine/reencode.h"
 
+#include "engine/exiv2writer.h"
 #include "engine/freeimagelayer.h"
 #include "engine/metadatabytes.h"
 #include "engine/outputfile.h"
+#include "engine/sourceimage.h"
+#include "engine/tagsonly.h"
 
 #include <QFile>
 
@@ -15,11 +18,6 @@
 #include <set>
 
 namespace {
-WriteOutcome failed(const QString &why)
-{
-    return {why, {}};
-}
-
 // An anonymous file in memory that a path reaches, so that the tags-only
 // writer can read the composed image as it reads any source.
 class MemoryFile {
@@ -197,24 +195,66 @@ QString compose(FileKind kind, const QString &sourcePath, const QByteArray &sour
 }
 } // namespace
 
-WriteOutcome WriteReencoded(const QString &source, ImageType type, int saveFlags, int target,
-                            const QList<TagValue> &values, bool unicodeData)
+bool ReencodingCovers(ImageFormat format)
 {
-    QFile file(source);
-    if (!file.open(QIODevice::ReadOnly))
-        return failed(QStringLiteral("cannot read the image: %1").arg(file.errorString()));
-    const QByteArray bytes = file.readAll();
-    const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
+    return format == ImageFormat::Jpeg || format == ImageFormat::Png || format == ImageFormat::Tiff
+        || format == ImageFormat::BigTiff;
+}
+
+namespace {
+LineOutcome refused(const QString &why)
+{
+    return LineOutcome::failed({NoteCode::ReencodeRefused, {why}});
+}
+
+ImageType imageTypeOf(ImageFormat format)
+{
+    switch (format) {
+    case ImageFormat::Jpeg:
+        return ImageType::Jpeg;
+    case ImageFormat::Png:
+        return ImageType::Png;
+    default:
+        return ImageType::Tiff;
+    }
+}
+
+// Decoding reserves memory for every pixel a page declares, whatever the file holds.
+Note pixelRefusal(const SourceImage &source, int maxMegapixels)
+{
+    const QList<PageSize> pages = source.pages();
+    for (qsizetype i = 0; i < pages.size(); ++i) {
+        if (pages[i].pixels() <= qint64(maxMegapixels) * 1000000)
+            continue;
+        return {NoteCode::TooManyPixels, {QString::number(double(pages[i].pixels()) / 1e6, 'f', 1),
+                                          QString::number(maxMegapixels),
+                                          QString::number(pages.size() > 1 ? i + 1 : 0)}};
+    }
+    return {};
+}
+} // namespace
+
+LineOutcome WriteReencoded(const SourceImage &source, const TagEdit &edit, const QString &outputName,
+                           int maxMegapixels, int out)
+{
+    if (!ReencodingCovers(source.format()))
+        return refused(QStringLiteral("re-encoding covers JPEG, TIFF and PNG only; use tags only"));
+    if (Note refusal = pixelRefusal(source, maxMegapixels))
+        return LineOutcome::skipped(refusal);
+    const ImageType type = imageTypeOf(source.format());
+    int saveFlags = SaveFlagsFor(outputName, type);
+    const QByteArray bytes = QByteArray::fromRawData(source.bytes().data(), source.size());
+    const auto *data = source.data();
     const FileKind kind = KindOf(data, bytes.size());
-    QStringList warnings;
+    QList<Note> warnings;
     if (const QString damage = SourceDamage(data, bytes.size(), kind); !damage.isEmpty())
-        warnings << QStringLiteral("the source image itself is damaged: %1").arg(damage);
+        warnings << Note{NoteCode::SourceDamaged, {damage}};
     if (kind == FileKind::BigTiff)
-        return failed(QStringLiteral("re-encoding cannot carry a BigTIFF's metadata over; use tags only"));
+        return refused(QStringLiteral("re-encoding cannot carry a BigTIFF's metadata over; use tags only"));
     if (kind == FileKind::Jpeg) {
         const JpegFrame frame = JpegFrameOf(data, bytes.size());
         if (frame.components() == 4)
-            return failed(QStringLiteral("re-encoding would turn this CMYK image into RGB; use tags only"));
+            return refused(QStringLiteral("re-encoding would turn this CMYK image into RGB; use tags only"));
         if (frame.components() == 3 && frame.sampling[1] == frame.sampling[2] && frame.sampling[1].first > 0
             && frame.sampling[1].second > 0)
             saveFlags |= JpegSubsamplingFlag(frame.sampling[0].first / frame.sampling[1].first,
@@ -222,26 +262,31 @@ WriteOutcome WriteReencoded(const QString &source, ImageType type, int saveFlags
     }
 
     QByteArray decoderInput = bytes;
-    if (kind == FileKind::Tiff)
+    if (kind == FileKind::Tiff) {
+        decoderInput.detach();
         HideFirstTiffMetadata(reinterpret_cast<unsigned char *>(decoderInput.data()), decoderInput.size());
+    }
     const Encoded encoded = EncodeAgain(type, decoderInput, saveFlags);
     if (!encoded.decoded)
-        return failed(QStringLiteral("the image could not be read"));
+        return LineOutcome::failed({NoteCode::DecodeFailed, {}});
     if (encoded.bytes.isEmpty())
-        return failed(QStringLiteral("the image library could not encode the image"));
+        return LineOutcome::failed({NoteCode::EncodeFailed, {}});
     QByteArray composed;
     try {
-        if (const QString why = compose(kind, source, bytes, encoded.bytes, &composed); !why.isEmpty())
-            return failed(why);
+        if (const QString why = compose(kind, source.path(), bytes, encoded.bytes, &composed); !why.isEmpty())
+            return refused(why);
     } catch (const std::exception &error) {
-        return failed(QStringLiteral("the source's metadata cannot be carried over: %1")
-                          .arg(QString::fromLocal8Bit(error.what())));
+        return refused(QStringLiteral("the source's metadata cannot be carried over: %1")
+                           .arg(QString::fromLocal8Bit(error.what())));
     }
 
     MemoryFile staged;
-    if (!staged.write(composed))
-        return failed(QStringLiteral("cannot hold the re-encoded image in memory"));
-    WriteOutcome outcome = WriteTagsLossless(staged.path(), target, values, unicodeData);
-    outcome.warnings = warnings + outcome.warnings;
+    SourceImage composedImage;
+    if (!staged.write(composed) || composedImage.open(staged.path()))
+        return LineOutcome::failed({NoteCode::WriteFailed, {QStringLiteral("cannot hold the re-encoded image in memory")}});
+    XmpMemory memory;
+    LineOutcome outcome = WriteTagsOnly(composedImage, edit, out, memory);
+    if (outcome.written())
+        outcome = LineOutcome::saved(warnings + outcome.notes);
     return outcome;
 }

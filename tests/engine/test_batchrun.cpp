@@ -208,11 +208,12 @@ TEST_F(EngineTest, ReencodingRefusesHugeDeclaredSizesAndAFailedSaveKeepsTheEarli
              {256, 30000}, {257, 30000}, {258, 8}, {259, 1}, {262, 1}, {273, 200}, {277, 1}, {278, 30000}, {279, 900000000}})
         tiff += BigEndian(tag, 2) + BigEndian(4, 2) + BigEndian(1, 4) + BigEndian(value, 4);
     WriteFileBytes(imagePath("tall.tif"), tiff + QByteArray(4 + 200, '\0'));
-    // The library reads PCX but cannot write it.
-    makeImages({"small.jpg", "b.pcx"});
-    WriteFileBytes(savePath("b.pcx"), "earlier output");
+    // A JPEG the library cannot decode.
+    makeImages({"small.jpg"});
+    WriteFileBytes(imagePath("b.jpg"), "\xFF\xD8\xFF\xE0 not a JPEG after all");
+    WriteFileBytes(savePath("b.jpg"), "earlier output");
     useScheme({{1, "caption"}});
-    loadData({"name", "wide.jpg", "tall.tif", "small.jpg", "b.pcx"});
+    loadData({"name", "wide.jpg", "tall.tif", "small.jpg", "b.jpg"});
 
     BatchOptions options;
     options.reencode = true;
@@ -222,9 +223,9 @@ TEST_F(EngineTest, ReencodingRefusesHugeDeclaredSizesAndAFailedSaveKeepsTheEarli
     ASSERT_EQ(LineNames(result.skipped), (QStringList{"1 wide.jpg", "2 tall.tif"}));
     EXPECT_EQ(result.skipped[0].reason, "the image declares 4290.3 megapixels, more than the limit of 300");
     EXPECT_EQ(result.skipped[1].reason, "the image declares 900.0 megapixels, more than the limit of 300");
-    EXPECT_EQ(LineNames(result.failed), QStringList{"4 b.pcx"});
-    EXPECT_EQ(ReadFileBytes(savePath("b.pcx")), "earlier output");
-    EXPECT_EQ(FolderEntries(savePath()), (QStringList{"b.pcx", "small.jpg"})) << "no partial file";
+    EXPECT_EQ(LineNames(result.failed), QStringList{"4 b.jpg"});
+    EXPECT_EQ(ReadFileBytes(savePath("b.jpg")), "earlier output");
+    EXPECT_EQ(FolderEntries(savePath()), (QStringList{"b.jpg", "small.jpg"})) << "no partial file";
 }
 
 TEST_F(EngineTest, SavingFollowsNoLinkOrDotDotAndKeepsWhatItMayNotReplace)

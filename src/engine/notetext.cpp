@@ -1,0 +1,109 @@
+#include "engine/notetext.h"
+
+namespace {
+QString detail(const Note &note, qsizetype i)
+{
+    return i < note.details.size() ? note.details.at(i) : QString();
+}
+} // namespace
+
+QString NoteText(const Note &note)
+{
+    const auto d = [&note](qsizetype i) { return detail(note, i); };
+    switch (note.code) {
+    case NoteCode::None:
+        return {};
+    case NoteCode::NoFileName:
+        return QStringLiteral("the line gives no file name");
+    case NoteCode::AbsoluteName:
+        return QStringLiteral("the file name is an absolute path");
+    case NoteCode::NameHoldsDotDot:
+        return QStringLiteral("the file name holds \"..\", which saving does not follow");
+    case NoteCode::NameHoldsControl:
+        return QStringLiteral("the file name holds the control character %1").arg(d(0));
+    case NoteCode::NameNotFileName:
+        return QStringLiteral("the name does not end in a file name");
+    case NoteCode::OutsideSaveFolder:
+        return d(0).isEmpty() ? QStringLiteral("the output would lie outside the save folder")
+                              : QStringLiteral("the output would lie outside the save folder: %1").arg(d(0));
+    case NoteCode::WouldReplaceSource:
+        return QStringLiteral("the output would replace a source image");
+    case NoteCode::SourceMissing:
+        return QStringLiteral("the image file does not exist");
+    case NoteCode::SourceNotAFile:
+        return QStringLiteral("the name is not a file");
+    case NoteCode::SourceUnreadable:
+        return QStringLiteral("cannot read the image: %1").arg(d(0));
+    case NoteCode::AmbiguousName:
+        return QStringLiteral("the name matches more than one file: %1").arg(note.details.join(QStringLiteral(", ")));
+    case NoteCode::UnknownType:
+        return QStringLiteral("the file is not an image of a known type");
+    case NoteCode::TooManyPixels: {
+        const QString page = d(2).toInt() > 0 ? QStringLiteral(" (page %1)").arg(d(2)) : QString();
+        return QStringLiteral("the image declares %1 megapixels%2, more than the limit of %3").arg(d(0), page, d(1));
+    }
+    case NoteCode::ReadFailed:
+        return QStringLiteral("cannot read the image: %1").arg(d(0));
+    case NoteCode::WriteFailed:
+        return QStringLiteral("cannot write the file: %1").arg(d(0));
+    case NoteCode::SaveFolderChanged:
+        return QStringLiteral("the save folder was replaced during the run; nothing was written there");
+    case NoteCode::OutputInTheWay:
+        if (d(0) == QLatin1String("link"))
+            return QStringLiteral("a symbolic link of that name is in the way");
+        if (d(0) == QLatin1String("folder"))
+            return QStringLiteral("a folder of that name is in the way");
+        if (d(0) == QLatin1String("read-only"))
+            return QStringLiteral("the existing file is read-only");
+        return QStringLiteral("something that is not a plain file is in the way");
+    case NoteCode::MetadataUnwritable:
+        return QStringLiteral("the metadata cannot be written: %1").arg(d(0));
+    case NoteCode::BlockTooLarge:
+        return QStringLiteral("the new %1 (%2 bytes) does not fit in this file, which holds at most %3 bytes there")
+            .arg(d(0), d(1), d(2));
+    case NoteCode::ReencodeRefused:
+        return d(0);
+    case NoteCode::ReencodeUnavailable:
+        return QStringLiteral("re-encoding needs the FreeImage library, which is not installed");
+    case NoteCode::DecodeFailed:
+        return QStringLiteral("the image could not be read");
+    case NoteCode::EncodeFailed:
+        return QStringLiteral("the image library could not encode the image");
+    case NoteCode::WorkerStopped:
+        return QStringLiteral("the image could not be processed: the worker stopped (%1 %2)").arg(d(0), d(1));
+    case NoteCode::WorkerTimedOut:
+        return QStringLiteral("the image could not be processed: it took longer than %1 seconds").arg(d(0));
+    case NoteCode::WorkerGarbled:
+        return QStringLiteral("the image could not be processed: the worker gave an answer that could not be read");
+    case NoteCode::WorkerUnavailable:
+        return QStringLiteral("the image could not be processed: no worker could be started (%1)").arg(d(0));
+    case NoteCode::ValueCut:
+        return QStringLiteral("%1 cut from %2 to %3 bytes to fit IPTC (the XMP holds it whole)").arg(d(0), d(1), d(2));
+    case NoteCode::ValueNotWritten:
+        return QStringLiteral("%1 \"%2\" is not %3, so it was written nowhere").arg(d(0), d(1), d(2));
+    case NoteCode::SourceDamaged:
+        return QStringLiteral("the source image itself is damaged: %1").arg(d(0));
+    case NoteCode::XmpUnreadable:
+        return QStringLiteral("the image's XMP packet cannot be read, so it was left as it was; the IPTC was written");
+    case NoteCode::WrittenWithoutTags:
+        return QStringLiteral("written without tags: %1").arg(d(0));
+    case NoteCode::FieldsWithoutHome:
+        return QStringLiteral("%1 has no place for %2, which were not written")
+            .arg(d(0), note.details.mid(1).join(QStringLiteral(", ")));
+    case NoteCode::ReplacedLine:
+        return QStringLiteral("replaced the output of line %1").arg(d(0));
+    case NoteCode::ReplacedFile:
+        return QStringLiteral("replaced an existing file");
+    case NoteCode::MetadataLost:
+        return d(0);
+    }
+    return {};
+}
+
+QString NotesText(const QList<Note> &notes)
+{
+    QStringList texts;
+    for (const Note &note : notes)
+        texts << NoteText(note);
+    return texts.join(QStringLiteral("; "));
+}

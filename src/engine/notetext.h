@@ -1,0 +1,12 @@
+#pragma once
+
+#include "engine/batchline.h"
+
+#include <QString>
+
+// The usual words for a note, one line, for the check, the command line and
+// the window.
+QString NoteText(const Note &note);
+
+// The notes' words joined by "; ".
+QString NotesText(const QList<Note> &notes);

@@ -1,0 +1,204 @@
+#include "engine/sourceimage.h"
+
+#include "engine/bytereader.h"
+#include "engine/freeimagelayer.h"
+#include "engine/tiffstructure.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Camera raw files that are TIFF inside: only their name tells them from a TIFF.
+const QSet<QString> TiffRawEndings{"cr2", "nef", "nrw", "arw", "sr2", "srf", "pef", "3fr", "srw", "erf",
+                                   "mef", "mos", "dcr", "kdc", "rwl", "iiq", "mrw", "raw"};
+
+bool isBmffBrand(QByteArrayView head, std::initializer_list<const char *> brands)
+{
+    if (head.size() < 12 || head.sliced(4, 4) != "ftyp")
+        return false;
+    for (const char *brand : brands) {
+        if (head.sliced(8, 4) == brand)
+            return true;
+    }
+    return false;
+}
+} // namespace
+
+QString FormatName(ImageFormat format)
+{
+    switch (format) {
+    case ImageFormat::Unknown:
+        return QStringLiteral("unknown");
+    case ImageFormat::Jpeg:
+        return QStringLiteral("JPEG");
+    case ImageFormat::Png:
+        return QStringLiteral("PNG");
+    case ImageFormat::Tiff:
+        return QStringLiteral("TIFF");
+    case ImageFormat::BigTiff:
+        return QStringLiteral("BigTIFF");
+    case ImageFormat::WebP:
+        return QStringLiteral("WebP");
+    case ImageFormat::Psd:
+        return QStringLiteral("PSD");
+    case ImageFormat::Gif:
+        return QStringLiteral("GIF");
+    case ImageFormat::Heif:
+        return QStringLiteral("HEIF");
+    case ImageFormat::CameraRaw:
+        return QStringLiteral("camera raw");
+    case ImageFormat::OtherImage:
+        return QStringLiteral("image");
+    }
+    return {};
+}
+
+ImageFormat FormatOf(QByteArrayView head, const QString &name)
+{
+    if (StartsWith(head, "\xFF\xD8\xFF"))
+        return ImageFormat::Jpeg;
+    if (StartsWith(head, QByteArrayView("\x89PNG\r\n\x1a\n", 8)))
+        return ImageFormat::Png;
+    if (StartsWith(head, QByteArrayView("II*\0", 4)) || StartsWith(head, QByteArrayView("MM\0*", 4))) {
+        if (head.size() < 8)
+            return ImageFormat::Unknown;
+        if (StartsWith(head.sliced(8), "CR") || TiffRawEndings.contains(QFileInfo(name).suffix().toLower()))
+            return ImageFormat::CameraRaw;
+        return ImageFormat::Tiff;
+    }
+    if (StartsWith(head, QByteArrayView("II+\0", 4)) || StartsWith(head, QByteArrayView("MM\0+", 4)))
+        return ImageFormat::BigTiff;
+    if (head.size() >= 12 && StartsWith(head, "RIFF") && head.sliced(8, 4) == "WEBP")
+        return ImageFormat::WebP;
+    if (StartsWith(head, "8BPS"))
+        return ImageFormat::Psd;
+    if (StartsWith(head, "GIF87a") || StartsWith(head, "GIF89a"))
+        return ImageFormat::Gif;
+    if (isBmffBrand(head, {"heic", "heix", "hevc", "hevx", "heim", "heis", "hevm", "hevs", "mif1", "msf1", "avif", "avis"}))
+        return ImageFormat::Heif;
+    if (isBmffBrand(head, {"crx "}) || StartsWith(head, "FUJIFILMCCD-RAW") || StartsWith(head, "IIRO")
+        || StartsWith(head, "IIRS") || StartsWith(head, "MMOR") || StartsWith(head, QByteArrayView("IIU\0", 4))
+        || StartsWith(head, "FOVb"))
+        return ImageFormat::CameraRaw;
+    return ImageFormat::Unknown;
+}
+
+ImageFormat DetectFormat(const QString &path)
+{
+    char head[FormatHeadBytes];
+    ssize_t got = -1;
+    if (const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); fd >= 0) {
+        struct stat info {};
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
+            got = ::pread(fd, head, sizeof head, 0);
+        ::close(fd);
+    }
+    if (got <= 0)
+        return ImageFormat::Unknown;
+    const ImageFormat format = FormatOf(QByteArrayView(head, got), path);
+    if (format != ImageFormat::Unknown)
+        return format;
+    // Anything else is the image library's to tell, when it is there.
+    return ImageLibraryKnows(path) ? ImageFormat::OtherImage : ImageFormat::Unknown;
+}
+
+SourceImage::~SourceImage()
+{
+    if (unmap)
+        ::munmap(const_cast<unsigned char *>(mapped), size_t(length));
+    if (fd >= 0)
+        ::close(fd);
+}
+
+Note SourceImage::open(const QString &path)
+{
+    filePath = path;
+    // Not blocking: a FIFO named like an image must not hold the line.
+    fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return {NoteCode::SourceMissing, {}};
+        return {NoteCode::SourceUnreadable, {systemError(errno)}};
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return {NoteCode::SourceUnreadable, {systemError(errno)}};
+    if (!S_ISREG(info.st_mode))
+        return {NoteCode::SourceNotAFile, {}};
+    if (qint64(info.st_size) > std::numeric_limits<qsizetype>::max() / 2)
+        return {NoteCode::SourceUnreadable, {systemError(EFBIG)}};
+    length = qsizetype(info.st_size);
+    static const unsigned char empty = 0;
+    mapped = &empty;
+    if (length > 0) {
+        void *at = ::mmap(nullptr, size_t(length), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (at == MAP_FAILED)
+            return {NoteCode::SourceUnreadable, {systemError(errno)}};
+        mapped = static_cast<const unsigned char *>(at);
+        unmap = true;
+    }
+    kind = FormatOf(bytes().first(std::min(length, FormatHeadBytes)), path);
+    if (kind == ImageFormat::Unknown && ImageLibraryKnows(path))
+        kind = ImageFormat::OtherImage;
+    return {};
+}
+
+QList<PageSize> SourceImage::pages() const
+{
+    QList<PageSize> sizes;
+    const QByteArrayView file = bytes();
+    const unsigned char *p = data();
+    switch (kind) {
+    case ImageFormat::Jpeg:
+        // The first frame header; markers before it are walked by their lengths.
+        for (qsizetype at = 2; at + 4 <= length && p[at] == 0xFF;) {
+            const unsigned char marker = p[at + 1];
+            if (marker == 0xFF) {
+                ++at;
+                continue;
+            }
+            const qsizetype segment = Be16(p + at + 2);
+            const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+            if (frame && segment >= 7 && at + 9 <= length) {
+                sizes.append({Be16(p + at + 7), Be16(p + at + 5)});
+                break;
+            }
+            if (marker == 0xDA || segment < 2)
+                break;
+            at += 2 + segment;
+        }
+        break;
+    case ImageFormat::Png:
+        if (length >= 24 && file.sliced(12, 4) == "IHDR")
+            sizes.append({Be32(p + 16), Be32(p + 20)});
+        break;
+    case ImageFormat::Tiff:
+    case ImageFormat::BigTiff: {
+        const TiffStructure tiff(file);
+        for (const qsizetype ifd : tiff.directories()) {
+            const auto width = tiff.entry(ifd, TiffTag::ImageWidth);
+            const auto height = tiff.entry(ifd, TiffTag::ImageLength);
+            if (width && height)
+                sizes.append({qint64(tiff.number(*width).value_or(0)), qint64(tiff.number(*height).value_or(0))});
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return sizes;
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "engine/batchline.h"
+
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+
+// The kinds of file the engine tells apart, from their first bytes (and,
+// for camera raw files built on TIFF, their name).
+enum class ImageFormat {
+    Unknown,    // no image this program knows
+    Jpeg,
+    Png,
+    Tiff,       // DNG included
+    BigTiff,
+    WebP,
+    Psd,        // PSB included
+    Gif,
+    Heif,       // HEIC, HEIF and AVIF
+    CameraRaw,  // CR2, CR3, NEF, ARW, RAF, ORF, RW2...
+    OtherImage, // an image type the image library reads (BMP...), which carries no tags here
+};
+
+// "JPEG", "WebP"... for the user.
+QString FormatName(ImageFormat format);
+
+// The format of a file from its first bytes (FormatHeadBytes of them, or
+// fewer when the file is shorter) and its name.
+inline constexpr qsizetype FormatHeadBytes = 32;
+ImageFormat FormatOf(QByteArrayView head, const QString &name);
+
+// The format of the file at `path`, reading only its first bytes; Unknown
+// when it cannot be read.
+ImageFormat DetectFormat(const QString &path);
+
+// A page's size as its header declares it.
+struct PageSize {
+    qint64 width = 0;
+    qint64 height = 0;
+    qint64 pixels() const { return width * height; }
+};
+
+// A line's source image, opened and mapped read-only once: every part of
+// the line's writing reads these bytes, and none can change them.
+class SourceImage {
+public:
+    SourceImage() = default;
+    ~SourceImage();
+    SourceImage(const SourceImage &) = delete;
+    SourceImage &operator=(const SourceImage &) = delete;
+
+    // Opens `path`; why it could not (SourceMissing, SourceNotAFile,
+    // SourceUnreadable), none when it is open.
+    Note open(const QString &path);
+
+    const QString &path() const { return filePath; }
+    QByteArrayView bytes() const { return {reinterpret_cast<const char *>(mapped), length}; }
+    const unsigned char *data() const { return mapped; }
+    qsizetype size() const { return length; }
+    int handle() const { return fd; }
+    ImageFormat format() const { return kind; }
+
+    // The declared size of every page of a JPEG, PNG or classic TIFF, read
+    // from its headers without decoding; empty for other formats.
+    QList<PageSize> pages() const;
+
+private:
+    QString filePath;
+    int fd = -1;
+    const unsigned char *mapped = nullptr;
+    qsizetype length = 0;
+    bool unmap = false;
+    ImageFormat kind = ImageFormat::Unknown;
+};
