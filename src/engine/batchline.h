@@ -17,6 +17,12 @@ struct TagValue {
     friend bool operator==(const TagValue &, const TagValue &) = default;
 };
 
+// What one line changes in an image's metadata.
+struct TagEdit {
+    QList<TagValue> values;   // slot order; slots without a value are left out
+    bool unicodeData = false; // the data file was read in an encoding that needs UTF-8 in IPTC
+};
+
 // What can be said of a line. A code names the case; its details are the
 // values it speaks of, in the order the code's comment gives. The window,
 // the check and the command line word codes themselves (NoteText gives the

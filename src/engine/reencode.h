@@ -5,7 +5,6 @@
 #include <QString>
 
 class SourceImage;
-struct TagEdit;
 enum class ImageFormat;
 
 // Whether re-encoding decodes and encodes this format; the others are

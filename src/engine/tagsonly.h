@@ -7,12 +7,6 @@
 class SourceImage;
 class XmpMemory;
 
-// What one line changes in an image's metadata.
-struct TagEdit {
-    QList<TagValue> values; // slot order; slots without a value are left out
-    bool unicodeData = false; // the data file was read in an encoding that needs UTF-8 in IPTC
-};
-
 // Fills `out` (an open, empty file) with `source` byte for byte except the
 // metadata blocks this program owns (IPTC, XMP and their companions), which
 // carry the line's values. Each value replaces every dataset of its field;
