@@ -2,6 +2,7 @@
 
 #include "engine/sourceimage.h"
 #include "engine/iimvalues.h"
+#include "engine/notetext.h"
 #include "model/tagslots.h"
 
 #include <QFileInfo>
@@ -10,58 +11,17 @@
 #include <algorithm>
 
 namespace {
-bool isCountryCode(const QString &text)
-{
-    return text.size() == 3
-        && std::all_of(text.begin(), text.end(), [](QChar c) { return c.isLetter() && c.unicode() < 0x80; });
-}
-
-// Why a fixed-form value would be wrong in IIM; empty when it is right.
-QString formProblem(const TagValue &value)
-{
-    const QString key = SlotKey(value.slot);
-    switch (slotInfo(value.slot).role) {
-    case SlotRole::Date:
-        if (!IsIimDate(value.text))
-            return QStringLiteral("%1 \"%2\" is not a date in the form CCYYMMDD").arg(key, value.text);
-        break;
-    case SlotRole::Time:
-        if (!IsIimTime(value.text))
-            return QStringLiteral("%1 \"%2\" is not a time in the form HHMMSS+HHMM or HHMMSS-HHMM").arg(key, value.text);
-        break;
-    case SlotRole::Digit:
-        if (value.text.size() != 1 || value.text.at(0) < u'1' || value.text.at(0) > u'8')
-            return QStringLiteral("%1 \"%2\" is not a digit from 1 to 8").arg(key, value.text);
-        break;
-    case SlotRole::Code:
-        if (!isCountryCode(value.text))
-            return QStringLiteral("%1 \"%2\" is not a three-letter country code").arg(key, value.text);
-        break;
-    case SlotRole::Text:
-    case SlotRole::List:
-    case SlotRole::Name:
-        break;
-    }
-    return {};
-}
-
 QStringList valueProblems(const QList<TagValue> &values, const LineSettings &settings)
 {
-    QStringList problems;
-    QList<TagValue> freeText;
     bool ascii = true;
-    for (const TagValue &value : values) {
+    for (const TagValue &value : values)
         ascii = ascii && IsAscii(value.text);
-        const SlotRole role = slotInfo(value.slot).role;
-        if (role == SlotRole::Text || role == SlotRole::List)
-            freeText.append(value);
-        else if (const QString problem = formProblem(value); !problem.isEmpty())
-            problems << problem;
-    }
     // Lengths are counted as the tags-only writer will encode them; a source
     // that itself declares UTF-8 is not opened to find out.
-    const bool utf8 = settings.unicodeData && !ascii;
-    return problems + ToIimValues(freeText, utf8).warnings;
+    QStringList problems;
+    for (const Note &note : ToIimValues(values, settings.unicodeData && !ascii).notes)
+        problems << NoteText(note);
+    return problems;
 }
 } // namespace
 

@@ -2,6 +2,7 @@
 
 #include "engine/iimvalues.h"
 #include "engine/metadatabytes.h"
+#include "engine/notetext.h"
 #include "engine/outputfile.h"
 #include "model/codepage.h"
 #include "model/tagslots.h"
@@ -612,7 +613,8 @@ WriteOutcome tagWithExiv2(SourceBytes &original, FileKind kind, int target,
     if (unicodeData && anyWide && !declaresUtf8(iptc))
         declareUtf8(iptc);
     const IimValues iim = ToIimValues(values, declaresUtf8(iptc));
-    warnings += iim.warnings;
+    for (const Note &note : iim.notes)
+        warnings << NoteText(note);
     writeIptc(iptc, iim.xmpValues, iim.items);
 
     // Asked for before the packet is read: Exiv2 otherwise hands out its own

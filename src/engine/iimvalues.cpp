@@ -69,29 +69,52 @@ bool IsIimTime(const QString &text)
         && zone.left(2).toInt() <= 23 && zone.mid(2).toInt() <= 59;
 }
 
-IimValues ToIimValues(const QList<TagValue> &values, bool utf8)
+namespace {
+// The form a fixed-form value breaks, in the words of the value-not-written note; empty when it is right.
+QString brokenForm(SlotRole role, const QString &text)
+{
+    switch (role) {
+    case SlotRole::Date:
+        return IsIimDate(text) ? QString() : QStringLiteral("a date (CCYYMMDD)");
+    case SlotRole::Time:
+        return IsIimTime(text) ? QString() : QStringLiteral("a time (HHMMSS+HHMM or HHMMSS-HHMM)");
+    case SlotRole::Digit:
+        // IIM reserves 0 and leaves 9 to private use; XMP's Urgency holds 1 to 8.
+        return text.size() == 1 && text.at(0) >= u'1' && text.at(0) <= u'8' ? QString()
+                                                                           : QStringLiteral("an urgency from 1 to 8");
+    case SlotRole::Code:
+        return text.size() == 3
+                && std::all_of(text.begin(), text.end(), [](QChar c) { return c.isLetter() && c.unicode() < 0x80; })
+            ? QString()
+            : QStringLiteral("a three-letter country code");
+    case SlotRole::Text:
+    case SlotRole::List:
+    case SlotRole::Name:
+        break;
+    }
+    return {};
+}
+} // namespace
+
+IimValues ToIimValues(const QList<TagValue> &values, bool utf8, bool iptc)
 {
     IimValues result;
     for (const TagValue &value : values) {
         const TagSlotInfo &info = slotInfo(value.slot);
-        const bool list = info.role == SlotRole::List;
-        const QStringList pieces = list ? ListItems(value.text) : QStringList{value.text};
-        const bool fixedForm = !list && info.role != SlotRole::Text;
-        if (fixedForm && encoded(value.text, utf8).size() > info.maxBytes) {
-            result.warnings << QStringLiteral("%1 \"%2\" not written: IPTC allows %3 byte(s)")
-                                   .arg(SlotKey(value.slot), value.text)
-                                   .arg(info.maxBytes);
+        if (const QString rule = brokenForm(info.role, value.text); !rule.isEmpty()) {
+            result.notes.append({NoteCode::ValueNotWritten, {SlotKey(value.slot), value.text, rule}});
             continue;
         }
         result.xmpValues.append(value);
+        if (!iptc)
+            continue;
+        const QStringList pieces = info.role == SlotRole::List ? ListItems(value.text) : QStringList{value.text};
         for (const QString &piece : pieces) {
             QByteArray bytes = encoded(piece, utf8);
             if (bytes.size() > info.maxBytes) {
                 bytes = cutToFit(piece, info.maxBytes, utf8);
-                result.warnings << QStringLiteral("%1 cut from %2 to %3 bytes to fit IPTC (the XMP holds it whole)")
-                                       .arg(SlotKey(value.slot))
-                                       .arg(encoded(piece, utf8).size())
-                                       .arg(bytes.size());
+                result.notes.append({NoteCode::ValueCut, {SlotKey(value.slot), QString::number(encoded(piece, utf8).size()),
+                                                          QString::number(bytes.size())}});
             }
             result.items.append({value.slot, info.dataset, bytes});
         }

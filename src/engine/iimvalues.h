@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/batchtag.h"
+#include "engine/batchline.h"
 
 #include <QByteArray>
 #include <QList>
@@ -16,20 +16,21 @@ struct IimItem {
 
 struct IimValues {
     QList<IimItem> items;      // slot order; a list's items in their order
-    QList<TagValue> xmpValues; // what the XMP gets: every value IPTC did not refuse
-    QStringList warnings;      // for the line's report
+    QList<TagValue> xmpValues; // what the XMP gets: every value the rules accept
+    QList<Note> notes;         // ValueCut and ValueNotWritten, for the line's report
 };
 
 // The items of a list value in their order; empty pieces (a trailing ";")
 // would only make empty keywords.
 QStringList ListItems(const QString &value);
 
-// Turns a line's values into IIM datasets, in UTF-8 or Windows-1252. Both
-// save paths go through here so that their files say the same thing: text
-// longer than its dataset allows is cut at a character (XMP keeps it whole),
-// while a date, time, urgency or country code that does not fit is written
-// nowhere, since a cut one would be wrong.
-IimValues ToIimValues(const QList<TagValue> &values, bool utf8);
+// The one rule for a line's values, which the run and the check both ask:
+// a date, time, urgency or country code not in its IIM form is written
+// nowhere, in IPTC or XMP, since no reader could take it for what it
+// claims; a text longer than its dataset allows is cut at a character in
+// IPTC (in UTF-8 or Windows-1252 as `utf8` says) while the XMP keeps it
+// whole. Without `iptc` (a format with no IPTC) nothing is cut.
+IimValues ToIimValues(const QList<TagValue> &values, bool utf8, bool iptc = true);
 
 // Whether a value needs more than ASCII.
 bool IsAscii(const QString &text);

@@ -43,7 +43,8 @@ QByteArray valueFor(int slot)
 {
     static const QHash<int, QByteArray> special{
         {1, "Caf\xE9 \x96 \x9C" "uvre \x80 \x84quoted\x93"}, {3, QByteArray(slotInfo(3).maxBytes, 'h')},
-        {5, "zebra;apple;Ma\xf1" "ana"}, {7, "20240131"}, {18, "sup2;sup1"}, {19, "5"}, {22, "101530+0100"}};
+        {5, "zebra;apple;Ma\xf1" "ana"}, {7, "20240131"}, {10, "FRA"}, {18, "sup2;sup1"}, {19, "5"},
+        {21, "20240215"}, {22, "101530+0100"}};
     return special.value(slot, QByteArray("v" + QByteArray::number(slot) + " \xC5ngstr\xF6m").left(slotInfo(slot).maxBytes));
 }
 

@@ -319,9 +319,9 @@ TEST_F(FormMainTest, CheckFindsEachProblemClassWithItsRowAndWritesNothing)
         {"v2.jpg\t\t\t\t\t\t", "would replace an existing file"},
         {"./v1.jpg\t\t\t\t\t\t", "would replace that of line 1"},
         {"v3.jpg\t" + QByteArray(2001, 'c') + "\t\t\t\t\t", "Caption/Abstract cut from 2001 to 2000 bytes"},
-        {"v4.jpg\t\t31/01/2024\t\t\t\t", "not a date in the form CCYYMMDD"},
-        {"v5.jpg\t\t\t18:30\t\t\t", "not a time in the form HHMMSS+HHMM"},
-        {"v6.jpg\t\t\t\t9\t\t", "Urgency \"9\" is not a digit from 1 to 8"},
+        {"v4.jpg\t\t31/01/2024\t\t\t\t", "is not a date (CCYYMMDD)"},
+        {"v5.jpg\t\t\t18:30\t\t\t", "is not a time (HHMMSS+HHMM"},
+        {"v6.jpg\t\t\t\t9\t\t", "Urgency \"9\" is not an urgency from 1 to 8"},
         {"v7.jpg\t\t\t\t\tUK\t", "not a three-letter country code"},
         {"v8.jpg\t\t\t\t\t\tok;" + QByteArray(65, 'k'), "Keywords cut from 65 to 64 bytes"},
     };
