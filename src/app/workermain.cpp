@@ -3,7 +3,7 @@
 // rather than the run. Requests come on standard input, answers go out on
 // standard output, each as workerpool.h frames them.
 #include "engine/batchtag.h"
-#include "engine/exiv2writer.h"
+#include "engine/xmppacket.h"
 #include "engine/workerpool.h"
 
 #include <QByteArray>

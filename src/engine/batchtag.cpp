@@ -1,7 +1,7 @@
 #include "engine/batchtag.h"
 
 #include "engine/batchpaths.h"
-#include "engine/exiv2writer.h"
+#include "engine/xmppacket.h"
 #include "engine/freeimagelayer.h"
 #include "engine/outputfile.h"
 #include "engine/notetext.h"

@@ -1,7 +1,5 @@
 #include "engine/freeimagelayer.h"
 
-#include "engine/metadatabytes.h"
-
 #include <QFile>
 
 #include <cstdio>
@@ -149,31 +147,6 @@ ImageType typeOfEnding(const QString &upperEnding)
 void FreeImageBitmapDeleter::operator()(void *bitmap) const
 {
     opened().Unload(static_cast<FIBITMAP *>(bitmap));
-}
-
-ImageType Bitmap::DetectType(const QString &path)
-{
-    // The signatures the library itself checks for these types: told from
-    // the first bytes, without the library's buffered reads and its walk
-    // over every plugin. Anything else is the library's to tell.
-    unsigned char head[8];
-    ssize_t got = -1;
-    if (const int fd = ::open(nativePath(path).constData(), O_RDONLY | O_CLOEXEC); fd >= 0) {
-        got = ::pread(fd, head, sizeof head, 0);
-        ::close(fd);
-    }
-    switch (KindOf(head, got > 0 ? got : 0)) {
-    case FileKind::Jpeg:
-        return ImageType::Jpeg;
-    case FileKind::Png:
-        return ImageType::Png;
-    case FileKind::Tiff:
-        return ImageType::Tiff;
-    default:
-        break;
-    }
-    const FreeImageLibrary *library = freeImage();
-    return library ? ImageType(library->GetFileType(nativePath(path).constData(), 0)) : ImageType::Unknown;
 }
 
 namespace {

@@ -23,12 +23,6 @@ struct FreeImageBitmapDeleter {
     void operator()(void *bitmap) const;
 };
 
-class Bitmap {
-public:
-    // The library's type for the file's content; Unknown when it cannot tell.
-    static ImageType DetectType(const QString &path);
-};
-
 struct Encoded {
     QByteArray bytes;     // the encoded file; empty when something failed
     bool decoded = false; // false: the source could not be decoded

@@ -1,8 +1,10 @@
 #include "engine/reencode.h"
 
-#include "engine/exiv2writer.h"
+#include "engine/xmppacket.h"
 #include "engine/freeimagelayer.h"
-#include "engine/metadatabytes.h"
+#include "engine/jpegcontainer.h"
+#include "engine/pngcontainer.h"
+#include "engine/tiffstructure.h"
 #include "engine/outputfile.h"
 #include "engine/sourceimage.h"
 #include "engine/tagsonly.h"
@@ -145,6 +147,89 @@ QByteArray carryTiffMetadata(const QByteArray &source, const QByteArray &encoded
     return bytesOf(into->io());
 }
 
+// How one page of a TIFF stores its samples.
+struct TiffPageForm {
+    int photometric = -1;
+    int samples = 1; // per pixel
+    int bits = 1;    // per sample, of the first
+    bool operator==(const TiffPageForm &) const = default;
+};
+
+QList<TiffPageForm> tiffPageForms(QByteArrayView file)
+{
+    QList<TiffPageForm> forms;
+    const TiffStructure tiff(file);
+    for (const qsizetype ifd : tiff.directories()) {
+        const auto first = [&](quint16 tag, int missing) {
+            const auto entry = tiff.entry(ifd, tag);
+            return entry ? int(tiff.number(*entry).value_or(quint64(missing))) : missing;
+        };
+        forms.append({first(TiffTag::Photometric, -1), first(TiffTag::SamplesPerPixel, 1), first(TiffTag::BitsPerSample, 1)});
+    }
+    return forms;
+}
+
+// "16-bit RGB", "8-bit CMYK"... for the user.
+QString describe(const TiffPageForm &form)
+{
+    QString space;
+    switch (form.photometric) {
+    case 0:
+    case 1:
+        space = QStringLiteral("grey");
+        break;
+    case 2:
+        space = QStringLiteral("RGB");
+        break;
+    case 3:
+        space = QStringLiteral("palette");
+        break;
+    case 5:
+        space = QStringLiteral("CMYK");
+        break;
+    case 6:
+        space = QStringLiteral("YCbCr");
+        break;
+    case 8:
+    case 9:
+    case 10:
+        space = QStringLiteral("Lab");
+        break;
+    case 32803:
+        space = QStringLiteral("colour filter array");
+        break;
+    case 34892:
+        space = QStringLiteral("linear raw");
+        break;
+    default:
+        space = QStringLiteral("colour space %1").arg(form.photometric);
+    }
+    return QStringLiteral("%1-bit %2 with %3 sample(s) per pixel").arg(form.bits).arg(space).arg(form.samples);
+}
+
+// The TIFF with the first page's XMP, IPTC, Photoshop resources and ICC
+// profile entries renamed, so that the image library's decoder does not read
+// them: its TIFF loader reads a freed ICC profile beside EXIF, and crashes
+// on some IPTC entries. The source's metadata are carried over apart.
+QByteArray withFirstPageMetadataHidden(QByteArrayView file)
+{
+    QByteArray copy = file.toByteArray();
+    const TiffStructure tiff(file);
+    const QList<qsizetype> ifds = tiff.directories();
+    if (ifds.isEmpty())
+        return copy;
+    for (const quint16 tag : {TiffTag::Xmp, TiffTag::Iptc, TiffTag::Photoshop, TiffTag::IccProfile}) {
+        // One less names no tag the library reads, and keeps the entries in order.
+        const quint16 unknown = tag - 1;
+        const auto entry = tiff.entry(ifds.front(), tag);
+        if (!entry || tiff.entry(ifds.front(), unknown))
+            continue;
+        copy[entry->at + (tiff.littleEndian() ? 0 : 1)] = char(unknown & 0xFF);
+        copy[entry->at + (tiff.littleEndian() ? 1 : 0)] = char(unknown >> 8);
+    }
+    return copy;
+}
+
 QString sourceSpaceChange(const QList<TiffPageForm> &source, const QList<TiffPageForm> &encoded)
 {
     if (encoded.size() != source.size())
@@ -155,42 +240,31 @@ QString sourceSpaceChange(const QList<TiffPageForm> &source, const QList<TiffPag
         if (encoded[i] == source[i])
             continue;
         const QString page = source.size() > 1 ? QStringLiteral(" (page %1)").arg(i + 1) : QString();
-        QString was = DescribeTiffForm(source[i]);
-        QString now = DescribeTiffForm(encoded[i]);
-        if (was == now) {
-            was += QStringLiteral(" with %1 samples per pixel").arg(source[i].samples);
-            now += QStringLiteral(" with %1").arg(encoded[i].samples);
-        }
-        return QStringLiteral("re-encoding would turn this %1 image%2 into %3; use tags only").arg(was, page, now);
+        return QStringLiteral("re-encoding would turn this %1 image%2 into %3; use tags only").arg(describe(source[i]), page, describe(encoded[i]));
     }
     return {};
 }
 
-QString compose(FileKind kind, const QString &sourcePath, const QByteArray &source, const QByteArray &encoded, QByteArray *composed)
+QString compose(ImageFormat format, const QString &sourcePath, QByteArrayView source, const QByteArray &encoded,
+               QByteArray *composed)
 {
     QString why;
-    switch (kind) {
-    case FileKind::Jpeg:
-        *composed = ComposeJpeg(source, encoded, &why);
+    switch (format) {
+    case ImageFormat::Jpeg:
+        *composed = ComposeReencodedJpeg(source, encoded, &why);
         return why;
-    case FileKind::Png:
-        *composed = ComposePng(source, encoded, &why);
+    case ImageFormat::Png:
+        *composed = ComposeReencodedPng(source, encoded, &why);
         return why;
-    case FileKind::Tiff: {
-        const auto formsOf = [](const QByteArray &bytes) {
-            return TiffPageForms(reinterpret_cast<const unsigned char *>(bytes.constData()), bytes.size());
-        };
-        const QList<TiffPageForm> sourceForms = formsOf(source);
-        if (const QString change = sourceSpaceChange(sourceForms, formsOf(encoded)); !change.isEmpty())
+    default: {
+        const QList<TiffPageForm> sourceForms = tiffPageForms(source);
+        if (const QString change = sourceSpaceChange(sourceForms, tiffPageForms(encoded)); !change.isEmpty())
             return change;
-        *composed = carryTiffMetadata(source, withSourceColorimetry(sourcePath, encoded));
+        *composed = carryTiffMetadata(source.toByteArray(), withSourceColorimetry(sourcePath, encoded));
         if (composed->isEmpty())
             return QStringLiteral("the source's metadata cannot be carried into the re-encoded image");
-        return sourceSpaceChange(sourceForms, formsOf(*composed));
+        return sourceSpaceChange(sourceForms, tiffPageForms(*composed));
     }
-    default:
-        *composed = encoded;
-        return {};
     }
 }
 } // namespace
@@ -219,9 +293,11 @@ ImageType imageTypeOf(ImageFormat format)
     }
 }
 
-// Decoding reserves memory for every pixel a page declares, whatever the file holds.
-Note pixelRefusal(const SourceImage &source, int maxMegapixels)
+} // namespace
+
+Note ReencodeRefusal(const SourceImage &source, int maxMegapixels)
 {
+    // Decoding reserves memory for every pixel a page declares, whatever the file holds.
     const QList<PageSize> pages = source.pages();
     for (qsizetype i = 0; i < pages.size(); ++i) {
         if (pages[i].pixels() <= qint64(maxMegapixels) * 1000000)
@@ -230,42 +306,36 @@ Note pixelRefusal(const SourceImage &source, int maxMegapixels)
                                           QString::number(maxMegapixels),
                                           QString::number(pages.size() > 1 ? i + 1 : 0)}};
     }
+    if (source.format() == ImageFormat::BigTiff)
+        return {NoteCode::ReencodeRefused, {QStringLiteral("re-encoding cannot carry a BigTIFF's metadata over; use tags only")}};
+    if (source.format() == ImageFormat::Jpeg && JpegFrameOf(source.bytes()).components() == 4)
+        return {NoteCode::ReencodeRefused, {QStringLiteral("re-encoding would turn this CMYK image into RGB; use tags only")}};
     return {};
 }
-} // namespace
 
 LineOutcome WriteReencoded(const SourceImage &source, const TagEdit &edit, const QString &outputName,
                            int maxMegapixels, int out)
 {
     if (!ReencodingCovers(source.format()))
         return refused(QStringLiteral("re-encoding covers JPEG, TIFF and PNG only; use tags only"));
-    if (Note refusal = pixelRefusal(source, maxMegapixels))
-        return LineOutcome::skipped(refusal);
+    if (Note refusal = ReencodeRefusal(source, maxMegapixels))
+        return refusal.code == NoteCode::TooManyPixels ? LineOutcome::skipped(refusal) : LineOutcome::failed(refusal);
     const ImageType type = imageTypeOf(source.format());
     int saveFlags = SaveFlagsFor(outputName, type);
-    const QByteArray bytes = QByteArray::fromRawData(source.bytes().data(), source.size());
-    const auto *data = source.data();
-    const FileKind kind = KindOf(data, bytes.size());
     QList<Note> warnings;
-    if (const QString damage = SourceDamage(data, bytes.size(), kind); !damage.isEmpty())
+    if (const QString damage = SourceDamage(source); !damage.isEmpty())
         warnings << Note{NoteCode::SourceDamaged, {damage}};
-    if (kind == FileKind::BigTiff)
-        return refused(QStringLiteral("re-encoding cannot carry a BigTIFF's metadata over; use tags only"));
-    if (kind == FileKind::Jpeg) {
-        const JpegFrame frame = JpegFrameOf(data, bytes.size());
-        if (frame.components() == 4)
-            return refused(QStringLiteral("re-encoding would turn this CMYK image into RGB; use tags only"));
+    if (source.format() == ImageFormat::Jpeg) {
+        const JpegFrame frame = JpegFrameOf(source.bytes());
         if (frame.components() == 3 && frame.sampling[1] == frame.sampling[2] && frame.sampling[1].first > 0
             && frame.sampling[1].second > 0)
             saveFlags |= JpegSubsamplingFlag(frame.sampling[0].first / frame.sampling[1].first,
                                              frame.sampling[0].second / frame.sampling[1].second);
     }
 
-    QByteArray decoderInput = bytes;
-    if (kind == FileKind::Tiff) {
-        decoderInput.detach();
-        HideFirstTiffMetadata(reinterpret_cast<unsigned char *>(decoderInput.data()), decoderInput.size());
-    }
+    const QByteArray decoderInput = source.format() == ImageFormat::Tiff
+        ? withFirstPageMetadataHidden(source.bytes())
+        : QByteArray::fromRawData(source.bytes().data(), source.size());
     const Encoded encoded = EncodeAgain(type, decoderInput, saveFlags);
     if (!encoded.decoded)
         return LineOutcome::failed({NoteCode::DecodeFailed, {}});
@@ -273,7 +343,8 @@ LineOutcome WriteReencoded(const SourceImage &source, const TagEdit &edit, const
         return LineOutcome::failed({NoteCode::EncodeFailed, {}});
     QByteArray composed;
     try {
-        if (const QString why = compose(kind, source.path(), bytes, encoded.bytes, &composed); !why.isEmpty())
+        if (const QString why = compose(source.format(), source.path(), source.bytes(), encoded.bytes, &composed);
+            !why.isEmpty())
             return refused(why);
     } catch (const std::exception &error) {
         return refused(QStringLiteral("the source's metadata cannot be carried over: %1")

@@ -11,6 +11,12 @@ enum class ImageFormat;
 // written as tags only writes them.
 bool ReencodingCovers(ImageFormat format);
 
+// Why re-encoding refuses this source from its headers alone, before
+// decoding it: TooManyPixels when a page declares more than `maxMegapixels`,
+// ReencodeRefused for a change the encoder would make that the headers tell
+// (a CMYK JPEG, a BigTIFF); none when they tell nothing against it.
+Note ReencodeRefusal(const SourceImage &source, int maxMegapixels);
+
 // Fills `out` with the image of `source` decoded and encoded again in its
 // own type, with the save flags the output's name `outputName` chooses,
 // carrying with it everything of the source's metadata that the type holds:

@@ -2,8 +2,6 @@
 
 #include "engine/batchline.h"
 
-#include <QList>
-
 class SourceImage;
 class XmpMemory;
 
@@ -15,3 +13,14 @@ class XmpMemory;
 // here are copied unchanged, with a note. `memory` is what a worker keeps
 // from line to line.
 LineOutcome WriteTagsOnly(const SourceImage &source, const TagEdit &edit, int out, XmpMemory &memory);
+
+// The notes the writer will give for this line that this program's own
+// readers can tell without writing anything or handing the file to a
+// library: the value rules with the source's own IPTC character set, fields
+// the format has no home for, a copy without tags, a damaged source, and in
+// re-encoding the pixel limit and the refusals the file's headers decide.
+QList<Note> ForeseenNotes(const SourceImage &source, const TagEdit &edit, bool reencode, int maxMegapixels);
+
+// Why the source's image data are damaged (ending early, running past the
+// end, a chunk's checksum wrong); empty when nothing is seen wrong.
+QString SourceDamage(const SourceImage &source);

@@ -1,0 +1,485 @@
+#include "engine/jpegcontainer.h"
+
+#include "engine/bytereader.h"
+#include "engine/outputbytes.h"
+#include "engine/photoshopresources.h"
+#include "engine/sourceimage.h"
+#include "engine/tiffstructure.h"
+#include "engine/xmppacket.h"
+
+#include <QHash>
+
+#include <cstring>
+#include <algorithm>
+#include <optional>
+
+namespace {
+const QByteArray XmpSignature("http://ns.adobe.com/xap/1.0/\0", 29);
+const QByteArray PhotoshopSignature("Photoshop 3.0\0", 14);
+const QByteArray ExifSignature("Exif\0\0", 6);
+const QByteArray MpfSignature("MPF\0", 4);
+constexpr quint32 FotoStationSignature = 0xA1B2C3D4;
+constexpr qsizetype FotoStationFooter = 10;
+constexpr quint16 FotoStationIptc = 1;
+// What a segment holds after its marker and length.
+constexpr qsizetype MaxSegmentBody = 0xFFFF - 2;
+constexpr qsizetype MaxXmpPacket = MaxSegmentBody - 29;
+
+QByteArrayView bodyOf(QByteArrayView file, const JpegSegment &segment)
+{
+    return file.sliced(segment.body, segment.end - segment.body);
+}
+
+bool holds(QByteArrayView file, const JpegSegment &segment, unsigned char marker, const QByteArray &signature)
+{
+    return segment.marker == marker && StartsWith(bodyOf(file, segment), signature);
+}
+
+bool isXmp(QByteArrayView file, const JpegSegment &segment) { return holds(file, segment, 0xE1, XmpSignature); }
+
+// Photoshop resources of consecutive APP13 segments, joined where one
+// resource runs on into the next segment.
+struct PhotoshopGroup {
+    QList<qsizetype> segments; // indices
+    QByteArray payload;
+};
+
+QList<PhotoshopGroup> photoshopGroups(QByteArrayView file, const QList<JpegSegment> &segments)
+{
+    QList<PhotoshopGroup> groups;
+    bool open = false;
+    qsizetype parsed = 0; // in the open group's payload: where its first unfinished resource starts
+    for (qsizetype i = 0; i < segments.size(); ++i) {
+        if (!holds(file, segments[i], 0xED, PhotoshopSignature)) {
+            open = false;
+            continue;
+        }
+        if (!open) {
+            groups.append(PhotoshopGroup{});
+            parsed = 0;
+        }
+        PhotoshopGroup &group = groups.back();
+        group.segments.append(i);
+        group.payload += bodyOf(file, segments[i]).sliced(PhotoshopSignature.size());
+        // Each resource is parsed once, however many segments it spans.
+        while (parsed < group.payload.size()) {
+            const qsizetype end = PhotoshopResourceEnd(group.payload, parsed);
+            if (end == -1)
+                break;
+            parsed = end < 0 ? group.payload.size() : end;
+        }
+        open = parsed < group.payload.size();
+    }
+    return groups;
+}
+
+struct TrailerRecord {
+    quint16 tag = 0;
+    qsizetype data = 0; // in the file
+    qsizetype size = 0;
+};
+
+// The records of a FotoStation trailer in file order; *start gets where the
+// trailer begins (the file's size when there is none).
+QList<TrailerRecord> fotoStationRecords(QByteArrayView file, qsizetype *start)
+{
+    QList<TrailerRecord> records;
+    qsizetype end = file.size();
+    while (end >= FotoStationFooter) {
+        const unsigned char *footer = Bytes(file) + end - FotoStationFooter;
+        const qsizetype length = Be32(footer + 2);
+        if (Be32(footer + 6) != FotoStationSignature || length < FotoStationFooter || length > end)
+            break;
+        records.prepend({Be16(footer), end - length, length - FotoStationFooter});
+        end -= length;
+    }
+    *start = end;
+    return records;
+}
+
+QByteArray segmentBytes(unsigned char marker, const QByteArray &signature, QByteArrayView payload)
+{
+    QByteArray out;
+    out += char(0xFF);
+    out += char(marker);
+    PutBe16(out, quint32(2 + signature.size() + payload.size()));
+    out += signature;
+    out += payload;
+    return out;
+}
+
+// A Photoshop block cut into as many APP13 segments as it needs.
+QByteArray app13Segments(const QByteArray &payload)
+{
+    QByteArray out;
+    const qsizetype chunk = MaxSegmentBody - PhotoshopSignature.size();
+    for (qsizetype at = 0; at < payload.size(); at += chunk)
+        out += segmentBytes(0xED, PhotoshopSignature, QByteArrayView(payload).sliced(at, std::min(chunk, payload.size() - at)));
+    return out;
+}
+
+QByteArray encode32(const TiffStructure &tiff, quint32 value)
+{
+    QByteArray out;
+    if (tiff.littleEndian())
+        PutLe32(out, value);
+    else
+        PutBe32(out, value);
+    return out;
+}
+
+// Multi-picture offsets count from the MPF header: they are set again
+// when what lies between the header and a picture changed size.
+void fixMultiPictureOffsets(QByteArrayView file, const JpegSegment &segment, OutputBytes &output)
+{
+    const qsizetype header = segment.body + MpfSignature.size();
+    const TiffStructure mpf(file.sliced(header, segment.end - header));
+    const QList<qsizetype> ifds = mpf.directories();
+    if (ifds.isEmpty() || output.mapped(header) < 0)
+        return;
+    const auto entries = mpf.entry(ifds.front(), 0xB002);
+    if (!entries)
+        return;
+    for (qsizetype at = entries->value; at + 16 <= entries->value + entries->size; at += 16) {
+        const quint32 offset = mpf.u32(at + 8);
+        if (offset == 0)
+            continue;
+        const qsizetype target = output.mapped(header + offset);
+        if (target < 0)
+            continue;
+        const qint64 now = target - output.mapped(header);
+        if (now != offset && now > 0 && now <= 0xFFFFFFFF)
+            output.patch(header + at + 8, encode32(mpf, quint32(now)));
+    }
+}
+
+// Canon's original decision data is found by an absolute file offset in its
+// maker note, which is set again when the data moved.
+void fixCanonDecisionData(QByteArrayView file, const JpegSegment &segment, OutputBytes &output)
+{
+    const qsizetype header = segment.body + ExifSignature.size();
+    const TiffStructure exif(file.sliced(header, segment.end - header));
+    const QList<qsizetype> ifds = exif.directories();
+    if (ifds.isEmpty())
+        return;
+    const auto make = exif.entry(ifds.front(), 0x010F);
+    const auto exifIfd = exif.entry(ifds.front(), TiffTag::ExifIfd);
+    if (!make || !exif.valueBytes(*make).startsWith("Canon") || !exifIfd)
+        return;
+    const auto makerNote = exif.entry(qsizetype(exif.number(*exifIfd).value_or(0)), 0x927C);
+    if (!makerNote)
+        return;
+    const auto decisionData = exif.entry(makerNote->value, 0x0083);
+    if (!decisionData || decisionData->type != quint16(TiffType::Long) || decisionData->count != 1)
+        return;
+    const quint32 offset = exif.u32(decisionData->value);
+    const qsizetype now = offset > 0 ? output.mapped(offset) : -1;
+    if (now > 0 && now != offset && now <= 0xFFFFFFFF)
+        output.patch(header + decisionData->value, encode32(exif, quint32(now)));
+}
+} // namespace
+
+JpegLayout JpegSegments(QByteArrayView file)
+{
+    JpegLayout layout;
+    const unsigned char *data = Bytes(file);
+    const qsizetype size = file.size();
+    qsizetype pos = 2;
+    while (pos + 4 <= size && data[pos] == 0xFF) {
+        const unsigned char marker = data[pos + 1];
+        if (marker == 0xFF) { // fill byte
+            ++pos;
+            continue;
+        }
+        if (marker == 0xDA) {
+            layout.scan = pos;
+            break;
+        }
+        if (marker == 0xD9)
+            break;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) { // no length
+            pos += 2;
+            continue;
+        }
+        const qsizetype length = Be16(data + pos + 2);
+        if (length < 2 || pos + 2 + length > size)
+            break;
+        layout.segments.append({marker, pos, pos + 4, pos + 2 + length});
+        pos += 2 + length;
+    }
+    return layout;
+}
+
+FoundMetadata ReadJpegMetadata(QByteArrayView file)
+{
+    FoundMetadata found;
+    const JpegLayout layout = JpegSegments(file);
+    for (const JpegSegment &segment : layout.segments) {
+        if (isXmp(file, segment))
+            found.xmpPackets.append(bodyOf(file, segment).sliced(XmpSignature.size()).toByteArray());
+    }
+    for (const PhotoshopGroup &group : photoshopGroups(file, layout.segments)) {
+        for (const PhotoshopResource &resource : ParsePhotoshopResources(group.payload)) {
+            if (resource.id == IptcResourceId)
+                found.iimCopies.append(group.payload.sliced(resource.data, resource.size));
+        }
+    }
+    qsizetype trailer = file.size();
+    for (const TrailerRecord &record : fotoStationRecords(file, &trailer)) {
+        if (record.tag == FotoStationIptc && trailer > layout.scan && layout.scan >= 0)
+            found.iimCopies.append(file.sliced(record.data, record.size).toByteArray());
+    }
+    return found;
+}
+
+QString JpegDamage(QByteArrayView file, const JpegLayout &layout)
+{
+    if (layout.scan < 0)
+        return QStringLiteral("its segments do not lead to image data");
+    // Searched from the end, where the marker nearly always is: a forward
+    // search would read the whole image data of every photo.
+    const unsigned char *data = Bytes(file);
+    for (qsizetype at = file.size() - 1; at > layout.scan + 1; --at) {
+        const void *found = ::memrchr(data + layout.scan + 2, 0xD9, size_t(at - layout.scan - 1));
+        if (!found)
+            break;
+        at = static_cast<const unsigned char *>(found) - data;
+        if (data[at - 1] == 0xFF)
+            return {};
+    }
+    return QStringLiteral("its image data ends early");
+}
+
+LineOutcome WriteTaggedJpeg(const SourceImage &source, const TagEdit &edit, XmpMemory &memory, int out)
+{
+    const QByteArrayView file = source.bytes();
+    const JpegLayout layout = JpegSegments(file);
+    if (layout.scan < 0)
+        return LineOutcome::failed({NoteCode::MetadataUnwritable,
+                                    {QStringLiteral("the file is damaged: its segments do not lead to image data")}});
+    const QList<JpegSegment> &segments = layout.segments;
+    const FoundMetadata found = ReadJpegMetadata(file);
+    const EditedMetadata edited = EditMetadata(found, edit, TagHomes::IptcAndXmp, FormatName(ImageFormat::Jpeg), memory);
+    QList<Note> notes = edited.notes;
+    if (const QString damage = JpegDamage(file, layout); !damage.isEmpty())
+        notes.prepend({NoteCode::SourceDamaged, {damage}});
+    for (const QByteArray &packet : edited.xmpPackets) {
+        if (packet.size() > MaxXmpPacket)
+            return LineOutcome::failed(
+                {NoteCode::BlockTooLarge, {QStringLiteral("XMP"), QString::number(packet.size()), QString::number(MaxXmpPacket)}});
+    }
+
+    // The IPTC goes into the first Photoshop block that holds it, else the
+    // first there is; the others lose theirs, which the new block took in.
+    const QList<PhotoshopGroup> groups = photoshopGroups(file, segments);
+    const bool writeIptc = !edited.iim.isEmpty();
+    qsizetype target = -1;
+    for (qsizetype g = 0; g < groups.size() && target < 0; ++g) {
+        bool held = false;
+        PhotoshopResourceData(groups[g].payload, IptcResourceId, &held);
+        if (held)
+            target = g;
+    }
+    if (target < 0 && !groups.isEmpty())
+        target = 0;
+    const QByteArray digest = IptcDigest(edited.iim);
+    QList<std::optional<QByteArray>> rebuilt; // per group; none when it stays as it is
+    QHash<qsizetype, qsizetype> groupOf; // segment index -> group
+    for (qsizetype g = 0; g < groups.size(); ++g) {
+        for (const qsizetype s : groups[g].segments)
+            groupOf.insert(s, g);
+        std::optional<QByteArray> payload;
+        if (writeIptc)
+            payload = WithIptcResource(groups[g].payload, {g == target ? edited.iim : QByteArray(), digest, g == target});
+        rebuilt.append(payload && *payload != groups[g].payload ? payload : std::nullopt);
+    }
+
+    // New blocks go right after the EXIF segment, which stays where it is,
+    // or after a leading JFIF segment.
+    qsizetype anchor = -1;
+    for (qsizetype i = 0; i < segments.size() && anchor < 0; ++i) {
+        if (holds(file, segments[i], 0xE1, ExifSignature))
+            anchor = i;
+    }
+    if (anchor < 0 && !segments.isEmpty() && holds(file, segments.front(), 0xE0, "JFIF"))
+        anchor = 0;
+    const auto insertNew = [&](OutputBytes &output) {
+        if (found.xmpPackets.isEmpty() && !edited.xmpPackets.isEmpty())
+            output.add(segmentBytes(0xE1, XmpSignature, edited.xmpPackets.front()));
+        if (groups.isEmpty() && writeIptc)
+            output.add(app13Segments(WithIptcResource({}, {edited.iim, {}, true})));
+    };
+
+    OutputBytes output;
+    qsizetype cursor = 2;
+    output.copy(0, cursor);
+    if (anchor < 0)
+        insertNew(output);
+    qsizetype xmpIndex = 0;
+    for (qsizetype i = 0; i < segments.size(); ++i) {
+        const JpegSegment &segment = segments[i];
+        const qsizetype group = groupOf.value(i, -1);
+        if (isXmp(file, segment) && edited.xmpChanged) {
+            output.copy(cursor, segment.start);
+            // The same size where the new packet fits, so nothing after it moves.
+            const qsizetype room = segment.end - segment.body - XmpSignature.size();
+            const QByteArray packet = PaddedXmpPacket(edited.xmpPackets.value(xmpIndex++), room);
+            output.add(segmentBytes(0xE1, XmpSignature, packet));
+            cursor = segment.end;
+        } else if (group >= 0 && rebuilt[group]) {
+            output.copy(cursor, segment.start);
+            if (groups[group].segments.front() == i)
+                output.add(app13Segments(*rebuilt[group]));
+            cursor = segment.end;
+        }
+        if (i == anchor) {
+            output.copy(cursor, segment.end);
+            cursor = segment.end;
+            insertNew(output);
+        }
+    }
+
+    qsizetype trailer = file.size();
+    QByteArray newTrailer;
+    const QList<TrailerRecord> records = fotoStationRecords(file, &trailer);
+    const bool rewriteTrailer = writeIptc && trailer > layout.scan
+        && std::any_of(records.begin(), records.end(), [](const TrailerRecord &r) { return r.tag == FotoStationIptc; });
+    if (rewriteTrailer) {
+        for (const TrailerRecord &record : records) {
+            const QByteArray data = record.tag == FotoStationIptc ? edited.iim : file.sliced(record.data, record.size).toByteArray();
+            newTrailer += data;
+            PutBe16(newTrailer, record.tag);
+            PutBe32(newTrailer, quint32(data.size() + FotoStationFooter));
+            PutBe32(newTrailer, FotoStationSignature);
+        }
+    } else {
+        trailer = file.size();
+    }
+    output.copy(cursor, trailer);
+    output.add(newTrailer);
+
+    for (const JpegSegment &segment : segments) {
+        if (holds(file, segment, 0xE2, MpfSignature))
+            fixMultiPictureOffsets(file, segment, output);
+        else if (holds(file, segment, 0xE1, ExifSignature))
+            fixCanonDecisionData(file, segment, output);
+    }
+    if (Note failed = output.write(source, out))
+        return LineOutcome::failed(failed);
+    return LineOutcome::saved(notes);
+}
+
+namespace {
+bool isMetadataSegment(unsigned char marker)
+{
+    return (marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE;
+}
+
+bool isFrameMarker(unsigned char marker)
+{
+    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}
+
+// One past the EOI of the image whose first scan starts at `scan`, walking
+// the entropy-coded data and any segments between scans; -1 when the data
+// end first.
+qsizetype imageEnd(QByteArrayView file, qsizetype scan)
+{
+    const unsigned char *data = Bytes(file);
+    const qsizetype size = file.size();
+    qsizetype pos = scan;
+    while (pos + 2 <= size) {
+        if (data[pos] != 0xFF)
+            return -1;
+        const unsigned char marker = data[pos + 1];
+        if (marker == 0xFF) {
+            ++pos;
+            continue;
+        }
+        if (marker == 0xD9)
+            return pos + 2;
+        if (pos + 4 > size)
+            return -1;
+        const qsizetype length = Be16(data + pos + 2);
+        if (length < 2 || pos + 2 + length > size)
+            return -1;
+        pos += 2 + length;
+        if (marker != 0xDA)
+            continue;
+        // Stuffed zeros, restart markers and fill bytes belong to the scan.
+        // Only a 0xFF can start anything else, so the rest is skipped by memchr.
+        while (pos + 1 < size) {
+            const void *mark = std::memchr(data + pos, 0xFF, size_t(size - 1 - pos));
+            if (!mark) {
+                pos = size - 1;
+                break;
+            }
+            pos = static_cast<const unsigned char *>(mark) - data;
+            const unsigned char next = data[pos + 1];
+            if (next != 0x00 && next != 0xFF && !(next >= 0xD0 && next <= 0xD7))
+                break;
+            ++pos;
+        }
+    }
+    return -1;
+}
+} // namespace
+
+JpegFrame JpegFrameOf(QByteArrayView file)
+{
+    JpegFrame frame;
+    const unsigned char *data = Bytes(file);
+    for (const JpegSegment &segment : JpegSegments(file).segments) {
+        if (!isFrameMarker(segment.marker))
+            continue;
+        const qsizetype body = segment.end - segment.body;
+        if (body < 6)
+            return frame;
+        const int count = data[segment.body + 5];
+        if (6 + 3 * count > body)
+            return frame;
+        for (int i = 0; i < count; ++i) {
+            const unsigned char factors = data[segment.body + 6 + 3 * i + 1];
+            frame.sampling.append({factors >> 4, factors & 0x0F});
+        }
+        return frame;
+    }
+    return frame;
+}
+
+QByteArray ComposeReencodedJpeg(QByteArrayView source, QByteArrayView encoded, QString *why)
+{
+    const JpegLayout sourceLayout = JpegSegments(source);
+    const JpegLayout encodedLayout = JpegSegments(encoded);
+    const qsizetype encodedEnd = encodedLayout.scan < 0 ? -1 : imageEnd(encoded, encodedLayout.scan);
+    if (sourceLayout.scan < 0 || encodedEnd < 0) {
+        *why = QStringLiteral("the image's structure cannot be followed");
+        return {};
+    }
+    // A damaged source keeps no trailer: where its image ends is unknown.
+    const qsizetype sourceEnd = imageEnd(source, sourceLayout.scan);
+
+    const auto isJfif = [](QByteArrayView file, const JpegSegment &s) { return holds(file, s, 0xE0, QByteArray("JFIF\0", 5)); };
+    const auto isAdobe = [](QByteArrayView file, const JpegSegment &s) { return holds(file, s, 0xEE, "Adobe"); };
+    const bool sourceJfif = std::any_of(sourceLayout.segments.begin(), sourceLayout.segments.end(),
+                                        [&](const JpegSegment &s) { return isJfif(source, s); });
+
+    QByteArray out("\xFF\xD8", 2);
+    const auto append = [&out](QByteArrayView file, qsizetype from, qsizetype to) { out += file.sliced(from, to - from); };
+    for (const JpegSegment &segment : encodedLayout.segments) {
+        if (!sourceJfif && isJfif(encoded, segment))
+            append(encoded, segment.start, segment.end);
+    }
+    for (const JpegSegment &segment : sourceLayout.segments) {
+        if (isMetadataSegment(segment.marker) && !isAdobe(source, segment))
+            append(source, segment.start, segment.end);
+    }
+    for (const JpegSegment &segment : encodedLayout.segments) {
+        if (isAdobe(encoded, segment) || !isMetadataSegment(segment.marker))
+            append(encoded, segment.start, segment.end);
+    }
+    append(encoded, encodedLayout.scan, encodedEnd);
+    if (sourceEnd > 0)
+        append(source, sourceEnd, source.size());
+    return out;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "engine/batchline.h"
+#include "engine/metadataedit.h"
+
+#include <QByteArrayView>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+class SourceImage;
+class XmpMemory;
+
+// JPEG files. This program owns the IPTC resource and its digest among the
+// Photoshop resources of APP13, the standard XMP segments, and the IPTC
+// record of a FotoStation trailer; every other byte is copied as it stands.
+
+struct JpegSegment {
+    unsigned char marker = 0;
+    qsizetype start = 0; // the 0xFF of its marker
+    qsizetype body = 0;  // just past its length
+    qsizetype end = 0;   // one past it
+};
+
+struct JpegLayout {
+    QList<JpegSegment> segments; // those before the first scan
+    qsizetype scan = -1;         // the first SOS marker; -1 when the segments do not lead to one
+};
+
+// The segments before the first scan, walked by their lengths.
+JpegLayout JpegSegments(QByteArrayView file);
+
+// The blocks this program owns, as readers find them.
+FoundMetadata ReadJpegMetadata(QByteArrayView file);
+
+// Why the image data is damaged; empty when nothing is seen wrong.
+QString JpegDamage(QByteArrayView file, const JpegLayout &layout);
+
+// The colour components of a JPEG's first frame, each with its horizontal
+// and vertical sampling factors; no components when there is no frame.
+struct JpegFrame {
+    QList<QPair<int, int>> sampling;
+    int components() const { return int(sampling.size()); }
+};
+JpegFrame JpegFrameOf(QByteArrayView file);
+
+// A re-encoded JPEG: the encoded image's frame (tables, frame header, scans)
+// with every APPn and COM segment of the source around it, byte for byte,
+// and whatever followed the source's image (a FotoStation trailer). The
+// source's JFIF segment is kept, else the encoded one; the Adobe segment is
+// the encoded one, since it describes the encoded colour transform. Empty,
+// with `*why`, when either file cannot be walked.
+QByteArray ComposeReencodedJpeg(QByteArrayView source, QByteArrayView encoded, QString *why);
+
+// Fills `out` with the source and the line's tags.
+LineOutcome WriteTaggedJpeg(const SourceImage &source, const TagEdit &edit, XmpMemory &memory, int out);

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "engine/batchline.h"
+
+#include <QByteArray>
+#include <QList>
+
+class XmpMemory;
+
+// What a file holds of the blocks this program owns, as its container's
+// reader found them.
+struct FoundMetadata {
+    QList<QByteArray> iimCopies; // every IIM block; the first is the one readers take
+    QList<QByteArray> xmpPackets; // every main XMP packet as stored; the first is the one readers take
+};
+
+// What a container can hold.
+enum class TagHomes {
+    IptcAndXmp,
+    XmpOnly,
+};
+
+// The blocks a line's values make of what the file holds.
+struct EditedMetadata {
+    QByteArray iim;                // the new IIM block (IptcAndXmp only); empty when the file keeps none
+    QList<QByteArray> xmpPackets;  // one new packet for each the file held, or one when it held none
+    bool xmpChanged = false;       // false: the packets are the file's own
+    QList<Note> notes;             // what the line's report says of the values and the packet
+};
+
+// Each value goes into the IIM block (IptcAndXmp) and into every XMP
+// packet, as the rules of ToIimValues allow; fields a format has no home
+// for are named in a note. The XMP date follows the date and time the IIM
+// ends up with, so a line that gives only one of them joins it with the
+// other one in the file.
+EditedMetadata EditMetadata(const FoundMetadata &found, const TagEdit &edit, TagHomes homes, const QString &format,
+                            XmpMemory &memory);

@@ -1,0 +1,125 @@
+#include "engine/photoshopresources.h"
+
+#include "engine/bytereader.h"
+
+#include <QCryptographicHash>
+
+namespace {
+constexpr int DigestBytes = 16;
+
+bool isSignature(QByteArrayView at)
+{
+    for (const char *signature : {"8BIM", "MeSa", "PHUT", "AgHg", "DCSR", "8B64"}) {
+        if (StartsWith(at, signature))
+            return true;
+    }
+    return false;
+}
+} // namespace
+
+qsizetype PhotoshopResourceEnd(QByteArrayView block, qsizetype pos)
+{
+    const QByteArrayView rest = block.sliced(pos);
+    if (rest.size() < 4)
+        return -1;
+    if (!isSignature(rest))
+        return -2;
+    if (rest.size() < 7)
+        return -1;
+    const int nameLength = Bytes(rest)[6];
+    // The name is a Pascal string padded to an even size, length byte included.
+    const qsizetype sizeAt = 6 + ((nameLength + 2) & ~1);
+    if (sizeAt + 4 > rest.size())
+        return -1;
+    const qsizetype dataSize = Be32(Bytes(rest) + sizeAt);
+    if (dataSize > rest.size() - sizeAt - 4)
+        return -1;
+    return pos + std::min(sizeAt + 4 + dataSize + (dataSize & 1), rest.size());
+}
+
+QList<PhotoshopResource> ParsePhotoshopResources(QByteArrayView block, bool *whole)
+{
+    QList<PhotoshopResource> found;
+    qsizetype pos = 0;
+    while (pos < block.size()) {
+        const qsizetype end = PhotoshopResourceEnd(block, pos);
+        if (end < 0)
+            break;
+        const unsigned char *data = Bytes(block) + pos;
+        const qsizetype sizeAt = 6 + ((data[6] + 2) & ~1);
+        found.append({Be16(data + 4), pos, pos + sizeAt + 4, qsizetype(Be32(data + sizeAt)), end});
+        pos = end;
+    }
+    if (whole)
+        *whole = pos == block.size();
+    return found;
+}
+
+QByteArray PhotoshopResourceData(QByteArrayView block, quint16 id, bool *found)
+{
+    for (const PhotoshopResource &resource : ParsePhotoshopResources(block)) {
+        if (resource.id != id)
+            continue;
+        if (found)
+            *found = true;
+        return block.sliced(resource.data, resource.size).toByteArray();
+    }
+    if (found)
+        *found = false;
+    return {};
+}
+
+QByteArray PhotoshopResourceBytes(quint16 id, QByteArrayView data)
+{
+    QByteArray out("8BIM");
+    PutBe16(out, id);
+    out += QByteArray(2, '\0'); // an empty name, padded
+    PutBe32(out, quint32(data.size()));
+    out += data;
+    if (data.size() & 1)
+        out += '\0';
+    return out;
+}
+
+QByteArray WithIptcResource(QByteArrayView block, const IptcResourceUpdate &update)
+{
+    const QList<PhotoshopResource> resources = ParsePhotoshopResources(block);
+    const qsizetype parsedEnd = resources.isEmpty() ? 0 : resources.back().end;
+    QByteArray out;
+    bool placed = update.iim.isEmpty() || !update.addWhenMissing;
+    bool seenIptc = false;
+    for (const PhotoshopResource &resource : resources) {
+        const QByteArrayView bytes = block.sliced(resource.start, resource.end - resource.start);
+        if (resource.id == IptcResourceId) {
+            // One IPTC resource: a second one would be a stale copy.
+            if (!seenIptc && !update.iim.isEmpty())
+                out += PhotoshopResourceBytes(IptcResourceId, update.iim);
+            seenIptc = true;
+            placed = true;
+            continue;
+        }
+        if (!placed && resource.id > IptcResourceId) {
+            out += PhotoshopResourceBytes(IptcResourceId, update.iim);
+            placed = true;
+        }
+        if (resource.id == IptcDigestId && resource.size == DigestBytes && update.digest.size() == DigestBytes) {
+            out += bytes.first(resource.data - resource.start);
+            out += update.digest;
+            out += bytes.sliced(resource.data - resource.start + DigestBytes);
+            continue;
+        }
+        out += bytes;
+    }
+    if (!placed)
+        out += PhotoshopResourceBytes(IptcResourceId, update.iim);
+    out += block.sliced(parsedEnd);
+    return out;
+}
+
+QByteArray IptcDigest(const QByteArray &iim, int unit)
+{
+    QByteArray padded = iim;
+    while (padded.size() % unit != 0)
+        padded.append('\0');
+    return QCryptographicHash::hash(padded, QCryptographicHash::Md5);
+}

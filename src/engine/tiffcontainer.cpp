@@ -1,0 +1,226 @@
+#include "engine/tiffcontainer.h"
+
+#include "engine/bytereader.h"
+#include "engine/outputbytes.h"
+#include "engine/photoshopresources.h"
+#include "engine/sourceimage.h"
+#include "engine/tiffstructure.h"
+
+#include <QSet>
+
+#include <QHash>
+
+#include <algorithm>
+#include <numeric>
+
+namespace {
+// Numbers in the file's byte order and offset size.
+class TiffWriter {
+public:
+    explicit TiffWriter(const TiffStructure &tiff) : tiff(tiff) {}
+
+    void u16(QByteArray &out, quint32 v) const { tiff.littleEndian() ? PutLe16(out, v) : PutBe16(out, v); }
+    void u32(QByteArray &out, quint32 v) const { tiff.littleEndian() ? PutLe32(out, v) : PutBe32(out, v); }
+    void offset(QByteArray &out, quint64 v) const
+    {
+        if (!tiff.big()) {
+            u32(out, quint32(v));
+            return;
+        }
+        if (tiff.littleEndian()) {
+            u32(out, quint32(v));
+            u32(out, quint32(v >> 32));
+        } else {
+            u32(out, quint32(v >> 32));
+            u32(out, quint32(v));
+        }
+    }
+
+    // An entry whose value is `value` (placed at `at` when it does not fit in the entry).
+    QByteArray entry(quint16 tag, quint16 type, quint64 count, const QByteArray &value, quint64 at) const
+    {
+        QByteArray out;
+        u16(out, tag);
+        u16(out, type);
+        offset(out, count); // the count takes as many bytes as an offset
+        if (value.size() <= tiff.offsetSize())
+            out += value + QByteArray(tiff.offsetSize() - value.size(), '\0');
+        else
+            offset(out, at);
+        return out;
+    }
+
+private:
+    const TiffStructure &tiff;
+};
+
+struct NewBlock {
+    quint16 tag = 0;
+    quint16 type = 0;
+    QByteArray value;
+};
+
+quint16 typeOr(const std::optional<TiffEntry> &entry, std::initializer_list<TiffType> allowed, TiffType otherwise)
+{
+    if (entry) {
+        for (const TiffType type : allowed) {
+            if (entry->type == quint16(type))
+                return entry->type;
+        }
+    }
+    return quint16(otherwise);
+}
+} // namespace
+
+FoundMetadata ReadTiffMetadata(QByteArrayView file)
+{
+    FoundMetadata found;
+    const TiffStructure tiff(file);
+    const QList<qsizetype> ifds = tiff.directories();
+    if (ifds.isEmpty())
+        return found;
+    QByteArray photoshopIptc;
+    bool photoshopHeld = false;
+    for (const TiffEntry &entry : tiff.entries(ifds.front())) {
+        if (entry.tag == TiffTag::Iptc)
+            found.iimCopies.prepend(tiff.valueBytes(entry).toByteArray());
+        else if (entry.tag == TiffTag::Xmp)
+            found.xmpPackets.append(tiff.valueBytes(entry).toByteArray());
+        else if (entry.tag == TiffTag::Photoshop)
+            photoshopIptc = PhotoshopResourceData(tiff.valueBytes(entry), IptcResourceId, &photoshopHeld);
+    }
+    if (photoshopHeld)
+        found.iimCopies.append(photoshopIptc);
+    return found;
+}
+
+QString TiffDamage(QByteArrayView file)
+{
+    const TiffStructure tiff(file);
+    // An array that several directories share is checked once, so a file
+    // of many directories over one large array costs its size, not more.
+    QSet<qsizetype> checked;
+    for (const qsizetype ifd : tiff.directories()) {
+        for (const auto &[offsetsTag, countsTag] : {std::pair{TiffTag::StripOffsets, TiffTag::StripByteCounts},
+                                                    std::pair{TiffTag::TileOffsets, TiffTag::TileByteCounts}}) {
+            const auto offsets = tiff.entry(ifd, offsetsTag);
+            const auto counts = tiff.entry(ifd, countsTag);
+            if (!offsets || !counts || checked.contains(offsets->value))
+                continue;
+            checked.insert(offsets->value);
+            const QList<quint64> starts = tiff.numbers(*offsets, file.size());
+            const QList<quint64> lengths = tiff.numbers(*counts, file.size());
+            for (qsizetype i = 0; i < std::min(starts.size(), lengths.size()); ++i) {
+                if (starts[i] > quint64(file.size()) || lengths[i] > quint64(file.size()) - starts[i])
+                    return QStringLiteral("its image data runs past the end of the file");
+            }
+        }
+    }
+    return {};
+}
+
+LineOutcome WriteTaggedTiff(const SourceImage &source, const TagEdit &edit, XmpMemory &memory, int out)
+{
+    const QByteArrayView file = source.bytes();
+    const TiffStructure tiff(file);
+    const QList<qsizetype> ifds = tiff.directories();
+    bool whole = false;
+    const QList<TiffEntry> entries = ifds.isEmpty() ? QList<TiffEntry>() : tiff.entries(ifds.front(), &whole);
+    if (ifds.isEmpty() || !whole)
+        return LineOutcome::failed({NoteCode::MetadataUnwritable,
+                                    {QStringLiteral("the file is damaged: its first directory cannot be read whole")}});
+    const FoundMetadata found = ReadTiffMetadata(file);
+    const EditedMetadata edited = EditMetadata(found, edit, TagHomes::IptcAndXmp, FormatName(source.format()), memory);
+    QList<Note> notes = edited.notes;
+    if (const QString damage = TiffDamage(file); !damage.isEmpty())
+        notes.prepend({NoteCode::SourceDamaged, {damage}});
+
+    const auto existing = [&](quint16 tag) -> std::optional<TiffEntry> {
+        for (const TiffEntry &entry : entries) {
+            if (entry.tag == tag)
+                return entry;
+        }
+        return std::nullopt;
+    };
+    QList<NewBlock> blocks;
+    if (!edited.iim.isEmpty()) {
+        // The tag holds whole 32-bit words, and readers hash its padding too.
+        QByteArray iim = edited.iim;
+        iim.append(QByteArray((4 - iim.size() % 4) % 4, '\0'));
+        blocks.append({TiffTag::Iptc, typeOr(existing(TiffTag::Iptc), {TiffType::Long, TiffType::Undefined, TiffType::Byte}, TiffType::Long), iim});
+        if (const auto resources = existing(TiffTag::Photoshop)) {
+            const QByteArrayView block = tiff.valueBytes(*resources);
+            bool held = false;
+            PhotoshopResourceData(block, IptcResourceId, &held);
+            // A copy in the resources is kept current where the file had one, never added.
+            const QByteArray updated
+                = WithIptcResource(block, {held ? edited.iim : QByteArray(), IptcDigest(iim), false});
+            if (updated != block)
+                blocks.append({TiffTag::Photoshop, typeOr(resources, {TiffType::Byte, TiffType::Undefined}, TiffType::Undefined), updated});
+        }
+    }
+    if (edited.xmpChanged && !edited.xmpPackets.isEmpty())
+        blocks.append({TiffTag::Xmp, typeOr(existing(TiffTag::Xmp), {TiffType::Byte, TiffType::Undefined}, TiffType::Byte),
+                       edited.xmpPackets.front()});
+    if (blocks.isEmpty()) {
+        OutputBytes copy;
+        copy.copy(0, file.size());
+        if (Note failed = copy.write(source, out))
+            return LineOutcome::failed(failed);
+        return LineOutcome::saved(notes);
+    }
+
+    // The new blocks, then the new first directory, each on an even offset.
+    const TiffWriter writer(tiff);
+    QByteArray appended;
+    const qsizetype base = file.size() + (file.size() & 1);
+    QHash<quint16, QByteArray> newEntries;
+    for (const NewBlock &block : blocks) {
+        const int unit = TiffTypeSize(block.type);
+        const qsizetype at = base + appended.size();
+        newEntries.insert(block.tag, writer.entry(block.tag, block.type, quint64(block.value.size() / unit), block.value, quint64(at)));
+        if (block.value.size() > tiff.offsetSize()) {
+            appended += block.value;
+            appended.append(appended.size() & 1, '\0');
+        }
+    }
+    QList<QByteArray> directory;
+    QList<quint16> tags;
+    for (const TiffEntry &entry : entries) {
+        if (newEntries.contains(entry.tag))
+            continue;
+        tags.append(entry.tag);
+        directory.append(file.sliced(entry.at, tiff.entrySize()).toByteArray());
+    }
+    for (auto it = newEntries.begin(); it != newEntries.end(); ++it) {
+        tags.append(it.key());
+        directory.append(it.value());
+    }
+    QList<qsizetype> order(tags.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) { return tags[a] < tags[b]; });
+    const quint64 ifdAt = quint64(base + appended.size());
+    QByteArray ifd;
+    if (tiff.big())
+        writer.offset(ifd, quint64(tags.size()));
+    else
+        writer.u16(ifd, quint32(tags.size()));
+    for (const qsizetype i : order)
+        ifd += directory[i];
+    writer.offset(ifd, tiff.offsetAt(tiff.nextPointerAt(ifds.front())));
+    appended += ifd;
+    if (!tiff.big() && quint64(base) + quint64(appended.size()) > 0xFFFFFFFFull)
+        return LineOutcome::failed({NoteCode::BlockTooLarge, {QStringLiteral("TIFF"), QString::number(base + appended.size()),
+                                                              QString::number(0xFFFFFFFFull)}});
+
+    OutputBytes output;
+    QByteArray pointer;
+    writer.offset(pointer, ifdAt);
+    output.copy(0, tiff.firstPointerAt());
+    output.add(pointer);
+    output.copy(tiff.firstPointerAt() + tiff.offsetSize(), file.size());
+    output.add(QByteArray(base - file.size(), '\0') + appended);
+    if (Note failed = output.write(source, out))
+        return LineOutcome::failed(failed);
+    return LineOutcome::saved(notes);
+}
