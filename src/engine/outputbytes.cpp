@@ -7,7 +7,7 @@
 
 namespace {
 // Runs shorter than this go through the buffer: a system call costs more than copying them.
-constexpr qsizetype KernelCopyFrom = 256 * 1024;
+constexpr qsizetype KernelCopyFrom = 16 * 1024;
 } // namespace
 
 void OutputBytes::copy(qsizetype from, qsizetype to)
