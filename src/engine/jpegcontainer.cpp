@@ -80,8 +80,10 @@ struct TrailerRecord {
 };
 
 // The records of a FotoStation trailer in file order; *start gets where the
-// trailer begins (the file's size when there is none).
-QList<TrailerRecord> fotoStationRecords(QByteArrayView file, qsizetype *start)
+// trailer begins (the file's size when there is none). A trailer follows the
+// image's EOI marker, at most a few padding bytes after it: records that
+// reach back into the image are none.
+QList<TrailerRecord> fotoStationRecords(QByteArrayView file, qsizetype scan, qsizetype *start)
 {
     QList<TrailerRecord> records;
     qsizetype end = file.size();
@@ -92,6 +94,11 @@ QList<TrailerRecord> fotoStationRecords(QByteArrayView file, qsizetype *start)
             break;
         records.prepend({Be16(footer), end - length, length - FotoStationFooter});
         end -= length;
+    }
+    const qsizetype from = std::max<qsizetype>(scan, end - 16);
+    if (records.isEmpty() || scan < 0 || end < scan + 2 || file.sliced(from, end - from).indexOf("\xFF\xD9") < 0) {
+        *start = file.size();
+        return {};
     }
     *start = end;
     return records;
@@ -225,8 +232,8 @@ FoundMetadata ReadJpegMetadata(QByteArrayView file)
         }
     }
     qsizetype trailer = file.size();
-    for (const TrailerRecord &record : fotoStationRecords(file, &trailer)) {
-        if (record.tag == FotoStationIptc && trailer > layout.scan && layout.scan >= 0)
+    for (const TrailerRecord &record : fotoStationRecords(file, layout.scan, &trailer)) {
+        if (record.tag == FotoStationIptc)
             found.iimCopies.append(file.sliced(record.data, record.size).toByteArray());
     }
     return found;
@@ -295,14 +302,16 @@ LineOutcome WriteTaggedJpeg(const SourceImage &source, const TagEdit &edit, XmpM
     }
 
     // New blocks go right after the EXIF segment, which stays where it is,
-    // or after a leading JFIF segment.
+    // or after the JFIF segment.
     qsizetype anchor = -1;
     for (qsizetype i = 0; i < segments.size() && anchor < 0; ++i) {
         if (holds(file, segments[i], 0xE1, ExifSignature))
             anchor = i;
     }
-    if (anchor < 0 && !segments.isEmpty() && holds(file, segments.front(), 0xE0, "JFIF"))
-        anchor = 0;
+    for (qsizetype i = 0; i < segments.size() && anchor < 0; ++i) {
+        if (holds(file, segments[i], 0xE0, "JFIF"))
+            anchor = i;
+    }
     const auto insertNew = [&](OutputBytes &output) {
         if (found.xmpPackets.isEmpty() && !edited.xmpPackets.isEmpty())
             output.add(segmentBytes(0xE1, XmpSignature, edited.xmpPackets.front()));
@@ -341,8 +350,8 @@ LineOutcome WriteTaggedJpeg(const SourceImage &source, const TagEdit &edit, XmpM
 
     qsizetype trailer = file.size();
     QByteArray newTrailer;
-    const QList<TrailerRecord> records = fotoStationRecords(file, &trailer);
-    const bool rewriteTrailer = writeIptc && trailer > layout.scan
+    const QList<TrailerRecord> records = fotoStationRecords(file, layout.scan, &trailer);
+    const bool rewriteTrailer = writeIptc
         && std::any_of(records.begin(), records.end(), [](const TrailerRecord &r) { return r.tag == FotoStationIptc; });
     if (rewriteTrailer) {
         for (const TrailerRecord &record : records) {

@@ -4,6 +4,8 @@
 
 #include <QCryptographicHash>
 
+#include <algorithm>
+
 namespace {
 constexpr int DigestBytes = 16;
 
@@ -86,7 +88,9 @@ QByteArray WithIptcResource(QByteArrayView block, const IptcResourceUpdate &upda
     const QList<PhotoshopResource> resources = ParsePhotoshopResources(block);
     const qsizetype parsedEnd = resources.isEmpty() ? 0 : resources.back().end;
     QByteArray out;
-    bool placed = update.iim.isEmpty() || !update.addWhenMissing;
+    const bool held = std::any_of(resources.begin(), resources.end(),
+                                  [](const PhotoshopResource &r) { return r.id == IptcResourceId; });
+    bool placed = held || update.iim.isEmpty() || !update.addWhenMissing;
     bool seenIptc = false;
     for (const PhotoshopResource &resource : resources) {
         const QByteArrayView bytes = block.sliced(resource.start, resource.end - resource.start);
@@ -95,7 +99,6 @@ QByteArray WithIptcResource(QByteArrayView block, const IptcResourceUpdate &upda
             if (!seenIptc && !update.iim.isEmpty())
                 out += PhotoshopResourceBytes(IptcResourceId, update.iim);
             seenIptc = true;
-            placed = true;
             continue;
         }
         if (!placed && resource.id > IptcResourceId) {

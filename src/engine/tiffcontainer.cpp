@@ -129,6 +129,16 @@ LineOutcome WriteTaggedTiff(const SourceImage &source, const TagEdit &edit, XmpM
     if (ifds.isEmpty() || !whole)
         return LineOutcome::failed({NoteCode::MetadataUnwritable,
                                     {QStringLiteral("the file is damaged: its first directory cannot be read whole")}});
+    // A new first directory would make the way back into a loop one page
+    // more, and what is appended could make a directory that ran past the
+    // end one page more too.
+    const quint64 last = tiff.offsetAt(tiff.nextPointerAt(ifds.back()));
+    if (quint64(ifds.front()) == last)
+        return LineOutcome::failed({NoteCode::MetadataUnwritable,
+                                    {QStringLiteral("the file is damaged: its chain of directories runs in a circle")}});
+    if (last != 0 && !ifds.contains(qsizetype(last)))
+        return LineOutcome::failed({NoteCode::MetadataUnwritable,
+                                    {QStringLiteral("the file is damaged: its chain of directories leads outside it")}});
     const FoundMetadata found = ReadTiffMetadata(file);
     const EditedMetadata edited = EditMetadata(found, edit, TagHomes::IptcAndXmp, FormatName(source.format()), memory);
     QList<Note> notes = edited.notes;

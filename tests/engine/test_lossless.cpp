@@ -254,6 +254,125 @@ TEST_F(EngineTest, TagsOnlyUpdatesEveryIptcCopyAndReportsWhatItCannotDo)
     EXPECT_EQ(png, "2024:02:15\nnew\n");
 }
 
+namespace {
+QByteArray le(quint32 value, int bytes)
+{
+    QByteArray out;
+    for (int i = 0; i < bytes; ++i)
+        out += char((value >> (8 * i)) & 0xFF);
+    return out;
+}
+// A little-endian TIFF directory entry.
+QByteArray entry(int tag, int type, quint32 count, quint32 value) { return le(tag, 2) + le(type, 2) + le(count, 4) + le(value, 4); }
+quint32 crc32(const QByteArray &bytes)
+{
+    quint32 crc = 0xFFFFFFFF;
+    for (const char c : bytes) {
+        crc ^= quint8(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    return ~crc;
+}
+QByteArray chunk(const QByteArray &type, const QByteArray &data, bool goodCrc = true)
+{
+    return BigEndian(data.size(), 4) + type + data + BigEndian(crc32(type + data) ^ (goodCrc ? 0 : 1), 4);
+}
+// The payloads of a JPEG's APP13 segments, joined.
+QByteArray photoshopPayload(const QByteArray &jpeg)
+{
+    QByteArray payload;
+    for (qsizetype pos = 2; pos + 4 <= jpeg.size() && uchar(jpeg[pos]) == 0xFF && uchar(jpeg[pos + 1]) != 0xDA;) {
+        const qsizetype length = (qsizetype(uchar(jpeg[pos + 2])) << 8) | uchar(jpeg[pos + 3]);
+        if (uchar(jpeg[pos + 1]) == 0xED)
+            payload += jpeg.mid(pos + 4 + 14, length - 2 - 14);
+        pos += 2 + length;
+    }
+    return payload;
+}
+} // namespace
+
+// Each container writer copies every byte it does not own, including what
+// a library rewriting the whole file lost or damaged.
+TEST_F(EngineTest, EachContainerKeepsEveryByteItDoesNotOwn)
+{
+    makeImages({"base.jpg", "base.png", "second.jpg"});
+    const QByteArray head("II*\0\x08\0\0\0", 8); // little-endian, first directory at 8
+    const QByteArray jpeg = ReadFileBytes(imagePath("base.jpg"));
+    // Fifteen pages, which the library kept four of.
+    QStringList pages{"-size", "16x8"};
+    for (int i = 0; i < 15; ++i)
+        pages << QStringLiteral("xc:rgb(%1,0,0)").arg(i * 16);
+    RunTool("convert", pages + QStringList{"-compress", "LZW", imagePath("pages.tif")});
+    // An ICC chunk whose checksum is wrong, which the library re-compressed
+    // with another image's bytes, and an eXIf chunk, which it turned into text.
+    const QByteArray png = ReadFileBytes(imagePath("base.png"));
+    const QByteArray iccp = chunk("iCCP", QByteArray("icc\0\0", 5) + "not a profile", false);
+    const QByteArray exif = chunk("eXIf", head + le(1, 2) + entry(0x0112, 3, 1, 6) + le(0, 4));
+    const qsizetype idat = png.indexOf("IDAT") - 4;
+    WriteFileBytes(imagePath("chunks.png"), png.left(idat) + iccp + exif + png.mid(idat));
+    // One Photoshop resource running across two APP13 segments, beside IPTC
+    // whose Digital Creation Time has no zone: it must stay as stored.
+    const QByteArray big = QByteArray(70000, 'p') + "end";
+    const QByteArray payload = resource(0x0bb7, big) + resource(0x0404, dataset(63, "102926") + dataset(120, "old"));
+    const QByteArray signature("Photoshop 3.0\0", 14);
+    WriteFileBytes(imagePath("chained.jpg"), withSegments(jpeg, segment(0xED, signature + payload.left(65000))
+                                                                    + segment(0xED, signature + payload.mid(65000))));
+    // A Canon maker note that finds its original decision data by an absolute
+    // offset into what follows the image, behind a Nikon-style maker note's
+    // worth of EXIF that must stay byte for byte.
+    const QByteArray odd = QByteArray(4, '\xFF') + le(3, 4) + le(20, 4) + QByteArray(20, 'a') + le(20, 4) + QByteArray(20, 'b') + le(4, 4);
+    const auto canonExif = [&](quint32 oddAt) {
+        return segment(0xE1, QByteArray("Exif\0\0", 6) + head + le(2, 2) + entry(0x010F, 2, 6, 38)
+                                 + entry(0x8769, 4, 1, 44) + le(0, 4) + QByteArray("Canon\0", 6) + le(1, 2)
+                                 + entry(0x927C, 7, 18, 62) + le(0, 4) + le(1, 2) + entry(0x0083, 4, 1, oddAt) + le(0, 4));
+    };
+    const qsizetype oddAt = 2 + canonExif(0).size() + jpeg.size() - 2;
+    WriteFileBytes(imagePath("canon.jpg"), withSegments(jpeg, canonExif(quint32(oddAt))) + odd);
+    // A phone's second picture, found by an offset from the MPF header, with
+    // an XMP segment between the two that grows.
+    const QByteArray second = ReadFileBytes(imagePath("second.jpg"));
+    const QByteArray xmp = segment(0xE1, QByteArray("http://ns.adobe.com/xap/1.0/\0", 29) + "<x:xmpmeta xmlns:x='adobe:ns:meta/'/>");
+    const auto mpf = [&](quint32 firstSize, quint32 secondAt) {
+        return segment(0xE2, QByteArray("MPF\0", 4) + head + le(3, 2) + entry(0xB000, 7, 4, 0x30303130)
+                                 + entry(0xB001, 4, 1, 2) + entry(0xB002, 7, 32, 50) + le(0, 4) + le(0x030000, 4)
+                                 + le(firstSize, 4) + le(0, 4) + le(0, 4) + le(0x010002, 4) + le(second.size(), 4)
+                                 + le(secondAt, 4) + le(0, 4));
+    };
+    const qsizetype first = 2 + mpf(0, 0).size() + xmp.size() + jpeg.size() - 2;
+    WriteFileBytes(imagePath("phone.jpg"), withSegments(jpeg, mpf(quint32(first), quint32(first - 2 - 8)) + xmp) + second);
+
+    useScheme({{1, "IPTC_Field2"}});
+    loadData({"name\tcaption", "pages.tif\tnew", "chunks.png\tnew", "chained.jpg\tnew", "canon.jpg\tnew", "phone.jpg\tnew"});
+    const BatchResult result = run();
+    EXPECT_EQ(result.saved, 5);
+    ASSERT_EQ(LineNames(result.warnings), QStringList{"2 chunks.png"});
+    EXPECT_TRUE(result.warnings[0].reason.contains("checksum of its iCCP chunk")) << result.warnings[0].reason.toStdString();
+
+    const QByteArray tiff = ReadFileBytes(imagePath("pages.tif"));
+    const QByteArray tagged = ReadFileBytes(savePath("pages.tif"));
+    EXPECT_EQ(tagged.left(4) + tagged.mid(8, tiff.size() - 8), tiff.left(4) + tiff.mid(8)) << "only the header's pointer changes";
+    EXPECT_EQ(RunTool("identify", {savePath("pages.tif")}).count('\n'), 15);
+    for (const QString name : {"pages.tif", "chunks.png", "chained.jpg", "canon.jpg", "phone.jpg"}) {
+        SCOPED_TRACE(name.toStdString());
+        const FileTags tags = ReadTags(savePath(name));
+        EXPECT_EQ(tags["IPTC:Caption-Abstract"], "new");
+        EXPECT_EQ(tags["XMP-dc:Description"], "new");
+        EXPECT_EQ(tags.warnings, name == "chunks.png" ? tags.warnings : QStringList{});
+    }
+    const QByteArray chunks = ReadFileBytes(savePath("chunks.png"));
+    EXPECT_TRUE(chunks.contains(iccp) && chunks.contains(exif));
+    EXPECT_EQ(ReadTags(savePath("chunks.png"))["IFD0:Orientation"], "6");
+    const QByteArray chained = photoshopPayload(ReadFileBytes(savePath("chained.jpg")));
+    EXPECT_TRUE(chained.startsWith(resource(0x0bb7, big))) << "the resource that ran across segments is whole";
+    EXPECT_EQ(ReadTags(savePath("chained.jpg")).iptc.value(63), QList<QByteArray>{"102926"});
+    const QByteArray canon = ReadFileBytes(savePath("canon.jpg"));
+    EXPECT_EQ(RunTool("exiftool", {"-s3", "-OriginalDecisionDataOffset", savePath("canon.jpg")}).trimmed(),
+              QByteArray::number(canon.indexOf(odd)));
+    EXPECT_FALSE(RunTool("exiftool", {"-validate", "-warning", "-a", savePath("canon.jpg")}).contains("decision data"));
+    EXPECT_EQ(RunTool("exiftool", {"-b", "-MPImage2:PreviewImage", savePath("phone.jpg")}), second) << "the second picture is found";
+}
+
 TEST_F(EngineTest, ReencodingKeepsPagesColoursAndSamplesOrSaysWhyNot)
 {
     struct Case {
