@@ -4,6 +4,7 @@
 #include "engine/freeimagelayer.h"
 #include "engine/jpegcontainer.h"
 #include "engine/pngcontainer.h"
+#include "engine/tiffcontainer.h"
 #include "engine/tiffstructure.h"
 #include "engine/outputfile.h"
 #include "engine/sourceimage.h"
@@ -16,6 +17,8 @@
 
 #include <sys/mman.h>
 #include <unistd.h>
+
+#include <QSet>
 
 #include <set>
 
@@ -45,14 +48,46 @@ private:
     int fd;
 };
 
-// IFD0 tags that describe how the encoded image is stored: the encoder's
-// stay, the source's would misdescribe it.
+// Tags that describe how the encoded image is stored: the encoder's stay,
+// the source's would misdescribe it.
 const std::set<uint16_t> StructureTags{
-    254, 255, 256, 257, 258, 259, 262, 263, 266, 273, 277, 278, 279, 280, 281, 284, 292, 293, 297,
-    317, 320, 322, 323, 324, 325, 330, 332, 338, 339, 340, 341, 347, 512, 513, 514, 515, 517, 518,
-    519, 520, 521, 529, 530, 531, 532,
+    255, 256, 257, 258, 259, 262, 263, 266, 273, 277, 278, 279, 284, 292, 293, 317, 320, 322, 323, 324,
+    325, 330, 332, 338, 339, 347, 512, 513, 514, 515, 517, 518, 519, 520, 521, 529, 530, 531, 532,
     33723, // IPTC-NAA: written from the IPTC data
+    700, // XMP: written from the source's packet
 };
+
+// Tags that point at further directories: their contents cannot go across as a value.
+const std::set<uint16_t> PointerTags{TiffTag::ExifIfd, 34853, 40965, TiffTag::SubIfds};
+
+// The descriptive entries of each page of the source that the composed
+// image lacks, to put into it; those that cannot go (a page's own EXIF
+// directory) are named in *lost.
+QList<QList<TiffCarriedEntry>> missingEntries(QByteArrayView source, QByteArrayView composed, QStringList *lost)
+{
+    const TiffStructure from(source);
+    const TiffStructure into(composed);
+    const QList<qsizetype> sourcePages = from.directories();
+    const QList<qsizetype> composedPages = into.directories();
+    QList<QList<TiffCarriedEntry>> added;
+    for (qsizetype page = 0; page < std::min(sourcePages.size(), composedPages.size()); ++page) {
+        QSet<quint16> present;
+        for (const TiffEntry &entry : into.entries(composedPages[page]))
+            present.insert(entry.tag);
+        QList<TiffCarriedEntry> missing;
+        for (const TiffEntry &entry : from.entries(sourcePages[page])) {
+            if (present.contains(entry.tag) || StructureTags.count(entry.tag))
+                continue;
+            if (PointerTags.count(entry.tag)) {
+                *lost << QStringLiteral("page %1: tag %2").arg(page + 1).arg(entry.tag);
+                continue;
+            }
+            missing.append({entry.tag, entry.type, entry.count, TiffValueInOrder(from, entry, into.littleEndian())});
+        }
+        added.append(missing);
+    }
+    return added;
+}
 
 // Exiv2 takes these colour and resolution tags of a TIFF's first page from
 // the file it rewrites, whatever its own data say, so they go across through
@@ -91,8 +126,10 @@ QByteArray withSourceColorimetry(const QString &sourcePath, const QByteArray &en
 bool carried(const Exiv2::Exifdatum &datum)
 {
     const std::string group = datum.groupName();
+    // The Photoshop resources go across byte for byte with the other entries
+    // of each page, where Exiv2 would rewrite the IPTC inside them.
     if (group == "Image")
-        return !StructureTags.count(datum.tag());
+        return !StructureTags.count(datum.tag()) && datum.tag() != TiffTag::Photoshop;
     return group == "Photo" || group == "GPSInfo" || group == "Iop" || group == "MakerNote"
         || Exiv2::ExifTags::isMakerGroup(group);
 }
@@ -127,22 +164,16 @@ QByteArray carryTiffMetadata(const QByteArray &source, const QByteArray &encoded
         if (!carried(datum))
             exif.add(datum);
     }
-    QByteArray packet;
     for (const Exiv2::Exifdatum &datum : from->exifData()) {
-        if (datum.key() == "Exif.Image.XMLPacket" && datum.size() > 0) {
-            packet.resize(qsizetype(datum.size()));
-            datum.copy(reinterpret_cast<Exiv2::byte *>(packet.data()), Exiv2::invalidByteOrder);
-        }
         if (carried(datum))
             exif.add(datum);
     }
     into->setExifData(exif);
-    into->setIptcData(from->iptcData());
+    // The IPTC and XMP are written afterwards from the source's own blocks.
+    into->clearIptcData();
+    into->clearXmpData();
     // Exiv2 writes the profile it holds apart from the tags, or none.
     into->setIccProfile(*from->iccProfile(), false);
-    // The packet goes across as stored, unparsed.
-    into->xmpData().setPacket(packet.toStdString());
-    into->writeXmpFromPacket(true);
     into->writeMetadata();
     return bytesOf(into->io());
 }
@@ -246,7 +277,7 @@ QString sourceSpaceChange(const QList<TiffPageForm> &source, const QList<TiffPag
 }
 
 QString compose(ImageFormat format, const QString &sourcePath, QByteArrayView source, const QByteArray &encoded,
-               QByteArray *composed)
+               QByteArray *composed, QStringList *lost)
 {
     QString why;
     switch (format) {
@@ -260,9 +291,10 @@ QString compose(ImageFormat format, const QString &sourcePath, QByteArrayView so
         const QList<TiffPageForm> sourceForms = tiffPageForms(source);
         if (const QString change = sourceSpaceChange(sourceForms, tiffPageForms(encoded)); !change.isEmpty())
             return change;
-        *composed = carryTiffMetadata(source.toByteArray(), withSourceColorimetry(sourcePath, encoded));
-        if (composed->isEmpty())
+        const QByteArray carried = carryTiffMetadata(source.toByteArray(), withSourceColorimetry(sourcePath, encoded));
+        if (carried.isEmpty())
             return QStringLiteral("the source's metadata cannot be carried into the re-encoded image");
+        *composed = WithAddedTiffEntries(carried, missingEntries(source, carried, lost));
         return sourceSpaceChange(sourceForms, tiffPageForms(*composed));
     }
     }
@@ -306,6 +338,12 @@ Note ReencodeRefusal(const SourceImage &source, int maxMegapixels)
                                           QString::number(maxMegapixels),
                                           QString::number(pages.size() > 1 ? i + 1 : 0)}};
     }
+    if (source.format() == ImageFormat::Tiff) {
+        const TiffStructure tiff(source.bytes());
+        const QList<qsizetype> ifds = tiff.directories();
+        if (!ifds.isEmpty() && tiff.entry(ifds.front(), TiffTag::DngVersion))
+            return {NoteCode::ReencodeRefused, {QStringLiteral("re-encoding would lose a DNG's raw image data; use tags only")}};
+    }
     if (source.format() == ImageFormat::BigTiff)
         return {NoteCode::ReencodeRefused, {QStringLiteral("re-encoding cannot carry a BigTIFF's metadata over; use tags only")}};
     if (source.format() == ImageFormat::Jpeg && JpegFrameOf(source.bytes()).components() == 4)
@@ -342,8 +380,9 @@ LineOutcome WriteReencoded(const SourceImage &source, const TagEdit &edit, const
     if (encoded.bytes.isEmpty())
         return LineOutcome::failed({NoteCode::EncodeFailed, {}});
     QByteArray composed;
+    QStringList lost;
     try {
-        if (const QString why = compose(source.format(), source.path(), source.bytes(), encoded.bytes, &composed);
+        if (const QString why = compose(source.format(), source.path(), source.bytes(), encoded.bytes, &composed, &lost);
             !why.isEmpty())
             return refused(why);
     } catch (const std::exception &error) {
@@ -355,8 +394,15 @@ LineOutcome WriteReencoded(const SourceImage &source, const TagEdit &edit, const
     SourceImage composedImage;
     if (!staged.write(composed) || composedImage.open(staged.path()))
         return LineOutcome::failed({NoteCode::WriteFailed, {QStringLiteral("cannot hold the re-encoded image in memory")}});
+    if (!lost.isEmpty())
+        warnings << Note{NoteCode::MetadataLost, {QStringLiteral("re-encoding could not carry over %1").arg(lost.join(QStringLiteral(", ")))}};
     XmpMemory memory;
-    LineOutcome outcome = WriteTagsOnly(composedImage, edit, out, memory);
+    // A TIFF's IPTC and XMP come from the source's blocks, which the
+    // composition left out; a JPEG or PNG carries them in its segments.
+    const TiffBase base = TiffBaseOf(source.bytes());
+    LineOutcome outcome = source.format() == ImageFormat::Tiff && !edit.values.isEmpty()
+        ? WriteTaggedTiff(composedImage, edit, memory, out, &base)
+        : WriteTagsOnly(composedImage, edit, out, memory);
     if (outcome.written())
         outcome = LineOutcome::saved(warnings + outcome.notes);
     return outcome;

@@ -9,6 +9,7 @@
 #include <QSet>
 
 #include <QHash>
+#include <QMap>
 
 #include <algorithm>
 #include <numeric>
@@ -72,6 +73,16 @@ quint16 typeOr(const std::optional<TiffEntry> &entry, std::initializer_list<Tiff
 }
 } // namespace
 
+TiffBase TiffBaseOf(QByteArrayView file)
+{
+    TiffBase base{ReadTiffMetadata(file), false};
+    const TiffStructure tiff(file);
+    const QList<qsizetype> ifds = tiff.directories();
+    if (const auto resources = ifds.isEmpty() ? std::nullopt : tiff.entry(ifds.front(), TiffTag::Photoshop))
+        PhotoshopResourceData(tiff.valueBytes(*resources), IptcResourceId, &base.resourcesHoldIptc);
+    return base;
+}
+
 FoundMetadata ReadTiffMetadata(QByteArrayView file)
 {
     FoundMetadata found;
@@ -119,7 +130,8 @@ QString TiffDamage(QByteArrayView file)
     return {};
 }
 
-LineOutcome WriteTaggedTiff(const SourceImage &source, const TagEdit &edit, XmpMemory &memory, int out)
+LineOutcome WriteTaggedTiff(const SourceImage &source, const TagEdit &edit, XmpMemory &memory, int out,
+                            const TiffBase *base)
 {
     const QByteArrayView file = source.bytes();
     const TiffStructure tiff(file);
@@ -139,7 +151,9 @@ LineOutcome WriteTaggedTiff(const SourceImage &source, const TagEdit &edit, XmpM
     if (last != 0 && !ifds.contains(qsizetype(last)))
         return LineOutcome::failed({NoteCode::MetadataUnwritable,
                                     {QStringLiteral("the file is damaged: its chain of directories leads outside it")}});
-    const FoundMetadata found = ReadTiffMetadata(file);
+    const TiffBase own = base ? TiffBase() : TiffBaseOf(file);
+    const TiffBase &from = base ? *base : own;
+    const FoundMetadata &found = from.found;
     const EditedMetadata edited = EditMetadata(found, edit, TagHomes::IptcAndXmp, FormatName(source.format()), memory);
     QList<Note> notes = edited.notes;
     if (const QString damage = TiffDamage(file); !damage.isEmpty())
@@ -160,11 +174,9 @@ LineOutcome WriteTaggedTiff(const SourceImage &source, const TagEdit &edit, XmpM
         blocks.append({TiffTag::Iptc, typeOr(existing(TiffTag::Iptc), {TiffType::Long, TiffType::Undefined, TiffType::Byte}, TiffType::Long), iim});
         if (const auto resources = existing(TiffTag::Photoshop)) {
             const QByteArrayView block = tiff.valueBytes(*resources);
-            bool held = false;
-            PhotoshopResourceData(block, IptcResourceId, &held);
             // A copy in the resources is kept current where the file had one, never added.
             const QByteArray updated
-                = WithIptcResource(block, {held ? edited.iim : QByteArray(), IptcDigest(iim), false});
+                = WithIptcResource(block, {from.resourcesHoldIptc ? edited.iim : QByteArray(), IptcDigest(iim), from.resourcesHoldIptc});
             if (updated != block)
                 blocks.append({TiffTag::Photoshop, typeOr(resources, {TiffType::Byte, TiffType::Undefined}, TiffType::Undefined), updated});
         }
@@ -183,11 +195,11 @@ LineOutcome WriteTaggedTiff(const SourceImage &source, const TagEdit &edit, XmpM
     // The new blocks, then the new first directory, each on an even offset.
     const TiffWriter writer(tiff);
     QByteArray appended;
-    const qsizetype base = file.size() + (file.size() & 1);
+    const qsizetype end = file.size() + (file.size() & 1);
     QHash<quint16, QByteArray> newEntries;
     for (const NewBlock &block : blocks) {
         const int unit = TiffTypeSize(block.type);
-        const qsizetype at = base + appended.size();
+        const qsizetype at = end + appended.size();
         newEntries.insert(block.tag, writer.entry(block.tag, block.type, quint64(block.value.size() / unit), block.value, quint64(at)));
         if (block.value.size() > tiff.offsetSize()) {
             appended += block.value;
@@ -209,7 +221,7 @@ LineOutcome WriteTaggedTiff(const SourceImage &source, const TagEdit &edit, XmpM
     QList<qsizetype> order(tags.size());
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) { return tags[a] < tags[b]; });
-    const quint64 ifdAt = quint64(base + appended.size());
+    const quint64 ifdAt = quint64(end + appended.size());
     QByteArray ifd;
     if (tiff.big())
         writer.offset(ifd, quint64(tags.size()));
@@ -219,8 +231,8 @@ LineOutcome WriteTaggedTiff(const SourceImage &source, const TagEdit &edit, XmpM
         ifd += directory[i];
     writer.offset(ifd, tiff.offsetAt(tiff.nextPointerAt(ifds.front())));
     appended += ifd;
-    if (!tiff.big() && quint64(base) + quint64(appended.size()) > 0xFFFFFFFFull)
-        return LineOutcome::failed({NoteCode::BlockTooLarge, {QStringLiteral("TIFF"), QString::number(base + appended.size()),
+    if (!tiff.big() && quint64(end) + quint64(appended.size()) > 0xFFFFFFFFull)
+        return LineOutcome::failed({NoteCode::BlockTooLarge, {QStringLiteral("TIFF"), QString::number(end + appended.size()),
                                                               QString::number(0xFFFFFFFFull)}});
 
     OutputBytes output;
@@ -229,8 +241,71 @@ LineOutcome WriteTaggedTiff(const SourceImage &source, const TagEdit &edit, XmpM
     output.copy(0, tiff.firstPointerAt());
     output.add(pointer);
     output.copy(tiff.firstPointerAt() + tiff.offsetSize(), file.size());
-    output.add(QByteArray(base - file.size(), '\0') + appended);
+    output.add(QByteArray(end - file.size(), '\0') + appended);
     if (Note failed = output.write(source, out))
         return LineOutcome::failed(failed);
     return LineOutcome::saved(notes);
+}
+
+QByteArray TiffValueInOrder(const TiffStructure &from, const TiffEntry &entry, bool little)
+{
+    QByteArray value = from.valueBytes(entry).toByteArray();
+    if (from.littleEndian() == little)
+        return value;
+    // Rationals are two numbers of four bytes, as are the signed ones.
+    int unit = TiffTypeSize(entry.type);
+    if (entry.type == quint16(TiffType::Rational) || entry.type == quint16(TiffType::SRational))
+        unit = 4;
+    if (entry.type == quint16(TiffType::Ascii) || entry.type == quint16(TiffType::Undefined))
+        unit = 1;
+    for (qsizetype at = 0; unit > 1 && at + unit <= value.size(); at += unit)
+        std::reverse(value.begin() + at, value.begin() + at + unit);
+    return value;
+}
+
+QByteArray WithAddedTiffEntries(QByteArrayView file, const QList<QList<TiffCarriedEntry>> &added)
+{
+    if (std::all_of(added.begin(), added.end(), [](const QList<TiffCarriedEntry> &page) { return page.isEmpty(); }))
+        return file.toByteArray();
+    const TiffStructure tiff(file);
+    const TiffWriter writer(tiff);
+    const QList<qsizetype> ifds = tiff.directories();
+    QByteArray out = file.toByteArray();
+    out.append(out.size() & 1, '\0');
+    QList<qsizetype> newIfds;
+    QList<qsizetype> nextFields;
+    for (qsizetype page = 0; page < ifds.size(); ++page) {
+        QMap<quint16, QByteArray> entries; // by tag, as a directory orders them
+        for (const TiffEntry &entry : tiff.entries(ifds[page]))
+            entries.insert(entry.tag, file.sliced(entry.at, tiff.entrySize()).toByteArray());
+        for (const TiffCarriedEntry &carried : added.value(page)) {
+            if (entries.contains(carried.tag))
+                continue;
+            const qsizetype at = out.size();
+            if (carried.value.size() > tiff.offsetSize()) {
+                out += carried.value;
+                out.append(out.size() & 1, '\0');
+            }
+            entries.insert(carried.tag, writer.entry(carried.tag, carried.type, carried.count, carried.value, quint64(at)));
+        }
+        newIfds.append(out.size());
+        if (tiff.big())
+            writer.offset(out, quint64(entries.size()));
+        else
+            writer.u16(out, quint32(entries.size()));
+        for (const QByteArray &entry : entries)
+            out += entry;
+        nextFields.append(out.size());
+        writer.offset(out, 0);
+    }
+    // The chain runs through the new directories, and ends where the old one did.
+    for (qsizetype page = 0; page < newIfds.size(); ++page) {
+        QByteArray pointer;
+        writer.offset(pointer, page + 1 < newIfds.size() ? quint64(newIfds[page + 1]) : 0);
+        out.replace(nextFields[page], pointer.size(), pointer);
+    }
+    QByteArray first;
+    writer.offset(first, quint64(newIfds.value(0)));
+    out.replace(tiff.firstPointerAt(), first.size(), first);
+    return out;
 }

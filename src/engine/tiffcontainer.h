@@ -4,9 +4,12 @@
 #include "engine/metadataedit.h"
 
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
 
 class SourceImage;
+class TiffStructure;
+struct TiffEntry;
 class XmpMemory;
 
 // TIFF, BigTIFF and DNG files. This program owns three entries of the first
@@ -22,4 +25,29 @@ FoundMetadata ReadTiffMetadata(QByteArrayView file);
 // empty when nothing is seen wrong.
 QString TiffDamage(QByteArrayView file);
 
-LineOutcome WriteTaggedTiff(const SourceImage &source, const TagEdit &edit, XmpMemory &memory, int out);
+// Where the blocks a tagged copy starts from come from: by default the
+// file's own; a re-encoded image takes the source's.
+struct TiffBase {
+    FoundMetadata found;
+    bool resourcesHoldIptc = false; // the Photoshop resources keep a copy of the IPTC
+};
+TiffBase TiffBaseOf(QByteArrayView file);
+
+LineOutcome WriteTaggedTiff(const SourceImage &source, const TagEdit &edit, XmpMemory &memory, int out,
+                            const TiffBase *base = nullptr);
+
+// An entry to be put into a page's directory, its value in the target's byte order.
+struct TiffCarriedEntry {
+    quint16 tag = 0;
+    quint16 type = 0;
+    quint64 count = 0;
+    QByteArray value;
+};
+
+// The entry's value as `from` stores it, in the byte order `little` says.
+QByteArray TiffValueInOrder(const TiffStructure &from, const TiffEntry &entry, bool little);
+
+// The TIFF with the entries of added[i] put into page i's directory (each
+// page gets a new directory, appended, so nothing else moves); the file
+// itself when nothing is added.
+QByteArray WithAddedTiffEntries(QByteArrayView file, const QList<QList<TiffCarriedEntry>> &added);
