@@ -129,7 +129,7 @@ void printProblems(QTextStream &out, const QString &heading, const QList<LinePro
 
 // One line per data line, tab-separated, so that it reads in a terminal and
 // cuts with cut(1).
-int printCheck(const BatchCheck &check)
+int printCheck(const BatchCheck &check, const IptcDataFile &data)
 {
     QTextStream out(stdout);
     out << "Mark\tRow\tLine\tSource\tOutput\tProblems\tValues\n";
@@ -137,8 +137,8 @@ int printCheck(const BatchCheck &check)
         QStringList values;
         for (const TagValue &value : line.plan.values)
             values << SlotKey(value.slot) + QLatin1Char('=') + value.text;
-        out << (line.problems.isEmpty() ? "ok" : "PROBLEM") << '\t' << line.row() << '\t' << line.plan.line << '\t'
-            << line.plan.source << '\t' << line.plan.output.path << '\t' << line.problems.join(QStringLiteral("; "))
+        out << (line.problems.isEmpty() ? "ok" : "PROBLEM") << '\t' << data.row(line.plan.line) << '\t'
+            << line.plan.line << '\t' << line.plan.source << '\t' << line.plan.output.path << '\t' << line.problems.join(QStringLiteral("; "))
             << '\t' << values.join(QLatin1Char('\t')) << '\n';
     }
     out << "Lines: " << check.lines.size() << ", with problems: " << check.problemLines() << '\n';
@@ -235,7 +235,7 @@ int main(int argc, char **argv)
     BatchState state;
     if (parser.isSet(checkOnly)) {
         const BatchCheck check = CheckBatch(state, app, options);
-        return check.refused() ? refuse(check.refusal.text()) : printCheck(check);
+        return check.refused() ? refuse(check.refusal.text()) : printCheck(check, app.Data);
     }
     TerminalProgress progress;
     const BatchResult result = BatchTag(state, app, options, &progress, {});

@@ -14,6 +14,7 @@ public:
         None,        // nothing to say
         Stated,      // the text says it all
         MissingFile, // a file the user named is not there
+        FileExists,  // what the user named is there already and would be replaced
     };
 
     Problem() = default;

@@ -2,6 +2,8 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 namespace {
 const QString NameKey = QStringLiteral("Name");
 
@@ -99,4 +101,27 @@ bool SaveParsings(const SchemeTable &table, SettingsStore &store, int removedCou
     for (int i = 1; i <= removedCount; ++i)
         store.removeSection(ParsingSection(table.SchemeCount + i));
     return store.sync(consent);
+}
+
+Problem StoreScheme(SchemeTable &table, SettingsStore &store, const ParsingScheme &scheme, bool replace,
+                    const LossConsent &consent)
+{
+    int at = table.SchemeCount + 1;
+    for (int n = 1; n <= table.SchemeCount && at > table.SchemeCount; ++n) {
+        if (table.Schemes.at(n).Name == scheme.Name)
+            at = n;
+    }
+    if (at <= table.SchemeCount && !replace)
+        return {Problem::Kind::FileExists, QStringLiteral("a parsing scheme is already named \"%1\"").arg(scheme.Name)};
+    const SchemeTable before = table;
+    if (table.Schemes.size() <= at)
+        table.Schemes.resize(at + 1);
+    table.SchemeCount = std::max(table.SchemeCount, at);
+    table.Schemes[at] = scheme;
+    if (SaveParsings(table, store, 0, consent))
+        return {};
+    table = before;
+    const QString why = store.lastError();
+    return QStringLiteral("the parsing scheme cannot be stored in %1: %2")
+        .arg(QDir::toNativeSeparators(store.location()), why.isEmpty() ? QStringLiteral("not allowed") : why);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/parsingscheme.h"
+#include "model/problem.h"
 #include "model/settingsstore.h"
 
 #include <QStringList>
@@ -31,3 +32,9 @@ QString SchemeStoreReportText(const SchemeStoreReport &report, const QString &lo
 // holds but was never loaded and `consent` (asked first) did not allow it.
 bool SaveParsings(const SchemeTable &table, SettingsStore &store, int removedCount = 0,
                   const LossConsent &consent = {});
+
+// Stores `scheme` after the others, or in place of the first scheme of its
+// name when `replace` is set; a name already taken is refused otherwise. The
+// table gets the scheme too, and stays as it was when the store refuses.
+Problem StoreScheme(SchemeTable &table, SettingsStore &store, const ParsingScheme &scheme, bool replace,
+                    const LossConsent &consent = {});

@@ -1,6 +1,7 @@
 #include "ui/formcheck.h"
 
 #include "engine/batchcheck.h"
+#include "model/datafile.h"
 #include "model/tagslots.h"
 
 #include <QBrush>
@@ -43,7 +44,7 @@ QString summaryText(const BatchCheck &check)
 }
 } // namespace
 
-FormCheck::FormCheck(const BatchCheck &check, QWidget *parent) : QDialog(parent)
+FormCheck::FormCheck(const BatchCheck &check, const IptcDataFile &data, QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("FormCheck"));
     auto *summary = new QLabel(summaryText(check), this);
@@ -77,7 +78,7 @@ FormCheck::FormCheck(const BatchCheck &check, QWidget *parent) : QDialog(parent)
     for (int r = 0; r < check.lines.size(); ++r) {
         const CheckedLine &line = check.lines.at(r);
         const LinePlan &plan = line.plan;
-        TableCheck->setItem(r, RowColumn, number(line.row()));
+        TableCheck->setItem(r, RowColumn, number(data.row(plan.line)));
         TableCheck->setItem(r, LineColumn, number(plan.line));
         TableCheck->setItem(r, FileColumn, cell(plan.name, QDir::toNativeSeparators(plan.source)));
         TableCheck->setItem(r, OutputColumn, cell(plan.output.name, QDir::toNativeSeparators(plan.output.path)));

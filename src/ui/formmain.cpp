@@ -89,7 +89,7 @@ QGroupBox *group(const QString &caption, const QString &name, QWidget *parent)
 
 // Each problem line of a run, in line order, naming the data file's row as
 // a spreadsheet shows it.
-QStringList listProblems(const BatchResult &result)
+QStringList listProblems(const BatchResult &result, const IptcDataFile &data)
 {
     QList<std::pair<const LineProblem *, QString>> all;
     for (const auto &[list, kind] : {std::pair{&result.skipped, QStringLiteral("skipped")},
@@ -103,7 +103,7 @@ QStringList listProblems(const BatchResult &result)
     for (const auto &[problem, kind] : all) {
         const QString name = problem->fileName.isEmpty() ? QStringLiteral("(no file name)") : problem->fileName;
         lines << QStringLiteral("Row %1 (data line %2), %3, %4: %5")
-                     .arg(DataRow(problem->line))
+                     .arg(data.row(problem->line))
                      .arg(problem->line)
                      .arg(name, kind, problem->reason);
     }
@@ -370,7 +370,7 @@ void FormMain::CmdCheck_Click()
         ui.message(this, check.refusal.text());
         return;
     }
-    FormCheck form(check, this);
+    FormCheck form(check, state.Data, this);
     ui.execDialog(form);
 }
 
@@ -426,7 +426,7 @@ void FormMain::reportRun(const BatchResult &result)
         ui.message(this, result.refusal.text());
         return;
     }
-    problemLines = listProblems(result);
+    problemLines = listProblems(result, state.Data);
     LabelRunSummary->setText(runSummary(result));
     CmdShowProblems->setVisible(!problemLines.isEmpty());
 }

@@ -24,27 +24,18 @@ QString shortened(const QString &text, qsizetype limit)
         line.chop(1);
     return line.trimmed() + QChar(0x2026);
 }
-
-QStringList fieldsOfLine(const IptcDataFile &data, qsizetype line)
-{
-    if (line >= data.DataLines.size())
-        return {};
-    return data.DataLines[line].split(QLatin1Char('\t'));
-}
 } // namespace
 
 QStringList FieldEntryTexts(const IptcDataFile &data)
 {
-    const QStringList names = fieldsOfLine(data, 0);
-    const QStringList samples = fieldsOfLine(data, 1);
     QStringList texts;
     for (int i = 1; i <= data.FieldCount; ++i) {
         const QString expression = FieldReferencePrefix + QString::number(i);
         QString text = expression;
-        const QString name = shortened(names.value(i - 1), 28);
+        const QString name = shortened(data.FieldGrid.headerCell(i).toString(), 28);
         if (!name.isEmpty() && name != expression)
             text += QStringLiteral(" — ") + name;
-        const QString sample = shortened(samples.value(i - 1), 22);
+        const QString sample = shortened(data.FieldGrid.cell(1, i).toString(), 22);
         if (!sample.isEmpty())
             text += QStringLiteral(" (“") + sample + QStringLiteral("”)");
         texts.append(text);

@@ -1,5 +1,6 @@
 #include "model/codepage.h"
 #include "model/datafile.h"
+#include "model/datafilewriter.h"
 
 #include "testsupport.h"
 
@@ -39,6 +40,8 @@ TEST_F(DataFileTest, EveryLineEndStyleGivesTheSameLinesAndBlankLinesAreSkipped)
         EXPECT_EQ(data.DataLines[2], QStringLiteral("\t"));
         EXPECT_EQ(cell(2, 1), QString());
         EXPECT_EQ(cell(3, 2), QStringLiteral(" Oslo "));
+        // Rows as the file numbers them, blank lines counted.
+        EXPECT_EQ(data.Rows, (QList<int>{2, 4, 6, 7}));
     }
     // Mixed line ends in one file, and a last line without an end.
     load("H\r\na\rb\nc\r\n\rd");
@@ -175,4 +178,80 @@ TEST_F(DataFileTest, OneVeryWideLineAmongManyCostsOnlyItsOwnFields)
     EXPECT_EQ(data.FieldCount, 50001);
     EXPECT_EQ(cell(1, 50001), QStringLiteral("last"));
     EXPECT_EQ(cell(200000, 2), QStringLiteral("x"));
+
+    // A quote that never closes is passed over once, not once a line.
+    ASSERT_EQ(load("h\n\"open\n" + QByteArray("x\t\"\"\ty\n").repeated(200000)).problem.kind(), Problem::Kind::None);
+    EXPECT_EQ(cell(1, 1), QStringLiteral("\"open"));
+    EXPECT_EQ(cell(200001, 3), QStringLiteral("y"));
+}
+
+// A spreadsheet's quoted fields are one value each; everything else reads as it always did.
+TEST_F(DataFileTest, QuotedFieldsReadAsSpreadsheetsWriteThemAndOtherFieldsAsBefore)
+{
+    const struct {
+        QByteArray text; // the header row is "h\t\"x\ty\"\r\n"
+        QList<QStringList> lines;
+        QList<int> rows;
+    } cases[] = {
+        // As Excel and LibreOffice save them: TABs, line ends and doubled quotes inside quotes.
+        {"\"a\tb\"\t\"one\r\ntwo\nthree\"\t\"say \"\"hi\"\"\"\r\n\r\nnext\t\"\"\t\"\"\"\"\r\n",
+         {{"a\tb", "one\r\ntwo\nthree", "say \"hi\""}, {"next", "", "\""}}, {2, 6}},
+        {"a\t\"b\rc\"\td\n\"  \"\n\"last\"", {{"a", "b\rc", "d"}, {"  "}, {"last"}}, {2, 4, 5}},
+        // A quote not at a field's start, text after the closing quote, a quote never closed.
+        {"5\" print\tsaid \"no\"\n\"Title\" by X\ty\n", {{"5\" print", "said \"no\""}, {"\"Title\" by X", "y"}}, {2, 3}},
+        {"\"open\tb\r\nnext\t\"c\n", {{"\"open", "b"}, {"next", "\"c"}}, {2, 3}},
+        {"\"\"\"\tx\n\"a\"\"b\tc\n", {{"\"\"\"", "x"}, {"\"a\"\"b", "c"}}, {2, 3}},
+    };
+    for (const auto &c : cases) {
+        load("h\t\"x\ty\"\r\n" + c.text);
+        EXPECT_EQ(data.FieldGrid.headerCell(2).toString(), QStringLiteral("x\ty")) << c.text.constData();
+        QList<QStringList> lines;
+        for (int L = 1; L <= data.LastDataLine; ++L) {
+            QStringList fields;
+            for (int k = 1; k <= data.FieldGrid.fieldCount(L); ++k)
+                fields << cell(L, k);
+            EXPECT_EQ(fields.join(QLatin1Char('\t')), data.DataLines[L]);
+            lines << fields;
+        }
+        EXPECT_EQ(lines, c.lines) << c.text.constData();
+        EXPECT_EQ(data.Rows.mid(1), c.rows) << c.text.constData();
+    }
+}
+
+TEST_F(DataFileTest, WrittenFilesReadBackTheSameFieldsAndRefuseWhatTheyCannotHold)
+{
+    const QStringList header{"File", "Caption\tlong", "\"Keywords\""};
+    QList<QStringList> rows{{"a.jpg", "two\r\nlines\nand\rmore", "x;\"y\";z"},
+                            {" b.jpg ", "\t", "\"\"", "5\" print", "end\"", "caf\u00e9 \u20ac"},
+                            {"   "}, {}, {"", "", ""}, {"\r\n"}, {"\"start"}};
+    for (const DataFileFormat format : {DataFileFormat{}, DataFileFormat{TextEncoding::Windows1252, false},
+                                        DataFileFormat{TextEncoding::Utf16BE, true}}) {
+        const QString path = dir.filePath("out.txt");
+        QFile::remove(path);
+        ASSERT_TRUE(WriteDataFile(path, header, rows, format).written());
+        const QByteArray bytes = ReadFileBytes(path);
+        EXPECT_TRUE(format.encoding != TextEncoding::Utf8 || bytes.startsWith("\xEF\xBB\xBF" "File\t\"Caption\tlong\"\t\"\"\"Keywords\"\"\"\r\n"));
+        ASSERT_TRUE(LoadDataFile(path, data, format.encoding).loaded());
+        ASSERT_EQ(data.LastDataLine, rows.size());
+        for (int k = 1; k <= header.size(); ++k)
+            EXPECT_EQ(data.FieldGrid.headerCell(k).toString(), header[k - 1]);
+        for (int L = 1; L <= rows.size(); ++L) {
+            EXPECT_EQ(data.FieldGrid.fieldCount(L), std::max<qsizetype>(rows[L - 1].size(), 1));
+            for (int k = 1; k <= data.FieldCount; ++k)
+                EXPECT_EQ(cell(L, k), rows[L - 1].value(k - 1)) << L << ',' << k;
+        }
+    }
+    // Nothing is replaced unless asked, and nothing half-written is left.
+    const QString path = dir.filePath("out.txt");
+    const QByteArray before = ReadFileBytes(path);
+    EXPECT_EQ(WriteDataFile(path, header, {}).problem.kind(), Problem::Kind::FileExists);
+    rows[1][3] = QStringLiteral("\u65e5\u672c");
+    const DataFileWriteResult refused = WriteDataFile(path, header, rows, {TextEncoding::Windows1252}, true);
+    EXPECT_EQ(refused.problem.kind(), Problem::Kind::Stated);
+    EXPECT_EQ(std::pair(refused.row, refused.column), std::pair(3, 4));
+    EXPECT_EQ(ReadFileBytes(path), before);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"out.txt"});
+    EXPECT_TRUE(WriteDataFile(path, {"only"}, {}, {}, true).written());
+    EXPECT_EQ(ReadFileBytes(path), QByteArray("\xEF\xBB\xBF" "only\r\n"));
+    EXPECT_EQ(WriteDataFile(dir.filePath("no/such/folder.txt"), header, {}).problem.kind(), Problem::Kind::Stated);
 }

@@ -1,3 +1,4 @@
+#include "model/exportscheme.h"
 #include "model/schemestore.h"
 #include "model/settingsstore.h"
 
@@ -179,4 +180,43 @@ TEST(SchemeStore, AStoreThatCannotBeReadOrWrittenLoadsNothingAndIsNeverOverwritt
     EXPECT_TRUE(QFileInfo(folder).isDir());
     EXPECT_TRUE(QFileInfo(dangling).isSymLink() && !QFileInfo::exists(dangling));
     EXPECT_FALSE(QFile::exists(blocked));
+}
+
+// An export stores the scheme that reads its data file back, under a name no other scheme has.
+TEST(SchemeStore, AnExportedSchemeReadsEachColumnAndIsStoredUnderAFreeName)
+{
+    EXPECT_EQ(ExportedScheme("X", {FileNameSlot, 1, 5, 22}),
+              MakeScheme("X", {{FileNameSlot, "IPTC_Field1"}, {1, "IPTC_Field2"}, {5, "IPTC_Field3"}, {22, "IPTC_Field4"}}));
+    const struct {
+        QStringList names;
+        QString free;
+    } cases[] = {{{}, "Exported"}, {{"exported", "Exported 1"}, "Exported"},
+                 {{"Exported", "Exported 2", "Exported 4"}, "Exported 3"}};
+    for (const auto &c : cases) {
+        QList<ParsingScheme> schemes;
+        for (const QString &name : c.names)
+            schemes.append(MakeScheme(name));
+        EXPECT_EQ(FreeExportedName(MakeTable(schemes)), c.free);
+    }
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("Brindleway.ini"));
+    IniSettingsStore store(file);
+    SchemeTable table = MakeTable({MakeScheme("A")});
+    const ParsingScheme first = ExportedScheme(FreeExportedName(table), {FileNameSlot, 2});
+    const ParsingScheme again = ExportedScheme(first.Name, {FileNameSlot, 3});
+    EXPECT_FALSE(StoreScheme(table, store, first, false));
+    EXPECT_EQ(StoreScheme(table, store, again, false).kind(), Problem::Kind::FileExists);
+    EXPECT_FALSE(StoreScheme(table, store, again, true));
+    SchemeTable loaded;
+    LoadSchemes(loaded, IniSettingsStore(file));
+    EXPECT_EQ(loaded, MakeTable({MakeScheme("A"), again}));
+    EXPECT_EQ(table, loaded);
+
+    // A store that cannot be written leaves the table as it was.
+    WriteFileBytes(dir.filePath("config"), "blocker");
+    IniSettingsStore blocked(dir.filePath("config/Brindleway.ini"));
+    const Problem refused = StoreScheme(table, blocked, ExportedScheme("B", {FileNameSlot}), false);
+    EXPECT_EQ(refused.kind(), Problem::Kind::Stated);
+    EXPECT_EQ(table, loaded);
 }

@@ -132,6 +132,7 @@ TEST_F(EditorFixture, FieldEntriesNameTheColumnsWhileTheSlotKeepsTheField)
     // A header that names the columns: long samples cut, blank ones and missing names left out.
     state.Data.DataLines = {"Ref\tCaption\tByline", "a1\tHarbour at dusk, with the last ferry\t  ", "a2"};
     state.Data.LastDataLine = 2;
+    state.Data.FieldGrid.build(state.Data.DataLines);
     state.Data.FieldCount = 4;
     static const QStringList NamedColumnEntries{"IPTC_Field1 — Ref (“a1”)", "IPTC_Field2 — Caption (“Harbour at dusk, with…”)",
                                                 "IPTC_Field3 — Byline", "IPTC_Field4"};
