@@ -229,6 +229,8 @@ FoundMetadata ReadJpegMetadata(QByteArrayView file)
         for (const PhotoshopResource &resource : ParsePhotoshopResources(group.payload)) {
             if (resource.id == IptcResourceId)
                 found.iimCopies.append(group.payload.sliced(resource.data, resource.size));
+            else if (resource.id == IptcDigestId && !found.iptcDigest)
+                found.iptcDigest = group.payload.sliced(resource.data, resource.size);
         }
     }
     qsizetype trailer = file.size();

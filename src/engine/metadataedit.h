@@ -5,13 +5,16 @@
 #include <QByteArray>
 #include <QList>
 
+#include <optional>
+
 class XmpMemory;
 
 // What a file holds of the blocks this program owns, as its container's
 // reader found them.
 struct FoundMetadata {
-    QList<QByteArray> iimCopies; // every IIM block; the first is the one readers take
+    QList<QByteArray> iimCopies;  // every IIM block; the first is the one readers take
     QList<QByteArray> xmpPackets; // every main XMP packet as stored; the first is the one readers take
+    std::optional<QByteArray> iptcDigest; // the Photoshop resources' digest of the IPTC, where there is one
 };
 
 // What a container can hold.

@@ -213,6 +213,10 @@ FoundMetadata ReadPngMetadata(QByteArrayView file)
             found.xmpPackets.append(chunk.content);
         else if (const std::optional<QByteArray> iim = iimOf(chunk))
             found.iimCopies.append(*iim);
+        bool digest = false;
+        const QByteArray stored = chunk.content.startsWith("8BIM") ? PhotoshopResourceData(chunk.content, IptcDigestId, &digest) : QByteArray();
+        if (digest && !found.iptcDigest)
+            found.iptcDigest = stored;
     }
     return found;
 }

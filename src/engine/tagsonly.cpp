@@ -1,16 +1,12 @@
 #include "engine/tagsonly.h"
 
-#include "engine/iimblock.h"
 #include "engine/jpegcontainer.h"
 #include "engine/outputbytes.h"
 #include "engine/pngcontainer.h"
-#include "engine/reencode.h"
 #include "engine/sourceimage.h"
 #include "engine/tiffcontainer.h"
 
-namespace {
-// Why a format is copied without tags; empty for the formats written here.
-QString untaggedBecause(ImageFormat format)
+QString UntaggedBecause(ImageFormat format)
 {
     switch (format) {
     case ImageFormat::Jpeg:
@@ -27,6 +23,7 @@ QString untaggedBecause(ImageFormat format)
     }
 }
 
+namespace {
 LineOutcome copyUnchanged(const SourceImage &source, int out, QList<Note> notes)
 {
     OutputBytes copy;
@@ -39,7 +36,7 @@ LineOutcome copyUnchanged(const SourceImage &source, int out, QList<Note> notes)
 
 LineOutcome WriteTagsOnly(const SourceImage &source, const TagEdit &edit, int out, XmpMemory &memory)
 {
-    if (const QString why = untaggedBecause(source.format()); !why.isEmpty())
+    if (const QString why = UntaggedBecause(source.format()); !why.isEmpty())
         return copyUnchanged(source, out, {{NoteCode::WrittenWithoutTags, {why}}});
     if (edit.values.isEmpty())
         return copyUnchanged(source, out, {});
@@ -69,22 +66,19 @@ QString SourceDamage(const SourceImage &source)
     }
 }
 
-QList<Note> ForeseenNotes(const SourceImage &source, const TagEdit &edit, bool reencode, int maxMegapixels)
+
+FoundMetadata ReadTagBlocks(const SourceImage &source)
 {
-    QList<Note> notes;
-    if (reencode && ReencodingCovers(source.format())) {
-        if (Note refusal = ReencodeRefusal(source, maxMegapixels))
-            return {refusal};
-    }
-    if (const QString why = untaggedBecause(source.format()); !why.isEmpty())
-        return {{NoteCode::WrittenWithoutTags, {why}}};
-    if (const QString damage = SourceDamage(source); !damage.isEmpty())
-        notes.append({NoteCode::SourceDamaged, {damage}});
     const QByteArrayView file = source.bytes();
-    const FoundMetadata found = source.format() == ImageFormat::Jpeg ? ReadJpegMetadata(file)
-        : source.format() == ImageFormat::Png                         ? ReadPngMetadata(file)
-                                                                       : ReadTiffMetadata(file);
-    if (edit.values.isEmpty())
-        return notes;
-    return notes + EditIim(found.iimCopies, edit).notes;
+    switch (source.format()) {
+    case ImageFormat::Jpeg:
+        return ReadJpegMetadata(file);
+    case ImageFormat::Png:
+        return ReadPngMetadata(file);
+    case ImageFormat::Tiff:
+    case ImageFormat::BigTiff:
+        return ReadTiffMetadata(file);
+    default:
+        return {};
+    }
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "engine/batchline.h"
+#include "engine/metadataedit.h"
 
 class SourceImage;
+enum class ImageFormat;
 class XmpMemory;
 
 // Fills `out` (an open, empty file) with `source` byte for byte except the
@@ -14,13 +16,14 @@ class XmpMemory;
 // from line to line.
 LineOutcome WriteTagsOnly(const SourceImage &source, const TagEdit &edit, int out, XmpMemory &memory);
 
-// The notes the writer will give for this line that this program's own
-// readers can tell without writing anything or handing the file to a
-// library: the value rules with the source's own IPTC character set, fields
-// the format has no home for, a copy without tags, a damaged source, and in
-// re-encoding the pixel limit and the refusals the file's headers decide.
-QList<Note> ForeseenNotes(const SourceImage &source, const TagEdit &edit, bool reencode, int maxMegapixels);
-
 // Why the source's image data are damaged (ending early, running past the
 // end, a chunk's checksum wrong); empty when nothing is seen wrong.
 QString SourceDamage(const SourceImage &source);
+
+// Why tags only copies a file of this format without tags; empty for the
+// formats it writes.
+QString UntaggedBecause(ImageFormat format);
+
+// The blocks this program owns as the source holds them, read by its
+// container's reader; none for a format it does not write.
+FoundMetadata ReadTagBlocks(const SourceImage &source);

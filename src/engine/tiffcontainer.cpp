@@ -97,8 +97,13 @@ FoundMetadata ReadTiffMetadata(QByteArrayView file)
             found.iimCopies.prepend(tiff.valueBytes(entry).toByteArray());
         else if (entry.tag == TiffTag::Xmp)
             found.xmpPackets.append(tiff.valueBytes(entry).toByteArray());
-        else if (entry.tag == TiffTag::Photoshop)
+        else if (entry.tag == TiffTag::Photoshop) {
             photoshopIptc = PhotoshopResourceData(tiff.valueBytes(entry), IptcResourceId, &photoshopHeld);
+            bool digest = false;
+            const QByteArray stored = PhotoshopResourceData(tiff.valueBytes(entry), IptcDigestId, &digest);
+            if (digest)
+                found.iptcDigest = stored;
+        }
     }
     if (photoshopHeld)
         found.iimCopies.append(photoshopIptc);

@@ -1,0 +1,22 @@
+#include "engine/foreseennotes.h"
+
+#include "engine/iimblock.h"
+#include "engine/reencode.h"
+#include "engine/sourceimage.h"
+#include "engine/tagsonly.h"
+
+QList<Note> ForeseenNotes(const SourceImage &source, const TagEdit &edit, bool reencode, int maxMegapixels)
+{
+    QList<Note> notes;
+    if (reencode && ReencodingCovers(source.format())) {
+        if (Note refusal = ReencodeRefusal(source, maxMegapixels))
+            return {refusal};
+    }
+    if (const QString why = UntaggedBecause(source.format()); !why.isEmpty())
+        return {{NoteCode::WrittenWithoutTags, {why}}};
+    if (const QString damage = SourceDamage(source); !damage.isEmpty())
+        notes.append({NoteCode::SourceDamaged, {damage}});
+    if (edit.values.isEmpty())
+        return notes;
+    return notes + EditIim(ReadTagBlocks(source).iimCopies, edit).notes;
+}
