@@ -1,0 +1,42 @@
+#pragma once
+
+#include "engine/batchline.h"
+#include "engine/tagreading.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class SourceImage;
+enum class ImageFormat;
+
+// Reading a folder's tags back into a data file and the scheme that writes
+// them again.
+
+// What one image's tags read as.
+struct ImageTags {
+    std::array<QString, TagSlotCount> values; // values[k - 1] is slot k's
+    QList<TagReadNote> notes;                 // values that will not come back exactly
+    Note failure;                             // why the image could not be read
+};
+
+// Whether the export lists images of this format.
+bool ExportReads(ImageFormat format);
+
+// An image's tags: its container's own blocks, IPTC and XMP reconciled.
+// Parses the XMP packet, so it runs where a library's fault costs only
+// this image.
+ImageTags ReadImageTags(const SourceImage &source);
+
+// The files of `folder` (not its subfolders) that the export lists, in name order.
+QStringList ExportableImages(const QString &folder);
+
+// The data file for the images: the file name, then one column for each
+// field some image holds (every field with `allFields`), headed as the
+// window names them; columnSlots gives each column's slot.
+struct ExportTable {
+    QStringList header;
+    QList<QStringList> rows;
+    QList<int> columnSlots; // FileNameSlot for the first
+};
+ExportTable BuildExportTable(const QStringList &names, const QList<ImageTags> &tags, bool allFields);
