@@ -27,13 +27,9 @@ namespace {
 struct FreeImageLibrary {
     decltype(&FreeImage_Initialise) Initialise = nullptr;
     decltype(&FreeImage_GetFileType) GetFileType = nullptr;
-    decltype(&FreeImage_FIFSupportsNoPixels) FIFSupportsNoPixels = nullptr;
-    decltype(&FreeImage_Load) Load = nullptr;
     decltype(&FreeImage_LoadFromMemory) LoadFromMemory = nullptr;
     decltype(&FreeImage_SaveToMemory) SaveToMemory = nullptr;
     decltype(&FreeImage_Unload) Unload = nullptr;
-    decltype(&FreeImage_GetWidth) GetWidth = nullptr;
-    decltype(&FreeImage_GetHeight) GetHeight = nullptr;
     decltype(&FreeImage_SetMetadata) SetMetadata = nullptr;
     decltype(&FreeImage_DestroyICCProfile) DestroyICCProfile = nullptr;
     decltype(&FreeImage_OpenMemory) OpenMemory = nullptr;
@@ -74,13 +70,9 @@ const FreeImageLibrary *freeImage()
         };
         bind(library.Initialise, "FreeImage_Initialise");
         bind(library.GetFileType, "FreeImage_GetFileType");
-        bind(library.FIFSupportsNoPixels, "FreeImage_FIFSupportsNoPixels");
-        bind(library.Load, "FreeImage_Load");
         bind(library.LoadFromMemory, "FreeImage_LoadFromMemory");
         bind(library.SaveToMemory, "FreeImage_SaveToMemory");
         bind(library.Unload, "FreeImage_Unload");
-        bind(library.GetWidth, "FreeImage_GetWidth");
-        bind(library.GetHeight, "FreeImage_GetHeight");
         bind(library.SetMetadata, "FreeImage_SetMetadata");
         bind(library.DestroyICCProfile, "FreeImage_DestroyICCProfile");
         bind(library.OpenMemory, "FreeImage_OpenMemory");
@@ -272,43 +264,6 @@ int SaveFlagsFor(const QString &saveFile, ImageType contentType)
     if (named != ImageType::Unknown && named != contentType)
         return rowFlags(contentType);
     return rowFlags(named);
-}
-
-namespace {
-struct TiffCloser {
-    void operator()(TIFF *tiff) const { TIFFClose(tiff); }
-};
-
-// The library's TIFF header load reads an ICC profile after freeing it;
-// libtiff alone reads the first directory's size safely.
-std::optional<qint64> tiffPixels(const QString &path)
-{
-    quietTiff();
-    const std::unique_ptr<TIFF, TiffCloser> tiff(TIFFOpen(nativePath(path).constData(), "rm"));
-    uint32_t width = 0;
-    uint32_t height = 0;
-    if (!tiff || TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) != 1
-        || TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height) != 1)
-        return std::nullopt;
-    return qint64(width) * qint64(height);
-}
-} // namespace
-
-std::optional<qint64> DeclaredPixels(ImageType type, const QString &path)
-{
-    if (type == ImageType::Tiff)
-        return tiffPixels(path);
-    if (!freeImage())
-        return std::nullopt;
-    const auto format = FREE_IMAGE_FORMAT(type);
-    // A type without a header-only load would decode everything here.
-    if (type == ImageType::Unknown || !opened().FIFSupportsNoPixels(format))
-        return std::nullopt;
-    const std::unique_ptr<void, FreeImageBitmapDeleter> header(
-        opened().Load(format, nativePath(path).constData(), FIF_LOAD_NOPIXELS));
-    if (!header)
-        return std::nullopt;
-    return qint64(opened().GetWidth(dib(header))) * qint64(opened().GetHeight(dib(header)));
 }
 
 bool ImageLibraryKnows(const QString &path)

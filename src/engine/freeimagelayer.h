@@ -46,12 +46,6 @@ int JpegSubsamplingFlag(int horizontal, int vertical);
 // differently; then the content type's own row.
 int SaveFlagsFor(const QString &saveFile, ImageType contentType);
 
-// The number of pixels the header of the image at `path` declares, read
-// without decoding them, so that a hostile size is refused before the
-// decoder reserves its memory. nullopt when the library cannot read a
-// header alone for this type, or cannot read this one.
-std::optional<qint64> DeclaredPixels(ImageType type, const QString &path);
-
 // Whether the image library is installed and tells the file at `path` for
 // an image of a type it reads.
 bool ImageLibraryKnows(const QString &path);
