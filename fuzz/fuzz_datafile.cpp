@@ -31,9 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *input, std::size_t siz
     static const QString path = QStringLiteral("/proc/self/fd/%1").arg(fd);
     const QByteArray bytes(reinterpret_cast<const char *>(input) + 1, qsizetype(size - 1));
     Require(fd >= 0 && ftruncate(fd, 0) == 0 && pwrite(fd, bytes.data(), bytes.size(), 0) == bytes.size(), "the input could not be put into memory");
-    std::optional<TextEncoding> forced;
-    if (input[0] % 5 != 0)
-        forced = static_cast<TextEncoding>(input[0] % 5 - 1);
+    static const QList<EncodingChoice> choices = EncodingChoices();
+    const std::optional<TextEncoding> forced = choices.at(input[0] % choices.size()).forced;
 
     IptcDataFile original;
     Require(LoadDataFile(path, original, forced).loaded(), "a readable file did not load");

@@ -45,8 +45,10 @@ const char *const HelpText =
     "  --max-megapixels N  with --reencode, skip an image whose header declares\n"
     "                    more than N million pixels, before decoding it (default\n"
     "                    200)\n"
-    "  --encoding NAME   read FILE as windows-1252, utf-8 or utf-16 instead of the\n"
-    "                    encoding its bytes show\n"
+    "  --encoding NAME   read FILE as utf-8, utf-16, windows-1252, windows-1250,\n"
+    "                    windows-1251, windows-1253, windows-1254 or windows-1257\n"
+    "                    instead of the encoding its bytes show (automatic, the\n"
+    "                    default)\n"
     "  --check           write nothing: print what the run would do, one line per\n"
     "                    data line (see Checking below)\n"
     "  --list-schemes    print the stored scheme names, one a line, in store order;\n"
@@ -62,7 +64,7 @@ const char *const HelpText =
     "and reason, goes to standard output.\n"
     "\n"
     "Checking: with --check nothing is written and only the start of each image is\n"
-    "read, to tell its type. Standard output gets a tab-separated table with a\n"
+    "read, to tell its type. Standard output gets only a tab-separated table with a\n"
     "header line: a mark (\"ok\" or \"PROBLEM\"), the data file's row (the header\n"
     "is row 1), the data line, the source, the output, the problems joined by\n"
     "\"; \", then each field's value as KEY=VALUE. Problems: a missing source or one\n"
@@ -70,8 +72,9 @@ const char *const HelpText =
     "replace a file or another line's output, a value longer than IPTC allows\n"
     "(a keyword longer than 64 bytes, say), a date not CCYYMMDD, a time not\n"
     "HHMMSS+HHMM or HHMMSS-HHMM, an Urgency not 1 to 8, a country code not three\n"
-    "letters. Exit status 0 when no line has a problem, 1 when any has, 2 when\n"
-    "the run would be refused.\n"
+    "letters. The count of lines and of lines with problems goes to standard error.\n"
+    "Exit status 0 when no line has a problem, 1 when any has, 2 when the run\n"
+    "would be refused.\n"
     "\n"
     "Exit status: 0 when every data line was tagged and saved, 1 when any line was\n"
     "skipped, failed or saved with a warning, 2 when the run was refused (no data\n"
@@ -141,7 +144,8 @@ int printCheck(const BatchCheck &check, const IptcDataFile &data)
             << line.plan.line << '\t' << line.plan.source << '\t' << line.plan.output.path << '\t' << line.problems.join(QStringLiteral("; "))
             << '\t' << values.join(QLatin1Char('\t')) << '\n';
     }
-    out << "Lines: " << check.lines.size() << ", with problems: " << check.problemLines() << '\n';
+    // The count stays out of the table, so that the table imports as it is.
+    QTextStream(stderr) << "Lines: " << check.lines.size() << ", with problems: " << check.problemLines() << '\n';
     return check.problemLines() == 0 ? AllTagged : SomeLinesFailed;
 }
 
@@ -191,8 +195,8 @@ int main(int argc, char **argv)
         if (!parser.isSet(*required))
             return refuse(QStringLiteral("--%1 is missing (see --help)").arg(required->names().first()));
     }
-    const std::optional<TextEncoding> forced = EncodingFromOption(parser.value(encoding));
-    if (parser.isSet(encoding) && !forced)
+    const std::optional<EncodingChoice> chosen = EncodingChoiceNamed(parser.value(encoding));
+    if (parser.isSet(encoding) && !chosen)
         return refuse(QStringLiteral("unknown encoding %1 (see --help)").arg(parser.value(encoding)));
 
     AppState app;
@@ -210,7 +214,7 @@ int main(int argc, char **argv)
     if (app.SelectedScheme < 0)
         return refuse(QStringLiteral("no stored parsing scheme is named \"%1\" (see --list-schemes)").arg(schemeName));
 
-    const DataFileResult loaded = LoadDataFile(parser.value(data), app.Data, forced);
+    const DataFileResult loaded = LoadDataFile(parser.value(data), app.Data, chosen ? chosen->forced : std::nullopt);
     if (!loaded.loaded())
         return refuse(QStringLiteral("cannot read data file %1: %2")
                           .arg(QDir::toNativeSeparators(parser.value(data)), loaded.problem.text()));

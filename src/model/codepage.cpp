@@ -1,9 +1,11 @@
 #include "model/codepage.h"
 
 #include <QHash>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace {
 // Unicode of the bytes 0x80 to 0x9F; the rest of the code page is Latin-1.
@@ -85,6 +87,26 @@ QString decodeUtf16(QByteArrayView bytes, bool bigEndian)
 }
 } // namespace
 
+namespace {
+// The Windows code pages besides 1252, which Qt decodes through ICU where it has it.
+constexpr std::array<std::pair<TextEncoding, const char *>, 5> OtherCodePages{{
+    {TextEncoding::Windows1250, "windows-1250"},
+    {TextEncoding::Windows1251, "windows-1251"},
+    {TextEncoding::Windows1253, "windows-1253"},
+    {TextEncoding::Windows1254, "windows-1254"},
+    {TextEncoding::Windows1257, "windows-1257"},
+}};
+
+const char *codePageName(TextEncoding encoding)
+{
+    for (const auto &[known, name] : OtherCodePages) {
+        if (known == encoding)
+            return name;
+    }
+    return nullptr;
+}
+} // namespace
+
 QString EncodingName(TextEncoding encoding)
 {
     switch (encoding) {
@@ -96,18 +118,34 @@ QString EncodingName(TextEncoding encoding)
         return QStringLiteral("UTF-16 BE");
     case TextEncoding::Windows1252:
         break;
+    default:
+        return QStringLiteral("Windows-") + QLatin1String(codePageName(encoding)).sliced(8);
     }
     return QStringLiteral("Windows-1252");
 }
 
-std::optional<TextEncoding> EncodingFromOption(QStringView name)
+QList<EncodingChoice> EncodingChoices()
 {
-    if (name.compare(u"windows-1252", Qt::CaseInsensitive) == 0)
-        return TextEncoding::Windows1252;
-    if (name.compare(u"utf-8", Qt::CaseInsensitive) == 0)
-        return TextEncoding::Utf8;
-    if (name.compare(u"utf-16", Qt::CaseInsensitive) == 0)
-        return TextEncoding::Utf16LE;
+    static const QList<EncodingChoice> choices = [] {
+        QList<EncodingChoice> list{{QStringLiteral("Automatic"), std::nullopt},
+                                   {QStringLiteral("UTF-8"), TextEncoding::Utf8},
+                                   {QStringLiteral("UTF-16"), TextEncoding::Utf16LE},
+                                   {QStringLiteral("Windows-1252"), TextEncoding::Windows1252}};
+        for (const auto &[encoding, name] : OtherCodePages) {
+            if (QStringDecoder(name).isValid())
+                list.append({EncodingName(encoding), encoding});
+        }
+        return list;
+    }();
+    return choices;
+}
+
+std::optional<EncodingChoice> EncodingChoiceNamed(QStringView name)
+{
+    for (const EncodingChoice &choice : EncodingChoices()) {
+        if (name.compare(choice.name, Qt::CaseInsensitive) == 0)
+            return choice;
+    }
     return std::nullopt;
 }
 
@@ -136,6 +174,10 @@ QString DecodeText(QByteArrayView bytes, TextEncoding encoding)
         return decodeUtf16(bytes.startsWith(Utf16BEMark) ? bytes.sliced(2) : bytes, true);
     case TextEncoding::Windows1252:
         break;
+    default:
+        // Only offered where the decoder exists; without it the bytes read as Windows-1252.
+        if (QStringDecoder decoder(codePageName(encoding)); decoder.isValid())
+            return decoder.decode(bytes);
     }
     return DecodeAnsi(bytes);
 }

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringView>
 
+#include <QList>
+
 #include <optional>
 
 // The 8-bit code page in which the data file is read and tag values and
@@ -17,20 +19,42 @@ QString DecodeAnsi(QByteArrayView bytes);
 QByteArray EncodeAnsi(QStringView text, bool *exact = nullptr);
 
 // The encodings a data file is read in.
-enum class TextEncoding { Windows1252, Utf8, Utf16LE, Utf16BE };
+enum class TextEncoding {
+    Windows1252,
+    Utf8,
+    Utf16LE,
+    Utf16BE,
+    Windows1250,
+    Windows1251,
+    Windows1253,
+    Windows1254,
+    Windows1257,
+};
 
-// True for the encodings that hold every character, where values need UTF-8 on output.
+// The one rule for IPTC's character set: values read in any encoding but
+// Windows-1252 (which IPTC without a 1:90 marker means by convention) go to
+// IPTC as UTF-8 wherever they need more than ASCII.
 constexpr bool IsUnicode(TextEncoding encoding)
 {
     return encoding != TextEncoding::Windows1252;
 }
 
-// "Windows-1252", "UTF-8", "UTF-16 LE" or "UTF-16 BE", for the user.
+// "Windows-1252", "UTF-8", "UTF-16 LE", "UTF-16 BE", "Windows-1250"..., for the user.
 QString EncodingName(TextEncoding encoding);
 
-// The command line's names: windows-1252, utf-8 or utf-16 (little-endian
-// unless a byte-order mark says otherwise), in any letter case.
-std::optional<TextEncoding> EncodingFromOption(QStringView name);
+// One way to read a data file, as the window's chooser and --encoding name it.
+struct EncodingChoice {
+    QString name;                       // "Automatic", "UTF-8", "UTF-16", "Windows-1252", ...
+    std::optional<TextEncoding> forced; // none: the bytes decide
+};
+
+// Automatic, UTF-8, UTF-16 (little-endian unless a byte-order mark says
+// otherwise), Windows-1252, then whichever of Windows-1250, 1251, 1253, 1254
+// and 1257 this Qt can decode.
+QList<EncodingChoice> EncodingChoices();
+
+// The choice of that name, in any letter case; nullopt for any other name.
+std::optional<EncodingChoice> EncodingChoiceNamed(QStringView name);
 
 // A byte-order mark decides; otherwise bytes that are valid UTF-8 and hold a
 // non-ASCII byte are UTF-8, and anything else is Windows-1252. A forced

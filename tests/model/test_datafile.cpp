@@ -159,6 +159,8 @@ TEST_F(DataFileTest, EncodingComesFromTheMarkOrTheBytesUnlessForced)
         {"overlong UTF-8", "h\tc\na.jpg\t\xC0\xAF\n", {}, Windows1252, u"\u00C0\u00AF"_qs},
         {"forced UTF-8 on invalid bytes", "h\tc\na.jpg\tcaf\xE9\n", Utf8, Utf8, u"caf\uFFFD"_qs},
         {"forced Windows-1252 on UTF-8", "h\tc\na.jpg\t\xC3\xA9\n", Windows1252, Windows1252, u"\u00C3\u00A9"_qs},
+        {"forced Windows-1250", "h\tc\na.jpg\t\xA3\xF3\x64\x9F\n", Windows1250, Windows1250, u"Łódź"_qs},
+        {"forced Windows-1251", "h\tc\na.jpg\t\xCC\xEE\xF1\xEA\xE2\xE0\n", Windows1251, Windows1251, u"Москва"_qs},
         {"forced UTF-16 takes the mark's order", utf16be, Utf16LE, Utf16BE, unicode},
         {"forced UTF-16 without mark", utf16(QStringConverter::Utf16LE, {}), Utf16LE, Utf16LE, unicode},
         {"UTF-16 with a lone last byte", QByteArrayLiteral("\xFF\xFEh\0\n\0a\0\t\0b\0c"), {}, Utf16LE, u"b\uFFFD"_qs},
