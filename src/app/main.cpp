@@ -1,5 +1,6 @@
 #include "engine/batchtag.h"
 #include "model/appstate.h"
+#include "model/lastchoices.h"
 #include "model/settingsstore.h"
 #include "ui/formmain.h"
 #include "ui/uiservices.h"
@@ -16,8 +17,9 @@ int main(int argc, char *argv[])
     AppState state;
     BatchState batch;
     IniSettingsStore store;
+    IniSettingsStore choices(LastChoicesLocation(), IniSettingsStore::Backup::None);
     QtUiServices ui;
-    FormMain window(state, batch, store, ui);
+    FormMain window(state, batch, store, choices, ui);
     window.show();
     return app.exec();
 }

@@ -463,14 +463,15 @@ void IniDocument::remove(const QString &section, const LossSink &lost)
     blocks.remove(section);
 }
 
-IniSettingsStore::IniSettingsStore()
-    : IniSettingsStore(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-                       + QStringLiteral("/Brindleway/Brindleway.ini"))
+QString UserStoreFolder()
 {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/Brindleway");
 }
 
-IniSettingsStore::IniSettingsStore(const QString &fileName)
-    : fileName(fileName), document(std::make_unique<IniDocument>())
+IniSettingsStore::IniSettingsStore() : IniSettingsStore(UserStoreFolder() + QStringLiteral("/Brindleway.ini")) {}
+
+IniSettingsStore::IniSettingsStore(const QString &fileName, Backup backup)
+    : fileName(fileName), backup(backup), document(std::make_unique<IniDocument>())
 {
     const StoreFile file = readStoreFile(fileName);
     loadError = file.error;
@@ -560,7 +561,7 @@ bool IniSettingsStore::sync(const LossConsent &consent)
         if (!QDir().mkpath(folder))
             return fail(QStringLiteral("The folder %1 cannot be created.").arg(QDir::toNativeSeparators(folder)));
         QString error;
-        if (current.exists && !writeFileAtomically(backupLocation(), current.bytes, &error))
+        if (current.exists && backup == Backup::Keep && !writeFileAtomically(backupLocation(), current.bytes, &error))
             return fail(QStringLiteral("The previous file cannot be kept as %1: %2")
                             .arg(QDir::toNativeSeparators(backupLocation()), error));
         if (!writeFileAtomically(fileName, bytes, &error))

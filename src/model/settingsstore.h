@@ -44,6 +44,10 @@ QString PrintableName(const QString &name);
 
 struct IniDocument;
 
+// The per-user folder of Brindleway's files: Brindleway under the platform's
+// configuration folder ($XDG_CONFIG_HOME, by default ~/.config).
+QString UserStoreFolder();
+
 // An INI file read and written by this class itself, so that values come
 // back exactly: QSettings would take commas for lists, ';' for comments,
 // '@' for types and let a stray quote swallow the rest of the file.
@@ -57,8 +61,11 @@ struct IniDocument;
 // later behind their back.
 class IniSettingsStore : public SettingsStore {
 public:
+    // Whether a save first keeps the file as it was in <file>.bak.
+    enum class Backup { Keep, None };
+
     IniSettingsStore();
-    explicit IniSettingsStore(const QString &fileName);
+    explicit IniSettingsStore(const QString &fileName, Backup backup = Backup::Keep);
     ~IniSettingsStore() override;
 
     QString read(const QString &section, const QString &key, const QString &defaultValue) const override;
@@ -83,6 +90,7 @@ private:
     bool fail(const QString &reason);
 
     QString fileName;
+    Backup backup = Backup::Keep;
     std::unique_ptr<IniDocument> document; // as last read or written
     QString loadError;
     QString syncError;

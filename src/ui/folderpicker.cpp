@@ -3,6 +3,7 @@
 #include "ui/uiservices.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 QString WithoutTrailingSeparator(const QString &path)
 {
@@ -15,10 +16,40 @@ QString WithoutTrailingSeparator(const QString &path)
     return result;
 }
 
-std::optional<QString> BrowseForFolder(QWidget *owner, UiServices &ui)
+std::optional<QString> BrowseForFolder(QWidget *owner, UiServices &ui, const QString &title, const QString &startIn)
 {
-    const std::optional<QString> folder = ui.chooseFolder(owner, FolderPickerTitle);
+    const std::optional<QString> folder = ui.chooseFolder(owner, title, startIn);
     if (!folder || folder->isEmpty())
         return std::nullopt;
     return WithoutTrailingSeparator(*folder);
+}
+
+QString NearestExisting(const QString &path)
+{
+    if (path.isEmpty())
+        return {};
+    // Each step drops one component, so the walk ends at the root at the latest.
+    for (QFileInfo info(path);; info.setFile(info.absolutePath())) {
+        if (info.exists())
+            return WithoutTrailingSeparator(info.absoluteFilePath());
+        if (info.isRoot() || info.absolutePath() == info.absoluteFilePath())
+            return {};
+    }
+}
+
+QString BreakableAtSeparators(const QString &path)
+{
+    constexpr QChar ZeroWidthSpace(0x200B);
+    constexpr QChar WordJoiner(0x2060);
+    const QString native = QDir::toNativeSeparators(path);
+    QString shown;
+    shown.reserve(native.size() * 2);
+    for (const QChar c : native) {
+        shown += c;
+        if (c == QDir::separator())
+            shown += ZeroWidthSpace;
+        else if (!c.isLetterOrNumber() && c != QLatin1Char('.') && c != QLatin1Char('_'))
+            shown += WordJoiner;
+    }
+    return shown;
 }

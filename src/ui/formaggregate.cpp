@@ -26,8 +26,8 @@ FormAggregate::FormAggregate(AppState &state, QWidget *parent)
     LabelSurplus->setTextFormat(Qt::PlainText);
     LabelSurplus->setWordWrap(true);
     LabelSurplus->hide();
-    CommandCancel = plainButton(QStringLiteral("Cancel"), QStringLiteral("CommandCancel"));
-    CommandOK = plainButton(QStringLiteral("OK"), QStringLiteral("CommandOK"));
+    CommandCancel = plainButton(QStringLiteral("&Cancel"), QStringLiteral("CommandCancel"));
+    CommandOK = plainButton(QStringLiteral("&OK"), QStringLiteral("CommandOK"));
 
     for (int k = 0; k < MaxAggregateParts; ++k) {
         connect(Combo1[k], &QComboBox::activated, this, [this, k] { Combo1_Click(k); });
@@ -67,10 +67,11 @@ void FormAggregate::Form_Load()
 
     loading = true;
     const QStringList fieldTexts = FieldEntryTexts(state.Data);
+    const QStringList fieldTips = FieldEntryTexts(state.Data, true);
     for (SlotComboBox *combo : Combo1) {
         combo->clear();
         combo->clearEditText();
-        combo->addFieldEntries(fieldTexts);
+        combo->addFieldEntries(fieldTexts, fieldTips);
         combo->setCurrentIndex(-1);
         combo->clearEditText();
     }

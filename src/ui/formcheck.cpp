@@ -3,14 +3,20 @@
 #include "engine/batchcheck.h"
 #include "model/datafile.h"
 #include "model/tagslots.h"
+#include "ui/uiservices.h"
 
+#include <QAction>
 #include <QBrush>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
+#include <QEvent>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -42,14 +48,39 @@ QString summaryText(const BatchCheck &check)
         .arg(check.lines.size())
         .arg(problems == 0 ? QStringLiteral("no problems found") : QStringLiteral("%1 with problems").arg(problems));
 }
+
+// The theme's base tinted towards red: light under a light theme, dark under
+// a dark one, so the theme's own text keeps its contrast on it.
+QColor problemBackground(const QColor &base)
+{
+    constexpr float share = 0.2f;
+    const QColor alert(220, 50, 47);
+    const auto mix = [](float from, float to) { return from * (1 - share) + to * share; };
+    return QColor::fromRgbF(mix(base.redF(), alert.redF()), mix(base.greenF(), alert.greenF()),
+                            mix(base.blueF(), alert.blueF()));
+}
+
+// A cell as one field of a tab-separated line.
+QString field(const QTableWidgetItem *item)
+{
+    QString text = item ? item->text() : QString();
+    for (QChar &c : text) {
+        if (c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r'))
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
 } // namespace
 
-FormCheck::FormCheck(const BatchCheck &check, const IptcDataFile &data, QWidget *parent) : QDialog(parent)
+FormCheck::FormCheck(const BatchCheck &check, const IptcDataFile &data, bool onlyProblems,
+                     const QString &suggestedFile, UiServices &ui, QWidget *parent)
+    : QDialog(parent), ui(ui), suggestedFile(suggestedFile), onlyProblemsAsked(onlyProblems)
 {
     setObjectName(QStringLiteral("FormCheck"));
     auto *summary = new QLabel(summaryText(check), this);
     summary->setObjectName(QStringLiteral("LabelCheckSummary"));
-    CheckOnlyProblems = new QCheckBox(QStringLiteral("Show only lines with problems"), this);
+    summary->setWordWrap(true);
+    CheckOnlyProblems = new QCheckBox(QStringLiteral("Show only lines with &problems"), this);
     CheckOnlyProblems->setObjectName(QStringLiteral("CheckOnlyProblems"));
     CheckOnlyProblems->setEnabled(check.problemLines() > 0);
 
@@ -74,7 +105,6 @@ FormCheck::FormCheck(const BatchCheck &check, const IptcDataFile &data, QWidget 
     TableCheck->setSelectionBehavior(QAbstractItemView::SelectRows);
     TableCheck->setWordWrap(false);
     const QIcon warning = style()->standardIcon(QStyle::SP_MessageBoxWarning);
-    const QBrush problemBrush(QColor(255, 226, 222));
     for (int r = 0; r < check.lines.size(); ++r) {
         const CheckedLine &line = check.lines.at(r);
         const LinePlan &plan = line.plan;
@@ -92,25 +122,42 @@ FormCheck::FormCheck(const BatchCheck &check, const IptcDataFile &data, QWidget 
         for (int c = 0; c < TableCheck->columnCount(); ++c) {
             if (!TableCheck->item(r, c))
                 TableCheck->setItem(r, c, cell({}));
-            TableCheck->item(r, c)->setBackground(problemBrush);
         }
     }
+    markProblemRows();
     TableCheck->resizeColumnsToContents();
     // A 2,000-byte caption must not push the other columns out of sight.
     const int widest = fontMetrics().averageCharWidth() * 48;
     for (int c = 0; c < TableCheck->columnCount(); ++c)
         TableCheck->setColumnWidth(c, std::min(TableCheck->columnWidth(c), widest));
 
+    auto *copyRows = new QAction(this);
+    copyRows->setShortcut(QKeySequence::Copy);
+    copyRows->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    TableCheck->addAction(copyRows);
+    auto *copy = new QPushButton(QStringLiteral("&Copy"), this);
+    copy->setObjectName(QStringLiteral("CmdCopy"));
+    copy->setToolTip(QStringLiteral("Copy the selected rows, or every row shown when none is selected, "
+                                    "as tab-separated text (%1)")
+                         .arg(QKeySequence(QKeySequence::Copy).toString(QKeySequence::NativeText)));
+    auto *save = new QPushButton(QStringLiteral("&Save as text..."), this);
+    save->setObjectName(QStringLiteral("CmdSave"));
+    save->setToolTip(QStringLiteral("Save the rows shown, with a header line, as a tab-separated text file"));
     auto *close = new QPushButton(QStringLiteral("Close"), this);
     close->setObjectName(QStringLiteral("CmdClose"));
     close->setDefault(true);
 
     connect(CheckOnlyProblems, &QCheckBox::toggled, this, &FormCheck::CheckOnlyProblems_Toggled);
+    connect(copyRows, &QAction::triggered, this, &FormCheck::CmdCopy_Click);
+    connect(copy, &QPushButton::clicked, this, &FormCheck::CmdCopy_Click);
+    connect(save, &QPushButton::clicked, this, &FormCheck::CmdSave_Click);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
 
     auto *bottom = new QHBoxLayout;
     bottom->addWidget(CheckOnlyProblems);
     bottom->addStretch();
+    bottom->addWidget(copy);
+    bottom->addWidget(save);
     bottom->addWidget(close);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(summary);
@@ -119,10 +166,77 @@ FormCheck::FormCheck(const BatchCheck &check, const IptcDataFile &data, QWidget 
 
     setWindowTitle(QStringLiteral("Check before writing"));
     resize(900, 480);
+    CheckOnlyProblems->setChecked(onlyProblems && CheckOnlyProblems->isEnabled());
+}
+
+bool FormCheck::onlyProblems() const
+{
+    // A check without problems cannot filter, and must not make the window forget the choice.
+    return CheckOnlyProblems->isEnabled() ? CheckOnlyProblems->isChecked() : onlyProblemsAsked;
+}
+
+void FormCheck::changeEvent(QEvent *event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && TableCheck)
+        markProblemRows();
+}
+
+void FormCheck::markProblemRows()
+{
+    const QBrush background(problemBackground(palette().color(QPalette::Base)));
+    const QBrush text = palette().brush(QPalette::Text);
+    for (int r = 0; r < TableCheck->rowCount(); ++r) {
+        if (TableCheck->item(r, ProblemsColumn)->text().isEmpty())
+            continue;
+        for (int c = 0; c < TableCheck->columnCount(); ++c) {
+            TableCheck->item(r, c)->setBackground(background);
+            TableCheck->item(r, c)->setForeground(text);
+        }
+    }
 }
 
 void FormCheck::CheckOnlyProblems_Toggled(bool only)
 {
     for (int r = 0; r < TableCheck->rowCount(); ++r)
         TableCheck->setRowHidden(r, only && TableCheck->item(r, ProblemsColumn)->text().isEmpty());
+}
+
+QString FormCheck::rowsAsText(bool selectedOnly, bool withHeader) const
+{
+    const int columns = TableCheck->columnCount();
+    QStringList lines;
+    if (withHeader) {
+        QStringList header;
+        for (int c = 0; c < columns; ++c)
+            header << field(TableCheck->horizontalHeaderItem(c));
+        lines << header.join(QLatin1Char('\t'));
+    }
+    for (int r = 0; r < TableCheck->rowCount(); ++r) {
+        if (TableCheck->isRowHidden(r) || (selectedOnly && !TableCheck->selectionModel()->isRowSelected(r)))
+            continue;
+        QStringList fields;
+        for (int c = 0; c < columns; ++c)
+            fields << field(TableCheck->item(r, c));
+        lines << fields.join(QLatin1Char('\t'));
+    }
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+void FormCheck::CmdCopy_Click()
+{
+    const bool selected = !TableCheck->selectionModel()->selectedRows().isEmpty();
+    QGuiApplication::clipboard()->setText(rowsAsText(selected, false));
+}
+
+void FormCheck::CmdSave_Click()
+{
+    const std::optional<QString> path =
+        ui.chooseSaveFile(this, {QStringLiteral("Tab-separated text file (*.txt)")}, suggestedFile);
+    if (!path)
+        return;
+    QSaveFile file(*path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(rowsAsText(false, true).toUtf8()) < 0 || !file.commit())
+        ui.message(this, QStringLiteral("Cannot write file %1:\n%2.")
+                             .arg(QDir::toNativeSeparators(*path), file.errorString()));
 }

@@ -34,7 +34,7 @@ FormFieldParsing::FormFieldParsing(AppState &state, UiServices &ui, QWidget *par
 {
     setObjectName(QStringLiteral("FormFieldParsing"));
 
-    Label24 = new QLabel(QStringLiteral("Parsing scheme name"), this);
+    Label24 = new QLabel(QStringLiteral("Parsing scheme &name"), this);
     Label24->setObjectName(QStringLiteral("Label24"));
     TextParsingName = new QLineEdit(DefaultSchemeName, this);
     TextParsingName->setObjectName(QStringLiteral("TextParsingName"));
@@ -57,8 +57,8 @@ FormFieldParsing::FormFieldParsing(AppState &state, UiServices &ui, QWidget *par
     bold.setBold(true);
     labels[FileNameSlot - 1]->setFont(bold);
 
-    CmdCancel = plainButton(QStringLiteral("Cancel"), QStringLiteral("CmdCancel"));
-    CmdOK = plainButton(QStringLiteral("OK"), QStringLiteral("CmdOK"));
+    CmdCancel = plainButton(QStringLiteral("&Cancel"), QStringLiteral("CmdCancel"));
+    CmdOK = plainButton(QStringLiteral("&OK"), QStringLiteral("CmdOK"));
 
     for (int k = 0; k < SlotCount; ++k)
         connect(Combo1[k], &QComboBox::activated, this, [this, k] { Combo1_Click(k); });
@@ -125,6 +125,7 @@ void FormFieldParsing::Form_Load()
 
     state.FillingSlotCombos = true;
     const QStringList fieldTexts = FieldEntryTexts(state.Data);
+    const QStringList fieldTips = FieldEntryTexts(state.Data, true);
     for (int k = 0; k < SlotCount; ++k) {
         SlotComboBox *combo = Combo1[k];
         combo->clear();
@@ -133,7 +134,7 @@ void FormFieldParsing::Form_Load()
             combo->addEntry(LeaveBlank, LeaveBlank);
             combo->addEntry(ConstantTextEntry, ConstantTextEntry);
         }
-        combo->addFieldEntries(fieldTexts);
+        combo->addFieldEntries(fieldTexts, fieldTips);
         combo->addDialogEntry(AggregationEntry);
 
         // A new scheme starts from the first entry, but never from

@@ -36,22 +36,23 @@ QString SchemeLossQuestion(const QString &location, const QStringList &losses)
 
 FormFieldParsingManage::FormFieldParsingManage(AppState &state, SettingsStore &store, UiServices &ui,
                                                QWidget *parent)
-    : NoDefaultDialog(parent), state(state), store(store), ui(ui), schemesAtOpen(state.Schemes)
+    : NoDefaultDialog(parent), state(state), store(store), ui(ui), schemesAtOpen(state.Schemes),
+      windowScheme(state.SelectedScheme + 1)
 {
     setObjectName(QStringLiteral("FormFieldParsingManage"));
 
-    Label1 = new QLabel(QStringLiteral("Field parsing schemes"), this);
+    Label1 = new QLabel(QStringLiteral("Field parsing &schemes"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     List1 = new QListWidget(this);
     List1->setObjectName(QStringLiteral("List1"));
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
     List1->setSortingEnabled(false);
     Label1->setBuddy(List1);
-    CmdAddSheme = plainButton(QStringLiteral("Add new"), QStringLiteral("CmdAddSheme"));
-    CmdEditScheme = plainButton(QStringLiteral("Edit"), QStringLiteral("CmdEditScheme"));
-    CmdDeleteSheme = plainButton(QStringLiteral("Delete"), QStringLiteral("CmdDeleteSheme"));
-    CmdCancel = plainButton(QStringLiteral("Cancel"), QStringLiteral("CmdCancel"));
-    CmdOK = plainButton(QStringLiteral("OK"), QStringLiteral("CmdOK"));
+    CmdAddSheme = plainButton(QStringLiteral("&Add new"), QStringLiteral("CmdAddSheme"));
+    CmdEditScheme = plainButton(QStringLiteral("&Edit"), QStringLiteral("CmdEditScheme"));
+    CmdDeleteSheme = plainButton(QStringLiteral("&Delete"), QStringLiteral("CmdDeleteSheme"));
+    CmdCancel = plainButton(QStringLiteral("&Cancel"), QStringLiteral("CmdCancel"));
+    CmdOK = plainButton(QStringLiteral("&OK"), QStringLiteral("CmdOK"));
     const QList<QPushButton *> buttonRow{CmdAddSheme, CmdEditScheme, CmdDeleteSheme, CmdCancel, CmdOK};
 
     connect(CmdAddSheme, &QPushButton::clicked, this, &FormFieldParsingManage::CmdAddSheme_Click);
@@ -59,6 +60,7 @@ FormFieldParsingManage::FormFieldParsingManage(AppState &state, SettingsStore &s
     connect(CmdDeleteSheme, &QPushButton::clicked, this, &FormFieldParsingManage::CmdDeleteSheme_Click);
     connect(CmdCancel, &QPushButton::clicked, this, &FormFieldParsingManage::CmdCancel_Click);
     connect(CmdOK, &QPushButton::clicked, this, &FormFieldParsingManage::CmdOK_Click);
+    connect(List1, &QListWidget::itemDoubleClicked, this, &FormFieldParsingManage::CmdEditScheme_Click);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(Label1);
@@ -90,7 +92,7 @@ void FormFieldParsingManage::SetButtonVisibility()
     CmdDeleteSheme->setVisible(state.Schemes.SchemeCount != 0);
 }
 
-void FormFieldParsingManage::ListParsings()
+void FormFieldParsingManage::ListParsings(int number)
 {
     const SchemeTable &table = state.Schemes;
     if (table.SchemeCount < 1)
@@ -98,7 +100,7 @@ void FormFieldParsingManage::ListParsings()
     List1->clear();
     for (int i = 1; i <= table.SchemeCount; ++i)
         List1->addItem(table.Schemes[i].Name);
-    List1->setCurrentRow(0);
+    List1->setCurrentRow(std::clamp(number, 1, table.SchemeCount) - 1);
 }
 
 bool FormFieldParsingManage::SaveParsings(const LossConsent &consent)
@@ -114,7 +116,7 @@ void FormFieldParsingManage::Form_Load()
 {
     if (state.Schemes.SchemeCount == 0)
         CmdAddSheme_Click();
-    ListParsings();
+    ListParsings(windowScheme);
     SetButtonVisibility();
 }
 
@@ -129,7 +131,7 @@ void FormFieldParsingManage::CmdAddSheme_Click()
         return;
     table.Schemes.append(table.Schemes[0]);
     table.SchemeCount = int(table.Schemes.size()) - 1;
-    ListParsings();
+    ListParsings(table.SchemeCount);
     SetButtonVisibility();
 }
 
@@ -149,7 +151,7 @@ void FormFieldParsingManage::CmdEditScheme_Click()
     FormFieldParsing editor(state, ui, this);
     ui.execDialog(editor);
     table.Schemes[i] = table.Schemes[0];
-    ListParsings();
+    ListParsings(i);
 }
 
 void FormFieldParsingManage::CmdDeleteSheme_Click()
@@ -160,10 +162,13 @@ void FormFieldParsingManage::CmdDeleteSheme_Click()
     SchemeTable &table = state.Schemes;
     table.Schemes.removeAt(i);
     table.SchemeCount = int(table.Schemes.size()) - 1;
+    windowScheme = windowScheme == i ? 0 : windowScheme - (windowScheme > i ? 1 : 0);
     // ListParsings keeps the list as it is when no scheme is left.
     if (table.SchemeCount == 0)
         List1->clear();
-    ListParsings();
+    // Deleting another scheme must not move the selection off the window's;
+    // with the window's gone, the first is selected, as the window would.
+    ListParsings(windowScheme);
     SetButtonVisibility();
 }
 
@@ -179,6 +184,7 @@ void FormFieldParsingManage::CmdOK_Click()
             ui.message(this, SchemesNotSavedMessage(store.location(), store.lastError()));
         return;
     }
+    state.SelectedScheme = state.Schemes.SchemeCount > 0 ? List1->currentRow() : -1;
     accept();
 }
 
@@ -188,8 +194,8 @@ void FormFieldParsingManage::CmdCancel_Click()
     QDialog::reject();
 }
 
-void ShowSchemeManager(QWidget *parent, AppState &state, SettingsStore &store, UiServices &ui)
+bool ShowSchemeManager(QWidget *parent, AppState &state, SettingsStore &store, UiServices &ui)
 {
     FormFieldParsingManage manager(state, store, ui, parent);
-    ui.execDialog(manager);
+    return ui.execDialog(manager) == QDialog::Accepted;
 }

@@ -13,8 +13,10 @@ class UiServices;
 struct AppState;
 
 // Lists the schemes by name; adds, edits and deletes them in memory through
-// the scheme editor, and writes them all to the store on OK. Cancel puts
-// the schemes back as they were when the dialog opened.
+// the scheme editor, and writes them all to the store on OK. It opens with
+// the main window's scheme selected, and OK makes the scheme selected then
+// the window's. Cancel puts the schemes back as they were when the dialog
+// opened and leaves the window's choice alone.
 class FormFieldParsingManage : public NoDefaultDialog {
     Q_OBJECT
 
@@ -25,7 +27,9 @@ public:
 
 private:
     void SetButtonVisibility();
-    void ListParsings();
+    // Fills the list and selects scheme `number` (1-based): the first for 0,
+    // the last when there are fewer.
+    void ListParsings(int number);
     bool SaveParsings(const LossConsent &consent);
     // The number of the scheme selected in the list; 0 when none is.
     int selectedScheme() const;
@@ -49,12 +53,15 @@ private:
     QPushButton *CmdOK = nullptr;
 
     SchemeTable schemesAtOpen;
+    // The main window's scheme, followed through deletions; 0 once deleted.
+    int windowScheme = 0;
     // Schemes the store would load back at the next start, counted at opening.
     int storedSchemeCount = 0;
 };
 
-// Opens the scheme manager modally on state.Schemes; its OK writes the store.
-void ShowSchemeManager(QWidget *parent, AppState &state, SettingsStore &store, UiServices &ui);
+// Opens the scheme manager modally on state.Schemes; its OK writes the store
+// and sets state.SelectedScheme. True when it closed with OK.
+bool ShowSchemeManager(QWidget *parent, AppState &state, SettingsStore &store, UiServices &ui);
 
 QString SchemesNotSavedMessage(const QString &location, const QString &reason = {});
 // Asks before a save overwrites what the store holds but never loaded.

@@ -3,6 +3,7 @@
 #include "engine/batchcheck.h"
 #include "engine/batchtag.h"
 #include "model/appstate.h"
+#include "model/codepage.h"
 #include "model/datafile.h"
 #include "model/schemestore.h"
 #include "model/settingsstore.h"
@@ -15,14 +16,18 @@
 #include "ui/formproblems.h"
 #include "ui/pathlabel.h"
 #include "ui/uiservices.h"
+#include "ui/wrappedlabel.h"
 
 #include "ui/tabchain.h"
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QDir>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -31,12 +36,17 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 namespace {
 const QStringList DataFileFilters{QStringLiteral("Tab delimited text file (*.txt)"),
@@ -65,12 +75,52 @@ void hideKeepingSpace(QWidget *widget)
     widget->setVisible(false);
 }
 
-QPushButton *fixedButton(const QString &caption, const QString &name, QWidget *parent)
+QPushButton *fixedButton(const QString &caption, const QString &name, QWidget *parent, const QString &tip = {})
 {
     auto *button = new QPushButton(caption, parent);
     button->setObjectName(name);
     button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    // The tooltip names the key, since three buttons share the caption Browse.
+    if (!tip.isEmpty())
+        button->setToolTip(QStringLiteral("%1 (%2)").arg(tip, button->shortcut().toString(QKeySequence::NativeText)));
     return button;
+}
+
+// The one file or folder a drag carries, when it is a single local one that exists.
+std::optional<QString> droppedPath(const QMimeData *mime)
+{
+    if (!mime || mime->urls().size() != 1 || !mime->urls().constFirst().isLocalFile())
+        return std::nullopt;
+    const QFileInfo info(mime->urls().constFirst().toLocalFile());
+    if (!info.isDir() && !info.isFile())
+        return std::nullopt;
+    return QDir::toNativeSeparators(WithoutTrailingSeparator(info.absoluteFilePath()));
+}
+
+// The folder holding `path`; empty for an empty path.
+QString folderOf(const QString &path)
+{
+    return path.isEmpty() ? QString() : QFileInfo(path).absolutePath();
+}
+
+// Where a picker opens: at its own choice, else at `otherwise`, each as far
+// as it still exists.
+QString startFolder(const QString &own, const QString &otherwise)
+{
+    const QString start = NearestExisting(own);
+    return start.isEmpty() ? NearestExisting(otherwise) : start;
+}
+
+// What the entry line leaves out, since it counts the header among the entries
+// and calls columns tags.
+QString photosAndColumns(const IptcDataFile &data)
+{
+    const int photos = std::max(data.LastDataLine, 0);
+    return QStringLiteral(" (%1 %2, %3 %4)")
+        .arg(photos)
+        .arg(photos == 1 ? QStringLiteral("photo") : QStringLiteral("photos"))
+        .arg(data.FieldCount)
+        .arg(data.FieldCount == 1 ? QStringLiteral("column") : QStringLiteral("columns"));
 }
 
 PathLabel *pathLabel(const QString &caption, const QString &name, QWidget *parent)
@@ -126,8 +176,10 @@ QString runSummary(const BatchResult &result)
 }
 } // namespace
 
-FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, UiServices &ui, QWidget *parent)
-    : QMainWindow(parent), state(state), batch(batch), store(store), ui(ui), registry(std::make_unique<NoRegistry>())
+FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, SettingsStore &choicesStore,
+                   UiServices &ui, QWidget *parent)
+    : QMainWindow(parent), state(state), batch(batch), store(store), choicesStore(choicesStore), ui(ui),
+      registry(std::make_unique<NoRegistry>())
 {
     setObjectName(QStringLiteral("FormMain"));
     auto *central = new QWidget(this);
@@ -135,17 +187,28 @@ FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, UiS
     auto *frameImages = group(QStringLiteral("Path to images to be tagged with IPTC data"),
                               QStringLiteral("FrameImages"), central);
     LabelImagePath = pathLabel(QStringLiteral("Imagepath"), QStringLiteral("LabelImagePath"), frameImages);
-    CmdBrowseImages = fixedButton(QStringLiteral("Browse"), QStringLiteral("CmdBrowseImages"), frameImages);
+    CmdBrowseImages = fixedButton(QStringLiteral("&Browse"), QStringLiteral("CmdBrowseImages"), frameImages,
+                                  QStringLiteral("Choose the folder of images to tag"));
 
     auto *frameData = group(QStringLiteral("IPTC data file (tab delimited text file)"),
                             QStringLiteral("FrameDataFile"), central);
     LabelIPTCfilename = pathLabel(QStringLiteral("Datafile"), QStringLiteral("LabelIPTCfilename"), frameData);
-    LabelIPTCinfo = new QLabel(QStringLiteral("IPTC info"), frameData);
+    LabelIPTCinfo = new WrappedLabel(frameData);
+    LabelIPTCinfo->setText(QStringLiteral("IPTC info"));
     LabelIPTCinfo->setObjectName(QStringLiteral("LabelIPTCinfo"));
-    LabelIPTCinfo->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    auto *labelEncoding = new QLabel(QStringLiteral("&Encoding:"), frameData);
+    ComboEncoding = new QComboBox(frameData);
+    ComboEncoding->setObjectName(QStringLiteral("ComboEncoding"));
+    ComboEncoding->setToolTip(QStringLiteral("How the data file's bytes are read: Automatic follows a byte-order "
+                                             "mark, else takes UTF-8 where the bytes are valid UTF-8, else Windows-1252"));
+    for (const EncodingChoice &choice : EncodingChoices())
+        ComboEncoding->addItem(choice.name);
+    labelEncoding->setBuddy(ComboEncoding);
     LabelIPTCencoding = new QLabel(frameData);
     LabelIPTCencoding->setObjectName(QStringLiteral("LabelIPTCencoding"));
-    CmdBrowseIPTCfile = fixedButton(QStringLiteral("Browse"), QStringLiteral("CmdBrowseIPTCfile"), frameData);
+    LabelIPTCencoding->setToolTip(QStringLiteral("The encoding the data file was read in"));
+    CmdBrowseIPTCfile = fixedButton(QStringLiteral("B&rowse"), QStringLiteral("CmdBrowseIPTCfile"), frameData,
+                                    QStringLiteral("Choose the data file"));
 
     auto *frameParsing = group(QStringLiteral("Field to IPTC tag and image file name parsing schemes"),
                                QStringLiteral("FrameParsing"), central);
@@ -159,62 +222,71 @@ FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, UiS
     // The long placeholder would otherwise set the window's least width.
     ComboParsing->setMinimumWidth(ComboParsing->fontMetrics().averageCharWidth() * 24);
     ComboParsing->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    CmdManageParsing = fixedButton(QStringLiteral("Manage parsing"), QStringLiteral("CmdManageParsing"), frameParsing);
+    CmdManageParsing = fixedButton(QStringLiteral("&Manage parsing"), QStringLiteral("CmdManageParsing"), frameParsing,
+                                   QStringLiteral("Add, edit and delete parsing schemes"));
 
-    auto *frameSave = group(QStringLiteral("Embed tags and save images"), QStringLiteral("FrameSave"), central);
-    LabelSavePath = pathLabel(QStringLiteral("Imagepath"), QStringLiteral("LabelSavePath"), frameSave);
-    CmdBrowseSave = fixedButton(QStringLiteral("Browse"), QStringLiteral("CmdBrowseSave"), frameSave);
-    const std::array<QString, 3> optionCaptions{QStringLiteral("Replace images"), QStringLiteral("Append file name"),
-                                                QStringLiteral("Different file type")};
+    FrameSave = group(QStringLiteral("Embed tags and save images"), QStringLiteral("FrameSave"), central);
+    LabelSavePath = pathLabel(QStringLiteral("Imagepath"), QStringLiteral("LabelSavePath"), FrameSave);
+    CmdBrowseSave = fixedButton(QStringLiteral("Bro&wse"), QStringLiteral("CmdBrowseSave"), FrameSave,
+                                QStringLiteral("Choose the folder for the tagged images"));
+    const std::array<QString, 3> optionCaptions{QStringLiteral("Replace &images"), QStringLiteral("&Append file name"),
+                                                QStringLiteral("&Different file type")};
     for (int i = 0; i < 3; ++i) {
-        OptionReplace[i] = new QRadioButton(optionCaptions[i], frameSave);
+        OptionReplace[i] = new QRadioButton(optionCaptions[i], FrameSave);
         OptionReplace[i]->setObjectName(QStringLiteral("OptionReplace_%1").arg(i));
     }
     OptionReplace[0]->setChecked(true);
     // There is no other file type to offer, so the option is shown but cannot be chosen.
     OptionReplace[2]->setEnabled(false);
-    Text1 = new QLineEdit(QStringLiteral("IPTC"), frameSave);
+    Text1 = new QLineEdit(QStringLiteral("IPTC"), FrameSave);
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    CheckLossless = new QCheckBox(QStringLiteral("Write tags only (keep image data unchanged)"), frameSave);
+    // A folder dropped here means the window's folder, not text to append.
+    Text1->setAcceptDrops(false);
+    CheckLossless = new QCheckBox(QStringLiteral("Write tags &only (keep image data unchanged)"), FrameSave);
     CheckLossless->setObjectName(QStringLiteral("CheckLossless"));
     CheckLossless->setChecked(true); // re-encoding is a deliberate choice
-    CmdBatchTag = fixedButton(QStringLiteral("Batch tag"), QStringLiteral("CmdBatchTag"), frameSave);
-    CmdCheck = fixedButton(QStringLiteral("Check"), QStringLiteral("CmdCheck"), frameSave);
-    CmdCheck->setToolTip(QStringLiteral("Show what the run will read and write, and what it will meet, without writing"));
-    ProgressBarBatch = new QProgressBar(frameSave);
+    CmdBatchTag = fixedButton(QStringLiteral("Batch &tag"), QStringLiteral("CmdBatchTag"), FrameSave,
+                              QStringLiteral("Write the tagged images"));
+    CmdCheck = fixedButton(QStringLiteral("&Check"), QStringLiteral("CmdCheck"), FrameSave,
+                           QStringLiteral("Show what the run will read and write, and what it will meet, without writing"));
+    ProgressBarBatch = new QProgressBar(FrameSave);
     ProgressBarBatch->setObjectName(QStringLiteral("ProgressBarBatch"));
     ProgressBarBatch->setRange(0, 0);
     ProgressBarBatch->setFormat(QStringLiteral("%v of %m"));
     hideKeepingSpace(ProgressBarBatch);
-    CmdCancel = fixedButton(QStringLiteral("Cancel"), QStringLiteral("CmdCancel"), frameSave);
-    CmdCancel->setToolTip(QStringLiteral("Stop after the image in hand"));
+    CmdCancel = fixedButton(QStringLiteral("Cancel"), QStringLiteral("CmdCancel"), FrameSave);
+    CmdCancel->setShortcut(Qt::Key_Escape);
+    CmdCancel->setToolTip(QStringLiteral("Stop after the image in hand (Esc)"));
     hideKeepingSpace(CmdCancel);
-    LabelRunSummary = new QLabel(frameSave);
+    // Wraps rather than cuts off, at any width and font size.
+    LabelRunSummary = new WrappedLabel(FrameSave);
     LabelRunSummary->setObjectName(QStringLiteral("LabelRunSummary"));
-    LabelRunSummary->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    CmdShowProblems = fixedButton(QStringLiteral("Problems..."), QStringLiteral("CmdShowProblems"), frameSave);
-    CmdShowProblems->setToolTip(QStringLiteral("Every line of the last run that was not saved in full"));
+    CmdShowProblems = fixedButton(QStringLiteral("&Problems..."), QStringLiteral("CmdShowProblems"), FrameSave,
+                                  QStringLiteral("Every line of the last run that was not saved in full"));
     hideKeepingSpace(CmdShowProblems);
 
     QMenu *CmdFile = menuBar()->addMenu(QStringLiteral("&File"));
     CmdFile->setObjectName(QStringLiteral("CmdFile"));
-    CmdFileOpen = CmdFile->addAction(QStringLiteral("Open tab delimited IPTC text file"));
+    CmdFileOpen = CmdFile->addAction(QStringLiteral("&Open tab delimited IPTC text file..."));
     CmdFileOpen->setObjectName(QStringLiteral("CmdFileOpen"));
+    CmdFileOpen->setShortcut(QKeySequence::Open);
     CmdFile->addSeparator()->setObjectName(QStringLiteral("CmdFileSeparator01"));
-    CmdFileExit = CmdFile->addAction(QStringLiteral("Exit"));
+    CmdFileExit = CmdFile->addAction(QStringLiteral("E&xit"));
     CmdFileExit->setObjectName(QStringLiteral("CmdFileExit"));
-    QMenu *CmdSetup = menuBar()->addMenu(QStringLiteral("Setup"));
+    CmdFileExit->setShortcut(QKeySequence::Quit);
+    QMenu *CmdSetup = menuBar()->addMenu(QStringLiteral("&Setup"));
     CmdSetup->setObjectName(QStringLiteral("CmdSetup"));
-    CmdSetupParsing = CmdSetup->addAction(QStringLiteral("Manage Field parsing"));
+    CmdSetupParsing = CmdSetup->addAction(QStringLiteral("Manage &Field parsing..."));
     CmdSetupParsing->setObjectName(QStringLiteral("CmdSetupParsing"));
-    QMenu *CmdHelp = menuBar()->addMenu(QStringLiteral("Help"));
+    QMenu *CmdHelp = menuBar()->addMenu(QStringLiteral("&Help"));
     CmdHelp->setObjectName(QStringLiteral("CmdHelp"));
-    CmdHelpAbout = CmdHelp->addAction(QStringLiteral("About"));
+    CmdHelpAbout = CmdHelp->addAction(QStringLiteral("&About"));
     CmdHelpAbout->setObjectName(QStringLiteral("CmdHelpAbout"));
 
     connect(CmdBrowseImages, &QPushButton::clicked, this, &FormMain::CmdBrowseImages_Click);
     connect(CmdBrowseIPTCfile, &QPushButton::clicked, this, &FormMain::CmdBrowseIPTCfile_Click);
+    connect(ComboEncoding, &QComboBox::activated, this, &FormMain::ComboEncoding_Activated);
     connect(CmdManageParsing, &QPushButton::clicked, this, &FormMain::CmdManageParsing_Click);
     connect(CmdBrowseSave, &QPushButton::clicked, this, &FormMain::CmdBrowseSave_Click);
     connect(CmdBatchTag, &QPushButton::clicked, this, &FormMain::CmdBatchTag_Click);
@@ -222,6 +294,10 @@ FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, UiS
     connect(CmdCancel, &QPushButton::clicked, this, [this] { cancelRequested = true; });
     connect(CmdShowProblems, &QPushButton::clicked, this, &FormMain::CmdShowProblems_Click);
     connect(ComboParsing, &QComboBox::currentIndexChanged, this, &FormMain::ComboParsing_Click);
+    // Replace and Append toggle together, so one of them tells of either.
+    connect(OptionReplace[1], &QRadioButton::toggled, this, &FormMain::clearRunReport);
+    connect(CheckLossless, &QCheckBox::toggled, this, &FormMain::clearRunReport);
+    connect(Text1, &QLineEdit::textChanged, this, &FormMain::clearRunReport);
     connect(CmdFileOpen, &QAction::triggered, this, &FormMain::CmdBrowseIPTCfile_Click);
     connect(CmdFileExit, &QAction::triggered, this, &QWidget::close);
     connect(CmdSetupParsing, &QAction::triggered, this, &FormMain::CmdManageParsing_Click);
@@ -234,18 +310,20 @@ FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, UiS
 
     auto *dataLayout = new QGridLayout(frameData);
     dataLayout->addWidget(LabelIPTCfilename, 0, 0, 1, 2);
-    auto *infoLayout = new QHBoxLayout;
-    infoLayout->addWidget(LabelIPTCinfo, 1);
-    infoLayout->addWidget(LabelIPTCencoding);
-    dataLayout->addLayout(infoLayout, 1, 0);
-    dataLayout->addWidget(CmdBrowseIPTCfile, 1, 1);
+    dataLayout->addWidget(LabelIPTCinfo, 1, 0);
+    dataLayout->addWidget(CmdBrowseIPTCfile, 1, 1, Qt::AlignTop);
+    auto *encodingLayout = new QHBoxLayout;
+    encodingLayout->addWidget(labelEncoding);
+    encodingLayout->addWidget(ComboEncoding);
+    encodingLayout->addWidget(LabelIPTCencoding, 1);
+    dataLayout->addLayout(encodingLayout, 2, 0, 1, 2);
     dataLayout->setColumnStretch(0, 1);
 
     auto *parsingLayout = new QHBoxLayout(frameParsing);
     parsingLayout->addWidget(ComboParsing, 1);
     parsingLayout->addWidget(CmdManageParsing);
 
-    auto *saveLayout = new QGridLayout(frameSave);
+    auto *saveLayout = new QGridLayout(FrameSave);
     saveLayout->addWidget(LabelSavePath, 0, 0, 1, 4);
     saveLayout->addWidget(OptionReplace[0], 1, 0);
     saveLayout->addWidget(CmdBrowseSave, 1, 3);
@@ -258,23 +336,25 @@ FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, UiS
     saveLayout->addWidget(ProgressBarBatch, 4, 0, 1, 3);
     saveLayout->addWidget(CmdCancel, 4, 3);
     saveLayout->addWidget(LabelRunSummary, 5, 0, 1, 3);
-    saveLayout->addWidget(CmdShowProblems, 5, 3);
+    saveLayout->addWidget(CmdShowProblems, 5, 3, Qt::AlignTop);
     saveLayout->setColumnStretch(2, 1);
 
     auto *layout = new QVBoxLayout(central);
     layout->addWidget(frameImages);
     layout->addWidget(frameData);
     layout->addWidget(frameParsing);
-    layout->addWidget(frameSave);
+    layout->addWidget(FrameSave);
     layout->addStretch();
     setCentralWidget(central);
 
-    SetTabChain({CmdBrowseImages, CmdBrowseIPTCfile, ComboParsing, CmdManageParsing, CmdBrowseSave, OptionReplace[0],
-                 OptionReplace[1], Text1, OptionReplace[2], CmdCheck, CmdBatchTag, CmdCancel, CmdShowProblems});
+    SetTabChain({CmdBrowseImages, CmdBrowseIPTCfile, ComboEncoding, ComboParsing, CmdManageParsing, CmdBrowseSave,
+                 OptionReplace[0], OptionReplace[1], Text1, OptionReplace[2], CheckLossless, CmdCheck, CmdBatchTag,
+                 CmdCancel, CmdShowProblems});
     CmdBrowseImages->setFocus();
 
     setWindowTitle(MainWindowTitle);
     setWindowIcon(ApplicationIcon());
+    setAcceptDrops(true);
     resize(620, sizeHint().height());
 
     Form_Load();
@@ -287,60 +367,170 @@ void FormMain::Form_Load()
     InitIptcTagKeys(state.IptcTagKeys);
     const SchemeStoreReport report = LoadSchemes(state.Schemes, store);
     FillSchemeList();
+    // Shown once the window is up, over it, rather than alone before it.
     if (!report.clean())
-        ui.message(this, SchemeStoreReportText(report, store.location(), ListedProblems));
+        startMessage = SchemeStoreReportText(report, BreakableAtSeparators(store.location()), ListedProblems);
+    restoreChoices();
+}
+
+void FormMain::restoreChoices()
+{
+    remembered.encoding = ComboEncoding->currentText();
+    remembered.appendText = Text1->text();
+    remembered.reencode = !CheckLossless->isChecked();
+    LoadLastChoices(choicesStore, remembered);
+
+    if (const std::optional<EncodingChoice> choice = EncodingChoiceNamed(remembered.encoding)) {
+        encodingIndex = ComboEncoding->findText(choice->name);
+        ComboEncoding->setCurrentIndex(encodingIndex);
+    }
+    // A path that is gone is not shown, but stays remembered for the pickers and the next start.
+    if (QFileInfo(remembered.imageFolder).isDir())
+        setImageFolder(remembered.imageFolder);
+    if (QFileInfo(remembered.dataFile).isFile())
+        openDataFile(remembered.dataFile, true);
+    const int scheme = ComboParsing->findText(remembered.scheme, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (scheme >= 0)
+        ComboParsing->setCurrentIndex(scheme);
+    if (QFileInfo(remembered.saveFolder).isDir())
+        setSaveFolder(remembered.saveFolder);
+    OptionReplace[remembered.appendFileName ? 1 : 0]->setChecked(true);
+    Text1->setText(remembered.appendText);
+    CheckLossless->setChecked(!remembered.reencode);
+    if (!remembered.windowGeometry.isEmpty())
+        restoreGeometry(remembered.windowGeometry);
+}
+
+void FormMain::saveChoices()
+{
+    if (ComboParsing->currentIndex() >= 0)
+        remembered.scheme = ComboParsing->currentText();
+    remembered.appendFileName = OptionReplace[1]->isChecked();
+    remembered.appendText = Text1->text();
+    remembered.reencode = !CheckLossless->isChecked();
+    remembered.windowGeometry = saveGeometry();
+    // Losing the choices costs the user a few clicks at the next start, not work: no message.
+    SaveLastChoices(remembered, choicesStore);
 }
 
 void FormMain::FillSchemeList()
 {
     // With no scheme left the list must not keep names of schemes that are
     // gone, or a run would pick one of them.
-    ComboParsing->clear();
-    for (int i = 1; i <= state.Schemes.SchemeCount; ++i)
-        ComboParsing->addItem(state.Schemes.Schemes.at(i).Name);
-    ComboParsing->setCurrentIndex(state.Schemes.SchemeCount > 0 ? 0 : -1);
+    const int wanted = state.SelectedScheme;
+    const int count = state.Schemes.SchemeCount;
+    {
+        const QSignalBlocker quiet(ComboParsing);
+        ComboParsing->clear();
+        for (int i = 1; i <= count; ++i)
+            ComboParsing->addItem(state.Schemes.Schemes.at(i).Name);
+        ComboParsing->setCurrentIndex(count == 0 ? -1 : wanted >= 0 && wanted < count ? wanted : 0);
+    }
     state.SelectedScheme = ComboParsing->currentIndex();
 }
 
 void FormMain::ComboParsing_Click(int index)
 {
     state.SelectedScheme = index;
+    clearRunReport();
+}
+
+void FormMain::setImageFolder(const QString &path)
+{
+    LabelImagePath->setPath(path);
+    state.ImagePath = path;
+    remembered.imageFolder = path;
+    clearRunReport();
+}
+
+void FormMain::setSaveFolder(const QString &path)
+{
+    LabelSavePath->setPath(path);
+    state.SavePath = path;
+    remembered.saveFolder = path;
+    clearRunReport();
 }
 
 void FormMain::CmdBrowseImages_Click()
 {
-    LabelImagePath->setPath(BrowseForFolder(this, ui).value_or(QString()));
-    state.ImagePath = LabelImagePath->text();
+    // Cancel keeps the folder chosen before.
+    const QString start = startFolder(remembered.imageFolder, folderOf(remembered.dataFile));
+    if (const std::optional<QString> folder = BrowseForFolder(this, ui, FolderPickerTitle, start))
+        setImageFolder(*folder);
 }
 
 void FormMain::CmdBrowseSave_Click()
 {
-    LabelSavePath->setPath(BrowseForFolder(this, ui).value_or(QString()));
-    state.SavePath = LabelSavePath->text();
+    // With no save folder yet, beside the image folder, where one usually is.
+    const QString start = startFolder(remembered.saveFolder, folderOf(remembered.imageFolder));
+    if (const std::optional<QString> folder = BrowseForFolder(this, ui, SaveFolderPickerTitle, start))
+        setSaveFolder(*folder);
 }
 
 void FormMain::CmdBrowseIPTCfile_Click()
 {
-    const std::optional<QString> path = ui.chooseOpenFile(this, DataFileFilters);
-    if (!path)
-        return;
+    const QString start = startFolder(folderOf(remembered.dataFile), remembered.imageFolder);
+    if (const std::optional<QString> path = ui.chooseOpenFile(this, DataFileFilters, start))
+        openDataFile(*path);
+}
+
+bool FormMain::openDataFile(const QString &path, bool quietly)
+{
     // On failure the tables still hold the earlier file, and so does the label.
-    const DataFileResult result = LoadDataFile(*path, state.Data);
+    const DataFileResult result =
+        LoadDataFile(path, state.Data, EncodingChoices().value(ComboEncoding->currentIndex()).forced);
     if (!result.loaded()) {
-        ui.message(this, result.problem.kind() == Problem::Kind::MissingFile
-                             ? MissingDataFileMessage
-                             : QStringLiteral("Cannot read file %1:\n%2.")
-                                   .arg(QDir::toNativeSeparators(*path), result.problem.text()));
+        if (!quietly)
+            ui.message(this, result.problem.kind() == Problem::Kind::MissingFile
+                                 ? MissingDataFileMessage
+                                 : QStringLiteral("Cannot read file %1:\n%2.")
+                                       .arg(QDir::toNativeSeparators(path), result.problem.text()));
+        return false;
+    }
+    dataFile = path;
+    remembered.dataFile = path;
+    remembered.encoding = ComboEncoding->currentText();
+    encodingIndex = ComboEncoding->currentIndex();
+    LabelIPTCfilename->setPath(path);
+    LabelIPTCinfo->setText(result.summary + photosAndColumns(state.Data));
+    LabelIPTCencoding->setText(QStringLiteral("read as ") + EncodingName(state.Data.Encoding));
+    clearRunReport();
+    return true;
+}
+
+void FormMain::ComboEncoding_Activated(int index)
+{
+    if (dataFile.isEmpty()) {
+        encodingIndex = index;
+        remembered.encoding = ComboEncoding->currentText();
         return;
     }
-    LabelIPTCfilename->setPath(*path);
-    LabelIPTCinfo->setText(result.summary);
-    LabelIPTCencoding->setText(EncodingName(state.Data.Encoding));
+    // The file is read again at once, so that the window never shows one
+    // encoding and holds values read in another.
+    if (!openDataFile(dataFile))
+        ComboEncoding->setCurrentIndex(encodingIndex);
+}
+
+void FormMain::clearRunReport()
+{
+    LabelRunSummary->clear();
+    LabelRunSummary->setToolTip({});
+    CmdShowProblems->setVisible(false);
+    problemLines.clear();
+}
+
+QString FormMain::suggestedFile(const QString &what) const
+{
+    if (dataFile.isEmpty())
+        return what + QStringLiteral(".txt");
+    const QFileInfo data(dataFile);
+    return QDir(data.absolutePath()).filePath(data.completeBaseName() + QLatin1Char('-') + what + QStringLiteral(".txt"));
 }
 
 void FormMain::CmdManageParsing_Click()
 {
-    ShowSchemeManager(this, state, store, ui);
+    if (ShowSchemeManager(this, state, store, ui))
+        clearRunReport();
     FillSchemeList();
 }
 
@@ -370,8 +560,9 @@ void FormMain::CmdCheck_Click()
         ui.message(this, check.refusal.text());
         return;
     }
-    FormCheck form(check, state.Data, this);
+    FormCheck form(check, state.Data, remembered.checkOnlyProblems, suggestedFile(QStringLiteral("check")), ui, this);
     ui.execDialog(form);
+    remembered.checkOnlyProblems = form.onlyProblems();
 }
 
 void FormMain::CmdBatchTag_Click()
@@ -405,16 +596,16 @@ void FormMain::CmdBatchTag_Click()
 
 void FormMain::CmdShowProblems_Click()
 {
-    FormProblems form(LabelRunSummary->text(), problemLines, ui, this);
+    FormProblems form(LabelRunSummary->text(), problemLines, suggestedFile(QStringLiteral("problems")), ui, this);
     ui.execDialog(form);
 }
 
 void FormMain::setInputsEnabled(bool enabled)
 {
-    for (QWidget *input : std::initializer_list<QWidget *>{CmdBrowseImages, CmdBrowseIPTCfile, ComboParsing,
-                                                           CmdManageParsing, CmdBrowseSave, OptionReplace[0],
-                                                           OptionReplace[1], Text1, CheckLossless, CmdCheck,
-                                                           CmdBatchTag})
+    for (QWidget *input : std::initializer_list<QWidget *>{CmdBrowseImages, CmdBrowseIPTCfile, ComboEncoding,
+                                                           ComboParsing, CmdManageParsing, CmdBrowseSave,
+                                                           OptionReplace[0], OptionReplace[1], Text1, CheckLossless,
+                                                           CmdCheck, CmdBatchTag})
         input->setEnabled(enabled);
     for (QAction *action : {CmdFileOpen, CmdSetupParsing, CmdHelpAbout})
         action->setEnabled(enabled);
@@ -428,6 +619,7 @@ void FormMain::reportRun(const BatchResult &result)
     }
     problemLines = listProblems(result, state.Data);
     LabelRunSummary->setText(runSummary(result));
+    LabelRunSummary->setToolTip(LabelRunSummary->text());
     CmdShowProblems->setVisible(!problemLines.isEmpty());
 }
 
@@ -440,5 +632,38 @@ void FormMain::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    saveChoices();
     event->accept();
+}
+
+void FormMain::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (startMessage.isEmpty())
+        return;
+    QTimer::singleShot(0, this, [this] { ui.message(this, std::exchange(startMessage, QString())); });
+}
+
+void FormMain::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!running && droppedPath(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void FormMain::dropEvent(QDropEvent *event)
+{
+    const std::optional<QString> path = droppedPath(event->mimeData());
+    if (running || !path)
+        return;
+    event->acceptProposedAction();
+    if (!QFileInfo(*path).isDir()) {
+        openDataFile(*path);
+        return;
+    }
+    // A folder fills the save folder when it lands on that frame, else the image folder.
+    const QWidget *target = childAt(event->position().toPoint());
+    if (target && (target == FrameSave || FrameSave->isAncestorOf(target)))
+        setSaveFolder(*path);
+    else
+        setImageFolder(*path);
 }

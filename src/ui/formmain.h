@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/lastchoices.h"
+
 #include <QMainWindow>
 #include <QStringList>
 
@@ -10,6 +12,7 @@ class PathLabel;
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -28,22 +31,41 @@ inline const QString NoSchemesText =
     QStringLiteral("None available - click \"Manage parsing\" to create one or more schemes");
 
 // The program's one window: folders, data file, scheme and the batch run.
+// It starts with the choices of the last session that still hold, read from
+// `choicesStore`, and writes them back there when it closes.
 class FormMain : public QMainWindow {
     Q_OBJECT
 public:
-    FormMain(AppState &state, BatchState &batch, SettingsStore &store, UiServices &ui, QWidget *parent = nullptr);
+    FormMain(AppState &state, BatchState &batch, SettingsStore &store, SettingsStore &choicesStore, UiServices &ui,
+             QWidget *parent = nullptr);
     ~FormMain() override;
 
-    // Lists the schemes of state.Schemes and selects the first.
+    // Lists the schemes of state.Schemes and selects state.SelectedScheme,
+    // or the first when that is out of range.
     void FillSchemeList();
 
     bool batchRunning() const { return running; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void Form_Load();
+    void restoreChoices();
+    void saveChoices();
+    void setImageFolder(const QString &path);
+    void setSaveFolder(const QString &path);
+    // Reads `path` in the chosen encoding; on failure says why (unless
+    // `quietly`) and keeps the file read before.
+    bool openDataFile(const QString &path, bool quietly = false);
+    void ComboEncoding_Activated(int index);
+    // A run's end line and problems no longer describe the inputs once one changes.
+    void clearRunReport();
+    // Beside the data file: its name with `what` and .txt, for Save as text.
+    QString suggestedFile(const QString &what) const;
     void CmdBrowseImages_Click();
     void CmdBrowseSave_Click();
     void CmdBrowseIPTCfile_Click();
@@ -61,21 +83,30 @@ private:
     AppState &state;
     BatchState &batch;
     SettingsStore &store;
+    SettingsStore &choicesStore;
     UiServices &ui;
     std::unique_ptr<RegistryAccess> registry;
     bool running = false;
     bool closeRequested = false;
     bool cancelRequested = false;
     QStringList problemLines; // the last run's, each naming its row and data line
+    // As chosen last, in this session or an earlier one, even where a path
+    // is gone for now: a drive plugged in tomorrow brings its folder back.
+    LastChoices remembered;
+    QString dataFile;     // the file the tables hold
+    QString startMessage; // about the scheme store, shown once the window is up
+    int encodingIndex = 0; // the chooser's entry the data file was read in
 
     PathLabel *LabelImagePath;
     QPushButton *CmdBrowseImages;
     PathLabel *LabelIPTCfilename;
     QPushButton *CmdBrowseIPTCfile;
     QLabel *LabelIPTCinfo;
+    QComboBox *ComboEncoding;
     QLabel *LabelIPTCencoding; // the encoding the data file was read in
     QComboBox *ComboParsing;
     QPushButton *CmdManageParsing;
+    QGroupBox *FrameSave;
     PathLabel *LabelSavePath;
     QPushButton *CmdBrowseSave;
     std::array<QRadioButton *, 3> OptionReplace;

@@ -12,8 +12,9 @@
 #include <QSaveFile>
 #include <QVBoxLayout>
 
-FormProblems::FormProblems(const QString &summary, const QStringList &lines, UiServices &ui, QWidget *parent)
-    : QDialog(parent), summary(summary), lines(lines), ui(ui)
+FormProblems::FormProblems(const QString &summary, const QStringList &lines, const QString &suggestedFile,
+                           UiServices &ui, QWidget *parent)
+    : QDialog(parent), summary(summary), lines(lines), suggestedFile(suggestedFile), ui(ui)
 {
     setObjectName(QStringLiteral("FormProblems"));
     auto *label = new QLabel(summary, this);
@@ -22,9 +23,9 @@ FormProblems::FormProblems(const QString &summary, const QStringList &lines, UiS
     TextProblems = new QPlainTextEdit(lines.join(QLatin1Char('\n')), this);
     TextProblems->setObjectName(QStringLiteral("TextProblems"));
     TextProblems->setReadOnly(true);
-    CmdCopy = new QPushButton(QStringLiteral("Copy"), this);
+    CmdCopy = new QPushButton(QStringLiteral("&Copy"), this);
     CmdCopy->setObjectName(QStringLiteral("CmdCopy"));
-    CmdSave = new QPushButton(QStringLiteral("Save as text..."), this);
+    CmdSave = new QPushButton(QStringLiteral("&Save as text..."), this);
     CmdSave->setObjectName(QStringLiteral("CmdSave"));
     CmdClose = new QPushButton(QStringLiteral("Close"), this);
     CmdClose->setObjectName(QStringLiteral("CmdClose"));
@@ -60,7 +61,7 @@ void FormProblems::CmdCopy_Click()
 
 void FormProblems::CmdSave_Click()
 {
-    const std::optional<QString> path = ui.chooseSaveFile(this, {QStringLiteral("Text file (*.txt)")});
+    const std::optional<QString> path = ui.chooseSaveFile(this, {QStringLiteral("Text file (*.txt)")}, suggestedFile);
     if (!path)
         return;
     QSaveFile file(*path);

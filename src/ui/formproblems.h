@@ -11,7 +11,9 @@ class UiServices;
 class FormProblems : public QDialog {
     Q_OBJECT
 public:
-    FormProblems(const QString &summary, const QStringList &lines, UiServices &ui, QWidget *parent = nullptr);
+    // `suggestedFile` is what Save as text offers.
+    FormProblems(const QString &summary, const QStringList &lines, const QString &suggestedFile, UiServices &ui,
+                 QWidget *parent = nullptr);
 
 private:
     void CmdCopy_Click();
@@ -20,6 +22,7 @@ private:
 
     QString summary;
     QStringList lines;
+    QString suggestedFile;
     UiServices &ui;
     QPlainTextEdit *TextProblems;
     QPushButton *CmdCopy;

@@ -26,16 +26,18 @@ QString shortened(const QString &text, qsizetype limit)
 }
 } // namespace
 
-QStringList FieldEntryTexts(const IptcDataFile &data)
+QStringList FieldEntryTexts(const IptcDataFile &data, bool whole)
 {
+    // A tooltip shows a caption of a few lines whole; one of 2,000 bytes would fill the screen.
+    constexpr qsizetype TipLimit = 300;
     QStringList texts;
     for (int i = 1; i <= data.FieldCount; ++i) {
         const QString expression = FieldReferencePrefix + QString::number(i);
         QString text = expression;
-        const QString name = shortened(data.FieldGrid.headerCell(i).toString(), 28);
+        const QString name = shortened(data.FieldGrid.headerCell(i).toString(), whole ? TipLimit : 28);
         if (!name.isEmpty() && name != expression)
             text += QStringLiteral(" — ") + name;
-        const QString sample = shortened(data.FieldGrid.cell(1, i).toString(), 22);
+        const QString sample = shortened(data.FieldGrid.cell(1, i).toString(), whole ? TipLimit : 22);
         if (!sample.isEmpty())
             text += QStringLiteral(" (“") + sample + QStringLiteral("”)");
         texts.append(text);
@@ -62,6 +64,11 @@ SlotComboBox::SlotComboBox(QWidget *parent)
         lineEdit()->setCursorPosition(0);
     });
     connect(this, &QComboBox::currentIndexChanged, this, [this] { lineEdit()->setCursorPosition(0); });
+    // The box is narrower than most entries; its tooltip shows what it holds in full.
+    connect(this, &QComboBox::editTextChanged, this, [this](const QString &text) {
+        const QString tip = itemData(findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive), Qt::ToolTipRole).toString();
+        setToolTip(tip.isEmpty() ? text : tip);
+    });
 }
 
 void SlotComboBox::addEntry(const QString &text, const QString &expression)
@@ -75,10 +82,12 @@ void SlotComboBox::addDialogEntry(const QString &text)
     setItemData(count() - 1, true, DialogEntryRole);
 }
 
-void SlotComboBox::addFieldEntries(const QStringList &texts)
+void SlotComboBox::addFieldEntries(const QStringList &texts, const QStringList &tips)
 {
-    for (qsizetype i = 0; i < texts.size(); ++i)
+    for (qsizetype i = 0; i < texts.size(); ++i) {
         addItem(texts[i], FieldReferencePrefix + QString::number(i + 1));
+        setItemData(count() - 1, tips.value(i), Qt::ToolTipRole);
+    }
 }
 
 QString SlotComboBox::expression() const

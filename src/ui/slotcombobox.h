@@ -7,12 +7,13 @@ struct IptcDataFile;
 
 // The text of each field entry, IPTC_Field1 to IPTC_Field<FieldCount>: the
 // field's header text and its value on the first data line beside it, where
-// the data file has them.
-QStringList FieldEntryTexts(const IptcDataFile &data);
+// the data file has them; shortened to fit a box, or `whole` for a tooltip.
+QStringList FieldEntryTexts(const IptcDataFile &data, bool whole = false);
 
 // An editable box that holds an expression. Typed text is kept exactly; an
-// entry may show more than the expression it stands for; and the wheel only
-// changes a box that has the focus, so scrolling a dialog leaves it alone.
+// entry may show more than the expression it stands for, and its tooltip all
+// of it; and the wheel only changes a box that has the focus, so scrolling a
+// dialog leaves it alone.
 class SlotComboBox : public QComboBox {
 public:
     explicit SlotComboBox(QWidget *parent = nullptr);
@@ -22,8 +23,9 @@ public:
     // Adds an entry that opens a dialog: it is reached from the list only,
     // never by stepping onto it with the wheel or the arrow keys.
     void addDialogEntry(const QString &text);
-    // Adds IPTC_Field1, IPTC_Field2, ... showing `texts` (see FieldEntryTexts).
-    void addFieldEntries(const QStringList &texts);
+    // Adds IPTC_Field1, IPTC_Field2, ... showing `texts` with `tips` as
+    // tooltips (see FieldEntryTexts).
+    void addFieldEntries(const QStringList &texts, const QStringList &tips);
 
     // The entry's expression while the box shows an entry, else the text as typed.
     QString expression() const;

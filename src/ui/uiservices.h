@@ -20,16 +20,20 @@ public:
     // A modal question with Yes and No, No the default; true for Yes.
     virtual bool ask(QWidget *parent, const QString &text) = 0;
 
-    // A file-open chooser offering `filters` in order ("Name (*.ext)" each);
-    // nullopt on cancel, else the chosen file's full path.
-    virtual std::optional<QString> chooseOpenFile(QWidget *parent, const QStringList &filters) = 0;
+    // A file-open chooser offering `filters` in order ("Name (*.ext)" each),
+    // opening in the folder `startIn`; nullopt on cancel, else the chosen
+    // file's full path.
+    virtual std::optional<QString> chooseOpenFile(QWidget *parent, const QStringList &filters,
+                                                  const QString &startIn) = 0;
 
-    // A file-save chooser offering `filters`, asking before it replaces a
-    // file; nullopt on cancel, else the chosen path.
-    virtual std::optional<QString> chooseSaveFile(QWidget *parent, const QStringList &filters) = 0;
+    // A file-save chooser offering `filters` and the path `suggested`; it
+    // adds the suggestion's extension to a name typed without one and asks
+    // before it replaces a file. nullopt on cancel, else the chosen path.
+    virtual std::optional<QString> chooseSaveFile(QWidget *parent, const QStringList &filters,
+                                                  const QString &suggested) = 0;
 
-    // A chooser of existing folders titled `title`; nullopt on cancel.
-    virtual std::optional<QString> chooseFolder(QWidget *parent, const QString &title) = 0;
+    // A chooser of existing folders titled `title`, opening at `startIn`; nullopt on cancel.
+    virtual std::optional<QString> chooseFolder(QWidget *parent, const QString &title, const QString &startIn) = 0;
 
     // Runs `dialog` modally and returns its result code.
     virtual int execDialog(QDialog &dialog) = 0;
@@ -42,9 +46,11 @@ class QtUiServices : public UiServices {
 public:
     void message(QWidget *parent, const QString &text) override;
     bool ask(QWidget *parent, const QString &text) override;
-    std::optional<QString> chooseOpenFile(QWidget *parent, const QStringList &filters) override;
-    std::optional<QString> chooseSaveFile(QWidget *parent, const QStringList &filters) override;
-    std::optional<QString> chooseFolder(QWidget *parent, const QString &title) override;
+    std::optional<QString> chooseOpenFile(QWidget *parent, const QStringList &filters,
+                                          const QString &startIn) override;
+    std::optional<QString> chooseSaveFile(QWidget *parent, const QStringList &filters,
+                                          const QString &suggested) override;
+    std::optional<QString> chooseFolder(QWidget *parent, const QString &title, const QString &startIn) override;
     int execDialog(QDialog &dialog) override;
     bool startProgram(const QString &program) override;
 };

@@ -20,6 +20,7 @@ public:
     std::deque<QString> fileAnswers;
     std::deque<QString> folderAnswers;
     std::deque<QString> saveAnswers;
+    QStringList startedAt; // where each chooser opened, or the name it suggested
     // Each handler gets the dialog about to run modally and returns its
     // result code; with none queued a dialog is rejected at once.
     std::deque<std::function<int(QDialog &)>> dialogHandlers;
@@ -30,9 +31,18 @@ public:
         questions.append(text);
         return next(answers);
     }
-    std::optional<QString> chooseOpenFile(QWidget *, const QStringList &) override { return chosen(next(fileAnswers)); }
-    std::optional<QString> chooseSaveFile(QWidget *, const QStringList &) override { return chosen(next(saveAnswers)); }
-    std::optional<QString> chooseFolder(QWidget *, const QString &) override { return chosen(next(folderAnswers)); }
+    std::optional<QString> chooseOpenFile(QWidget *, const QStringList &, const QString &at) override
+    {
+        return chosen(next(fileAnswers), at);
+    }
+    std::optional<QString> chooseSaveFile(QWidget *, const QStringList &, const QString &at) override
+    {
+        return chosen(next(saveAnswers), at);
+    }
+    std::optional<QString> chooseFolder(QWidget *, const QString &, const QString &at) override
+    {
+        return chosen(next(folderAnswers), at);
+    }
     int execDialog(QDialog &dialog) override
     {
         const auto handler = next(dialogHandlers);
@@ -53,8 +63,9 @@ private:
             queue.pop_front();
         return first;
     }
-    static std::optional<QString> chosen(const QString &answer)
+    std::optional<QString> chosen(const QString &answer, const QString &at)
     {
+        startedAt.append(at);
         return answer.isNull() ? std::nullopt : std::optional<QString>(answer);
     }
 };

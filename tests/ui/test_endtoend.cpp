@@ -22,8 +22,9 @@ TEST(EndToEnd, TheReadmesSchemeMadeInTheDialogsIsTheExampleAndTagsThePhotos)
     AppState state;
     BatchState batch;
     IniSettingsStore store(storeFile);
+    IniSettingsStore choices(dir.filePath("LastChoices.ini"));
     FakeUiServices ui;
-    FormMain window(state, batch, store, ui);
+    FormMain window(state, batch, store, choices, ui);
     ui.fileAnswers = {examples + "/photos.txt"};
     ui.folderAnswers = {examples + "/images", out};
     Click(window, "CmdBrowseIPTCfile");

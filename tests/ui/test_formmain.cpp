@@ -13,17 +13,23 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
-#include <QGuiApplication>
-#include <QPlainTextEdit>
-#include <QTableWidget>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLayout>
+#include <QListWidget>
+#include <QMimeData>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUrl>
+
+#include <cmath>
 
 namespace {
 
@@ -31,6 +37,7 @@ class FormMainTest : public ::testing::Test {
 protected:
     QTemporaryDir dir;
     IniSettingsStore store{dir.filePath("store.ini")};
+    IniSettingsStore choices{dir.filePath("choices.ini"), IniSettingsStore::Backup::None};
     AppState state;
     BatchState batch;
     FakeUiServices ui;
@@ -40,7 +47,7 @@ protected:
     void open()
     {
         window.reset(); // the old window's list must not answer for the new one
-        window = std::make_unique<FormMain>(state, batch, store, ui);
+        window = std::make_unique<FormMain>(state, batch, store, choices, ui);
     }
     template <typename T> T *child(const QString &name) const { return Find<T>(*window, name); }
     void click(const QString &button) { Click(*window, button); }
@@ -77,12 +84,23 @@ protected:
     QStringList outputs(const QString &pattern = "*") const { return QDir(path("out")).entryList({pattern}, QDir::Files); }
     QList<QWidget *> inputs() const
     {
-        static const QRegularExpression names("^(CmdBrowse.*|ComboParsing|CmdManageParsing|OptionReplace_[01]|Text1|"
+        static const QRegularExpression names("^(CmdBrowse.*|Combo(Parsing|Encoding)|CmdManageParsing|OptionReplace_[01]|Text1|"
                                               "CheckLossless|CmdCheck|CmdBatchTag)$");
         return window->findChildren<QWidget *>(names);
     }
     std::string shownMessages() const { return ui.messages.join('|').toStdString(); }
 };
+
+// The contrast ratio of two colours as WCAG defines it, from 1 to 21.
+double Contrast(const QColor &a, const QColor &b)
+{
+    const auto luminance = [](const QColor &c) {
+        const auto linear = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const auto [low, high] = std::minmax({luminance(a), luminance(b)});
+    return (high + 0.05) / (low + 0.05);
+}
 
 TEST_F(FormMainTest, SchemeListStartsFromTheStoreAndFollowsTheManager)
 {
@@ -103,8 +121,23 @@ TEST_F(FormMainTest, SchemeListStartsFromTheStoreAndFollowsTheManager)
     combo->setCurrentIndex(1);
     EXPECT_EQ(state.SelectedScheme, 1);
 
-    // However the manager closes, the list is rebuilt with the first selected.
+    // Cancel keeps the window's scheme; the manager opens on it, a double
+    // click edits, and OK takes the scheme selected then.
     child<QAction>("CmdSetupParsing")->trigger();
+    EXPECT_EQ(state.SelectedScheme, 1);
+    ui.dialogHandlers.push_back([](QDialog &manager) {
+        auto *list = Find<QListWidget>(manager, "List1");
+        manager.show();
+        EXPECT_EQ(list->currentRow(), 1);
+        const QPoint first = list->visualItemRect(list->item(0)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, first);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, first);
+        Click(manager, "CmdOK");
+        return manager.result();
+    });
+    ui.dialogHandlers.push_back([](QDialog &editor) { return int(editor.objectName() == "FormFieldParsing"); });
+    click("CmdManageParsing");
+    EXPECT_TRUE(ui.dialogHandlers.empty()) << "the double click opened the editor";
     EXPECT_EQ(state.SelectedScheme, 0);
     // With every scheme deleted no stale name is left for a run to pick.
     ui.dialogHandlers.push_back([](QDialog &manager) {
@@ -136,7 +169,10 @@ TEST_F(FormMainTest, AStoreReadOnlyInPartIsReportedAtStartAndOverwrittenOnlyAfte
     const QByteArray before = "[Parsing1]\nName=Press\nTag3=caf\xe9\n";
     WriteFileBytes(path("Brindleway.ini"), before);
     IniSettingsStore ini(path("Brindleway.ini"));
-    FormMain started(state, batch, ini, ui);
+    FormMain started(state, batch, ini, choices, ui);
+    EXPECT_TRUE(ui.messages.isEmpty()) << "the message waits for its window";
+    started.show();
+    QCoreApplication::processEvents();
     ASSERT_EQ(ui.messages.size(), 1);
     EXPECT_TRUE(ui.messages.takeFirst().contains("line 3 in [Parsing1] is not UTF-8 text"));
     ui.answers = {false, true};
@@ -153,7 +189,7 @@ TEST_F(FormMainTest, AStoreReadOnlyInPartIsReportedAtStartAndOverwrittenOnlyAfte
     EXPECT_EQ(ReadFileBytes(path("Brindleway.ini.bak")), before);
 }
 
-TEST_F(FormMainTest, FolderButtonsSetThePathCancelClearsItAndAFailedDataFileKeepsTheEarlierOne)
+TEST_F(FormMainTest, FolderButtonsSetThePathCancelKeepsItAFailedDataFileKeepsTheEarlierOneAndTheEncodingRereadsIt)
 {
     open();
     for (const auto &[button, label, chosen] : {std::tuple{"CmdBrowseImages", "LabelImagePath", &state.ImagePath},
@@ -164,8 +200,8 @@ TEST_F(FormMainTest, FolderButtonsSetThePathCancelClearsItAndAFailedDataFileKeep
         chooseFolder(button, "/");
         EXPECT_EQ(*chosen, "/");
         chooseFolder(button, QString());
-        EXPECT_EQ(*chosen, "");
-        EXPECT_EQ(child<QLabel>(label)->text(), "");
+        EXPECT_EQ(*chosen, "/") << "a cancelled picker keeps the folder chosen before";
+        EXPECT_EQ(child<QLabel>(label)->text(), "/");
     }
 
     // A long path is elided in the middle and shown in full as tooltip.
@@ -181,7 +217,7 @@ TEST_F(FormMainTest, FolderButtonsSetThePathCancelClearsItAndAFailedDataFileKeep
 
     auto *fileLabel = child<QLabel>("LabelIPTCfilename");
     auto *info = child<QLabel>("LabelIPTCinfo");
-    const QString summary = "IPTC data file contains 3 entries each consisting of 2 tags";
+    const QString summary = "IPTC data file contains 3 entries each consisting of 2 tags (2 photos, 2 columns)";
 
     chooseDataFile(QString());
     EXPECT_EQ(state.Data.LastDataLine, -1);
@@ -191,7 +227,7 @@ TEST_F(FormMainTest, FolderButtonsSetThePathCancelClearsItAndAFailedDataFileKeep
     chooseDataFile(first);
     EXPECT_EQ(fileLabel->text(), first);
     EXPECT_EQ(info->text(), summary);
-    EXPECT_EQ(child<QLabel>("LabelIPTCencoding")->text(), "UTF-8");
+    EXPECT_EQ(child<QLabel>("LabelIPTCencoding")->text(), "read as UTF-8");
 
     chooseDataFile(path("gone.txt"));
     EXPECT_EQ(ui.messages, QStringList{"TextIPTCfilename not present"});
@@ -208,6 +244,24 @@ TEST_F(FormMainTest, FolderButtonsSetThePathCancelClearsItAndAFailedDataFileKeep
     ui.fileAnswers.push_back(QString());
     child<QAction>("CmdFileOpen")->trigger();
     EXPECT_TRUE(ui.fileAnswers.empty()) << "the menu asks for a data file too";
+
+    // Bytes that are Łódź in Windows-1250: the chooser reads the file again at once.
+    const QString central = path("central.txt");
+    WriteFileBytes(central, "Name\tCity\nimg1.jpg\t\xA3\xF3\x64\x9F\n");
+    chooseDataFile(central);
+    EXPECT_EQ(state.Data.FieldGrid.cell(1, 2), u"£ódŸ"_qs) << "Automatic takes what is not UTF-8 for Windows-1252";
+    auto *encoding = child<QComboBox>("ComboEncoding");
+    EXPECT_EQ(Entries(encoding), QStringList({"Automatic", "UTF-8", "UTF-16", "Windows-1252", "Windows-1250",
+                                              "Windows-1251", "Windows-1253", "Windows-1254", "Windows-1257"}));
+    ChooseEntry(encoding, "Windows-1250");
+    EXPECT_EQ(state.Data.FieldGrid.cell(1, 2), u"Łódź"_qs);
+    EXPECT_EQ(child<QLabel>("LabelIPTCencoding")->text(), "read as Windows-1250");
+    // Where the file cannot be read again, the chooser goes back to what the tables hold.
+    QFile::remove(central);
+    ChooseEntry(encoding, "UTF-8");
+    EXPECT_EQ(encoding->currentText(), "Windows-1250");
+    EXPECT_EQ(ui.messages.last(), MissingDataFileMessage);
+    EXPECT_EQ(state.Data.FieldGrid.cell(1, 2), u"Łódź"_qs);
 }
 
 TEST_F(FormMainTest, BatchFollowsTheWindowLocksItsInputsAndLeavesOneLineAndEveryProblemOneClickAway)
@@ -236,10 +290,23 @@ TEST_F(FormMainTest, BatchFollowsTheWindowLocksItsInputsAndLeavesOneLineAndEvery
         click("CmdCancel");
     });
     click("CmdBatchTag");
-    EXPECT_EQ(enabledDuringRun, QList<bool>(13, false));
+    EXPECT_EQ(enabledDuringRun, QList<bool>(14, false));
     EXPECT_EQ(shown, "0 of 10") << "the bar counts lines";
     EXPECT_EQ(outputs(), QStringList{"img001.jpg"});
     EXPECT_EQ(summary->text(), "Cancelled: 1 of 10 lines saved (0 with warnings), 0 skipped, 0 failed, 9 not reached.");
+    // The end line wraps in a narrow window and at twice the font size, never cut off.
+    for (const int width : {380, 620}) {
+        QFont large = window->font();
+        large.setPointSizeF(large.pointSizeF() * (width == 380 ? 1 : 2));
+        window->setFont(large);
+        window->resize(width, window->height());
+        // One round gives the label its width, the next the height its lines need there.
+        for (int round = 0; round < 2; ++round)
+            QCoreApplication::processEvents();
+        EXPECT_GE(summary->height(), summary->heightForWidth(summary->width())) << width;
+        EXPECT_EQ(summary->toolTip(), summary->text());
+    }
+    window->setFont({});
     EXPECT_TRUE(child<QPushButton>("CmdShowProblems")->isHidden());
     EXPECT_TRUE(child<QPushButton>("CmdCancel")->isHidden());
     EXPECT_TRUE(bar->isHidden());
@@ -274,6 +341,7 @@ TEST_F(FormMainTest, BatchFollowsTheWindowLocksItsInputsAndLeavesOneLineAndEvery
     EXPECT_EQ(QString::fromUtf8(ReadFileBytes(path("problems.txt"))), kept);
     ASSERT_EQ(ui.messages.size(), 1);
     EXPECT_TRUE(ui.messages.takeFirst().startsWith("Cannot write file"));
+    EXPECT_EQ(ui.startedAt.last(), path("data-problems.txt"));
 
     // "Write tags only" is the default and keeps the source's image data;
     // unticked, with "Append file name", the images are encoded again under new names.
@@ -283,6 +351,8 @@ TEST_F(FormMainTest, BatchFollowsTheWindowLocksItsInputsAndLeavesOneLineAndEvery
     auto *lossless = child<QCheckBox>("CheckLossless");
     EXPECT_TRUE(lossless->isChecked());
     lossless->click();
+    EXPECT_TRUE(summary->text().isEmpty()) << "the end line no longer tells of the window's inputs";
+    EXPECT_TRUE(child<QPushButton>("CmdShowProblems")->isHidden());
     child<QRadioButton>("OptionReplace_1")->click();
     TypeInto(child<QLineEdit>("Text1"), "_enc");
     click("CmdBatchTag");
@@ -334,7 +404,8 @@ TEST_F(FormMainTest, CheckFindsEachProblemClassWithItsRowAndWritesNothing)
     for (const auto &[slot, field] : {std::pair{DateCreatedSlot, 3}, {TimeCreatedSlot, 4}, {19, 5}, {10, 6}, {KeywordsSlot, 7}})
         scheme.slot(slot) = QStringLiteral("IPTC_Field%1").arg(field);
 
-    ui.dialogHandlers.push_back([&](QDialog &form) {
+    bool dark = false;
+    const auto handler = [&](QDialog &form) {
         auto *table = Find<QTableWidget>(form, "TableCheck");
         EXPECT_EQ(table->rowCount(), std::size(lines));
         EXPECT_EQ(table->horizontalHeaderItem(6)->text(), "Keywords");
@@ -346,13 +417,47 @@ TEST_F(FormMainTest, CheckFindsEachProblemClassWithItsRowAndWritesNothing)
             EXPECT_EQ(problems.isEmpty(), !*lines[r].problem) << problems.toStdString();
             EXPECT_TRUE(problems.contains(QLatin1String(lines[r].problem))) << r << ": " << problems.toStdString();
             EXPECT_EQ(table->item(r, 0)->icon().isNull(), !*lines[r].problem);
+            // A problem row reads in any theme: its text keeps a contrast of 4.5 on its colour.
+            const QColor text = table->item(r, 3)->foreground().color(), back = table->item(r, 3)->background().color();
+            if (*lines[r].problem) {
+                EXPECT_GE(Contrast(text, back), 4.5) << r << ' ' << text.name().toStdString() << " on " << back.name().toStdString();
+            }
         }
-        Find<QCheckBox>(form, "CheckOnlyProblems")->click();
+        // Selected rows copy as tab-separated text; Save as text keeps the rows shown, with a header.
+        for (const int r : {1, 3})
+            table->selectionModel()->select(table->model()->index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        Click(form, "CmdCopy");
+        const QStringList copied = QGuiApplication::clipboard()->text().split('\n');
+        EXPECT_EQ(copied.size(), 3);
+        EXPECT_EQ(copied.value(0).split('\t').mid(0, 4), QStringList({"3", "2", "gone.jpg", "gone.jpg"}));
+        EXPECT_EQ(copied.value(1).split('\t').size(), table->columnCount());
+        EXPECT_TRUE(copied.value(1).startsWith("5\t4\t../v1.jpg\t"));
+        auto *only = Find<QCheckBox>(form, "CheckOnlyProblems");
+        EXPECT_EQ(only->isChecked(), dark) << "the filter is as the user left it";
+        only->setChecked(true);
         EXPECT_TRUE(table->isRowHidden(0));
         EXPECT_FALSE(table->isRowHidden(1));
+        ui.saveAnswers.push_back(path("check.txt"));
+        Click(form, "CmdSave");
+        const QList<QByteArray> saved = ReadFileBytes(path("check.txt")).split('\n');
+        EXPECT_EQ(saved.size(), std::size(lines) + 1) << "a header and 11 problem rows";
+        EXPECT_TRUE(saved[0].startsWith("Row\tLine\tFile\tOutput\tProblems\tCaption/Abstract"));
+        EXPECT_EQ(ui.startedAt.last(), path("data-check.txt"));
         return int(QDialog::Accepted);
-    });
-    click("CmdCheck");
+    };
+    // The light theme, and a dark Fusion palette whose text is light.
+    const QPalette light = QApplication::palette();
+    QPalette darkPalette(QColor(53, 53, 53));
+    darkPalette.setColor(QPalette::Base, QColor(42, 42, 42));
+    darkPalette.setColor(QPalette::Text, Qt::white);
+    for (const bool shade : {false, true}) {
+        dark = shade;
+        QApplication::setStyle("Fusion");
+        QApplication::setPalette(dark ? darkPalette : light);
+        ui.dialogHandlers.push_back(handler);
+        click("CmdCheck");
+    }
+    QApplication::setPalette(light);
     EXPECT_TRUE(ui.dialogHandlers.empty());
     EXPECT_EQ(outputs(), QStringList{"v2.jpg"});
     EXPECT_EQ(ReadFileBytes(out("v2.jpg")), "last week's");
@@ -360,6 +465,74 @@ TEST_F(FormMainTest, CheckFindsEachProblemClassWithItsRowAndWritesNothing)
     chooseFolder("CmdBrowseSave", path("in"));
     click("CmdCheck");
     EXPECT_EQ(ui.messages, QStringList{SamePathMessage});
+}
+
+TEST_F(FormMainTest, TheLastChoicesComeBackWhereTheyStillHoldAndThePickersStartThere)
+{
+    ASSERT_NO_FATAL_FAILURE(prepareBatch());
+    window->show();
+    ChooseEntry(child<QComboBox>("ComboEncoding"), "UTF-8");
+    child<QRadioButton>("OptionReplace_1")->click();
+    TypeInto(child<QLineEdit>("Text1"), "_web");
+    child<QCheckBox>("CheckLossless")->click();
+    window->resize(700, 560);
+    window->close();
+    EXPECT_FALSE(ReadFileBytes(path("store.ini")).contains("Folder")) << "the schemes' store stays the schemes'";
+
+    // The image folder is gone, and the scheme is now the second of the store.
+    QDir(path("in")).removeRecursively();
+    SaveParsings(MakeTable({MakeScheme("Press"), MakeScheme("Captions", {{FileNameSlot, "IPTC_Field1"}})}), store);
+    state = {};
+    open();
+    EXPECT_EQ(state.ImagePath, "");
+    EXPECT_EQ(child<QLabel>("LabelImagePath")->text(), "Imagepath");
+    EXPECT_EQ(state.SavePath, path("out"));
+    EXPECT_EQ(child<QLabel>("LabelIPTCfilename")->text(), path("data.txt"));
+    EXPECT_EQ(state.Data.LastDataLine, 3);
+    EXPECT_EQ(child<QComboBox>("ComboEncoding")->currentText(), "UTF-8");
+    EXPECT_EQ(state.Data.Encoding, TextEncoding::Utf8);
+    EXPECT_EQ(state.SelectedScheme, 1);
+    EXPECT_TRUE(child<QRadioButton>("OptionReplace_1")->isChecked());
+    EXPECT_EQ(child<QLineEdit>("Text1")->text(), "_web");
+    EXPECT_FALSE(child<QCheckBox>("CheckLossless")->isChecked());
+    EXPECT_EQ(window->size(), QSize(700, 560));
+
+    // Each picker starts at its choice; the gone folder's at its nearest folder that exists.
+    ui.startedAt.clear();
+    for (const char *button : {"CmdBrowseImages", "CmdBrowseSave"})
+        chooseFolder(button, QString());
+    chooseDataFile(QString());
+    EXPECT_EQ(ui.startedAt, QStringList({dir.path(), path("out"), dir.path()}));
+
+    // The folder not shown while it was gone is still remembered, for when it is back.
+    window->close();
+    QDir().mkpath(path("in"));
+    state = {};
+    open();
+    EXPECT_EQ(state.ImagePath, path("in"));
+
+    // Dropped on the save frame a folder is the save folder, elsewhere the
+    // image folder; a dropped file is the data file.
+    window->show();
+    QDir().mkpath(path("new"));
+    WriteFileBytes(path("more.txt"), "File\nimg009.jpg\n");
+    const auto drop = [&](const QString &what, const char *frame) {
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(what)});
+        QWidget *target = child<QWidget>(frame);
+        const QPoint at = target->mapTo(window.get(), target->rect().center());
+        QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(window.get(), &enter);
+        QDropEvent event(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(window.get(), &event);
+    };
+    drop(path("new"), "FrameSave");
+    EXPECT_EQ(state.SavePath, path("new"));
+    drop(path("new"), "FrameParsing");
+    EXPECT_EQ(state.ImagePath, path("new"));
+    drop(path("more.txt"), "FrameImages");
+    EXPECT_EQ(state.Data.LastDataLine, 1);
+    EXPECT_TRUE(ui.messages.isEmpty()) << shownMessages();
 }
 
 } // namespace
