@@ -33,7 +33,7 @@ FormAbout::FormAbout(UiServices &ui, RegistryAccess &registry, FileExistsTest fi
       lblVersion(new QLabel(this)),
       lblDescription(new QLabel(QStringLiteral("App Description"), this)),
       lblDisclaimer(new QLabel(QStringLiteral("Warning: ..."), this)),
-      cmdOK(new QPushButton(QStringLiteral("OK"), this)),
+      cmdOK(new QPushButton(QStringLiteral("&OK"), this)),
       cmdSysInfo(new QPushButton(QStringLiteral("&System Info..."), this))
 {
     setObjectName(QStringLiteral("FormAbout"));

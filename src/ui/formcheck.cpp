@@ -143,7 +143,7 @@ FormCheck::FormCheck(const BatchCheck &check, const IptcDataFile &data, bool onl
     auto *save = new QPushButton(QStringLiteral("&Save as text..."), this);
     save->setObjectName(QStringLiteral("CmdSave"));
     save->setToolTip(QStringLiteral("Save the rows shown, with a header line, as a tab-separated text file"));
-    auto *close = new QPushButton(QStringLiteral("Close"), this);
+    auto *close = new QPushButton(QStringLiteral("C&lose"), this);
     close->setObjectName(QStringLiteral("CmdClose"));
     close->setDefault(true);
 

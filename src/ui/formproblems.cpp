@@ -27,7 +27,7 @@ FormProblems::FormProblems(const QString &summary, const QStringList &lines, con
     CmdCopy->setObjectName(QStringLiteral("CmdCopy"));
     CmdSave = new QPushButton(QStringLiteral("&Save as text..."), this);
     CmdSave->setObjectName(QStringLiteral("CmdSave"));
-    CmdClose = new QPushButton(QStringLiteral("Close"), this);
+    CmdClose = new QPushButton(QStringLiteral("C&lose"), this);
     CmdClose->setObjectName(QStringLiteral("CmdClose"));
     CmdClose->setDefault(true);
 
