@@ -418,7 +418,11 @@ TEST_F(FormMainTest, CheckFindsEachProblemClassWithItsRowAndWritesNothing)
             EXPECT_TRUE(problems.contains(QLatin1String(lines[r].problem))) << r << ": " << problems.toStdString();
             EXPECT_EQ(table->item(r, 0)->icon().isNull(), !*lines[r].problem);
             // A problem row reads in any theme: its text keeps a contrast of 4.5 on its colour.
-            const QColor text = table->item(r, 3)->foreground().color(), back = table->item(r, 3)->background().color();
+            const auto shown = [&](const QBrush &brush, QPalette::ColorRole role) {
+                return brush.style() == Qt::NoBrush ? table->palette().color(role) : brush.color();
+            };
+            const QColor text = shown(table->item(r, 3)->foreground(), QPalette::Text);
+            const QColor back = shown(table->item(r, 3)->background(), QPalette::Base);
             if (*lines[r].problem) {
                 EXPECT_GE(Contrast(text, back), 4.5) << r << ' ' << text.name().toStdString() << " on " << back.name().toStdString();
             }
