@@ -1,5 +1,6 @@
 #include "engine/reencode.h"
 
+#include "engine/exiv2compat.h"
 #include "engine/xmppacket.h"
 #include "engine/freeimagelayer.h"
 #include "engine/jpegcontainer.h"
@@ -139,9 +140,9 @@ QByteArray bytesOf(Exiv2::BasicIo &io)
     if (io.open() != 0)
         return {};
     QByteArray bytes(qsizetype(io.size()), Qt::Uninitialized);
-    const long read = io.read(reinterpret_cast<Exiv2::byte *>(bytes.data()), long(bytes.size()));
+    const Exiv2Size read = io.read(reinterpret_cast<Exiv2::byte *>(bytes.data()), Exiv2Size(bytes.size()));
     io.close();
-    return read == long(bytes.size()) ? bytes : QByteArray();
+    return read == Exiv2Size(bytes.size()) ? bytes : QByteArray();
 }
 
 // The encoded TIFF with the source's metadata of its first page; the
@@ -149,10 +150,10 @@ QByteArray bytesOf(Exiv2::BasicIo &io)
 QByteArray carryTiffMetadata(const QByteArray &source, const QByteArray &encoded)
 {
     PrepareExiv2();
-    Exiv2::Image::AutoPtr from = Exiv2::ImageFactory::open(
-        reinterpret_cast<const Exiv2::byte *>(source.constData()), long(source.size()));
-    Exiv2::Image::AutoPtr into = Exiv2::ImageFactory::open(
-        reinterpret_cast<const Exiv2::byte *>(encoded.constData()), long(encoded.size()));
+    Exiv2ImagePtr from = Exiv2::ImageFactory::open(
+        reinterpret_cast<const Exiv2::byte *>(source.constData()), Exiv2Size(source.size()));
+    Exiv2ImagePtr into = Exiv2::ImageFactory::open(
+        reinterpret_cast<const Exiv2::byte *>(encoded.constData()), Exiv2Size(encoded.size()));
     if (!from.get() || !into.get())
         return {};
     from->readMetadata();
@@ -173,7 +174,7 @@ QByteArray carryTiffMetadata(const QByteArray &source, const QByteArray &encoded
     into->clearIptcData();
     into->clearXmpData();
     // Exiv2 writes the profile it holds apart from the tags, or none.
-    into->setIccProfile(*from->iccProfile(), false);
+    MoveIccProfile(*from, *into);
     into->writeMetadata();
     return bytesOf(into->io());
 }
