@@ -1,5 +1,6 @@
 #include "engine/batchcheck.h"
 #include "engine/batchtag.h"
+#include "engine/freeimagelayer.h"
 #include "model/datafile.h"
 #include "model/schemestore.h"
 #include "model/settingsstore.h"
@@ -21,7 +22,7 @@ const char *const HelpText =
     "  brindleway-batch --data FILE --images DIR --save DIR --scheme NAME [--append TEXT]\n"
     "                   [--reencode] [--max-megapixels N] [--encoding NAME] [--check]\n"
     "  brindleway-batch --list-schemes\n"
-    "  brindleway-batch --help\n"
+    "  brindleway-batch --help | --version\n"
     "\n"
     "Writes IPTC metadata into a batch of images, as Brindleway's \"Batch tag\" does.\n"
     "For every data line of FILE (a tab-delimited IPTC data file whose first line is\n"
@@ -37,10 +38,11 @@ const char *const HelpText =
     "  --scheme NAME     the first stored parsing scheme of exactly this name\n"
     "  --append TEXT     save img001.jpg as img001TEXT.jpg instead of img001.jpg\n"
     "  --reencode        decode each image and encode it again with its tags\n"
-    "                    (JPEGs at the highest quality) instead of the default,\n"
-    "                    which writes tags only: each output is then its source\n"
-    "                    byte for byte with only the metadata changed (JPEG, TIFF\n"
-    "                    and PNG get IPTC and XMP, other types a plain copy)\n"
+    "                    (JPEGs at the highest quality; this needs the FreeImage\n"
+    "                    library) instead of the default, which writes tags only:\n"
+    "                    each output is then its source byte for byte with only\n"
+    "                    the metadata changed (JPEG, TIFF and PNG get IPTC and\n"
+    "                    XMP, other types a plain copy)\n"
     "  --lossless        the default, tags only; kept for earlier scripts\n"
     "  --max-megapixels N  with --reencode, skip an image whose header declares\n"
     "                    more than N million pixels, before decoding it (default\n"
@@ -54,7 +56,8 @@ const char *const HelpText =
     "  --list-schemes    print the stored scheme names, one a line, in store order;\n"
     "                    exit 1 when the store holds anything not understood (named\n"
     "                    on standard error), 2 when it cannot be read\n"
-    "  --help            print this text\n"
+    "  -h, --help        print this text\n"
+    "  --version         print the program's name and version\n"
     "\n"
     "Schemes come from the same per-user store as the Brindleway window\n"
     "(Brindleway/Brindleway.ini under $XDG_CONFIG_HOME, by default ~/.config).\n"
@@ -179,14 +182,20 @@ int main(int argc, char **argv)
     const QCommandLineOption megapixels(QStringLiteral("max-megapixels"), {}, QStringLiteral("N"));
     const QCommandLineOption checkOnly(QStringLiteral("check"));
     const QCommandLineOption list(QStringLiteral("list-schemes"));
-    const QCommandLineOption help(QStringLiteral("help"));
-    parser.addOptions({data, images, save, scheme, append, lossless, reencode, encoding, megapixels, checkOnly, list, help});
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOptions(
+        {data, images, save, scheme, append, lossless, reencode, encoding, megapixels, checkOnly, list, help, version});
     if (!parser.parse(application.arguments()))
         return refuse(parser.errorText() + QStringLiteral(" (see --help)"));
     if (!parser.positionalArguments().isEmpty())
         return refuse(QStringLiteral("unexpected argument %1 (see --help)").arg(parser.positionalArguments().first()));
     if (parser.isSet(help)) {
         std::fputs(HelpText, stdout);
+        return AllTagged;
+    }
+    if (parser.isSet(version)) {
+        std::fputs("brindleway-batch (Brindleway) " BRINDLEWAY_VERSION "\n", stdout);
         return AllTagged;
     }
     if (parser.isSet(list))
@@ -229,6 +238,8 @@ int main(int argc, char **argv)
     if (parser.isSet(lossless) && parser.isSet(reencode))
         return refuse(QStringLiteral("--lossless and --reencode exclude each other (see --help)"));
     options.reencode = parser.isSet(reencode);
+    if (options.reencode && !ReencodingAvailable())
+        return refuse(ReencodingUnavailableMessage);
     if (parser.isSet(megapixels)) {
         bool number = false;
         options.maxMegapixels = parser.value(megapixels).toInt(&number);

@@ -3,14 +3,14 @@
 #include <QFile>
 
 #include <cstdio>
+#include <optional>
 #include <type_traits>
 
+#ifdef BRINDLEWAY_HAVE_FREEIMAGE
 #include <FreeImage.h>
 #include <tiffio.h>
 
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 static_assert(int(ImageType::Unknown) == FIF_UNKNOWN);
 static_assert(int(ImageType::Bmp) == FIF_BMP);
@@ -54,8 +54,9 @@ void quietTiff()
     }();
 }
 
-// The opened library, or none when it cannot be opened (said once on
-// standard error: an installation without it can still write tags).
+// The opened library, or none when it cannot be opened: an installation
+// without it still writes tags, and re-encoding says what is missing. A
+// library that opens without every function is said once on standard error.
 const FreeImageLibrary *freeImage()
 {
     static const FreeImageLibrary *const loaded = []() -> const FreeImageLibrary * {
@@ -85,8 +86,8 @@ const FreeImageLibrary *freeImage()
         bind(library.LockPage, "FreeImage_LockPage");
         bind(library.UnlockPage, "FreeImage_UnlockPage");
         if (!bound) {
-            std::fprintf(stderr, "brindleway: the image library libfreeimage.so.3 cannot be opened: %s\n",
-                         handle ? "a function is missing" : ::dlerror());
+            if (handle)
+                std::fprintf(stderr, "brindleway: the image library libfreeimage.so.3 lacks a function it needs\n");
             return nullptr;
         }
         library.Initialise(FALSE);
@@ -266,8 +267,75 @@ int SaveFlagsFor(const QString &saveFile, ImageType contentType)
     return rowFlags(named);
 }
 
-bool ImageLibraryKnows(const QString &path)
+bool ReencodingAvailable()
+{
+    return freeImage() != nullptr;
+}
+
+namespace {
+// The library's answer; nullopt without it.
+std::optional<bool> libraryKnows(const QString &path)
 {
     const FreeImageLibrary *library = freeImage();
-    return library && library->GetFileType(nativePath(path).constData(), 0) != FIF_UNKNOWN;
+    if (!library)
+        return std::nullopt;
+    return library->GetFileType(nativePath(path).constData(), 0) != FIF_UNKNOWN;
+}
+} // namespace
+#else
+// Built without the image library: nothing is decoded or encoded here.
+void FreeImageBitmapDeleter::operator()(void *) const {}
+
+Encoded EncodeAgain(ImageType, const QByteArray &, int)
+{
+    return {};
+}
+
+int JpegSubsamplingFlag(int, int)
+{
+    return 0;
+}
+
+int SaveFlagsFor(const QString &, ImageType)
+{
+    return 0;
+}
+
+bool ReencodingAvailable()
+{
+    return false;
+}
+
+namespace {
+std::optional<bool> libraryKnows(const QString &)
+{
+    return std::nullopt;
+}
+} // namespace
+#endif
+
+namespace {
+// A BMP's file header, whose DIB header has one of the sizes its versions use.
+bool isBmp(const QString &path)
+{
+    QFile file(path);
+    unsigned char head[18];
+    if (!file.open(QIODevice::ReadOnly) || file.read(reinterpret_cast<char *>(head), sizeof head) != sizeof head
+        || head[0] != 'B' || head[1] != 'M')
+        return false;
+    const quint32 dibSize = head[14] | head[15] << 8 | head[16] << 16 | quint32(head[17]) << 24;
+    for (const quint32 known : {12u, 40u, 52u, 56u, 64u, 108u, 124u}) {
+        if (dibSize == known)
+            return true;
+    }
+    return false;
+}
+} // namespace
+
+bool ImageLibraryKnows(const QString &path)
+{
+    if (const std::optional<bool> known = libraryKnows(path))
+        return *known;
+    // Without the library, tags only still copies the type it meets most.
+    return isBmp(path);
 }

@@ -4,7 +4,6 @@
 #include <QString>
 
 #include <memory>
-#include <optional>
 
 // The image library behind a few owning handles. This layer is the only code
 // that sees the library's own header; the engine speaks its terms.
@@ -18,6 +17,13 @@ enum class ImageType : int {
     Tiff = 18,
     Gif = 25,
 };
+
+// Whether re-encoding can run here: the image library was built in and its
+// shared library opens. The window and the command line ask before offering
+// it, and say ReencodingUnavailableMessage when it cannot.
+bool ReencodingAvailable();
+inline const QString ReencodingUnavailableMessage =
+    QStringLiteral("re-encoding needs the FreeImage library, which is not installed");
 
 struct FreeImageBitmapDeleter {
     void operator()(void *bitmap) const;
@@ -46,6 +52,6 @@ int JpegSubsamplingFlag(int horizontal, int vertical);
 // differently; then the content type's own row.
 int SaveFlagsFor(const QString &saveFile, ImageType contentType);
 
-// Whether the image library is installed and tells the file at `path` for
-// an image of a type it reads.
+// Whether the image library tells the file at `path` for an image of a type
+// it reads; without the library, whether it is a BMP.
 bool ImageLibraryKnows(const QString &path);

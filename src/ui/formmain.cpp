@@ -2,6 +2,7 @@
 
 #include "engine/batchcheck.h"
 #include "engine/batchtag.h"
+#include "engine/freeimagelayer.h"
 #include "model/appstate.h"
 #include "model/codepage.h"
 #include "model/datafile.h"
@@ -246,6 +247,10 @@ FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, Set
     CheckLossless = new QCheckBox(QStringLiteral("Write tags &only (keep image data unchanged)"), FrameSave);
     CheckLossless->setObjectName(QStringLiteral("CheckLossless"));
     CheckLossless->setChecked(true); // re-encoding is a deliberate choice
+    if (!ReencodingAvailable()) {
+        CheckLossless->setEnabled(false);
+        CheckLossless->setToolTip(ReencodingUnavailableMessage);
+    }
     CmdBatchTag = fixedButton(QStringLiteral("Batch &tag"), QStringLiteral("CmdBatchTag"), FrameSave,
                               QStringLiteral("Write the tagged images"));
     CmdCheck = fixedButton(QStringLiteral("&Check"), QStringLiteral("CmdCheck"), FrameSave,
@@ -396,7 +401,7 @@ void FormMain::restoreChoices()
         setSaveFolder(remembered.saveFolder);
     OptionReplace[remembered.appendFileName ? 1 : 0]->setChecked(true);
     Text1->setText(remembered.appendText);
-    CheckLossless->setChecked(!remembered.reencode);
+    CheckLossless->setChecked(!remembered.reencode || !ReencodingAvailable());
     if (!remembered.windowGeometry.isEmpty())
         restoreGeometry(remembered.windowGeometry);
 }
@@ -407,7 +412,9 @@ void FormMain::saveChoices()
         remembered.scheme = ComboParsing->currentText();
     remembered.appendFileName = OptionReplace[1]->isChecked();
     remembered.appendText = Text1->text();
-    remembered.reencode = !CheckLossless->isChecked();
+    // Without the image library the box says nothing of the choice to keep.
+    if (ReencodingAvailable())
+        remembered.reencode = !CheckLossless->isChecked();
     remembered.windowGeometry = saveGeometry();
     // Losing the choices costs the user a few clicks at the next start, not work: no message.
     SaveLastChoices(remembered, choicesStore);
@@ -607,6 +614,7 @@ void FormMain::setInputsEnabled(bool enabled)
                                                            OptionReplace[0], OptionReplace[1], Text1, CheckLossless,
                                                            CmdCheck, CmdBatchTag})
         input->setEnabled(enabled);
+    CheckLossless->setEnabled(enabled && ReencodingAvailable());
     for (QAction *action : {CmdFileOpen, CmdSetupParsing, CmdHelpAbout})
         action->setEnabled(enabled);
 }

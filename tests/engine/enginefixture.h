@@ -1,11 +1,18 @@
 #pragma once
 
 #include "engine/batchtag.h"
+#include "engine/freeimagelayer.h"
 #include "testsupport.h"
 
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+// Re-encoding needs the image library. Without it a test leaves out its
+// re-encoding runs and reports itself skipped, saying why.
+#define SKIP_WITHOUT_REENCODING()                                                                                      \
+    if (!ReencodingAvailable())                                                                                        \
+    GTEST_SKIP() << ReencodingUnavailableMessage.toStdString()
 
 // Gives an image old IPTC, EXIF, an ICC profile, a comment, Photoshop
 // resources with a current digest, and XMP that disagrees with the new
