@@ -2,10 +2,7 @@
 
 #include <exiv2/exiv2.hpp>
 
-#include <QtGlobal>
-
 #include <cstddef>
-#include <utility>
 
 // Exiv2 0.27 (Debian 12, Ubuntu 22.04 and 24.04) and 0.28 (every later
 // release) spell a few things differently; the engine uses these spellings
@@ -13,40 +10,11 @@
 
 #if EXIV2_TEST_VERSION(0, 28, 0)
 using Exiv2ImagePtr = Exiv2::Image::UniquePtr;
-using Exiv2IoPtr = Exiv2::BasicIo::UniquePtr;
 using Exiv2Size = std::size_t; // the type of the lengths Exiv2 takes and returns
 #else
 using Exiv2ImagePtr = Exiv2::Image::AutoPtr;
-using Exiv2IoPtr = Exiv2::BasicIo::AutoPtr;
 using Exiv2Size = long;
 #endif
-
-inline Exiv2::byte *BufData(Exiv2::DataBuf &buffer)
-{
-#if EXIV2_TEST_VERSION(0, 28, 0)
-    return buffer.data();
-#else
-    return buffer.pData_;
-#endif
-}
-
-inline const Exiv2::byte *BufData(const Exiv2::DataBuf &buffer)
-{
-#if EXIV2_TEST_VERSION(0, 28, 0)
-    return buffer.c_data();
-#else
-    return buffer.pData_;
-#endif
-}
-
-inline qsizetype BufSize(const Exiv2::DataBuf &buffer)
-{
-#if EXIV2_TEST_VERSION(0, 28, 0)
-    return qsizetype(buffer.size());
-#else
-    return qsizetype(buffer.size_);
-#endif
-}
 
 // Gives `into` the ICC profile `from` holds (or none), unchecked; `from` may
 // be left without it.
