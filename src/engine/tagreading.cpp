@@ -1,5 +1,6 @@
 #include "engine/tagreading.h"
 
+#include "engine/exiv2compat.h"
 #include "engine/iimblock.h"
 #include "engine/iimvalues.h"
 #include "engine/xmppacket.h"
@@ -102,7 +103,7 @@ Items itemsOf(const Exiv2::XmpData &xmp, std::string_view name)
     }
     if (const auto *array = dynamic_cast<const Exiv2::XmpArrayValue *>(&value)) {
         QStringList items;
-        for (long i = 0; i < array->count(); ++i)
+        for (Exiv2Size i = 0; i < array->count(); ++i)
             items.append(QString::fromStdString(array->toString(i)));
         return items;
     }
