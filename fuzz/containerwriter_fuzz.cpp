@@ -1,14 +1,19 @@
-// Whatever a JPEG, PNG or TIFF holds, its tagged copy keeps every byte the
-// writer does not own, in order, and reads back with the new caption. Built
-// once per container (FUZZ_JPEG, FUZZ_PNG, FUZZ_TIFF), each target takes
-// only inputs of its own format.
+// Whatever a JPEG, PNG, TIFF, WebP, PSD or GIF holds, its tagged copy keeps
+// every byte the writer does not own, in order, and reads back with the new
+// caption. Built once per container (FUZZ_JPEG, FUZZ_PNG, FUZZ_TIFF,
+// FUZZ_WEBP, FUZZ_PSD, FUZZ_GIF), each target takes only inputs of its own
+// format.
+#include "engine/gifcontainer.h"
 #include "engine/iimblock.h"
 #include "engine/jpegcontainer.h"
+#include "engine/photoshopresources.h"
 #include "engine/pngcontainer.h"
+#include "engine/psdcontainer.h"
 #include "engine/sourceimage.h"
 #include "engine/tagsonly.h"
 #include "engine/tiffcontainer.h"
 #include "engine/tiffstructure.h"
+#include "engine/webpcontainer.h"
 #include "engine/xmppacket.h"
 #include "fuzzcheck.h"
 
@@ -69,9 +74,50 @@ QList<QByteArray> notOwnedPngChunks(const QByteArray &file)
     return parts;
 }
 
+QList<QByteArray> notOwnedWebpChunks(const QByteArray &file)
+{
+    QList<QByteArray> parts;
+    for (const WebpChunk &chunk : WebpChunks(file).chunks) {
+        if (chunk.type != "XMP " && chunk.type != "VP8X")
+            parts.append(file.mid(chunk.start, chunk.end - chunk.start));
+    }
+    return parts;
+}
+
+QList<QByteArray> notOwnedGifBlocks(const QByteArray &file)
+{
+    const GifLayout layout = GifBlocks(file);
+    QList<QByteArray> parts{file.mid(6, layout.header - 6)};
+    for (const GifBlock &block : layout.blocks) {
+        if (!IsGifXmp(file, block))
+            parts.append(file.mid(block.start, block.end - block.start));
+    }
+    const qsizetype end = layout.blocks.isEmpty() ? layout.header : layout.blocks.back().end;
+    parts.append(file.mid(end));
+    return parts;
+}
+
+QList<QByteArray> notOwnedPsdParts(const QByteArray &file)
+{
+    const PsdLayout layout = PsdSections(file);
+    QList<QByteArray> parts{file.left(layout.resources), file.mid(layout.resourcesEnd)};
+    const QByteArray block = file.mid(layout.resources + 4, layout.resourcesEnd - layout.resources - 4);
+    for (const PhotoshopResource &resource : ParsePhotoshopResources(block)) {
+        if (resource.id != IptcResourceId && resource.id != IptcDigestId && resource.id != XmpResourceId)
+            parts.append(block.mid(resource.start, resource.end - resource.start));
+    }
+    return parts;
+}
+
 QByteArray captionOf(const FoundMetadata &found)
 {
     return found.iimCopies.isEmpty() ? QByteArray() : IimText(ParseIim(found.iimCopies.front()), 120).toUtf8();
+}
+
+// Formats of XMP alone, which refuse a packet they cannot read: the caption in the packet readers take.
+void requireXmpCaption(const FoundMetadata &found)
+{
+    Require(!found.xmpPackets.isEmpty() && found.xmpPackets.front().contains(Caption), "the copy does not read back with the new caption");
 }
 } // namespace
 
@@ -86,6 +132,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *input, size_t size)
         return -1;
 #elif defined(FUZZ_PNG)
     if (format != ImageFormat::Png)
+        return -1;
+#elif defined(FUZZ_WEBP)
+    if (format != ImageFormat::WebP)
+        return -1;
+#elif defined(FUZZ_PSD)
+    if (format != ImageFormat::Psd)
+        return -1;
+#elif defined(FUZZ_GIF)
+    if (format != ImageFormat::Gif)
         return -1;
 #else
     if (format != ImageFormat::Tiff && format != ImageFormat::BigTiff)
@@ -124,6 +179,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *input, size_t size)
                 "what follows IEND changed");
         Require(PngChunks(written).whole, "the copy's chunks do not run to IEND");
         Require(captionOf(ReadPngMetadata(written)) == Caption, "the copy does not read back with the new caption");
+        break;
+    case ImageFormat::WebP: {
+        Require(notOwnedWebpChunks(written) == notOwnedWebpChunks(original), "a WebP chunk we do not own changed");
+        const WebpLayout before = WebpChunks(original);
+        const WebpLayout after = WebpChunks(written);
+        Require(after.damage.isEmpty() && !after.chunks.isEmpty() && after.chunks.front().type == "VP8X",
+                "the copy's chunks do not run whole from a VP8X chunk");
+        Require(written.mid(after.riffEnd) == original.mid(before.riffEnd), "what follows the RIFF changed");
+        if (before.chunks.front().type == "VP8X") {
+            QByteArray extended = original.mid(before.chunks.front().start, before.chunks.front().end - before.chunks.front().start);
+            extended[8] = char(extended[8] | 0x04);
+            Require(written.mid(12, extended.size()) == extended, "the VP8X chunk changed more than its XMP flag");
+        }
+        requireXmpCaption(ReadWebpMetadata(written));
+        break;
+    }
+    case ImageFormat::Psd:
+        Require(notOwnedPsdParts(written) == notOwnedPsdParts(original), "a PSD section or resource we do not own changed");
+        Require(PsdSections(written).damage.isEmpty(), "the copy's resources cannot be read whole");
+        Require(captionOf(ReadPsdMetadata(written)) == Caption, "the copy does not read back with the new caption");
+        break;
+    case ImageFormat::Gif:
+        Require(notOwnedGifBlocks(written) == notOwnedGifBlocks(original), "a GIF block we do not own changed");
+        Require(GifBlocks(written).damage.isEmpty(), "the copy's blocks do not run whole");
+        requireXmpCaption(ReadGifMetadata(written));
         break;
     default: {
         const qsizetype pointer = TiffStructure(original).firstPointerAt();

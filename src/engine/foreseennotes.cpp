@@ -1,6 +1,6 @@
 #include "engine/foreseennotes.h"
 
-#include "engine/iimblock.h"
+#include "engine/metadataedit.h"
 #include "engine/reencode.h"
 #include "engine/sourceimage.h"
 #include "engine/tagsonly.h"
@@ -18,5 +18,6 @@ QList<Note> ForeseenNotes(const SourceImage &source, const TagEdit &edit, bool r
         notes.append({NoteCode::SourceDamaged, {damage}});
     if (edit.values.isEmpty())
         return notes;
-    return notes + EditIim(ReadTagBlocks(source).iimCopies, edit).notes;
+    const TagHomes homes = TagPlaceOf(source.format()) == TagPlace::XmpOnly ? TagHomes::XmpOnly : TagHomes::IptcAndXmp;
+    return notes + ValueNotes(ReadTagBlocks(source), edit, homes, FormatName(source.format()));
 }

@@ -23,7 +23,35 @@ QList<TagValue> withFileDateAndTime(QList<TagValue> values, const QList<IimDatas
         values.append({missing, inFile});
     return values;
 }
+// The fields with values that a format of XMP alone has no place for.
+QList<Note> homelessNote(const QList<TagValue> &values, const QString &format)
+{
+    QStringList homeless{format};
+    for (const TagValue &value : values) {
+        if (slotInfo(value.slot).xmp.empty())
+            homeless << SlotKey(value.slot);
+    }
+    if (homeless.size() == 1)
+        return {};
+    return {{NoteCode::FieldsWithoutHome, homeless}};
+}
 } // namespace
+
+Note XmpOnlyRefusal(const Note &refusal, const QString &format)
+{
+    if (refusal.code != NoteCode::XmpUnreadable)
+        return refusal;
+    return {NoteCode::MetadataUnwritable,
+            {QStringLiteral("its XMP packet cannot be read, and %1 has no other place for the values").arg(format)}};
+}
+
+QList<Note> ValueNotes(const FoundMetadata &found, const TagEdit &edit, TagHomes homes, const QString &format)
+{
+    if (homes == TagHomes::IptcAndXmp)
+        return EditIim(found.iimCopies, edit).notes;
+    const IimValues checked = ToIimValues(edit.values, true, false);
+    return checked.notes + homelessNote(checked.xmpValues, format);
+}
 
 EditedMetadata EditMetadata(const FoundMetadata &found, const TagEdit &edit, TagHomes homes, const QString &format,
                             XmpMemory &memory)
@@ -37,21 +65,16 @@ EditedMetadata EditMetadata(const FoundMetadata &found, const TagEdit &edit, Tag
         xmpValues = withFileDateAndTime(iim.xmpValues, ParseIim(iim.block));
     } else {
         const IimValues checked = ToIimValues(edit.values, true, false);
-        result.notes = checked.notes;
+        result.notes = checked.notes + homelessNote(checked.xmpValues, format);
         xmpValues = checked.xmpValues;
-        QStringList homeless{format};
-        for (const TagValue &value : xmpValues) {
-            if (slotInfo(value.slot).xmp.empty())
-                homeless << SlotKey(value.slot);
-        }
-        if (homeless.size() > 1)
-            result.notes.append({NoteCode::FieldsWithoutHome, homeless});
     }
 
     const QList<QByteArray> packets = found.xmpPackets.isEmpty() ? QList<QByteArray>{QByteArray()} : found.xmpPackets;
     for (const QByteArray &packet : packets) {
         const XmpUpdate update = UpdateXmpPacket(packet, xmpValues, memory);
-        if (update.error && !result.notes.contains(update.error))
+        if (update.error && homes == TagHomes::XmpOnly && !result.refusal)
+            result.refusal = update.error;
+        else if (update.error && !result.notes.contains(update.error))
             result.notes.append(update.error);
         result.xmpChanged = result.xmpChanged || update.changed;
         result.xmpPackets.append(update.packet);

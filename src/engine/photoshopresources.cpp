@@ -119,6 +119,37 @@ QByteArray WithIptcResource(QByteArrayView block, const IptcResourceUpdate &upda
     return out;
 }
 
+QByteArray WithPhotoshopResource(QByteArrayView block, quint16 id, const QList<QByteArray> &data)
+{
+    const QList<PhotoshopResource> resources = ParsePhotoshopResources(block);
+    const qsizetype parsedEnd = resources.isEmpty() ? 0 : resources.back().end;
+    const bool held = std::any_of(resources.begin(), resources.end(), [id](const PhotoshopResource &r) { return r.id == id; });
+    bool placed = held || data.isEmpty();
+    qsizetype next = 0;
+    QByteArray out;
+    for (const PhotoshopResource &resource : resources) {
+        if (!placed && resource.id > id) {
+            out += PhotoshopResourceBytes(id, data.front());
+            placed = true;
+        }
+        if (resource.id != id) {
+            out += block.sliced(resource.start, resource.end - resource.start);
+            continue;
+        }
+        if (next >= data.size())
+            continue;
+        const QByteArray &value = data[next++];
+        out += block.sliced(resource.start, resource.data - 4 - resource.start); // signature, id and name
+        PutBe32(out, quint32(value.size()));
+        out += value;
+        out.append(value.size() & 1, '\0');
+    }
+    if (!placed)
+        out += PhotoshopResourceBytes(id, data.front());
+    out += block.sliced(parsedEnd);
+    return out;
+}
+
 QByteArray IptcDigest(const QByteArray &iim, int unit)
 {
     QByteArray padded = iim;

@@ -45,6 +45,11 @@ struct IptcResourceUpdate {
 // everything else, and whatever follows the resources, byte for byte.
 QByteArray WithIptcResource(QByteArrayView block, const IptcResourceUpdate &update);
 
+// The block with the resources `id` holds replaced, in order, by `data`
+// (each keeps its name; those beyond `data` go), or `data`'s first added in
+// id order when it holds none; everything else byte for byte.
+QByteArray WithPhotoshopResource(QByteArrayView block, quint16 id, const QList<QByteArray> &data);
+
 // The MD5 digest readers compare with the digest resource: of the IPTC
 // block as stored, zero-padded to a multiple of `unit` bytes.
 QByteArray IptcDigest(const QByteArray &iim, int unit = 1);

@@ -1,26 +1,50 @@
 #include "engine/tagsonly.h"
 
+#include "engine/gifcontainer.h"
 #include "engine/jpegcontainer.h"
 #include "engine/outputbytes.h"
 #include "engine/pngcontainer.h"
+#include "engine/psdcontainer.h"
 #include "engine/sourceimage.h"
 #include "engine/tiffcontainer.h"
+#include "engine/webpcontainer.h"
 
-QString UntaggedBecause(ImageFormat format)
+TagPlace TagPlaceOf(ImageFormat format)
 {
     switch (format) {
     case ImageFormat::Jpeg:
     case ImageFormat::Png:
     case ImageFormat::Tiff:
     case ImageFormat::BigTiff:
-        return {};
+    case ImageFormat::Psd:
+        return TagPlace::IptcAndXmp;
+    case ImageFormat::WebP:
+    case ImageFormat::Gif:
+        return TagPlace::XmpOnly;
+    case ImageFormat::Heif:
+    case ImageFormat::CameraRaw:
+        return TagPlace::Sidecar;
     case ImageFormat::OtherImage:
-        return QStringLiteral("this type of image carries no IPTC or XMP that Brindleway writes");
     case ImageFormat::Unknown:
-        return QStringLiteral("the type of the file is not known");
-    default:
-        return QStringLiteral("%1 is not written yet").arg(FormatName(format));
+        return TagPlace::Nowhere;
     }
+    return TagPlace::Nowhere;
+}
+
+QString UntaggedBecause(ImageFormat format)
+{
+    switch (TagPlaceOf(format)) {
+    case TagPlace::IptcAndXmp:
+    case TagPlace::XmpOnly:
+        return {};
+    case TagPlace::Sidecar:
+        return QStringLiteral("%1 gets its tags in an XMP sidecar, which is not written yet").arg(FormatName(format));
+    case TagPlace::Nowhere:
+        break;
+    }
+    if (format == ImageFormat::OtherImage)
+        return QStringLiteral("this type of image carries no IPTC or XMP that Brindleway writes");
+    return QStringLiteral("the type of the file is not known");
 }
 
 namespace {
@@ -45,6 +69,12 @@ LineOutcome WriteTagsOnly(const SourceImage &source, const TagEdit &edit, int ou
         return WriteTaggedJpeg(source, edit, memory, out);
     case ImageFormat::Png:
         return WriteTaggedPng(source, edit, memory, out);
+    case ImageFormat::WebP:
+        return WriteTaggedWebp(source, edit, memory, out);
+    case ImageFormat::Psd:
+        return WriteTaggedPsd(source, edit, memory, out);
+    case ImageFormat::Gif:
+        return WriteTaggedGif(source, edit, memory, out);
     default:
         return WriteTaggedTiff(source, edit, memory, out);
     }
@@ -61,11 +91,18 @@ QString SourceDamage(const SourceImage &source)
     case ImageFormat::Tiff:
     case ImageFormat::BigTiff:
         return TiffDamage(file);
+    case ImageFormat::WebP:
+        return WebpChunks(file).damage;
+    case ImageFormat::Psd: {
+        const PsdLayout layout = PsdSections(file);
+        return layout.damage.isEmpty() ? layout.laterDamage : layout.damage;
+    }
+    case ImageFormat::Gif:
+        return GifBlocks(file).damage;
     default:
         return {};
     }
 }
-
 
 FoundMetadata ReadTagBlocks(const SourceImage &source)
 {
@@ -78,6 +115,12 @@ FoundMetadata ReadTagBlocks(const SourceImage &source)
     case ImageFormat::Tiff:
     case ImageFormat::BigTiff:
         return ReadTiffMetadata(file);
+    case ImageFormat::WebP:
+        return ReadWebpMetadata(file);
+    case ImageFormat::Psd:
+        return ReadPsdMetadata(file);
+    case ImageFormat::Gif:
+        return ReadGifMetadata(file);
     default:
         return {};
     }

@@ -20,6 +20,15 @@ LineOutcome WriteTagsOnly(const SourceImage &source, const TagEdit &edit, int ou
 // end, a chunk's checksum wrong); empty when nothing is seen wrong.
 QString SourceDamage(const SourceImage &source);
 
+// Where a line's tags go in an image of a format.
+enum class TagPlace {
+    IptcAndXmp, // in the file: JPEG, PNG, TIFF (DNG included), BigTIFF, PSD
+    XmpOnly,    // in the file, which has no home for IPTC: WebP, GIF
+    Sidecar,    // beside the file, in an XMP sidecar: camera raw files, HEIF
+    Nowhere,    // copied without tags: other images, unknown files
+};
+TagPlace TagPlaceOf(ImageFormat format);
+
 // Why tags only copies a file of this format without tags; empty for the
 // formats it writes.
 QString UntaggedBecause(ImageFormat format);

@@ -1,5 +1,7 @@
 #include "enginefixture.h"
 
+#include "engine/tiffcontainer.h"
+#include "engine/tiffstructure.h"
 #include "engine/xmppacket.h"
 #include "model/codepage.h"
 #include "model/datafile.h"
@@ -7,6 +9,8 @@
 #include "testsupport.h"
 
 #include <QDir>
+#include <QtEndian>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringEncoder>
@@ -65,8 +69,8 @@ TEST_F(EngineTest, BothPathsWriteEveryFieldAndItsXmpInStepAndKeepForeignMetadata
     MakeImage(imagePath("x.jpg"), "jpg", 96, 64);
     RunTool("convert", {"-size", "96x64", "gradient:red-blue", "-compress", "LZW", imagePath("x.tif")});
     MakeImage(imagePath("d.bmp"), "bmp3");
-    makeImages({"c.png", "dates.jpg", "broken.jpg", "utf8.jpg"});
-    for (const char *name : {"x.jpg", "x.tif", "dates.jpg", "broken.jpg", "utf8.jpg"})
+    makeImages({"c.png", "dates.jpg", "broken.jpg", "utf8.jpg", "x.psd", "x.webp"});
+    for (const char *name : {"x.jpg", "x.tif", "dates.jpg", "broken.jpg", "utf8.jpg", "x.psd", "x.webp"})
         AddForeignMetadata(imagePath(QString::fromLatin1(name)));
     // IPTC that declares itself UTF-8 must get UTF-8 text, not Windows-1252 bytes.
     RunTool("exiftool", {"-q", "-overwrite_original", "-charset", "iptc=UTF8", "-IPTC:CodedCharacterSet=UTF8",
@@ -86,10 +90,10 @@ TEST_F(EngineTest, BothPathsWriteEveryFieldAndItsXmpInStepAndKeepForeignMetadata
     // stay), and texts that look like Exiv2's value prefixes.
     loadData({"name", lineFor("x.jpg", every), lineFor("x.tif", every), lineFor("c.png", caption), lineFor("d.bmp", caption),
               lineFor("dates.jpg", {{1, "lang=\"de\" Hallo"}, {7, "15/03/2024"}, {8, "type=Bag Rome"}, {22, "142530+0100"}}),
-              lineFor("broken.jpg", caption), lineFor("utf8.jpg", caption)});
+              lineFor("broken.jpg", caption), lineFor("utf8.jpg", caption), lineFor("x.psd", every), lineFor("x.webp", every)});
 
     QMap<QString, FileTags> sources;
-    for (const QString name : {"x.jpg", "x.tif"})
+    for (const QString name : {"x.jpg", "x.tif", "x.psd", "x.webp"})
         sources[name] = ReadTags(imagePath(name));
     ASSERT_TRUE(sources["x.jpg"].warnings.isEmpty()) << sources["x.jpg"].warnings.join('\n').toStdString();
 
@@ -101,23 +105,26 @@ TEST_F(EngineTest, BothPathsWriteEveryFieldAndItsXmpInStepAndKeepForeignMetadata
         QDir().mkpath(app.SavePath);
         const auto out = [&](const QString &name) { return app.SavePath + QLatin1Char('/') + name; };
         const BatchResult result = run(!lossless);
-        // Both modes write the same metadata the same way. The PNG carries its
-        // tags; a date not in IIM form is written nowhere; a packet that cannot
-        // be read is kept as it was while the IPTC is written.
-        EXPECT_EQ(result.saved, 7);
-        EXPECT_EQ(LineNames(result.warnings), (QStringList{"4 d.bmp", "5 dates.jpg", "6 broken.jpg"}));
+        // Both modes write the same metadata the same way, re-encoding only
+        // what it encodes. The PNG carries its tags; a date not in IIM form is
+        // written nowhere; a packet that cannot be read is kept as it was while
+        // the IPTC is written; WebP names the fields it has no home for.
+        EXPECT_EQ(result.saved, 9);
+        ASSERT_EQ(LineNames(result.warnings), (QStringList{"4 d.bmp", "5 dates.jpg", "6 broken.jpg", "9 x.webp"}));
+        EXPECT_TRUE(result.warnings[3].reason.contains("ReleaseDate, OriginatingProgram")) << result.warnings[3].reason.toStdString();
 
-        for (const QString name : {"x.jpg", "x.tif"}) {
+        for (const QString name : {"x.jpg", "x.tif", "x.psd", "x.webp"}) {
             SCOPED_TRACE(name.toStdString());
             const FileTags tags = ReadTags(out(name));
+            const bool iptc = name != "x.webp";
             // Lists come out as one dataset per item, in the value's order.
-            for (int slot = 1; slot <= TagSlotCount; ++slot) {
+            for (int slot = 1; iptc && slot <= TagSlotCount; ++slot) {
                 const QByteArray value = valueFor(slot);
                 EXPECT_EQ(tags.iptc.value(slotInfo(slot).dataset),
                           slotInfo(slot).role == SlotRole::List ? value.split(';') : QList<QByteArray>{value})
                     << "slot " << slot;
             }
-            EXPECT_EQ(tags.iptc.size(), TagSlotCount + 1) << "the 23 datasets and the record version, no 2:255";
+            EXPECT_EQ(tags.iptc.size(), iptc ? TagSlotCount + 1 : 0) << "the 23 datasets and the record version, no 2:255";
             EXPECT_EQ(tags["IPTC:CodedCharacterSet"], "") << "Windows-1252 bytes are not declared UTF-8";
 
             for (const auto &[tag, slot] : {std::pair{"MWG:Description", 1}, {"MWG:Keywords", 5}, {"MWG:Creator", 13},
@@ -226,14 +233,32 @@ TEST_F(EngineTest, TagsOnlyUpdatesEveryIptcCopyAndReportsWhatItCannotDo)
                          "-XMP-dc:Title=t", imagePath("res.tif")});
     makeImages({"p.png"});
     RunTool("convert", {imagePath("base.jpg"), "TIFF64:" + imagePath("big.tif")});
+    // Chunks, blocks and resources that run past the end cannot be written around.
+    makeImages({"w.webp", "g.gif", "p.psd"});
+    for (const auto &[name, keep] : {std::pair{"w.webp", -10}, {"g.gif", -5}, {"p.psd", 40}}) {
+        const QByteArray whole = ReadFileBytes(imagePath(name));
+        WriteFileBytes(imagePath(QStringLiteral("cut.") + QFileInfo(name).suffix()), whole.left(keep < 0 ? whole.size() + keep : keep));
+    }
+    // XMP is a WebP's only home for tags: a packet that cannot be read leaves the line nowhere to go.
+    QFile::copy(imagePath("w.webp"), imagePath("xmp.webp"));
+    WriteFileBytes(temp.filePath("broken.xmp"), "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF");
+    RunTool("exiftool", {"-q", "-m", "-overwrite_original", "-XMP<=" + temp.filePath("broken.xmp"), imagePath("xmp.webp")});
 
     useScheme({{1, "IPTC_Field2"}, {15, "IPTC_Field2"}, {21, "20240215"}});
-    loadData({"name\tvalue", "copies.jpg\tnew", "icc.jpg\tnew", "cut.jpg\tnew", "res.tif\tnew", "p.png\tnew", "big.tif\tnew"});
+    loadData({"name\tvalue", "copies.jpg\tnew", "icc.jpg\tnew", "cut.jpg\tnew", "res.tif\tnew", "p.png\tnew", "big.tif\tnew",
+              "cut.webp\tnew", "cut.gif\tnew", "cut.psd\tnew", "xmp.webp\tnew"});
     const BatchResult result = run();
     EXPECT_EQ(result.saved, 6);
     EXPECT_EQ(LineNames(result.warnings), (QStringList{"3 cut.jpg"}));
     ASSERT_EQ(result.warnings.size(), 1);
     EXPECT_TRUE(result.warnings[0].reason.contains("damaged"));
+    ASSERT_EQ(LineNames(result.failed), (QStringList{"7 cut.webp", "8 cut.gif", "9 cut.psd", "10 xmp.webp"}));
+    for (const LineProblem &failed : result.failed) {
+        const bool cut = failed.fileName.startsWith("cut");
+        EXPECT_TRUE(failed.reason.contains(cut ? "the file is damaged: " : "XMP packet cannot be read")) << failed.reason.toStdString();
+        EXPECT_EQ(failed.reason.contains("past the end"), cut);
+        EXPECT_FALSE(QFileInfo::exists(savePath(failed.fileName)));
+    }
     EXPECT_EQ(ReadTags(savePath("big.tif"))["IPTC:Caption-Abstract"], "new") << "a BigTIFF gets its tags too";
 
     // No reader may find an old credit anywhere; a dataset only a later copy had survives.
@@ -280,6 +305,10 @@ quint32 crc32(const QByteArray &bytes)
 QByteArray chunk(const QByteArray &type, const QByteArray &data, bool goodCrc = true)
 {
     return BigEndian(data.size(), 4) + type + data + BigEndian(crc32(type + data) ^ (goodCrc ? 0 : 1), 4);
+}
+quint32 be32(const QByteArray &bytes, qsizetype at)
+{
+    return (quint32(quint8(bytes[at])) << 24) | (quint32(quint8(bytes[at + 1])) << 16) | (quint8(bytes[at + 2]) << 8) | quint8(bytes[at + 3]);
 }
 // The payloads of a JPEG's APP13 segments, joined.
 QByteArray photoshopPayload(const QByteArray &jpeg)
@@ -345,10 +374,56 @@ TEST_F(EngineTest, EachContainerKeepsEveryByteItDoesNotOwn)
     const qsizetype first = 2 + mpf(0, 0).size() + xmp.size() + jpeg.size() - 2;
     WriteFileBytes(imagePath("phone.jpg"), withSegments(jpeg, mpf(quint32(first), quint32(first - 2 - 8)) + xmp) + second);
 
+    // WebP: a simple lossy file and a lossless one with alpha, which become
+    // extended; an animation with EXIF, an ICC profile, XMP and bytes after its RIFF.
+    const QStringList frames{"-delay", "10", "-size", "16x8", "xc:red", "xc:blue", "-loop", "0"};
+    RunTool("convert", {"-size", "48x32", "gradient:orange-navy", imagePath("lossy.webp")});
+    RunTool("convert", {"-size", "48x32", "gradient:orange-none", "-define", "webp:lossless=true", imagePath("alpha.webp")});
+    RunTool("convert", frames + QStringList{imagePath("anim.webp")});
+    // GIF: an animation with its loop extension, and a file
+    // with XMP and ICC extensions that calls itself 87a, as old tools left them.
+    RunTool("convert", frames + QStringList{imagePath("loop.gif")});
+    RunTool("convert", {"-size", "16x8", "xc:red", "GIF87:" + imagePath("old.gif")});
+    // Photoshop documents with a layer, EXIF, ICC and resources of their own.
+    MakeImage(imagePath("layers.psd"), "psd");
+    MakeImage(imagePath("big.psb"), "psb");
+    // ImageMagick leaves a stray chunk after its animation's RIFF, which ExifTool then takes in.
+    const QByteArray animation = ReadFileBytes(imagePath("anim.webp"));
+    WriteFileBytes(imagePath("anim.webp"), animation.left(8 + qFromLittleEndian<quint32>(animation.constData() + 4)));
+    for (const char *name : {"anim.webp", "old.gif", "layers.psd", "big.psb"})
+        AddForeignMetadata(imagePath(name));
+    WriteFileBytes(imagePath("old.gif"), "GIF87a" + ReadFileBytes(imagePath("old.gif")).mid(6));
+    WriteFileBytes(imagePath("anim.webp"), ReadFileBytes(imagePath("anim.webp")) + "after the RIFF");
+    // A DNG as ExifTool makes one from a TIFF, with a maker note and Adobe's
+    // private data, then a raw SubIFD whose CFA data no reader may lose.
+    RunTool("convert", {"-size", "32x16", "gradient:red-blue", "-compress", "None", "TIFF:" + imagePath("raw.dng")});
+    WriteFileBytes(temp.filePath("makernote"), le(1, 2) + entry(0x0010, 4, 1, 0x80000001) + le(0, 4));
+    WriteFileBytes(temp.filePath("private"), QByteArray("Adobe\0MakN\0\0\0\x04II\0\0\0\0abcd", 22));
+    RunTool("exiftool", {"-q", "-overwrite_original", "-DNGVersion=1 4 0 0", "-UniqueCameraModel=Test", "-Make=Canon",
+                         "-ExifIFD:ExposureTime=0.01", "-MakerNotes<=" + temp.filePath("makernote"),
+                         "-DNGPrivateData<=" + temp.filePath("private"), imagePath("raw.dng")});
+    QByteArray dng = ReadFileBytes(imagePath("raw.dng"));
+    dng.append(dng.size() & 1, '\0');
+    const quint32 sub = quint32(dng.size());
+    const QByteArray cfa(32 * 16 * 2, '\x5a');
+    dng += le(12, 2) + entry(254, 4, 1, 0) + entry(256, 3, 1, 32) + entry(257, 3, 1, 16) + entry(258, 3, 1, 16)
+        + entry(259, 3, 1, 1) + entry(262, 3, 1, 32803) + entry(273, 4, 1, sub + 150) + entry(277, 3, 1, 1)
+        + entry(278, 3, 1, 16) + entry(279, 4, 1, cfa.size()) + entry(33421, 3, 2, 0x00020002)
+        + entry(33422, 1, 4, 0x02010100) + le(0, 4) + cfa;
+    WriteFileBytes(imagePath("raw.dng"), WithAddedTiffEntries(dng, {{{TiffTag::SubIfds, 4, 1, le(sub, 4)}}}));
+    const QStringList formats{"lossy.webp", "alpha.webp", "anim.webp", "loop.gif", "old.gif", "layers.psd", "big.psb", "raw.dng"};
+
     useScheme({{1, "IPTC_Field2"}});
-    loadData({"name\tcaption", "pages.tif\tnew", "chunks.png\tnew", "chained.jpg\tnew", "canon.jpg\tnew", "phone.jpg\tnew"});
+    loadData(QList<QByteArray>{"name\tcaption", "pages.tif\tnew", "chunks.png\tnew", "chained.jpg\tnew", "canon.jpg\tnew",
+                               "phone.jpg\tnew"}
+             + [&] {
+                   QList<QByteArray> lines;
+                   for (const QString &name : formats)
+                       lines << name.toUtf8() + "\tnew";
+                   return lines;
+               }());
     const BatchResult result = run();
-    EXPECT_EQ(result.saved, 5);
+    EXPECT_EQ(result.saved, 5 + formats.size());
     ASSERT_EQ(LineNames(result.warnings), QStringList{"2 chunks.png"});
     EXPECT_TRUE(result.warnings[0].reason.contains("checksum of its iCCP chunk")) << result.warnings[0].reason.toStdString();
 
@@ -374,6 +449,66 @@ TEST_F(EngineTest, EachContainerKeepsEveryByteItDoesNotOwn)
               QByteArray::number(canon.indexOf(odd)));
     EXPECT_FALSE(RunTool("exiftool", {"-validate", "-warning", "-a", savePath("canon.jpg")}).contains("decision data"));
     EXPECT_EQ(RunTool("exiftool", {"-b", "-MPImage2:PreviewImage", savePath("phone.jpg")}), second) << "the second picture is found";
+
+    // The XMP everywhere, the IPTC where the format has a home for it; every
+    // frame, pixel and foreign tag as it was, and nothing a validator minds.
+    for (const QString &name : formats) {
+        SCOPED_TRACE(name.toStdString());
+        const FileTags was = ReadTags(imagePath(name));
+        const FileTags now = ReadTags(savePath(name));
+        const bool iptc = name.endsWith("psd") || name.endsWith("psb") || name.endsWith("dng");
+        EXPECT_EQ(now["XMP-dc:Description"], "new");
+        EXPECT_EQ(now["IPTC:Caption-Abstract"], iptc ? "new" : "");
+        EXPECT_EQ(now.warnings, QStringList{});
+        const auto validate = [](const QString &path) { return RunTool("exiftool", {"-s3", "-validate", "-warning", "-a", path}); };
+        EXPECT_EQ(validate(savePath(name)), validate(imagePath(name)));
+        // ExifTool minds only the bytes after the animation's RIFF, in both.
+        EXPECT_EQ(validate(imagePath(name)) == "OK\n", name != "anim.webp");
+        // The XMP flag and the version extensions need are checked below.
+        const auto foreign = [](const FileTags &tags) {
+            static const QRegularExpression owned(QStringLiteral("^(RIFF:WebP_Flags|GIF:GIFVersion)="));
+            QStringList kept = tags.foreign();
+            kept.removeIf([](const QString &tag) { return owned.match(tag).hasMatch(); });
+            return kept;
+        };
+        EXPECT_EQ(foreign(now), foreign(was));
+        // ImageMagick hands a DNG to a raw converter; its TIFF reader reads the preview.
+        const QString as = name.endsWith("dng") ? QStringLiteral("tiff:") : QString();
+        const QByteArray frameCount = RunTool("identify", {as + imagePath(name)});
+        ASSERT_EQ(RunTool("identify", {as + savePath(name)}).count('\n'), frameCount.count('\n'));
+        for (int frame = 0; frame < frameCount.count('\n'); ++frame) {
+            int differ = 0;
+            RunTool("compare", {"-metric", "AE", QStringLiteral("%1%2[%3]").arg(as, imagePath(name)).arg(frame),
+                                QStringLiteral("%1%2[%3]").arg(as, savePath(name)).arg(frame), "null:"}, &differ);
+            EXPECT_EQ(differ, 0) << "frame " << frame;
+        }
+        // Exiv2 reads these three; it has no GIF metadata and no PSB.
+        if (name.endsWith("webp") || name.endsWith("psd") || name.endsWith("dng")) {
+            const QByteArray exiv2 = RunTool("exiv2", {"-pa", savePath(name)});
+            EXPECT_TRUE(exiv2.contains("Xmp.dc.description") && exiv2.contains("lang=\"x-default\" new")) << exiv2.toStdString();
+            EXPECT_EQ(exiv2.contains("Iptc.Application2.Caption"), iptc);
+        }
+    }
+    EXPECT_EQ(ReadTags(savePath("lossy.webp"))["RIFF:WebP_Flags"], "4") << "a VP8X chunk that says XMP";
+    EXPECT_EQ(ReadTags(savePath("alpha.webp"))["RIFF:WebP_Flags"], "20") << "and alpha, as the lossless data says";
+    EXPECT_TRUE(ReadFileBytes(savePath("anim.webp")).endsWith("after the RIFF"));
+    const QByteArray loop = ReadFileBytes(savePath("loop.gif"));
+    const qsizetype xmpAt = loop.indexOf("XMP DataXMP");
+    EXPECT_LT(loop.indexOf("NETSCAPE2.0"), xmpAt);
+    EXPECT_EQ(loop.mid(loop.indexOf(QByteArray("\x02\x01\0\0", 4), xmpAt) + 4, 1), "\x2C") << "XMP right ahead of the first image";
+    EXPECT_EQ(ReadTags(savePath("old.gif"))["GIF:GIFVersion"], "89a");
+    EXPECT_EQ(ReadFileBytes(savePath("old.gif")).indexOf("XMP DataXMP"), ReadFileBytes(imagePath("old.gif")).indexOf("XMP DataXMP"))
+        << "the XMP replaced where it was";
+    // The layers and image data follow the resources byte for byte.
+    for (const QString name : {"layers.psd", "big.psb"}) {
+        const QByteArray psd = ReadFileBytes(imagePath(name));
+        const qsizetype resources = 30 + be32(psd, 26);
+        EXPECT_TRUE(ReadFileBytes(savePath(name)).endsWith(psd.mid(resources + 4 + be32(psd, resources)))) << name.toStdString();
+    }
+    const QByteArray raw = ReadFileBytes(imagePath("raw.dng"));
+    const QByteArray rawTagged = ReadFileBytes(savePath("raw.dng"));
+    EXPECT_EQ(rawTagged.left(4) + rawTagged.mid(8, raw.size() - 8), raw.left(4) + raw.mid(8)) << "only the header's pointer changes";
+    EXPECT_EQ(ReadTags(savePath("raw.dng"))["SubIFD:CFAPattern2"], "0 1 1 2");
 }
 
 TEST_F(EngineTest, ReencodingKeepsPagesColoursAndSamplesOrSaysWhyNot)
