@@ -26,13 +26,18 @@ QString systemError(int error)
 const QSet<QString> TiffRawEndings{"cr2", "nef", "nrw", "arw", "sr2", "srf", "pef", "3fr", "srw", "erf",
                                    "mef", "mos", "dcr", "kdc", "rwl", "iiq", "mrw", "raw"};
 
+// An ISO media file whose major brand, or a compatible brand within the
+// head, is one of `brands`: phones write HEIF with a major brand of their own.
 bool isBmffBrand(QByteArrayView head, std::initializer_list<const char *> brands)
 {
     if (head.size() < 12 || head.sliced(4, 4) != "ftyp")
         return false;
-    for (const char *brand : brands) {
-        if (head.sliced(8, 4) == brand)
-            return true;
+    const qsizetype boxEnd = std::min<qsizetype>(head.size(), Be32(Bytes(head)));
+    for (qsizetype at = 8; at + 4 <= boxEnd; at += at == 8 ? 8 : 4) { // past the minor version
+        for (const char *brand : brands) {
+            if (head.sliced(at, 4) == brand)
+                return true;
+        }
     }
     return false;
 }
@@ -76,7 +81,9 @@ ImageFormat FormatOf(QByteArrayView head, const QString &name)
     if (StartsWith(head, QByteArrayView("II*\0", 4)) || StartsWith(head, QByteArrayView("MM\0*", 4))) {
         if (head.size() < 8)
             return ImageFormat::Unknown;
-        if (StartsWith(head.sliced(8), "CR") || TiffRawEndings.contains(QFileInfo(name).suffix().toLower()))
+        // Canon's CR2 says so at 8, Phase One's IIQ puts its own header there.
+        if (StartsWith(head.sliced(8), "CR") || StartsWith(head.sliced(8), "IIII")
+            || TiffRawEndings.contains(QFileInfo(name).suffix().toLower()))
             return ImageFormat::CameraRaw;
         return ImageFormat::Tiff;
     }
@@ -92,7 +99,8 @@ ImageFormat FormatOf(QByteArrayView head, const QString &name)
         return ImageFormat::Heif;
     if (isBmffBrand(head, {"crx "}) || StartsWith(head, "FUJIFILMCCD-RAW") || StartsWith(head, "IIRO")
         || StartsWith(head, "IIRS") || StartsWith(head, "MMOR") || StartsWith(head, QByteArrayView("IIU\0", 4))
-        || StartsWith(head, "FOVb"))
+        || StartsWith(head, "FOVb") || StartsWith(head, QByteArrayView("\0MRM", 4))
+        || (head.size() >= 14 && (StartsWith(head, "II") || StartsWith(head, "MM")) && head.sliced(6, 8) == "HEAPCCDR"))
         return ImageFormat::CameraRaw;
     return ImageFormat::Unknown;
 }

@@ -1,0 +1,59 @@
+#include "engine/xmpsidecar.h"
+
+#include "engine/metadataedit.h"
+
+namespace {
+// A sidecar larger than this is no sidecar: the photo's own tags fit in a few kilobytes.
+constexpr qsizetype MaxSidecarBytes = 64 << 20;
+const QString SidecarFormat = QStringLiteral("an XMP sidecar");
+
+// The packet without the padding XMP writers leave for edits in place, which a file of its own does not need.
+QByteArray withoutPadding(const QByteArray &packet)
+{
+    const qsizetype trailer = packet.lastIndexOf("<?xpacket end=");
+    if (trailer < 0)
+        return packet;
+    qsizetype end = trailer;
+    while (end > 0 && (packet.at(end - 1) == ' ' || packet.at(end - 1) == '\n' || packet.at(end - 1) == '\r'
+                       || packet.at(end - 1) == '\t'))
+        --end;
+    return packet.left(end) + '\n' + packet.mid(trailer);
+}
+} // namespace
+
+QString SidecarName(const QString &imageName, SidecarNaming naming)
+{
+    const qsizetype slash = imageName.lastIndexOf(QLatin1Char('/'));
+    const qsizetype dot = imageName.lastIndexOf(QLatin1Char('.'));
+    // A leading dot starts a hidden name, not an extension.
+    if (naming == SidecarNaming::FullName || dot <= slash + 1)
+        return imageName + QStringLiteral(".xmp");
+    return imageName.left(dot) + QStringLiteral(".xmp");
+}
+
+std::optional<SidecarNaming> SidecarNamingFrom(const QString &word)
+{
+    if (word.compare(QLatin1String("lightroom"), Qt::CaseInsensitive) == 0)
+        return SidecarNaming::Stem;
+    if (word.compare(QLatin1String("darktable"), Qt::CaseInsensitive) == 0)
+        return SidecarNaming::FullName;
+    return std::nullopt;
+}
+
+SidecarOutcome WriteSidecar(const QByteArray *existing, const TagEdit &edit, XmpMemory &memory)
+{
+    if (existing && existing->size() > MaxSidecarBytes)
+        return {{}, LineOutcome::failed({NoteCode::MetadataUnwritable,
+                                         {QStringLiteral("the sidecar beside the image is larger than %1 MB").arg(MaxSidecarBytes >> 20)}})};
+    FoundMetadata found;
+    if (existing && !existing->trimmed().isEmpty())
+        found.xmpPackets.append(*existing);
+    const EditedMetadata edited = EditMetadata(found, edit, TagHomes::XmpOnly, SidecarFormat, memory);
+    if (edited.refusal.code == NoteCode::XmpUnreadable)
+        return {{}, LineOutcome::failed({NoteCode::MetadataUnwritable, {QStringLiteral("the sidecar beside the image cannot be read as XMP")}})};
+    if (edited.refusal)
+        return {{}, LineOutcome::failed(edited.refusal)};
+    if (!edited.xmpChanged)
+        return {existing ? *existing : QByteArray(), LineOutcome::saved(edited.notes)};
+    return {withoutPadding(edited.xmpPackets.value(0)), LineOutcome::saved(edited.notes)};
+}

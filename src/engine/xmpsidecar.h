@@ -1,0 +1,44 @@
+#pragma once
+
+#include "engine/batchline.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+class XmpMemory;
+
+// XMP sidecars: the tags of a photo whose own file this program does not
+// write (camera raw files, HEIF), in a file of their own beside it, as
+// Lightroom, Bridge, Capture One, darktable and digiKam read them.
+
+// How a sidecar is named after its photo, IMG_0001.CR3.
+enum class SidecarNaming {
+    Stem,     // IMG_0001.xmp: Lightroom, Bridge, Camera Raw, Capture One, Photo Mechanic (the default)
+    FullName, // IMG_0001.CR3.xmp: darktable, digiKam
+};
+
+// The name of the sidecar of the image named `imageName` (a file name,
+// or a path whose last part is one).
+QString SidecarName(const QString &imageName, SidecarNaming naming);
+
+// The naming a word of the command line chooses: "lightroom" (Stem) or
+// "darktable" (FullName), in any case; none for another word.
+std::optional<SidecarNaming> SidecarNamingFrom(const QString &word);
+
+struct SidecarOutcome {
+    QByteArray bytes;    // the sidecar file; empty when there is nothing to write
+    LineOutcome outcome; // Saved (with its notes) or Failed with why, when `bytes` are not to be written
+};
+
+// The sidecar a line makes: every value with an XMP home set in the
+// existing sidecar `existing` (null when the photo has none), whose other
+// properties and namespaces stay; a new sidecar when there is none. The
+// fields XMP has no home for (Release Date, Originating Program) are named
+// in a FieldsWithoutHome note, values the rules refuse in ValueNotWritten.
+// The bytes are a standalone XMP file: UTF-8, in an xpacket wrapper. When
+// the line sets nothing in XMP, they are the existing sidecar as it was.
+// An existing sidecar that cannot be read as XMP fails the line, since its
+// properties would be lost.
+SidecarOutcome WriteSidecar(const QByteArray *existing, const TagEdit &edit, XmpMemory &memory);

@@ -1,0 +1,116 @@
+#include "engine/sourceimage.h"
+#include "engine/tagsonly.h"
+#include "engine/xmppacket.h"
+#include "engine/xmpsidecar.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+// Camera raw files and HEIF go to a sidecar, by their first bytes or, for
+// raw files that are TIFF inside, by their name; a DNG is written in the file.
+TEST(SidecarFormats, RawFilesAndHeifAreToldByNameOrSignature)
+{
+    const QByteArray tiff("II*\0\x08\0\0\0", 8);
+    const QByteArray bigEndian("MM\0*\0\0\0\x08", 8);
+    const struct {
+        const char *name;
+        QByteArray head;
+        ImageFormat format;
+    } cases[]{
+        {"IMG_0001.dng", tiff, ImageFormat::Tiff},
+        {"scan.tif", tiff, ImageFormat::Tiff},
+        {"IMG_0001.NEF", bigEndian, ImageFormat::CameraRaw},
+        {"IMG_0001.arw", tiff, ImageFormat::CameraRaw},
+        {"renamed.tif", QByteArray("II*\0\x10\0\0\0CR\x02\0", 12), ImageFormat::CameraRaw},
+        {"IMG_0001.CR3", QByteArray("\0\0\0\x18" "ftypcrx \0\0\0\x01" "crx isom", 24), ImageFormat::CameraRaw},
+        {"DSCF0001.RAF", "FUJIFILMCCD-RAW 0201FF383501", ImageFormat::CameraRaw},
+        {"P0001.ORF", QByteArray("IIRO\x08\0\0\0", 8), ImageFormat::CameraRaw},
+        {"P0001.RW2", QByteArray("IIU\0\x08\0\0\0", 8), ImageFormat::CameraRaw},
+        {"SDIM0001.X3F", "FOVb\x00\x00\x02\x00", ImageFormat::CameraRaw},
+        {"PICT0001.MRW", QByteArray("\0MRM\0\0\0\x20", 8), ImageFormat::CameraRaw},
+        {"CRW_0001.CRW", QByteArray("II\x1a\0\0\0HEAPCCDR\0\0\x01\0", 18), ImageFormat::CameraRaw},
+        {"IMG_0001.HEIC", QByteArray("\0\0\0\x1c" "ftypheic\0\0\0\0" "mif1heicmiaf", 28), ImageFormat::Heif},
+        {"photo.avif", QByteArray("\0\0\0\x1c" "ftypavif\0\0\0\0" "avifmif1miaf", 28), ImageFormat::Heif},
+        // A phone's own major brand, HEIF only among the compatible ones.
+        {"phone.heic", QByteArray("\0\0\0\x1c" "ftypiso8\0\0\0\0" "mp41mif1heic", 28), ImageFormat::Heif},
+        {"clip.mp4", QByteArray("\0\0\0\x1c" "ftypisom\0\0\x02\0" "isomiso2mp41", 28), ImageFormat::Unknown},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(FormatOf(c.head, QString::fromLatin1(c.name)), c.format);
+        const TagPlace place = TagPlaceOf(c.format);
+        EXPECT_EQ(place == TagPlace::Sidecar, c.format == ImageFormat::CameraRaw || c.format == ImageFormat::Heif);
+    }
+    EXPECT_EQ(TagPlaceOf(ImageFormat::Tiff), TagPlace::IptcAndXmp) << "a DNG keeps its tags inside";
+    EXPECT_EQ(SidecarName("IMG_0001.CR3", SidecarNaming::Stem), "IMG_0001.xmp");
+    EXPECT_EQ(SidecarName("IMG_0001.CR3", SidecarNaming::FullName), "IMG_0001.CR3.xmp");
+    EXPECT_EQ(SidecarName("shoot.2024/IMG", SidecarNaming::Stem), "shoot.2024/IMG.xmp");
+}
+
+// A sidecar carries every value with an XMP home and names the others; one
+// that is already there keeps what other programs put in it.
+TEST(Sidecar, CarriesTheXmpAndKeepsAnExistingSidecarsProperties)
+{
+    const QByteArray darktable = R"(<?xml version="1.0" encoding="UTF-8"?>
+<x:xmpmeta xmlns:x="adobe:ns:meta/" x:xmptk="XMP Core 4.4.0-Exiv2">
+ <rdf:RDF xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#">
+  <rdf:Description rdf:about="" xmlns:xmp="http://ns.adobe.com/xap/1.0/" xmlns:dc="http://purl.org/dc/elements/1.1/"
+    xmlns:darktable="http://darktable.sf.net/" xmp:Rating="4" darktable:xmp_version="5">
+   <dc:description><rdf:Alt><rdf:li xml:lang="x-default">old</rdf:li><rdf:li xml:lang="fr-FR">ancienne</rdf:li></rdf:Alt></dc:description>
+   <darktable:history><rdf:Seq><rdf:li darktable:operation="exposure" darktable:enabled="1"/></rdf:Seq></darktable:history>
+  </rdf:Description>
+ </rdf:RDF>
+</x:xmpmeta>)";
+    const QByteArray unreadable = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF";
+    const QList<TagValue> values{{1, "Café at dawn"}, {5, "harbour;boats"}, {7, "20240131"}, {22, "101530+0100"}, {21, "20240215"}};
+    const struct {
+        const char *what;
+        const QByteArray *existing;
+        QList<TagValue> values;
+        const char *kept;   // a tag the sidecar must hold, as "Group:Name=value"
+        bool written;       // the bytes are a sidecar to write
+    } cases[]{
+        {"a new sidecar", nullptr, values, "XMP-photoshop:DateCreated=2024:01:31 10:15:30+01:00", true},
+        {"darktable's", &darktable, values, "XMP-xmp:Rating=4", true},
+        {"nothing with an XMP home", nullptr, {{21, "20240215"}}, nullptr, false},
+        {"nothing for an existing one", &darktable, {{21, "20240215"}}, "XMP-dc:Description=old", true},
+        {"an unreadable one", &unreadable, values, nullptr, false},
+    };
+    QTemporaryDir temp;
+    XmpMemory memory;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const SidecarOutcome sidecar = WriteSidecar(c.existing, TagEdit{c.values, true}, memory);
+        if (c.existing == &unreadable) {
+            EXPECT_EQ(sidecar.outcome.status, LineStatus::Failed);
+            EXPECT_TRUE(sidecar.bytes.isEmpty());
+            continue;
+        }
+        EXPECT_EQ(sidecar.outcome.notes, (QList<Note>{{NoteCode::FieldsWithoutHome, {"an XMP sidecar", "ReleaseDate"}}}));
+        EXPECT_EQ(sidecar.bytes.isEmpty(), !c.written);
+        if (!c.written)
+            continue;
+        if (c.values.size() == 1) {
+            EXPECT_EQ(sidecar.bytes, *c.existing) << "left as it was";
+            continue;
+        }
+        EXPECT_TRUE(sidecar.bytes.startsWith("<?xpacket begin=\"\xEF\xBB\xBF\"")) << sidecar.bytes.left(60).toStdString();
+        EXPECT_TRUE(sidecar.bytes.endsWith("<?xpacket end=\"w\"?>"));
+        const QString path = temp.filePath(QStringLiteral("IMG_0001.xmp"));
+        WriteFileBytes(path, sidecar.bytes);
+        const FileTags tags = ReadTags(path);
+        EXPECT_EQ(tags.warnings, QStringList{});
+        EXPECT_EQ(tags["XMP-dc:Description"], "Café at dawn");
+        EXPECT_EQ(tags["XMP-dc:Subject"], "harbour;boats");
+        const QString kept = QString::fromUtf8(c.kept);
+        EXPECT_EQ(tags.tags.value(kept.section('=', 0, 0)), kept.section('=', 1));
+        if (c.existing) {
+            EXPECT_EQ(tags["XMP-dc:Description-fr-FR"], "ancienne");
+            EXPECT_EQ(tags["XMP-darktable:HistoryOperation"], "exposure");
+        }
+        const QByteArray exiv2 = RunTool("exiv2", {"-px", path});
+        EXPECT_TRUE(exiv2.contains("Café at dawn")) << exiv2.toStdString();
+    }
+}
