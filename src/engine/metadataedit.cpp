@@ -2,6 +2,7 @@
 
 #include "engine/iimblock.h"
 #include "engine/iimvalues.h"
+#include "engine/tagreading.h"
 #include "engine/xmppacket.h"
 #include "model/tagslots.h"
 
@@ -12,23 +13,35 @@ bool hasSlot(const QList<TagValue> &values, int slot)
 }
 
 // The values with the file's own date or time beside a line's time or date.
-QList<TagValue> withFileDateAndTime(QList<TagValue> values, const QList<IimDataset> &iim)
+QList<TagValue> withFileDateAndTime(QList<TagValue> values, const QString &fileDate, const QString &fileTime)
 {
     const bool date = hasSlot(values, DateCreatedSlot);
     const bool time = hasSlot(values, TimeCreatedSlot);
     if (date == time)
         return values;
     const int missing = date ? TimeCreatedSlot : DateCreatedSlot;
-    if (const QString inFile = IimText(iim, slotInfo(missing).dataset); !inFile.isEmpty())
+    if (const QString inFile = date ? fileTime : fileDate; !inFile.isEmpty())
         values.append({missing, inFile});
     return values;
 }
-// The fields with values that a format of XMP alone has no place for.
+
+// The date and time a file of XMP alone holds, in their IIM forms; empty where it has none in that form.
+std::pair<QString, QString> xmpDateAndTime(const QList<QByteArray> &packets)
+{
+    if (packets.isEmpty())
+        return {};
+    const TagReading read = ReadTagSlots({}, packets.front(), IptcDigest::Absent);
+    const QString date = read.value(DateCreatedSlot);
+    const QString time = read.value(TimeCreatedSlot);
+    return {IsIimDate(date) ? date : QString(), IsIimTime(time) ? time : QString()};
+}
+// The fields with values that a format of XMP alone has no place for; a
+// time is one when there is no date to join it with.
 QList<Note> homelessNote(const QList<TagValue> &values, const QString &format)
 {
     QStringList homeless{format};
     for (const TagValue &value : values) {
-        if (slotInfo(value.slot).xmp.empty())
+        if (slotInfo(value.slot).xmp.empty() || (value.slot == TimeCreatedSlot && !hasSlot(values, DateCreatedSlot)))
             homeless << SlotKey(value.slot);
     }
     if (homeless.size() == 1)
@@ -50,7 +63,9 @@ QList<Note> ValueNotes(const FoundMetadata &found, const TagEdit &edit, TagHomes
     if (homes == TagHomes::IptcAndXmp)
         return EditIim(found.iimCopies, edit).notes;
     const IimValues checked = ToIimValues(edit.values, true, false);
-    return checked.notes + homelessNote(checked.xmpValues, format);
+    const bool timeAlone = hasSlot(checked.xmpValues, TimeCreatedSlot) && !hasSlot(checked.xmpValues, DateCreatedSlot);
+    const QString date = timeAlone ? xmpDateAndTime(found.xmpPackets).first : QString();
+    return checked.notes + homelessNote(withFileDateAndTime(checked.xmpValues, date, {}), format);
 }
 
 EditedMetadata EditMetadata(const FoundMetadata &found, const TagEdit &edit, TagHomes homes, const QString &format,
@@ -62,11 +77,15 @@ EditedMetadata EditMetadata(const FoundMetadata &found, const TagEdit &edit, Tag
         IimEdit iim = EditIim(found.iimCopies, edit);
         result.iim = iim.block;
         result.notes = iim.notes;
-        xmpValues = withFileDateAndTime(iim.xmpValues, ParseIim(iim.block));
+        const QList<IimDataset> datasets = ParseIim(iim.block);
+        xmpValues = withFileDateAndTime(iim.xmpValues, IimText(datasets, slotInfo(DateCreatedSlot).dataset),
+                                        IimText(datasets, slotInfo(TimeCreatedSlot).dataset));
     } else {
         const IimValues checked = ToIimValues(edit.values, true, false);
-        result.notes = checked.notes + homelessNote(checked.xmpValues, format);
-        xmpValues = checked.xmpValues;
+        const bool dateOrTimeAlone = hasSlot(checked.xmpValues, DateCreatedSlot) != hasSlot(checked.xmpValues, TimeCreatedSlot);
+        const auto [date, time] = dateOrTimeAlone ? xmpDateAndTime(found.xmpPackets) : std::pair<QString, QString>();
+        xmpValues = withFileDateAndTime(checked.xmpValues, date, time);
+        result.notes = checked.notes + homelessNote(xmpValues, format);
     }
 
     const QList<QByteArray> packets = found.xmpPackets.isEmpty() ? QList<QByteArray>{QByteArray()} : found.xmpPackets;

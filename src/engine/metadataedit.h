@@ -35,9 +35,10 @@ struct EditedMetadata {
 // Each value goes into the IIM block (IptcAndXmp) and into every XMP
 // packet, as the rules of ToIimValues allow; fields a format has no home
 // for are named in a note. With XmpOnly, a packet that cannot be read or
-// written is a refusal: the values would reach the file nowhere. The XMP date follows the date and time the IIM
-// ends up with, so a line that gives only one of them joins it with the
-// other one in the file.
+// written is a refusal: the values would reach the file nowhere. The XMP
+// date follows the date and time the IIM ends up with, so a line that gives
+// only one of them joins it with the other one in the file (its IIM, or its
+// XMP where it has no IPTC).
 EditedMetadata EditMetadata(const FoundMetadata &found, const TagEdit &edit, TagHomes homes, const QString &format,
                             XmpMemory &memory);
 

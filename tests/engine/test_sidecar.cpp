@@ -57,7 +57,8 @@ TEST(Sidecar, CarriesTheXmpAndKeepsAnExistingSidecarsProperties)
 <x:xmpmeta xmlns:x="adobe:ns:meta/" x:xmptk="XMP Core 4.4.0-Exiv2">
  <rdf:RDF xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#">
   <rdf:Description rdf:about="" xmlns:xmp="http://ns.adobe.com/xap/1.0/" xmlns:dc="http://purl.org/dc/elements/1.1/"
-    xmlns:darktable="http://darktable.sf.net/" xmp:Rating="4" darktable:xmp_version="5">
+    xmlns:darktable="http://darktable.sf.net/" xmlns:photoshop="http://ns.adobe.com/photoshop/1.0/"
+    xmp:Rating="4" darktable:xmp_version="5" photoshop:DateCreated="2023-05-06T07:08:09+02:00">
    <dc:description><rdf:Alt><rdf:li xml:lang="x-default">old</rdf:li><rdf:li xml:lang="fr-FR">ancienne</rdf:li></rdf:Alt></dc:description>
    <darktable:history><rdf:Seq><rdf:li darktable:operation="exposure" darktable:enabled="1"/></rdf:Seq></darktable:history>
   </rdf:Description>
@@ -65,51 +66,56 @@ TEST(Sidecar, CarriesTheXmpAndKeepsAnExistingSidecarsProperties)
 </x:xmpmeta>)";
     const QByteArray unreadable = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF";
     const QList<TagValue> values{{1, "Café at dawn"}, {5, "harbour;boats"}, {7, "20240131"}, {22, "101530+0100"}, {21, "20240215"}};
+    enum Result { Refused, Nothing, Unchanged, Written };
     const struct {
         const char *what;
         const QByteArray *existing;
         QList<TagValue> values;
-        const char *kept;   // a tag the sidecar must hold, as "Group:Name=value"
-        bool written;       // the bytes are a sidecar to write
+        QStringList homeless; // the fields the note names
+        Result result;
+        const char *kept = nullptr; // a tag the sidecar must hold, as "Group:Name=value"
     } cases[]{
-        {"a new sidecar", nullptr, values, "XMP-photoshop:DateCreated=2024:01:31 10:15:30+01:00", true},
-        {"darktable's", &darktable, values, "XMP-xmp:Rating=4", true},
-        {"nothing with an XMP home", nullptr, {{21, "20240215"}}, nullptr, false},
-        {"nothing for an existing one", &darktable, {{21, "20240215"}}, "XMP-dc:Description=old", true},
-        {"an unreadable one", &unreadable, values, nullptr, false},
+        {"a new sidecar", nullptr, values, {"ReleaseDate"}, Written, "XMP-photoshop:DateCreated=2024:01:31 10:15:30+01:00"},
+        {"darktable's", &darktable, values, {"ReleaseDate"}, Written, "XMP-xmp:Rating=4"},
+        {"a time, with the sidecar's date", &darktable, {{22, "101530+0100"}}, {}, Written,
+         "XMP-photoshop:DateCreated=2023:05:06 10:15:30+01:00"},
+        {"nothing with an XMP home", nullptr, {{21, "20240215"}, {22, "101530+0100"}}, {"ReleaseDate", "TimeCreated"}, Nothing},
+        {"nothing for an existing one", &darktable, {{21, "20240215"}}, {"ReleaseDate"}, Unchanged},
+        {"an unreadable one", &unreadable, values, {}, Refused},
     };
     QTemporaryDir temp;
     XmpMemory memory;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         const SidecarOutcome sidecar = WriteSidecar(c.existing, TagEdit{c.values, true}, memory);
-        if (c.existing == &unreadable) {
-            EXPECT_EQ(sidecar.outcome.status, LineStatus::Failed);
-            EXPECT_TRUE(sidecar.bytes.isEmpty());
+        EXPECT_EQ(sidecar.outcome.status == LineStatus::Failed, c.result == Refused);
+        EXPECT_EQ(sidecar.bytes.isEmpty(), c.result == Refused || c.result == Nothing);
+        if (c.result == Refused)
+            continue;
+        const QList<Note> homeless{{NoteCode::FieldsWithoutHome, QStringList{"an XMP sidecar"} + c.homeless}};
+        EXPECT_EQ(sidecar.outcome.notes, c.homeless.isEmpty() ? QList<Note>() : homeless);
+        if (c.result == Unchanged) {
+            EXPECT_EQ(sidecar.bytes, *c.existing);
             continue;
         }
-        EXPECT_EQ(sidecar.outcome.notes, (QList<Note>{{NoteCode::FieldsWithoutHome, {"an XMP sidecar", "ReleaseDate"}}}));
-        EXPECT_EQ(sidecar.bytes.isEmpty(), !c.written);
-        if (!c.written)
+        if (c.result != Written)
             continue;
-        if (c.values.size() == 1) {
-            EXPECT_EQ(sidecar.bytes, *c.existing) << "left as it was";
-            continue;
-        }
         EXPECT_TRUE(sidecar.bytes.startsWith("<?xpacket begin=\"\xEF\xBB\xBF\"")) << sidecar.bytes.left(60).toStdString();
         EXPECT_TRUE(sidecar.bytes.endsWith("<?xpacket end=\"w\"?>"));
         const QString path = temp.filePath(QStringLiteral("IMG_0001.xmp"));
         WriteFileBytes(path, sidecar.bytes);
         const FileTags tags = ReadTags(path);
         EXPECT_EQ(tags.warnings, QStringList{});
-        EXPECT_EQ(tags["XMP-dc:Description"], "Café at dawn");
-        EXPECT_EQ(tags["XMP-dc:Subject"], "harbour;boats");
         const QString kept = QString::fromUtf8(c.kept);
         EXPECT_EQ(tags.tags.value(kept.section('=', 0, 0)), kept.section('=', 1));
         if (c.existing) {
             EXPECT_EQ(tags["XMP-dc:Description-fr-FR"], "ancienne");
             EXPECT_EQ(tags["XMP-darktable:HistoryOperation"], "exposure");
         }
+        if (c.values.size() == 1)
+            continue;
+        EXPECT_EQ(tags["XMP-dc:Description"], "Café at dawn");
+        EXPECT_EQ(tags["XMP-dc:Subject"], "harbour;boats");
         const QByteArray exiv2 = RunTool("exiv2", {"-px", path});
         EXPECT_TRUE(exiv2.contains("Café at dawn")) << exiv2.toStdString();
     }
