@@ -99,7 +99,11 @@ WebpLayout WebpChunks(QByteArrayView file)
         return layout;
     }
     const quint64 declared = Le32(data + 4);
-    if (declared < 4 || declared > quint64(file.size() - 8)) {
+    if (declared < 4) {
+        layout.damage = QStringLiteral("its RIFF header declares no room for its chunks");
+        return layout;
+    }
+    if (declared > quint64(file.size() - 8)) {
         layout.damage = QStringLiteral("its RIFF runs past the end of the file");
         return layout;
     }
@@ -188,9 +192,8 @@ LineOutcome WriteTaggedWebp(const SourceImage &source, const TagEdit &edit, XmpM
     QByteArray header("RIFF");
     PutLe32(header, quint32(riffSize));
     output.add(header);
-    qsizetype cursor = 8;
-    output.copy(cursor, 12);
-    cursor = 12;
+    output.copy(8, 12); // "WEBP"
+    qsizetype cursor = 12;
     output.add(newExtended);
     if (extended) {
         const qsizetype flags = chunks.front().data;
