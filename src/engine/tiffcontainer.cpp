@@ -113,9 +113,11 @@ FoundMetadata ReadTiffMetadata(QByteArrayView file)
 QString TiffDamage(QByteArrayView file)
 {
     const TiffStructure tiff(file);
-    // An array that several directories share is checked once, so a file
-    // of many directories over one large array costs its size, not more.
+    // An array that several directories share is checked once, and the
+    // numbers read in all are bounded by the file's size: a file of many
+    // directories over one large array costs its size, not more.
     QSet<qsizetype> checked;
+    qsizetype budget = file.size() + 4096;
     for (const qsizetype ifd : tiff.directories()) {
         for (const auto &[offsetsTag, countsTag] : {std::pair{TiffTag::StripOffsets, TiffTag::StripByteCounts},
                                                     std::pair{TiffTag::TileOffsets, TiffTag::TileByteCounts}}) {
@@ -124,8 +126,11 @@ QString TiffDamage(QByteArrayView file)
             if (!offsets || !counts || checked.contains(offsets->value))
                 continue;
             checked.insert(offsets->value);
-            const QList<quint64> starts = tiff.numbers(*offsets, file.size());
-            const QList<quint64> lengths = tiff.numbers(*counts, file.size());
+            const QList<quint64> starts = tiff.numbers(*offsets, budget);
+            const QList<quint64> lengths = tiff.numbers(*counts, starts.size());
+            budget -= 2 * starts.size();
+            if (budget <= 0)
+                return {};
             for (qsizetype i = 0; i < std::min(starts.size(), lengths.size()); ++i) {
                 if (starts[i] > quint64(file.size()) || lengths[i] > quint64(file.size()) - starts[i])
                     return QStringLiteral("its image data runs past the end of the file");

@@ -48,6 +48,7 @@ TiffStructure::TiffStructure(QByteArrayView bytes) : file(bytes)
     } else if (magic != 42) {
         return;
     }
+    entriesLeft = 4 * (file.size() / entrySize()) + 4096;
     ok = true;
 }
 
@@ -107,6 +108,13 @@ QList<TiffEntry> TiffStructure::entries(qsizetype ifd, bool *whole) const
         *whole = end >= 0;
     if (end < 0)
         return found;
+    const qint64 count = (end - ifd - countSize()) / entrySize();
+    if (count > entriesLeft) {
+        if (whole)
+            *whole = false;
+        return found;
+    }
+    entriesLeft -= count;
     const int inlineBytes = offsetSize();
     for (qsizetype at = ifd + countSize(); at < end; at += entrySize()) {
         TiffEntry entry;

@@ -7,8 +7,10 @@
 
 // The directories and entries of a classic TIFF or a BigTIFF, read from a
 // file's bytes. Every offset and count is checked against the file before
-// it is used, and the walk of the directory chain stops at a loop, so a
-// reader of these is linear in the file's size.
+// it is used, the walk of the directory chain stops at a loop, and the
+// entries read through one TiffStructure are bounded by a few times what
+// the file can hold, however its directories overlap: a reader of these is
+// linear in the file's size.
 
 enum class TiffType : quint16 {
     Byte = 1, Ascii = 2, Short = 3, Long = 4, Rational = 5, SByte = 6, Undefined = 7, SShort = 8, SLong = 9,
@@ -65,8 +67,8 @@ public:
     // outside the file ends it.
     QList<qsizetype> directories() const;
     // The entries of the directory at `ifd` whose values lie inside the
-    // file; *whole is false when some did not, or the directory itself ran
-    // past the end.
+    // file; *whole is false when some did not, when the directory itself ran
+    // past the end, or when the reads of this structure reached their bound.
     QList<TiffEntry> entries(qsizetype ifd, bool *whole = nullptr) const;
     std::optional<TiffEntry> entry(qsizetype ifd, quint16 tag) const;
     // Where the directory at `ifd` keeps the offset of the next one; -1
@@ -86,6 +88,7 @@ public:
 
 private:
     QByteArrayView file;
+    mutable qint64 entriesLeft = 0; // what entries() may still read
     bool ok = false;
     bool bigTiff = false;
     bool little = false;
