@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -49,6 +52,19 @@ QByteArray RunTool(const QString &program, const QStringList &arguments, int *ex
         ADD_FAILURE() << program.toStdString() << " " << arguments.join(' ').toStdString() << ": "
                       << process.readAllStandardError().toStdString();
     return process.readAllStandardOutput();
+}
+
+void WaitUntil(const std::function<bool()> &done, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms) {
+            ADD_FAILURE() << "waited " << ms << " ms in vain";
+            return;
+        }
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
 }
 
 FileTags ReadTags(const QString &path)

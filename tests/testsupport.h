@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -51,6 +52,9 @@ inline QStringList SchemeNames(const SchemeTable &table)
 // test unless `exitCode` takes it.
 QByteArray RunTool(const QString &program, const QStringList &arguments, int *exitCode = nullptr,
                    QByteArray *errors = nullptr);
+
+// Processes events until `done` holds; fails the test when it does not within `ms`.
+void WaitUntil(const std::function<bool()> &done, int ms = 60000);
 
 // Makes an image with ImageMagick; the format follows `format` ("jpg", "png"...).
 void MakeImage(const QString &path, const QString &format, int width = 48, int height = 32);

@@ -1,5 +1,7 @@
 #include "engine/batchcheck.h"
-#include "engine/batchtag.h"
+#include "engine/batchrunner.h"
+#include "engine/notetext.h"
+#include "model/appstate.h"
 #include "engine/freeimagelayer.h"
 #include "model/datafile.h"
 #include "model/schemestore.h"
@@ -33,8 +35,8 @@ const char *const HelpText =
     "Options:\n"
     "  --data FILE       the IPTC data file\n"
     "  --images DIR      the folder of the source images\n"
-    "  --save DIR        the folder that receives the tagged images; it must differ\n"
-    "                    from the image folder\n"
+    "  --save DIR        the folder that receives the tagged images; it must exist\n"
+    "                    (it is not created) and differ from the image folder\n"
     "  --scheme NAME     the first stored parsing scheme of exactly this name\n"
     "  --append TEXT     save img001.jpg as img001TEXT.jpg instead of img001.jpg\n"
     "  --reencode        decode each image and encode it again with its tags\n"
@@ -62,63 +64,56 @@ const char *const HelpText =
     "Schemes come from the same per-user store as the Brindleway window\n"
     "(Brindleway/Brindleway.ini under $XDG_CONFIG_HOME, by default ~/.config).\n"
     "\n"
-    "Progress goes to standard error when it is a terminal; a summary of lines,\n"
-    "saved, skipped and failed images, with each problem's line number, file name\n"
-    "and reason, goes to standard output.\n"
+    "Progress goes to standard error when it is a terminal. Standard output gets a\n"
+    "summary: lines, lines saved, files written (lines that write one output count\n"
+    "it once), lines skipped, failed and saved with warnings; then each line that\n"
+    "was not saved in full, by its row in the data file (the header is row 1), its\n"
+    "file name and the reason. Replacing a file that was in the save folder, or the\n"
+    "output of an earlier line, is a warning.\n"
     "\n"
-    "Checking: with --check nothing is written and only the start of each image is\n"
-    "read, to tell its type. Standard output gets only a tab-separated table with a\n"
-    "header line: a mark (\"ok\" or \"PROBLEM\"), the data file's row (the header\n"
-    "is row 1), the data line, the source, the output, the problems joined by\n"
-    "\"; \", then each field's value as KEY=VALUE. Problems: a missing source or one\n"
-    "that is no image of a known type, a refused name, an output that would\n"
-    "replace a file or another line's output, a value longer than IPTC allows\n"
-    "(a keyword longer than 64 bytes, say), a date not CCYYMMDD, a time not\n"
-    "HHMMSS+HHMM or HHMMSS-HHMM, an Urgency not 1 to 8, a country code not three\n"
-    "letters. The count of lines and of lines with problems goes to standard error.\n"
-    "Exit status 0 when no line has a problem, 1 when any has, 2 when the run\n"
-    "would be refused.\n"
+    "Checking: with --check nothing is written and only the headers of each image\n"
+    "are read. Standard output gets only a tab-separated table with a header\n"
+    "line: a mark (\"ok\" or \"PROBLEM\"), the data file's row, the data line, the\n"
+    "source, the output, what the run will report for the line joined by \"; \",\n"
+    "then each field's value as KEY=VALUE. A line is marked when the run would\n"
+    "skip it, fail it or save it with a warning: a missing source or one that is\n"
+    "no image of a known type, a refused name (a control character, \"..\", an\n"
+    "absolute path), an output that would replace a file or another line's\n"
+    "output, a value the writer will cut or leave out. The count of lines and of\n"
+    "marked lines goes to standard error. Exit status 0 when no line is marked,\n"
+    "1 when any is, 2 when the run would be refused.\n"
     "\n"
-    "Exit status: 0 when every data line was tagged and saved, 1 when any line was\n"
-    "skipped, failed or saved with a warning, 2 when the run was refused (no data\n"
-    "lines, the same folder twice, an unknown scheme, an unreadable data file or\n"
-    "scheme store, bad arguments).\n";
+    "Exit status: 0 when every data line was tagged and saved in full, 1 when any\n"
+    "line was skipped, failed or saved with a warning, 2 when the run was refused\n"
+    "before any line (no data lines, the same folder twice, an image folder or a\n"
+    "save folder that is missing, not a folder or not readable, an unknown scheme,\n"
+    "an unreadable data file or scheme store, no worker process, bad arguments).\n";
 
 // A one-line bar on a terminal, nothing otherwise.
-class TerminalProgress : public ProgressSink {
+class TerminalProgress {
 public:
     TerminalProgress() : enabled(::isatty(STDERR_FILENO) == 1) {}
-    void setValue(double value) override
+    void show(int done, int lines)
     {
-        current = value;
-        draw();
+        if (!enabled || lines <= 0)
+            return;
+        constexpr int width = 40;
+        const int filled = int(qint64(width) * done / lines);
+        std::fprintf(stderr, "\r[%s%s] %d/%d", QByteArray(filled, '#').constData(),
+                     QByteArray(width - filled, ' ').constData(), done, lines);
+        std::fflush(stderr);
+        shown = true;
     }
-    void setMax(double value) override { max = value; }
-    void setVisible(bool visible) override
+    void end()
     {
-        shown = visible;
-        if (enabled && !visible)
+        if (shown)
             std::fputs("\n", stderr);
-        else
-            draw();
+        shown = false;
     }
 
 private:
-    void draw()
-    {
-        if (!enabled || !shown || max <= 0)
-            return;
-        constexpr int width = 40;
-        const int filled = int(width * current / max);
-        std::fprintf(stderr, "\r[%s%s] %d/%d", QByteArray(filled, '#').constData(),
-                     QByteArray(width - filled, ' ').constData(), int(current), int(max));
-        std::fflush(stderr);
-    }
-
     bool enabled;
     bool shown = false;
-    double current = 0;
-    double max = 0;
 };
 
 int refuse(const QString &message)
@@ -127,15 +122,26 @@ int refuse(const QString &message)
     return Refused;
 }
 
-void printProblems(QTextStream &out, const QString &heading, const QList<LineProblem> &problems)
+int printResult(const BatchResult &result)
 {
-    for (const LineProblem &problem : problems)
-        out << heading << " line " << problem.line << ", " << problem.fileName << ": " << problem.reason << '\n';
+    QTextStream out(stdout);
+    out << "Lines: " << result.lines << '\n'
+        << "Saved: " << result.saved() << '\n'
+        << "Files: " << result.files << '\n'
+        << "Skipped: " << result.count(LineStatus::Skipped) << '\n'
+        << "Failed: " << result.count(LineStatus::Failed) << '\n'
+        << "Warnings: " << result.count(LineStatus::SavedWithWarnings) << '\n';
+    for (const auto &[status, heading] : {std::pair{LineStatus::Skipped, "Skipped"}, {LineStatus::Failed, "Failed"},
+                                          {LineStatus::SavedWithWarnings, "Warning"}}) {
+        for (const LineReport &report : result.with(status))
+            out << heading << " row " << report.row << ", " << report.name << ": " << NotesText(report.outcome.notes) << '\n';
+    }
+    return result.allTaggedAndSaved() ? AllTagged : SomeLinesFailed;
 }
 
 // One line per data line, tab-separated, so that it reads in a terminal and
 // cuts with cut(1).
-int printCheck(const BatchCheck &check, const IptcDataFile &data)
+int printCheck(const BatchCheck &check)
 {
     QTextStream out(stdout);
     out << "Mark\tRow\tLine\tSource\tOutput\tProblems\tValues\n";
@@ -143,9 +149,9 @@ int printCheck(const BatchCheck &check, const IptcDataFile &data)
         QStringList values;
         for (const TagValue &value : line.plan.values)
             values << SlotKey(value.slot) + QLatin1Char('=') + value.text;
-        out << (line.problems.isEmpty() ? "ok" : "PROBLEM") << '\t' << data.row(line.plan.line) << '\t'
-            << line.plan.line << '\t' << line.plan.source << '\t' << line.plan.output.path << '\t' << line.problems.join(QStringLiteral("; "))
-            << '\t' << values.join(QLatin1Char('\t')) << '\n';
+        out << (line.notes.isEmpty() ? "ok" : "PROBLEM") << '\t' << line.row() << '\t' << line.plan.line << '\t'
+            << line.plan.source << '\t' << line.plan.outputPath << '\t' << NotesText(line.notes) << '\t'
+            << values.join(QLatin1Char('\t')) << '\n';
     }
     // The count stays out of the table, so that the table imports as it is.
     QTextStream(stderr) << "Lines: " << check.lines.size() << ", with problems: " << check.problemLines() << '\n';
@@ -247,24 +253,18 @@ int main(int argc, char **argv)
             return refuse(QStringLiteral("--max-megapixels needs a whole number of at least 1 (see --help)"));
     }
 
-    BatchState state;
     if (parser.isSet(checkOnly)) {
-        const BatchCheck check = CheckBatch(state, app, options);
-        return check.refused() ? refuse(check.refusal.text()) : printCheck(check, app.Data);
+        const BatchCheck check = CheckBatch(app, options);
+        return check.refused() ? refuse(check.refusal.text()) : printCheck(check);
     }
+    BatchRunner runner;
     TerminalProgress progress;
-    const BatchResult result = BatchTag(state, app, options, &progress, {});
-    if (result.refused())
-        return refuse(result.refusal.text());
-
-    QTextStream out(stdout);
-    out << "Lines: " << result.lines << '\n'
-        << "Saved: " << result.saved << '\n'
-        << "Skipped: " << result.skipped.size() << '\n'
-        << "Failed: " << result.failed.size() << '\n';
-    out << "Warnings: " << result.warnings.size() << '\n';
-    printProblems(out, QStringLiteral("Skipped"), result.skipped);
-    printProblems(out, QStringLiteral("Failed"), result.failed);
-    printProblems(out, QStringLiteral("Warning"), result.warnings);
-    return result.allTaggedAndSaved() ? AllTagged : SomeLinesFailed;
+    QObject::connect(&runner, &BatchRunner::progress, &runner, [&progress](int done, int lines) { progress.show(done, lines); });
+    QObject::connect(&runner, &BatchRunner::finished, &runner, [&progress](const BatchResult &result) {
+        progress.end();
+        QCoreApplication::exit(result.refused() ? refuse(result.refusal.text()) : printResult(result));
+    });
+    if (const Problem refusal = runner.start(app, options))
+        return refuse(refusal.text());
+    return QCoreApplication::exec();
 }

@@ -1,4 +1,3 @@
-#include "engine/batchtag.h"
 #include "model/appstate.h"
 #include "model/lastchoices.h"
 #include "model/settingsstore.h"
@@ -15,11 +14,10 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("brindleway"));
 
     AppState state;
-    BatchState batch;
     IniSettingsStore store;
     IniSettingsStore choices(LastChoicesLocation(), IniSettingsStore::Backup::None);
     QtUiServices ui;
-    FormMain window(state, batch, store, choices, ui);
+    FormMain window(state, store, choices, ui);
     window.show();
     return app.exec();
 }

@@ -1,19 +1,18 @@
 // brindleway-worker: writes the lines a batch run hands it, one at a time,
 // so that whatever an image library does with a file ends this process
 // rather than the run. Requests come on standard input, answers go out on
-// standard output, each as workerpool.h frames them.
-#include "engine/batchtag.h"
-#include "engine/xmppacket.h"
-#include "engine/workerpool.h"
+// standard output, each as workerprotocol.h frames them.
+#include "engine/linewriter.h"
+#include "engine/workerprotocol.h"
 
 #include <QByteArray>
-#include <QDataStream>
 
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 
 namespace {
 // Far above what an image within the pixel limit needs decoded, far below
@@ -64,6 +63,36 @@ bool readExactly(int fd, char *data, qsizetype size, bool *ended = nullptr)
     return true;
 }
 
+// Sends all of `bytes`; false when the run is gone.
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t put = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        done += put;
+    }
+    return true;
+}
+
+// The next message; nullopt at the end of input (`ended`) or when it is broken.
+std::optional<WorkerRequest> readRequest(bool &ended)
+{
+    char header[FrameHeaderBytes];
+    if (!readExactly(STDIN_FILENO, header, sizeof header, &ended))
+        return std::nullopt;
+    quint32 size = 0;
+    for (const char byte : header)
+        size = (size << 8) | uchar(byte);
+    if (size > MaxWorkerMessageBytes)
+        return std::nullopt;
+    QByteArray request(qsizetype(size), Qt::Uninitialized);
+    if (!readExactly(STDIN_FILENO, request.data(), request.size()))
+        return std::nullopt;
+    return DecodeRequest(request);
+}
 } // namespace
 
 int main()
@@ -74,24 +103,22 @@ int main()
     const int answers = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
     if (answers < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0)
         return 2;
-    XmpMemory xmpMemory;
+    bool ended = false;
+    const auto first = readRequest(ended);
+    if (!first || first->kind != WorkerMessage::Settings)
+        return ended ? 0 : 2;
+    LineWriter writer(first->settings);
+    if (!writeAll(answers, EncodeHello()))
+        return 2;
     for (;;) {
-        char header[4];
-        bool ended = false;
-        if (!readExactly(STDIN_FILENO, header, sizeof header, &ended))
+        const auto request = readRequest(ended);
+        if (!request)
             return ended ? 0 : 2;
-        quint32 size = 0;
-        QDataStream(QByteArray::fromRawData(header, sizeof header)) >> size;
-        if (size > MaxWorkerMessageBytes)
-            return 2;
-        QByteArray request(qsizetype(size), Qt::Uninitialized);
-        if (!readExactly(STDIN_FILENO, request.data(), request.size()))
-            return 2;
-        LinePlan plan;
-        LineSettings settings;
-        if (!DecodeWorkerRequest(request, plan, settings))
-            return 2;
-        if (!SendWhole(answers, EncodeWorkerAnswer(WritePlannedLine(plan, settings, &xmpMemory))))
+        if (request->kind == WorkerMessage::Release) {
+            writer.release(request->released);
+            continue;
+        }
+        if (request->kind != WorkerMessage::Line || !writeAll(answers, EncodeAnswer(writer.write(request->plan))))
             return 2;
     }
 }

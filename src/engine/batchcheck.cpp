@@ -1,61 +1,69 @@
 #include "engine/batchcheck.h"
 
+#include "engine/lineplanner.h"
+#include "engine/linewriter.h"
+#include "engine/savefolder.h"
 #include "engine/sourceimage.h"
-#include "engine/iimvalues.h"
-#include "engine/notetext.h"
-#include "model/tagslots.h"
+#include "engine/tagsonly.h"
+#include "model/appstate.h"
+#include "model/codepage.h"
 
-#include <QFileInfo>
+#include <QDir>
 #include <QHash>
 
 #include <algorithm>
 
 namespace {
-QStringList valueProblems(const QList<TagValue> &values, const LineSettings &settings)
+// The notes of a line before its output is put in place: as the worker
+// would refuse it, or as the writer will speak of it.
+QList<Note> foreseen(const LinePlan &plan, const LineSettings &settings)
 {
-    bool ascii = true;
-    for (const TagValue &value : values)
-        ascii = ascii && IsAscii(value.text);
-    // Lengths are counted as the tags-only writer will encode them; a source
-    // that itself declares UTF-8 is not opened to find out.
-    QStringList problems;
-    for (const Note &note : ToIimValues(values, settings.unicodeData && !ascii).notes)
-        problems << NoteText(note);
-    return problems;
+    if (plan.problem)
+        return {plan.problem};
+    SourceImage source;
+    if (Note why = OpenLineSource(source, plan.source))
+        return {why};
+    return ForeseenNotes(source, TagEdit{plan.values, settings.unicodeData}, settings.reencode, settings.maxMegapixels);
+}
+
+bool written(const QList<Note> &notes)
+{
+    return std::all_of(notes.begin(), notes.end(),
+                       [](const Note &note) { return StatusOf(note.code) == LineStatus::SavedWithWarnings; });
 }
 } // namespace
 
 qsizetype BatchCheck::problemLines() const
 {
-    return std::count_if(lines.begin(), lines.end(), [](const CheckedLine &line) { return !line.problems.isEmpty(); });
+    return std::count_if(lines.begin(), lines.end(), [](const CheckedLine &line) { return !line.notes.isEmpty(); });
 }
 
-BatchCheck CheckBatch(const BatchState &state, const AppState &app, const BatchOptions &options)
+BatchCheck CheckBatch(const AppState &app, const BatchOptions &options)
 {
     BatchCheck check;
-    check.refusal = RunRefusal(state, app);
-    if (check.refused())
+    if ((check.refusal = RunRefusal(app)))
         return check;
-    const BatchRun run(app, options);
-    const LineSettings settings = LineSettingsFor(run);
-    QHash<QString, int> outputLines; // output -> the first line that writes it
-    for (int L = 1; L <= run.app.Data.LastDataLine; ++L) {
-        CheckedLine line{PlanLine(run, L), {}};
+    SaveFolder folder;
+    if (const QString why = folder.open(app.SavePath); !why.isEmpty()) {
+        check.refusal = SaveFolderMessage.arg(QDir::toNativeSeparators(app.SavePath), why);
+        return check;
+    }
+    const LinePlanner planner(app, options, folder);
+    const LineSettings settings = planner.settings();
+    QHash<QString, int> writtenBy; // output key -> the row of the last line that will write it
+    for (int L = 1; L <= planner.lines(); ++L) {
+        CheckedLine line{planner.plan(L), {}};
         const LinePlan &plan = line.plan;
-        if (plan.problem)
-            line.problems << plan.problem.text();
-        else if (DetectFormat(plan.source) == ImageFormat::Unknown)
-            line.problems << UnknownImageMessage;
-        if (!plan.output.refusal && !plan.output.path.isEmpty()) {
-            const int first = outputLines.value(plan.output.key(), 0);
-            if (first > 0)
-                line.problems << QStringLiteral("the output would replace that of line %1").arg(first);
-            else if (QFileInfo::exists(plan.output.path))
-                line.problems << QStringLiteral("the output would replace an existing file");
-            if (first == 0)
-                outputLines.insert(plan.output.key(), L);
+        line.notes = foreseen(plan, settings);
+        if (written(line.notes)) {
+            // As the run will find the output when it puts this line's in place.
+            const auto earlier = writtenBy.constFind(plan.outputKey);
+            if (earlier != writtenBy.cend())
+                line.notes.append({NoteCode::ReplacedLine, {QString::number(*earlier)}});
+            else if (plan.outputExists)
+                line.notes.append({NoteCode::ReplacedFile, {}});
+            writtenBy.insert(plan.outputKey, plan.row);
         }
-        line.problems << valueProblems(plan.values, settings);
         check.lines.append(std::move(line));
     }
     return check;

@@ -1,19 +1,17 @@
 #pragma once
 
-#include "engine/batchtag.h"
+#include "engine/batchline.h"
+#include "model/problem.h"
 
 #include <QList>
-#include <QString>
-#include <QStringList>
 
-// The data file's row of data line L: the header is row 1.
-constexpr int DataRow(int line) { return line + 1; }
+struct AppState;
 
 // One data line as a run would treat it, and everything it would meet.
 struct CheckedLine {
-    LinePlan plan;       // line, name, source, output and values
-    QStringList problems; // for the user, one line each; empty when the line is fine
-    int row() const { return DataRow(plan.line); }
+    LinePlan plan;     // line, row, name, source, output and values
+    QList<Note> notes; // what the run will report for the line; empty when it will be saved in full
+    int row() const { return plan.row; }
 };
 
 struct BatchCheck {
@@ -24,9 +22,10 @@ struct BatchCheck {
     qsizetype problemLines() const;
 };
 
-// Plans every data line as BatchTag would and lists what would go wrong,
-// writing nothing: a missing source or one that is no image of a known type
-// (told from its first bytes only), a refused name, an output that would
-// replace a file or another line's output, a value longer than IIM allows,
-// and a date, time, urgency or country code not in IIM form.
-BatchCheck CheckBatch(const BatchState &state, const AppState &app, const BatchOptions &options);
+// Plans every data line with the run's own planner and foresees what the
+// run will report for it, writing nothing: the run's refusals, a refused
+// name or output, a source that is missing or no image of a known type,
+// what the writer will say of the line's values for that source, and an
+// output that will replace a file or the output of an earlier line. Each
+// source is opened and only its headers are read.
+BatchCheck CheckBatch(const AppState &app, const BatchOptions &options);

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <compare>
 
 // One data line's way through a run: what the run plans for it, what every
 // line of the run shares, and what became of it. The run, the check, the
@@ -36,6 +39,7 @@ enum class NoteCode {
     NameHoldsControl,    // the character's code, as U+XXXX
     NameNotFileName,     // the name ends in a folder, "." or ".."
     OutsideSaveFolder,   // why: a link or no folder on the way (the folder)
+    OutputFolderMissing, // the folder below the save folder that does not exist
     WouldReplaceSource,  //
     SourceMissing,       //
     SourceNotAFile,      //
@@ -65,7 +69,7 @@ enum class NoteCode {
     XmpUnreadable,       // the image's XMP was left as it was; the IPTC was written
     WrittenWithoutTags,  // why: "unknown type", "damaged", or the format's name when it is not written yet
     FieldsWithoutHome,   // the format, then the field keys it has no place for
-    ReplacedLine,        // the earlier line whose output this one replaced
+    ReplacedLine,        // the row of the earlier line whose output this one replaced
     ReplacedFile,        // an output that was in the save folder before the run
     MetadataLost,        // what the output no longer holds (free text)
 };
@@ -80,6 +84,14 @@ struct Note {
 
 enum class LineStatus { Saved, SavedWithWarnings, Failed, Skipped };
 
+// What a note means for its line: Skipped, Failed, or SavedWithWarnings for a warning.
+constexpr LineStatus StatusOf(NoteCode code)
+{
+    if (code < NoteCode::ReadFailed)
+        return LineStatus::Skipped;
+    return code < NoteCode::ValueCut ? LineStatus::Failed : LineStatus::SavedWithWarnings;
+}
+
 // What became of one line: for Failed and Skipped the first note is why;
 // for SavedWithWarnings the notes are the warnings.
 struct LineOutcome {
@@ -88,10 +100,69 @@ struct LineOutcome {
 
     static LineOutcome skipped(Note why) { return {LineStatus::Skipped, {std::move(why)}}; }
     static LineOutcome failed(Note why) { return {LineStatus::Failed, {std::move(why)}}; }
+    // Skipped or failed, as the code of `why` says.
+    static LineOutcome refused(Note why) { return {StatusOf(why.code), {std::move(why)}}; }
     // Saved, with warnings when there are any.
     static LineOutcome saved(QList<Note> warnings)
     {
         return {warnings.isEmpty() ? LineStatus::Saved : LineStatus::SavedWithWarnings, std::move(warnings)};
     }
     bool written() const { return status == LineStatus::Saved || status == LineStatus::SavedWithWarnings; }
+};
+
+// A file's identity on its device, to tell that two names reach one file.
+struct FileIdentity {
+    quint64 device = 0;
+    quint64 inode = 0;
+    friend auto operator<=>(const FileIdentity &, const FileIdentity &) = default;
+};
+
+// How a run names its outputs.
+enum class SaveOption {
+    Replace,        // the output keeps the source's name
+    AppendFileName, // appendText goes before the extension: img001.jpg -> img001IPTC.jpg
+};
+
+// What the user chose for a run, and the run's deadlines.
+struct BatchOptions {
+    SaveOption saveOption = SaveOption::Replace;
+    QString appendText;      // the main window's Text1
+    bool reencode = false;   // decode and encode each image instead of writing its tags only
+    int maxMegapixels = 200; // re-encoding refuses an image whose header declares more
+    int workers = 0;         // worker processes at most; 0 for one per core
+    int lineMs = 600000;     // a line (or a worker's start) still unanswered after this long fails, and its worker is stopped
+    int graceMs = 2000;      // a worker told to end is killed when it is still there after this long
+    int commitMs = 1000;     // written outputs wait at most this long to be put in place
+};
+
+// What every line of a run shares; a worker gets it once.
+struct LineSettings {
+    QString saveFolder;
+    FileIdentity saveFolderIdentity; // the folder the run opened: a worker writes into no other
+    bool reencode = false;
+    bool unicodeData = false; // the data file was read in a Unicode encoding
+    int maxMegapixels = 200;  // see BatchOptions
+};
+
+// Everything about data line L that the run decides before its image is
+// opened: what it reads, what it writes and which values.
+struct LinePlan {
+    int line = 0;           // the data line, 1-based
+    int row = 0;            // the data file's row of that line
+    QString name;           // the file-name slot's value
+    QString source;         // the image folder joined with the name
+    QString output;         // the output's path below the save folder, "/"-separated
+    QString outputKey;      // the same for every spelling of one output ("./a.jpg", "sub//a.jpg")
+    QString outputPath;     // the save folder joined with the output, for the user
+    bool outputExists = false; // a file had the output's name when the line was planned
+    QList<TagValue> values; // slot order; slots without a value are left out
+    Note problem;           // why the line is skipped without reading its image
+};
+
+// A written line's output, waiting in its temporary to be put in place.
+struct WrittenOutput {
+    QByteArray temporary; // the temporary's name in the output's folder
+    FileIdentity folder;  // the output's folder
+    FileIdentity file;    // the temporary itself
+    qint64 bytes = 0;
 };

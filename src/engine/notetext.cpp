@@ -26,6 +26,8 @@ QString NoteText(const Note &note)
     case NoteCode::OutsideSaveFolder:
         return d(0).isEmpty() ? QStringLiteral("the output would lie outside the save folder")
                               : QStringLiteral("the output would lie outside the save folder: %1").arg(d(0));
+    case NoteCode::OutputFolderMissing:
+        return QStringLiteral("the folder %1 does not exist in the save folder").arg(d(0));
     case NoteCode::WouldReplaceSource:
         return QStringLiteral("the output would replace a source image");
     case NoteCode::SourceMissing:
@@ -91,7 +93,7 @@ QString NoteText(const Note &note)
         return QStringLiteral("%1 has no place for %2, which were not written")
             .arg(d(0), note.details.mid(1).join(QStringLiteral(", ")));
     case NoteCode::ReplacedLine:
-        return QStringLiteral("replaced the output of line %1").arg(d(0));
+        return QStringLiteral("replaced the output of row %1").arg(d(0));
     case NoteCode::ReplacedFile:
         return QStringLiteral("replaced an existing file");
     case NoteCode::MetadataLost:

@@ -1,117 +1,36 @@
 #include "engine/workerpool.h"
 
-#include "engine/outputfile.h"
-#include "model/tagslots.h"
-
 #include <QCoreApplication>
-#include <QDataStream>
-#include <QFile>
-#include <QIODevice>
-
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <QProcess>
+#include <QTimer>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
+#include <optional>
 
-extern char **environ;
+struct WorkerPool::Worker {
+    enum class State {
+        Starting, // settings sent, no greeting yet
+        Idle,
+        Busy,     // a line in hand
+        Retiring, // takes no more lines, and ends once the run has put its outputs in place
+        Ending,   // told to end, or killed
+    };
+    QProcess *process = nullptr;
+    QTimer *deadline = nullptr; // the greeting's or the line's
+    QTimer *grace = nullptr;    // kills a worker told to end that is still there
+    State state = State::Starting;
+    std::optional<LinePlan> plan;
+    FrameReader reader;
+    QList<int> held; // lines whose outputs wait in its temporaries
+    Note lost;       // why the line in hand fails, when the pool ends the worker for it
+};
 
 namespace {
-// More is no line of this program's.
-constexpr qsizetype MaxValuesPerLine = 1024;
-constexpr int HeaderBytes = 4;
-
-QByteArray framed(const QByteArray &payload)
+Note garbled()
 {
-    QByteArray bytes;
-    QDataStream(&bytes, QIODevice::WriteOnly) << quint32(payload.size());
-    return bytes + payload;
-}
-
-// Both sides are one build, but the format should not drift with Qt's default.
-QDataStream &versioned(QDataStream &stream)
-{
-    stream.setVersion(QDataStream::Qt_6_0);
-    return stream;
-}
-
-bool readWhole(QDataStream &stream)
-{
-    return stream.status() == QDataStream::Ok && stream.atEnd();
-}
-
-QString failure(const QString &why)
-{
-    return QStringLiteral("the image could not be processed: %1").arg(why);
+    return {NoteCode::WorkerGarbled, {}};
 }
 } // namespace
-
-QByteArray EncodeWorkerRequest(const LinePlan &plan, const LineSettings &settings)
-{
-    QByteArray payload;
-    QDataStream stream(&payload, QIODevice::WriteOnly);
-    versioned(stream);
-    // Only lines without a problem are handed out, so none travels.
-    stream << qint32(plan.line) << plan.name << plan.source << plan.output.path << plan.output.name
-           << qint64(plan.values.size());
-    for (const TagValue &value : plan.values)
-        stream << qint32(value.slot) << value.text;
-    stream << settings.saveFolder << settings.reencode << settings.unicodeData << qint32(settings.maxMegapixels);
-    return framed(payload);
-}
-
-bool DecodeWorkerRequest(const QByteArray &bytes, LinePlan &plan, LineSettings &settings)
-{
-    QDataStream stream(bytes);
-    versioned(stream);
-    qint32 line = 0;
-    qint64 count = 0;
-    stream >> line >> plan.name >> plan.source >> plan.output.path >> plan.output.name >> count;
-    if (stream.status() != QDataStream::Ok || count < 0 || count > MaxValuesPerLine)
-        return false;
-    plan.line = line;
-    plan.values.clear();
-    for (qint64 n = 0; n < count; ++n) {
-        qint32 slot = 0;
-        QString text;
-        stream >> slot >> text;
-        if (slot < 1 || slot > TagSlotCount)
-            return false;
-        plan.values.append({slot, text});
-    }
-    qint32 limit = 0;
-    stream >> settings.saveFolder >> settings.reencode >> settings.unicodeData >> limit;
-    settings.maxMegapixels = limit;
-    return readWhole(stream) && limit > 0;
-}
-
-QByteArray EncodeWorkerAnswer(const SaveOutcome &outcome)
-{
-    QByteArray payload;
-    QDataStream stream(&payload, QIODevice::WriteOnly);
-    versioned(stream) << qint32(outcome.status) << outcome.reason.text();
-    return framed(payload);
-}
-
-std::optional<SaveOutcome> DecodeWorkerAnswer(const QByteArray &bytes)
-{
-    QDataStream stream(bytes);
-    versioned(stream);
-    qint32 status = -1;
-    SaveOutcome outcome;
-    QString reason;
-    stream >> status >> reason;
-    outcome.reason = reason;
-    if (!readWhole(stream) || status < SaveOutcome::Saved || status > SaveOutcome::Skipped)
-        return std::nullopt;
-    outcome.status = SaveOutcome::Status(status);
-    return outcome;
-}
 
 QString WorkerProgram()
 {
@@ -121,193 +40,247 @@ QString WorkerProgram()
     return QCoreApplication::applicationDirPath() + QStringLiteral("/brindleway-worker");
 }
 
-WorkerPool::WorkerPool(QString workerProgram, LineSettings lineSettings, int most, int lineSeconds)
-    : program(std::move(workerProgram)), settings(std::move(lineSettings)), maxWorkers(std::max(most, 1)),
-      lineLimit(std::max(lineSeconds, 1))
+WorkerPool::WorkerPool(QString workerProgram, const LineSettings &lineSettings, Limits poolLimits, QObject *parent)
+    : QObject(parent), program(std::move(workerProgram)), settings(lineSettings), limits(poolLimits),
+      room(std::max(poolLimits.workers, 1))
 {
 }
 
 WorkerPool::~WorkerPool()
 {
-    // An idle worker leaves when its input ends; one still busy is not waited for.
-    for (Worker &worker : workers) {
-        if (worker.plan)
-            ::kill(worker.pid, SIGKILL);
-        stop(worker);
-    }
+    // Nothing of theirs may reach a pool that is gone; QProcess kills and reaps each.
+    for (const auto &worker : workers)
+        worker->process->disconnect();
 }
 
-QString WorkerPool::start()
+void WorkerPool::start()
 {
-    return workers.empty() ? spawn() : QString();
+    if (workers.empty())
+        spawn();
 }
 
-bool WorkerPool::canTake() const
+void WorkerPool::spawn()
 {
-    return int(workers.size()) < maxWorkers
-        || std::any_of(workers.begin(), workers.end(), [](const Worker &worker) { return !worker.plan; });
+    auto worker = std::make_unique<Worker>();
+    auto *process = new QProcess(this);
+    worker->process = process;
+    worker->deadline = new QTimer(process);
+    worker->deadline->setSingleShot(true);
+    worker->grace = new QTimer(process);
+    worker->grace->setSingleShot(true);
+    process->setProgram(program);
+    // A library's messages go where the run's own go, not into a buffer no one reads.
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    connect(process, &QProcess::readyReadStandardOutput, this, [this, process] {
+        if (Worker *found = find(process))
+            read(*found);
+    });
+    // Queued, so that no worker leaves the pool in the middle of a call into it.
+    connect(process, &QProcess::finished, process, [this, process](int code, QProcess::ExitStatus status) {
+        if (Worker *found = find(process))
+            ended(*found, code, status == QProcess::CrashExit);
+    }, Qt::QueuedConnection);
+    connect(process, &QProcess::errorOccurred, process, [this, process](QProcess::ProcessError error) {
+        Worker *found = find(process);
+        if (found && error == QProcess::FailedToStart) {
+            found->lost = {NoteCode::WorkerUnavailable, {process->errorString()}};
+            ended(*found, -1, false);
+        }
+    }, Qt::QueuedConnection);
+    connect(worker->deadline, &QTimer::timeout, this, [this, process] {
+        if (Worker *found = find(process))
+            timedOut(*found);
+    });
+    connect(worker->grace, &QTimer::timeout, process, &QProcess::kill);
+    workers.push_back(std::move(worker));
+    process->start(QIODevice::ReadWrite);
+    if (process->state() != QProcess::NotRunning)
+        process->write(EncodeSettings(settings));
+    workers.back()->deadline->start(startMs());
+}
+
+WorkerPool::Worker *WorkerPool::find(const QProcess *process) const
+{
+    const auto found = std::find_if(workers.begin(), workers.end(),
+                                    [process](const auto &worker) { return worker->process == process; });
+    return found == workers.end() ? nullptr : found->get();
+}
+
+int WorkerPool::startMs() const
+{
+    // A worker that has not greeted has read no image: it needs no line's time.
+    return std::min(limits.lineMs, 60000);
+}
+
+int WorkerPool::alive() const
+{
+    return int(std::count_if(workers.begin(), workers.end(),
+                             [](const auto &worker) { return worker->state != Worker::State::Ending; }));
+}
+
+bool WorkerPool::canTake()
+{
+    const auto in = [this](Worker::State state) {
+        return std::any_of(workers.begin(), workers.end(), [state](const auto &worker) { return worker->state == state; });
+    };
+    if (in(Worker::State::Idle))
+        return true;
+    // Workers start one at a time, each once the last one has greeted.
+    const int working = int(std::count_if(workers.begin(), workers.end(), [](const auto &worker) {
+        return worker->state == Worker::State::Idle || worker->state == Worker::State::Busy;
+    }));
+    if (!stopping && !in(Worker::State::Starting) && working < room)
+        spawn();
+    return false;
 }
 
 int WorkerPool::inHand() const
 {
-    return int(std::count_if(workers.begin(), workers.end(), [](const Worker &worker) { return bool(worker.plan); }));
+    return int(std::count_if(workers.begin(), workers.end(), [](const auto &worker) { return bool(worker->plan); }));
 }
 
 bool WorkerPool::writes(const QString &key) const
 {
     return std::any_of(workers.begin(), workers.end(),
-                       [&](const Worker &worker) { return worker.plan && worker.plan->output.key() == key; });
+                       [&](const auto &worker) { return worker->plan && worker->plan->outputKey == key; });
 }
 
-QString WorkerPool::spawn()
+void WorkerPool::hand(const LinePlan &plan)
 {
-    int ends[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
-    QByteArray path = QFile::encodeName(program);
-    char *argv[] = {path.data(), nullptr};
-    pid_t pid = -1;
-    const int error = ::posix_spawn(&pid, path.constData(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(ends[1]);
-    if (error != 0) {
-        ::close(ends[0]);
-        return QString::fromLocal8Bit(std::strerror(error));
-    }
-    workers.push_back({pid, ends[0], std::nullopt, {}, {}});
-    return {};
+    const auto idle = std::find_if(workers.begin(), workers.end(),
+                                   [](const auto &worker) { return worker->state == Worker::State::Idle; });
+    if (idle == workers.end())
+        return;
+    Worker &worker = **idle;
+    worker.plan = plan;
+    worker.state = Worker::State::Busy;
+    // Written as the worker reads it: one that does not read cannot hold the run, only its line.
+    worker.process->write(EncodeLine(plan));
+    worker.deadline->start(limits.lineMs);
 }
 
-int WorkerPool::stop(Worker &worker)
+void WorkerPool::release(const QList<int> &lines)
 {
-    ::close(worker.fd);
-    worker.fd = -1;
-    int status = 0;
-    while (::waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return status;
-}
-
-FinishedLine WorkerPool::lose(Worker &worker, const QString &why)
-{
-    // A worker that is dead or exiting keeps the status it had.
-    ::kill(worker.pid, SIGKILL);
-    const int status = stop(worker);
-    QString reason = why;
-    if (reason.isEmpty()) {
-        reason = WIFSIGNALED(status) ? QStringLiteral("the worker stopped (signal %1)").arg(WTERMSIG(status))
-                                     : QStringLiteral("the worker stopped (exit status %1)").arg(WEXITSTATUS(status));
-    }
-    FinishedLine line{*worker.plan, {SaveOutcome::Failed, failure(reason)}};
-    worker.plan.reset();
-    // Its temporary is no longer locked by anyone.
-    RemoveStaleTemporaries(settings.saveFolder, {line.plan.output.name});
-    return line;
-}
-
-std::optional<FinishedLine> WorkerPool::hand(const LinePlan &plan)
-{
-    const QByteArray request = EncodeWorkerRequest(plan, settings);
-    if (request.size() - HeaderBytes > qsizetype(MaxWorkerMessageBytes))
-        return FinishedLine{plan, {SaveOutcome::Failed, failure(QStringLiteral("the line's values are too large"))}};
-    bool fresh = false;
-    while (true) {
-        auto worker = fresh ? workers.end()
-                            : std::find_if(workers.begin(), workers.end(), [](const Worker &w) { return !w.plan; });
-        if (worker == workers.end()) {
-            if (const QString error = spawn(); !error.isEmpty())
-                return FinishedLine{plan, {SaveOutcome::Failed, failure(QStringLiteral("no worker could be started (%1)").arg(error))}};
-            worker = workers.end() - 1;
-            fresh = true;
+    for (const auto &worker : workers) {
+        QList<int> theirs;
+        for (const int line : lines) {
+            if (worker->held.removeOne(line))
+                theirs.append(line);
         }
-        worker->plan = plan;
-        worker->handedAt = std::chrono::steady_clock::now();
-        if (SendWhole(worker->fd, request))
-            return std::nullopt;
-        FinishedLine lost = lose(*worker, {});
-        workers.erase(worker);
-        if (fresh)
-            return lost;
-        // An idle worker that died in between never saw the line: a fresh one gets it.
-        fresh = true;
+        if (theirs.isEmpty() || worker->state == Worker::State::Ending)
+            continue;
+        worker->process->write(EncodeRelease(theirs));
+        if (worker->state == Worker::State::Retiring && worker->held.isEmpty())
+            end(*worker, false);
     }
 }
 
-QList<FinishedLine> WorkerPool::wait(int timeoutMs)
+void WorkerPool::stop()
 {
-    QList<FinishedLine> finished;
-    std::vector<pollfd> polled;
-    for (const Worker &worker : workers) {
-        if (worker.plan)
-            polled.push_back({worker.fd, POLLIN, 0});
+    stopping = true;
+    for (const auto &worker : workers) {
+        if (worker->state != Worker::State::Ending)
+            end(*worker, false);
     }
-    const int ready = polled.empty() ? 0 : ::poll(polled.data(), polled.size(), timeoutMs);
-    // A library caught in a loop on a hostile file would hold the run for ever.
-    const auto now = std::chrono::steady_clock::now();
-    for (Worker &worker : workers) {
-        if (worker.plan && now - worker.handedAt > lineLimit)
-            finished.append(lose(worker, QStringLiteral("it took longer than %1 seconds").arg(lineLimit.count())));
+    if (workers.empty())
+        QTimer::singleShot(0, this, &WorkerPool::stopped);
+}
+
+void WorkerPool::end(Worker &worker, bool kill)
+{
+    worker.state = Worker::State::Ending;
+    worker.deadline->stop();
+    if (kill) {
+        worker.process->kill();
+        return;
     }
-    if (ready <= 0) {
-        std::erase_if(workers, [](const Worker &worker) { return worker.fd < 0; });
-        return finished;
+    // A worker leaves when its input ends; one that is stopped or stuck is killed after the grace.
+    worker.process->closeWriteChannel();
+    worker.grace->start(limits.graceMs);
+}
+
+void WorkerPool::timedOut(Worker &worker)
+{
+    if (worker.state == Worker::State::Starting) {
+        worker.lost = {NoteCode::WorkerUnavailable, {QStringLiteral("it did not start within %1 seconds").arg(startMs() / 1000.0)}};
+        end(worker, true);
+        return;
     }
-    for (Worker &worker : workers) {
-        const auto entry = std::find_if(polled.begin(), polled.end(), [&](const pollfd &p) { return p.fd == worker.fd; });
-        if (entry == polled.end() || entry->revents == 0)
-            continue;
-        char buffer[64 * 1024];
-        const ssize_t got = ::recv(worker.fd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
-            continue;
-        if (got <= 0) {
-            finished.append(lose(worker, {}));
+    worker.lost = {NoteCode::WorkerTimedOut, {QString::number(limits.lineMs / 1000.0)}};
+    // Asked first, so that a worker caught in a library loop can still leave cleanly; killed after the grace.
+    worker.state = Worker::State::Ending;
+    worker.process->terminate();
+    worker.grace->start(limits.graceMs);
+}
+
+void WorkerPool::read(Worker &worker)
+{
+    worker.reader.append(worker.process->readAllStandardOutput());
+    while (worker.state != Worker::State::Ending) {
+        const std::optional<QByteArray> frame = worker.reader.next();
+        if (!frame)
+            break;
+        const std::optional<WorkerAnswer> answer = DecodeAnswer(*frame);
+        if (worker.state == Worker::State::Starting) {
+            if (!answer || answer->line != 0) {
+                worker.lost = {NoteCode::WorkerUnavailable, {QStringLiteral("it did not greet as a worker does")}};
+                end(worker, true);
+                return;
+            }
+            worker.state = Worker::State::Idle;
+            worker.deadline->stop();
+            emit ready();
             continue;
         }
-        worker.received.append(buffer, got);
-        if (worker.received.size() < HeaderBytes)
-            continue;
-        quint32 size = 0;
-        QDataStream(worker.received.first(HeaderBytes)) >> size;
-        if (size > MaxWorkerMessageBytes) {
-            finished.append(lose(worker, QStringLiteral("the worker gave an answer that could not be read")));
-            continue;
-        }
-        if (worker.received.size() < HeaderBytes + qsizetype(size))
-            continue;
-        const auto outcome = DecodeWorkerAnswer(worker.received.mid(HeaderBytes, size));
         // A worker answers once per line; anything more is as garbled as a broken answer.
-        if (!outcome || worker.received.size() != HeaderBytes + qsizetype(size)) {
-            finished.append(lose(worker, QStringLiteral("the worker gave an answer that could not be read")));
-            continue;
+        if (!answer || !worker.plan || answer->line != worker.plan->line) {
+            worker.lost = garbled();
+            end(worker, true);
+            return;
         }
-        finished.append({*worker.plan, *outcome});
-        worker.plan.reset();
-        worker.received.clear();
+        const LinePlan plan = *std::exchange(worker.plan, std::nullopt);
+        worker.deadline->stop();
+        if (answer->written)
+            worker.held.append(plan.line);
         // An image library may keep memory it took for a file it failed
-        // on: a fresh worker takes the next line.
-        if (outcome->status == SaveOutcome::Failed)
-            stop(worker);
+        // on: the worker takes no more lines.
+        worker.state = answer->outcome.status == LineStatus::Failed ? Worker::State::Retiring : Worker::State::Idle;
+        if (worker.state == Worker::State::Retiring && worker.held.isEmpty())
+            end(worker, false);
+        emit answered(plan, *answer);
     }
-    std::erase_if(workers, [](const Worker &worker) { return worker.fd < 0; });
-    return finished;
+    if (worker.reader.garbled() && worker.state != Worker::State::Ending) {
+        worker.lost = garbled();
+        end(worker, true);
+    }
 }
 
-bool SendWhole(int fd, const QByteArray &bytes)
+void WorkerPool::ended(Worker &worker, int code, bool crashed)
 {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        // No SIGPIPE: a worker that died is a lost line, not a lost run.
-        const ssize_t sent = ::send(fd, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return false;
-        done += sent;
+    const bool started = worker.state != Worker::State::Starting && worker.lost.code != NoteCode::WorkerUnavailable;
+    const std::optional<LinePlan> plan = std::move(worker.plan);
+    Note why = worker.lost;
+    if (!why)
+        why = {NoteCode::WorkerStopped, {crashed ? QStringLiteral("signal") : QStringLiteral("exit"), QString::number(code)}};
+    QProcess *process = worker.process;
+    std::erase_if(workers, [&](const auto &each) { return each.get() == &worker; });
+    process->deleteLater();
+    if (plan)
+        emit answered(*plan, {plan->line, LineOutcome::failed(why), std::nullopt});
+    if (stopping) {
+        if (workers.empty())
+            emit stopped();
+        return;
     }
-    return true;
+    if (!started) {
+        // Lines wait for a worker that runs; only with none at all is there nothing to wait for.
+        if (alive() == 0) {
+            emit unavailable(why.details.value(0));
+            return;
+        }
+        // Another start would fail the same way until a worker leaves, which brings `ready`.
+        room = std::max(1, alive());
+        return;
+    }
+    emit ready();
 }

@@ -1,78 +1,80 @@
 #pragma once
 
-#include "engine/batchtag.h"
+#include "engine/batchline.h"
+#include "engine/workerprotocol.h"
 
-#include <QByteArray>
 #include <QList>
+#include <QObject>
 #include <QString>
 
-#include <chrono>
-#include <optional>
+#include <memory>
 #include <vector>
 
-// A line's request or answer is far smaller; anything larger is garbage.
-inline constexpr quint32 MaxWorkerMessageBytes = 64u << 20;
-
-// One message on the wire between the run and a worker: its length (4
-// bytes, big-endian), then the bytes.
-QByteArray EncodeWorkerRequest(const LinePlan &plan, const LineSettings &settings);
-bool DecodeWorkerRequest(const QByteArray &bytes, LinePlan &plan, LineSettings &settings);
-QByteArray EncodeWorkerAnswer(const SaveOutcome &outcome);
-std::optional<SaveOutcome> DecodeWorkerAnswer(const QByteArray &bytes);
+class QProcess;
 
 // The worker program: $BRINDLEWAY_WORKER, else brindleway-worker beside
 // the running program.
 QString WorkerProgram();
 
-// Sends all of `bytes` on the socket `fd`; false when the other end is gone.
-bool SendWhole(int fd, const QByteArray &bytes);
-
-struct FinishedLine {
-    LinePlan plan;
-    SaveOutcome outcome;
-};
-
 // Worker processes that write planned lines, one line each at a time, so
 // that whatever an image library does with a file costs no more than that
-// line. Driven from the run's own thread: hand lines out, then wait.
-class WorkerPool {
+// line. Nothing here waits: requests are written as the workers read them,
+// answers come as signals, and timers end the workers that take too long.
+class WorkerPool : public QObject {
+    Q_OBJECT
 public:
-    // A line still in hand after `lineSeconds` fails, and its worker is stopped.
-    WorkerPool(QString program, LineSettings settings, int maxWorkers, int lineSeconds);
-    ~WorkerPool();
-    WorkerPool(const WorkerPool &) = delete;
-    WorkerPool &operator=(const WorkerPool &) = delete;
+    struct Limits {
+        int workers = 1; // at most this many at once
+        int lineMs = 600000; // a line, or a start, still unanswered after this long fails and ends its worker
+        int graceMs = 2000;  // a worker told to end is killed when it is still there after this long
+    };
 
-    // Starts the first worker; why it could not, empty when it runs.
-    QString start();
-    // Whether a worker is idle or another may be started.
-    bool canTake() const;
-    // The lines handed out and not yet finished.
+    WorkerPool(QString program, const LineSettings &settings, Limits limits, QObject *parent = nullptr);
+    ~WorkerPool() override;
+
+    // Starts the first worker: `ready` when it can take lines, `unavailable` when it could not start.
+    void start();
+    // Whether a worker is ready for a line. When none is, one more is
+    // started if the limit allows, and `ready` comes when it can take one.
+    bool canTake();
+    // The lines handed out and not yet answered.
     int inHand() const;
-    // Whether a line in hand writes the output `key` (OutputTarget::key).
+    // Whether a line in hand writes the output `key` (LinePlan::outputKey).
     bool writes(const QString &key) const;
-    // Hands a line to an idle or a fresh worker; the line comes back
-    // finished at once when no worker can take it.
-    std::optional<FinishedLine> hand(const LinePlan &plan);
-    // Waits up to `timeoutMs` for answers; the lines that finished.
-    QList<FinishedLine> wait(int timeoutMs);
+    // Hands a line to a worker that is ready for one.
+    void hand(const LinePlan &plan);
+    // Tells the workers that hold the outputs of `lines` to let them go.
+    void release(const QList<int> &lines);
+    // Ends every worker (their input closed, a kill after the grace);
+    // `stopped` comes when all are gone.
+    void stop();
+
+signals:
+    // A worker can take a line (or one more may be started).
+    void ready();
+    // No worker runs and none could be started.
+    void unavailable(const QString &why);
+    // What became of a line handed out: a worker's answer, or the pool's
+    // own when the worker stopped, took too long or answered garbage.
+    void answered(const LinePlan &plan, const WorkerAnswer &answer);
+    void stopped();
 
 private:
-    struct Worker {
-        int pid = -1;
-        int fd = -1; // our end of the socket that is the worker's stdin and stdout
-        std::optional<LinePlan> plan;
-        QByteArray received;
-        std::chrono::steady_clock::time_point handedAt; // when `plan` was handed over
-    };
-    QString spawn();
-    FinishedLine lose(Worker &worker, const QString &why);
-    // Closes the worker's socket and waits for it to end; its wait status.
-    int stop(Worker &worker);
+    struct Worker;
+    void spawn();
+    Worker *find(const QProcess *process) const;
+    void read(Worker &worker);
+    void timedOut(Worker &worker);
+    // Ends a worker: gently (its input closed) or not (killed at once).
+    void end(Worker &worker, bool kill);
+    void ended(Worker &worker, int code, bool crashed);
+    int alive() const;
+    int startMs() const;
 
     QString program;
     LineSettings settings;
-    int maxWorkers;
-    std::chrono::seconds lineLimit;
-    std::vector<Worker> workers;
+    Limits limits;
+    int room; // workers at most for now: lowered when a start fails while others run
+    bool stopping = false;
+    std::vector<std::unique_ptr<Worker>> workers;
 };

@@ -2,6 +2,7 @@
 
 #include "engine/batchcheck.h"
 #include "model/datafile.h"
+#include "engine/notetext.h"
 #include "model/tagslots.h"
 #include "ui/uiservices.h"
 
@@ -111,12 +112,14 @@ FormCheck::FormCheck(const BatchCheck &check, const IptcDataFile &data, bool onl
         TableCheck->setItem(r, RowColumn, number(data.row(plan.line)));
         TableCheck->setItem(r, LineColumn, number(plan.line));
         TableCheck->setItem(r, FileColumn, cell(plan.name, QDir::toNativeSeparators(plan.source)));
-        TableCheck->setItem(r, OutputColumn, cell(plan.output.name, QDir::toNativeSeparators(plan.output.path)));
-        TableCheck->setItem(r, ProblemsColumn, cell(line.problems.join(QStringLiteral("; ")),
-                                                    line.problems.join(QLatin1Char('\n'))));
+        QStringList problems;
+        for (const Note &note : line.notes)
+            problems << NoteText(note);
+        TableCheck->setItem(r, OutputColumn, cell(plan.output, QDir::toNativeSeparators(plan.outputPath)));
+        TableCheck->setItem(r, ProblemsColumn, cell(problems.join(QStringLiteral("; ")), problems.join(QLatin1Char('\n'))));
         for (const TagValue &value : plan.values)
             TableCheck->setItem(r, slotColumns[value.slot], cell(value.text));
-        if (line.problems.isEmpty())
+        if (line.notes.isEmpty())
             continue;
         TableCheck->item(r, RowColumn)->setIcon(warning);
         for (int c = 0; c < TableCheck->columnCount(); ++c) {

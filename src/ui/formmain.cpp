@@ -1,7 +1,9 @@
 #include "ui/formmain.h"
 
 #include "engine/batchcheck.h"
-#include "engine/batchtag.h"
+#include "engine/batchrunner.h"
+#include "engine/lineplanner.h"
+#include "engine/notetext.h"
 #include "engine/freeimagelayer.h"
 #include "model/appstate.h"
 #include "model/codepage.h"
@@ -55,17 +57,6 @@ const QStringList DataFileFilters{QStringLiteral("Tab delimited text file (*.txt
 
 // How many problems the scheme store's report lists before it only counts the rest.
 constexpr int ListedProblems = 5;
-
-class ProgressBarSink : public ProgressSink {
-public:
-    explicit ProgressBarSink(QProgressBar *bar) : bar(bar) {}
-    void setValue(double value) override { bar->setValue(int(value)); }
-    void setMax(double max) override { bar->setMaximum(std::max(0, int(max))); }
-    void setVisible(bool visible) override { bar->setVisible(visible); }
-
-private:
-    QProgressBar *bar;
-};
 
 // Hidden until a run needs it, holding its place so the window keeps its height.
 void hideKeepingSpace(QWidget *widget)
@@ -138,49 +129,44 @@ QGroupBox *group(const QString &caption, const QString &name, QWidget *parent)
     return box;
 }
 
-// Each problem line of a run, in line order, naming the data file's row as
-// a spreadsheet shows it.
-QStringList listProblems(const BatchResult &result, const IptcDataFile &data)
+// Each line of a run not saved in full, in line order, by the data file's
+// row as a spreadsheet shows it.
+QStringList listProblems(const BatchResult &result)
 {
-    QList<std::pair<const LineProblem *, QString>> all;
-    for (const auto &[list, kind] : {std::pair{&result.skipped, QStringLiteral("skipped")},
-                                     std::pair{&result.failed, QStringLiteral("failed")},
-                                     std::pair{&result.warnings, QStringLiteral("saved with warnings")}}) {
-        for (const LineProblem &problem : *list)
-            all.append({&problem, kind});
-    }
-    std::stable_sort(all.begin(), all.end(), [](const auto &a, const auto &b) { return a.first->line < b.first->line; });
     QStringList lines;
-    for (const auto &[problem, kind] : all) {
-        const QString name = problem->fileName.isEmpty() ? QStringLiteral("(no file name)") : problem->fileName;
-        lines << QStringLiteral("Row %1 (data line %2), %3, %4: %5")
-                     .arg(data.row(problem->line))
-                     .arg(problem->line)
-                     .arg(name, kind, problem->reason);
+    for (const LineReport &report : result.reports) {
+        if (report.outcome.status == LineStatus::Saved)
+            continue;
+        const QString name = report.name.isEmpty() ? QStringLiteral("(no file name)") : report.name;
+        const QString kind = report.outcome.status == LineStatus::Skipped ? QStringLiteral("skipped")
+            : report.outcome.status == LineStatus::Failed                 ? QStringLiteral("failed")
+                                                                          : QStringLiteral("saved with warnings");
+        lines << QStringLiteral("Row %1, %2, %3: %4").arg(report.row).arg(name, kind, NotesText(report.outcome.notes));
     }
     return lines;
 }
 
 QString runSummary(const BatchResult &result)
 {
-    const qsizetype reached = result.saved + result.skipped.size() + result.failed.size();
-    QString text = QStringLiteral("%1: %2 of %3 lines saved (%4 with warnings), %5 skipped, %6 failed")
+    const qsizetype reached = result.reports.size();
+    QString text = QStringLiteral("%1: %2 of %3 lines saved (%4 with warnings), %5 %6 written, %7 skipped, %8 failed")
                        .arg(result.stopped ? QStringLiteral("Cancelled") : QStringLiteral("Done"))
-                       .arg(result.saved)
+                       .arg(result.saved())
                        .arg(result.lines)
-                       .arg(result.warnings.size())
-                       .arg(result.skipped.size())
-                       .arg(result.failed.size());
+                       .arg(result.count(LineStatus::SavedWithWarnings))
+                       .arg(result.files)
+                       .arg(result.files == 1 ? QStringLiteral("file") : QStringLiteral("files"))
+                       .arg(result.count(LineStatus::Skipped))
+                       .arg(result.count(LineStatus::Failed));
     if (reached < result.lines)
         text += QStringLiteral(", %1 not reached").arg(result.lines - reached);
     return text + QLatin1Char('.');
 }
 } // namespace
 
-FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, SettingsStore &choicesStore,
-                   UiServices &ui, QWidget *parent)
-    : QMainWindow(parent), state(state), batch(batch), store(store), choicesStore(choicesStore), ui(ui),
-      registry(std::make_unique<NoRegistry>())
+FormMain::FormMain(AppState &state, SettingsStore &store, SettingsStore &choicesStore, UiServices &ui, QWidget *parent)
+    : QMainWindow(parent), state(state), store(store), choicesStore(choicesStore), ui(ui),
+      registry(std::make_unique<NoRegistry>()), runner(new BatchRunner(this))
 {
     setObjectName(QStringLiteral("FormMain"));
     auto *central = new QWidget(this);
@@ -296,7 +282,12 @@ FormMain::FormMain(AppState &state, BatchState &batch, SettingsStore &store, Set
     connect(CmdBrowseSave, &QPushButton::clicked, this, &FormMain::CmdBrowseSave_Click);
     connect(CmdBatchTag, &QPushButton::clicked, this, &FormMain::CmdBatchTag_Click);
     connect(CmdCheck, &QPushButton::clicked, this, &FormMain::CmdCheck_Click);
-    connect(CmdCancel, &QPushButton::clicked, this, [this] { cancelRequested = true; });
+    connect(CmdCancel, &QPushButton::clicked, runner, &BatchRunner::cancel);
+    connect(runner, &BatchRunner::progress, this, [this](int done, int lines) {
+        ProgressBarBatch->setMaximum(lines);
+        ProgressBarBatch->setValue(done);
+    });
+    connect(runner, &BatchRunner::finished, this, &FormMain::runFinished);
     connect(CmdShowProblems, &QPushButton::clicked, this, &FormMain::CmdShowProblems_Click);
     connect(ComboParsing, &QComboBox::currentIndexChanged, this, &FormMain::ComboParsing_Click);
     // Replace and Append toggle together, so one of them tells of either.
@@ -560,9 +551,7 @@ BatchOptions FormMain::chosenOptions() const
 
 void FormMain::CmdCheck_Click()
 {
-    if (running)
-        return;
-    const BatchCheck check = CheckBatch(batch, state, chosenOptions());
+    const BatchCheck check = CheckBatch(state, chosenOptions());
     if (check.refused()) {
         ui.message(this, check.refusal.text());
         return;
@@ -574,26 +563,18 @@ void FormMain::CmdCheck_Click()
 
 void FormMain::CmdBatchTag_Click()
 {
-    if (running)
-        return;
-    const BatchOptions options = chosenOptions();
-    running = true;
     closeRequested = false;
-    cancelRequested = false;
-    setInputsEnabled(false);
-    LabelRunSummary->clear();
-    CmdShowProblems->setVisible(false);
-    CmdCancel->setVisible(true);
-    ProgressBarSink progress(ProgressBarBatch);
-    const BatchResult result = BatchTag(batch, state, options, &progress, [this] {
-        QCoreApplication::processEvents();
-        return !closeRequested && !cancelRequested;
-    });
-    ProgressBarBatch->setVisible(false);
-    CmdCancel->setVisible(false);
-    setInputsEnabled(true);
-    running = false;
+    clearRunReport();
+    if (const Problem refusal = runner->start(state, chosenOptions())) {
+        ui.message(this, refusal.text());
+        return;
+    }
+    showRunning(true);
+}
 
+void FormMain::runFinished(const BatchResult &result)
+{
+    showRunning(false);
     if (closeRequested) {
         close();
         return;
@@ -601,10 +582,22 @@ void FormMain::CmdBatchTag_Click()
     reportRun(result);
 }
 
+bool FormMain::batchRunning() const
+{
+    return runner->running();
+}
+
 void FormMain::CmdShowProblems_Click()
 {
     FormProblems form(LabelRunSummary->text(), problemLines, suggestedFile(QStringLiteral("problems")), ui, this);
     ui.execDialog(form);
+}
+
+void FormMain::showRunning(bool running)
+{
+    setInputsEnabled(!running);
+    ProgressBarBatch->setVisible(running);
+    CmdCancel->setVisible(running);
 }
 
 void FormMain::setInputsEnabled(bool enabled)
@@ -625,7 +618,7 @@ void FormMain::reportRun(const BatchResult &result)
         ui.message(this, result.refusal.text());
         return;
     }
-    problemLines = listProblems(result, state.Data);
+    problemLines = listProblems(result);
     LabelRunSummary->setText(runSummary(result));
     LabelRunSummary->setToolTip(LabelRunSummary->text());
     CmdShowProblems->setVisible(!problemLines.isEmpty());
@@ -633,10 +626,11 @@ void FormMain::reportRun(const BatchResult &result)
 
 void FormMain::closeEvent(QCloseEvent *event)
 {
-    // Closing mid-run lets the image in hand be saved; the run then stops
+    // Closing mid-run lets the lines in hand be saved; the run then stops
     // and the window closes itself.
-    if (running) {
+    if (runner->running()) {
         closeRequested = true;
+        runner->cancel();
         event->ignore();
         return;
     }
@@ -654,14 +648,14 @@ void FormMain::showEvent(QShowEvent *event)
 
 void FormMain::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (!running && droppedPath(event->mimeData()))
+    if (!runner->running() && droppedPath(event->mimeData()))
         event->acceptProposedAction();
 }
 
 void FormMain::dropEvent(QDropEvent *event)
 {
     const std::optional<QString> path = droppedPath(event->mimeData());
-    if (running || !path)
+    if (runner->running() || !path)
         return;
     event->acceptProposedAction();
     if (!QFileInfo(*path).isDir()) {

@@ -8,6 +8,7 @@
 #include <array>
 #include <memory>
 
+class BatchRunner;
 class PathLabel;
 class QAction;
 class QCheckBox;
@@ -24,7 +25,6 @@ class UiServices;
 struct AppState;
 struct BatchOptions;
 struct BatchResult;
-struct BatchState;
 
 inline const QString MainWindowTitle = QStringLiteral("Selvenor Brindleway");
 inline const QString NoSchemesText =
@@ -36,15 +36,14 @@ inline const QString NoSchemesText =
 class FormMain : public QMainWindow {
     Q_OBJECT
 public:
-    FormMain(AppState &state, BatchState &batch, SettingsStore &store, SettingsStore &choicesStore, UiServices &ui,
-             QWidget *parent = nullptr);
+    FormMain(AppState &state, SettingsStore &store, SettingsStore &choicesStore, UiServices &ui, QWidget *parent = nullptr);
     ~FormMain() override;
 
     // Lists the schemes of state.Schemes and selects state.SelectedScheme,
     // or the first when that is out of range.
     void FillSchemeList();
 
-    bool batchRunning() const { return running; }
+    bool batchRunning() const;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -77,19 +76,19 @@ private:
     void ComboParsing_Click(int index);
 
     void setInputsEnabled(bool enabled);
+    void showRunning(bool running);
+    void runFinished(const BatchResult &result);
     void reportRun(const BatchResult &result);
     BatchOptions chosenOptions() const;
 
     AppState &state;
-    BatchState &batch;
     SettingsStore &store;
     SettingsStore &choicesStore;
     UiServices &ui;
     std::unique_ptr<RegistryAccess> registry;
-    bool running = false;
-    bool closeRequested = false;
-    bool cancelRequested = false;
-    QStringList problemLines; // the last run's, each naming its row and data line
+    BatchRunner *runner;
+    bool closeRequested = false; // the window closes once the run has finished the lines in hand
+    QStringList problemLines; // the last run's, each naming its row
     // As chosen last, in this session or an earlier one, even where a path
     // is gone for now: a drive plugged in tomorrow brings its folder back.
     LastChoices remembered;

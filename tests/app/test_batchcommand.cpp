@@ -66,7 +66,7 @@ TEST_F(BatchCommandTest, RunsTheFirstSchemeOfANameInEitherModeAndSaysHowEachLine
     if (ReencodingAvailable()) {
         outcome = run(batch("Press", {"--append", "IPTC", "--reencode"}));
         EXPECT_EQ(outcome.status, 0) << outcome.err.toStdString();
-        EXPECT_EQ(outcome.out, "Lines: 2\nSaved: 2\nSkipped: 0\nFailed: 0\nWarnings: 0\n");
+        EXPECT_EQ(outcome.out, "Lines: 2\nSaved: 2\nFiles: 2\nSkipped: 0\nFailed: 0\nWarnings: 0\n");
         EXPECT_TRUE(outcome.err.isEmpty()) << "no progress bar when stderr is not a terminal";
         EXPECT_EQ(ReadTags(path("save/bIPTC.jpg")).iptc.value(120), QList<QByteArray>{"first"});
         EXPECT_FALSE(ReadFileBytes(path("save/bIPTC.jpg")).endsWith(scan)) << "re-encoded";
@@ -89,8 +89,8 @@ TEST_F(BatchCommandTest, RunsTheFirstSchemeOfANameInEitherModeAndSaysHowEachLine
     EXPECT_TRUE(QDir(path("save")).isEmpty());
     outcome = run(batch("Press"));
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.out, "Lines: 2\nSaved: 1\nSkipped: 1\nFailed: 0\nWarnings: 0\n"
-                           "Skipped line 2, gone.jpg: the image file does not exist\n");
+    EXPECT_EQ(outcome.out, "Lines: 2\nSaved: 1\nFiles: 1\nSkipped: 1\nFailed: 0\nWarnings: 0\n"
+                           "Skipped row 3, gone.jpg: the image file does not exist\n");
 
     // Any encoding but Windows-1252 gives IPTC in UTF-8, declared by 1:90, where a value needs it.
     WriteFileBytes(path("data.txt"), "name\tcity\na.jpg\t\xA3\xF3\x64\x9F\n");
@@ -112,6 +112,11 @@ TEST_F(BatchCommandTest, RefusalsExitWithTwoAndSayWhyOnStandardError)
     samePath[5] = path("images/");
     QStringList missingData = batch("Press");
     missingData[1] = path("nothing.txt");
+    // Folders that are missing or no folders are refused before any line, with the reason.
+    QStringList noImages = batch("Press");
+    noImages[3] = path("data.txt");
+    QStringList noSave = batch("Press");
+    noSave[5] = path("nowhere");
     const struct {
         QStringList arguments;
         const char *said;
@@ -119,6 +124,9 @@ TEST_F(BatchCommandTest, RefusalsExitWithTwoAndSayWhyOnStandardError)
         {samePath, "Open path must differ from save path"},
         {samePath + QStringList{"--check"}, "Open path must differ from save path"},
         {batch("press"), "no stored parsing scheme"},
+        {noImages, "Cannot read the image folder"},
+        {noSave + QStringList{"--check"}, "Cannot save into the folder"},
+        {noSave, "it does not exist"},
         {missingData, "cannot read data file"},
         {{"--data"}, ""},
         {{"--images", path("images")}, "--data is missing"},

@@ -3,9 +3,11 @@
 #include "testsupport.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTimer>
 
 namespace {
 const char *const OldXmp = R"(<x:xmpmeta xmlns:x="adobe:ns:meta/">
@@ -47,12 +49,20 @@ void AddForeignMetadata(const QString &path)
     QFile::remove(folder + "/old.icc");
 }
 
-QStringList LineNames(const QList<LineProblem> &problems)
+QStringList LineNames(const QList<LineReport> &reports)
 {
     QStringList list;
-    for (const LineProblem &problem : problems)
-        list.append(QStringLiteral("%1 %2").arg(problem.line).arg(problem.fileName));
+    for (const LineReport &report : reports)
+        list.append(QStringLiteral("%1 %2").arg(report.line).arg(report.name));
     return list;
+}
+
+QList<NoteCode> Codes(const LineOutcome &outcome)
+{
+    QList<NoteCode> codes;
+    for (const Note &note : outcome.notes)
+        codes.append(note.code);
+    return codes;
 }
 
 QStringList FolderEntries(const QString &folder)
@@ -94,7 +104,23 @@ void EngineTest::useScheme(QHash<int, QString> slotTexts)
     app.SelectedScheme = 0;
 }
 
-BatchResult EngineTest::run(const BatchOptions &options)
+BatchResult EngineTest::run(const BatchOptions &options, const std::function<void(BatchRunner &)> &started)
 {
-    return BatchTag(state, app, options, nullptr, {});
+    BatchRunner runner;
+    BatchResult result;
+    QEventLoop loop;
+    QObject::connect(&runner, &BatchRunner::finished, &loop, [&](const BatchResult &finished) {
+        result = finished;
+        loop.quit();
+    });
+    if ((result.refusal = runner.start(app, options)))
+        return result;
+    if (started)
+        started(runner);
+    QTimer::singleShot(120000, &loop, [&] {
+        ADD_FAILURE() << "the run did not end";
+        loop.quit();
+    });
+    loop.exec();
+    return result;
 }

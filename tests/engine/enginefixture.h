@@ -1,10 +1,13 @@
 #pragma once
 
-#include "engine/batchtag.h"
+#include "engine/batchrunner.h"
+#include "model/appstate.h"
 #include "engine/freeimagelayer.h"
 #include "testsupport.h"
 
 #include <QTemporaryDir>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -19,7 +22,9 @@
 // values and holds properties of its own (xmp:Rating, a custom namespace).
 void AddForeignMetadata(const QString &path);
 
-QStringList LineNames(const QList<LineProblem> &problems); // "line name" each
+QStringList LineNames(const QList<LineReport> &reports); // "line name" each
+// The codes of a line's notes, in their order.
+QList<NoteCode> Codes(const LineOutcome &outcome);
 QStringList FolderEntries(const QString &folder);          // hidden ones too
 
 // A fresh image folder, save folder and program state per test.
@@ -37,7 +42,9 @@ protected:
     // One scheme, selected; slot 24 is field 1 unless set.
     void useScheme(QHash<int, QString> slotTexts);
 
-    BatchResult run(const BatchOptions &options = {});
+    // A run to its end, driven by an event loop as the programs drive it;
+    // `started` is called once the run is under way.
+    BatchResult run(const BatchOptions &options = {}, const std::function<void(BatchRunner &)> &started = {});
     BatchResult run(bool reencode, int workers = 0)
     {
         BatchOptions options;
@@ -48,5 +55,4 @@ protected:
 
     QTemporaryDir temp;
     AppState app;
-    BatchState state;
 };

@@ -1,14 +1,18 @@
 #include "enginefixture.h"
 
-#include "engine/batchpaths.h"
-#include "engine/freeimagelayer.h"
+#include "engine/batchcheck.h"
+#include "engine/lineplanner.h"
 #include "engine/outputfile.h"
+#include "engine/savefolder.h"
 #include "testsupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -30,8 +34,10 @@ TEST(BatchPaths, AppendedTextGoesBeforeTheExtensionAndNoNameLeavesItsFolder)
     }
     append.appendText.clear();
     EXPECT_EQ(OutputName("a.jpg", append), "a.jpg");
-    for (const char *refused : {"", "/etc/hostname", "\\a.jpg", "sub\\..\\a.jpg", ".."})
-        EXPECT_TRUE(NameRefusal(refused)) << refused;
+    for (const QString &refused : {QString(""), QString("/etc/hostname"), QString("\\a.jpg"), QString("sub\\..\\a.jpg"),
+                                   QString(".."), QString("a\x01.jpg"), QString("x.jpg") + QChar(0) + "/../f.jpg"})
+        EXPECT_TRUE(NameRefusal(refused)) << refused.toStdString();
+    EXPECT_EQ(NameRefusal(QString("x") + QChar(0)).details, QStringList{"U+0000"});
     EXPECT_FALSE(NameRefusal("sub\\a..b.jpg"));
 }
 
@@ -63,10 +69,23 @@ TEST_F(EngineTest, RefusalsComeInOrderAndWriteNothing)
         EXPECT_EQ(run().refusal, NoSchemeMessage) << past;
     }
     app.SelectedScheme = 0;
-    state.Busy = true;
-    EXPECT_EQ(run().refusal, BusyMessage);
-    EXPECT_TRUE(state.Busy);
-    EXPECT_TRUE(FolderEntries(savePath()).isEmpty());
+    // A folder that is missing or no folder is refused before any line, by the run and the check alike, with its reason.
+    for (const auto &[images, save, why] : {std::tuple{"nowhere", "save", "Cannot read the image folder"},
+                                            {"data.txt", "save", "it is not a folder"},
+                                            {"images", "nowhere", "Cannot save into the folder"},
+                                            {"images", "data.txt", "it is not a folder"}}) {
+        app.ImagePath = temp.filePath(images);
+        app.SavePath = temp.filePath(save);
+        EXPECT_TRUE(run().refusal.text().contains(why)) << run().refusal.text().toStdString();
+        EXPECT_EQ(CheckBatch(app, {}).refusal.text(), run().refusal.text());
+    }
+    app.ImagePath = imagePath();
+    app.SavePath = savePath();
+    BatchResult busy;
+    EXPECT_EQ(run({}, [&](BatchRunner &runner) { busy.refusal = runner.start(app, {}); }).saved(), 1);
+    EXPECT_EQ(busy.refusal, BusyMessage);
+    EXPECT_EQ(FolderEntries(savePath()), QStringList{"a.jpg"});
+    EXPECT_FALSE(QFileInfo::exists(temp.filePath("nowhere")));
 }
 
 TEST_F(EngineTest, EveryLineIsAccountedForInBothPathsAndTheRunGoesOn)
@@ -88,112 +107,229 @@ TEST_F(EngineTest, EveryLineIsAccountedForInBothPathsAndTheRunGoesOn)
         QDir().mkpath(savePath("sub"));
         const BatchResult result = run(!lossless, workers);
         EXPECT_EQ(result.lines, 10);
-        EXPECT_EQ(result.saved, 3);
-        EXPECT_EQ(LineNames(result.skipped), (QStringList{"2 missing.jpg", "3 ", "6 ..\\outside.jpg", "7 /etc/hostname",
-                                                          "8 notes.jpg", "9 sub"}));
-        ASSERT_EQ(LineNames(result.failed), (QStringList{"5 nosub\\lost.jpg"}));
+        EXPECT_EQ(result.saved(), 3);
+        EXPECT_EQ(result.files, 2) << "line 10 replaced line 1's output";
+        EXPECT_EQ(LineNames(result.with(LineStatus::Skipped)),
+                  (QStringList{"2 missing.jpg", "3 ", "5 nosub\\lost.jpg", "6 ..\\outside.jpg", "7 /etc/hostname",
+                               "8 notes.jpg"}));
+        EXPECT_EQ(LineNames(result.with(LineStatus::Failed)), QStringList{"9 sub"}) << "a folder is where it would go";
         // A caption longer than IIM allows is cut at its limit, and the line says so.
-        ASSERT_EQ(LineNames(result.warnings), (QStringList{"10 ./ok.jpg"}));
-        for (const LineProblem &problem : result.skipped + result.failed + result.warnings)
-            EXPECT_FALSE(problem.reason.isEmpty()) << problem.line;
-        EXPECT_TRUE(result.failed[0].reason.contains("does not exist"));
-        EXPECT_TRUE(result.warnings[0].reason.contains("Caption")) << result.warnings[0].reason.toStdString();
-        EXPECT_FALSE(result.allTaggedAndSaved());
+        const QList<LineReport> warned = result.with(LineStatus::SavedWithWarnings);
+        ASSERT_EQ(LineNames(warned), (QStringList{"10 ./ok.jpg"}));
+        EXPECT_EQ(Codes(warned[0].outcome), (QList<NoteCode>{NoteCode::ValueCut, NoteCode::ReplacedLine}));
+        EXPECT_EQ(warned[0].outcome.notes[1].details, QStringList{"2"}) << "the row of line 1";
+        for (const LineReport &report : result.reports)
+            EXPECT_EQ(report.row, report.line + 1);
         EXPECT_EQ(ReadTags(savePath("ok.jpg")).iptc.value(120), QList<QByteArray>{QByteArray(2000, 'y')});
         EXPECT_EQ(FolderEntries(savePath()), (QStringList{"ok.jpg", "sub"}));
         EXPECT_EQ(FolderEntries(savePath("sub")), QStringList{"deep.jpg"});
         EXPECT_EQ(FolderEntries(temp.path()), (QStringList{"data.txt", "images", "outside.jpg", "save"}));
-        EXPECT_FALSE(state.Busy);
     }
     SKIP_WITHOUT_REENCODING();
 }
 
-TEST_F(EngineTest, OutputsNeverReplaceASourceOrLeaveTheSaveFolder)
+// The guard of "the check and the run are one rule": over one data file
+// holding every class of problem, in both modes, the check foresees line
+// for line what the run then reports.
+TEST_F(EngineTest, TheCheckForeseesLineForLineWhatTheRunReports)
 {
-    // The save folder inside the image folder: line 2's source is where line 1 would write.
+    // The save folder inside the image folder: line 1's output is line 2's source.
     app.SavePath = imagePath("out");
-    makeImages({"a.jpg", "out/a.jpg"});
-    const QByteArray source = ReadFileBytes(imagePath("out/a.jpg"));
-    // A subfolder of the save folder that is a link to somewhere else.
-    QDir().mkpath(temp.filePath("elsewhere"));
-    QFile::link(temp.filePath("elsewhere"), imagePath("out/away"));
-    makeImages({"away/c.jpg"});
-    useScheme({{1, "caption"}});
-    loadData({"name", "a.jpg", "out\\a.jpg", "away\\c.jpg"});
-
-    for (const bool lossless : {false, true}) {
-        if (!lossless && !ReencodingAvailable())
+    makeImages({"a.jpg", "out/a.jpg", "ok.jpg", "v.jpg", "w.jpg", "x.jpg", "away/c.jpg"});
+    QDir().mkpath(imagePath("out/sub"));
+    QFile::link(imagePath("away"), imagePath("out/away"));
+    WriteFileBytes(imagePath("notes.jpg"), "not an image");
+    WriteFileBytes(imagePath("out/v.jpg"), "last week's");
+    WriteFileBytes(imagePath("out/w.jpg"), "kept");
+    ::chmod(QFile::encodeName(imagePath("out/w.jpg")).constData(), 0444);
+    const struct {
+        QByteArray fields; // name, caption, date, urgency, country
+        NoteCode expected; // a note both must give; None: the line is saved in full
+    } lines[] = {
+        {"ok.jpg\tHarbour\t20240131\t5\tNOR", NoteCode::None},
+        {"a.jpg\t\t\t\t", NoteCode::WouldReplaceSource},
+        {"out\\a.jpg\t\t\t\t", NoteCode::OutputFolderMissing},
+        {"gone.jpg\t\t\t\t", NoteCode::SourceMissing},
+        {"notes.jpg\t\t\t\t", NoteCode::UnknownType},
+        {"out\t\t\t\t", NoteCode::SourceNotAFile},
+        {"..\\ok.jpg\t\t\t\t", NoteCode::NameHoldsDotDot},
+        {"/etc/hostname\t\t\t\t", NoteCode::AbsoluteName},
+        {QByteArray("x.jpg\0/..\0/..\0/f.jpg", 20) + "\t\t\t\t", NoteCode::NameHoldsControl},
+        {"away\\c.jpg\t\t\t\t", NoteCode::OutsideSaveFolder},
+        {"v.jpg\t\t\t\t", NoteCode::ReplacedFile},
+        {"w.jpg\t\t\t\t", NoteCode::OutputInTheWay},
+        {"./ok.jpg\t\t\t\t", NoteCode::ReplacedLine},
+        {"x.jpg\t" + QByteArray(2001, 'c') + "\t\t\t", NoteCode::ValueCut},
+        {"x.jpg\t\t20241399\t9\tUK", NoteCode::ValueNotWritten},
+        {"x.jpg\t\t31/01/2024\t0\t12", NoteCode::ReplacedLine},
+    };
+    QList<QByteArray> data{"File\tCaption\tDate\tUrgency\tCountry"};
+    for (const auto &line : lines)
+        data << line.fields;
+    loadData(data);
+    useScheme({{1, "IPTC_Field2"}, {DateCreatedSlot, "IPTC_Field3"}, {19, "IPTC_Field4"}, {10, "IPTC_Field5"}});
+    const auto sorted = [](QList<NoteCode> codes) {
+        std::sort(codes.begin(), codes.end());
+        return codes;
+    };
+    for (const bool reencode : {false, true}) {
+        SCOPED_TRACE(reencode ? "re-encoded" : "tags only");
+        if (reencode && !ReencodingAvailable())
             continue;
-        const BatchResult result = run(!lossless);
-        EXPECT_EQ(LineNames(result.skipped), (QStringList{"1 a.jpg", "3 away\\c.jpg"}));
-        EXPECT_EQ(LineNames(result.failed), QStringList{"2 out\\a.jpg"}) << "its own output folder is missing";
-        EXPECT_EQ(ReadFileBytes(imagePath("out/a.jpg")), source);
-        EXPECT_TRUE(FolderEntries(temp.filePath("elsewhere")).isEmpty());
+        for (const char *name : {"ok.jpg", "x.jpg"})
+            QFile::remove(imagePath("out/") + name);
+        WriteFileBytes(imagePath("out/v.jpg"), "last week's");
+        BatchOptions options;
+        options.reencode = reencode;
+        const BatchCheck check = CheckBatch(app, options);
+        const BatchResult result = run(reencode);
+        ASSERT_EQ(check.lines.size(), std::size(lines));
+        ASSERT_EQ(result.reports.size(), std::size(lines));
+        for (qsizetype i = 0; i < check.lines.size(); ++i) {
+            const QList<NoteCode> foreseen = Codes({LineStatus::Saved, check.lines[i].notes});
+            const QList<NoteCode> reported = Codes(result.reports[i].outcome);
+            EXPECT_EQ(sorted(foreseen), sorted(reported)) << "line " << i + 1;
+            EXPECT_EQ(check.lines[i].row(), result.reports[i].row);
+            EXPECT_TRUE(lines[i].expected == NoteCode::None ? reported.isEmpty() : reported.contains(lines[i].expected))
+                << "line " << i + 1;
+        }
+        // What the line with a NUL names lies outside the save folder and is never written.
+        EXPECT_EQ(FolderEntries(imagePath("out")), (QStringList{"a.jpg", "away", "ok.jpg", "sub", "v.jpg", "w.jpg", "x.jpg"}));
+        EXPECT_EQ(FolderEntries(temp.path()), (QStringList{"data.txt", "images", "save"}));
+        EXPECT_EQ(ReadFileBytes(imagePath("out/w.jpg")), "kept");
+        EXPECT_EQ(result.files, 3);
     }
     SKIP_WITHOUT_REENCODING();
 }
 
-TEST_F(EngineTest, YieldComesWhileImagesAreWrittenAndStopsHandingOutLines)
+TEST_F(EngineTest, OutputsNeverReplaceASourceOrLeaveTheSaveFolderEvenWhenItIsSwappedMidRun)
+{
+    makeImages({"a.jpg", "b.jpg", "c.jpg", "d.jpg"});
+    QMap<QString, QByteArray> sources;
+    for (const QString &name : FolderEntries(imagePath()))
+        sources.insert(name, ReadFileBytes(imagePath(name)));
+    useScheme({{1, "caption"}});
+    loadData({"name", "a.jpg", "b.jpg", "c.jpg", "d.jpg"});
+    // Once the first line is written, the save folder's path becomes a link
+    // to the image folder: outputs still go to the folder the run opened,
+    // and a worker that opens the path afresh writes nothing.
+    for (const int workers : {1, 2}) {
+        QDir(savePath()).removeRecursively();
+        QDir(temp.filePath("opened")).removeRecursively();
+        QDir().mkpath(savePath());
+        BatchOptions options;
+        options.workers = workers;
+        const BatchResult result = run(options, [&](BatchRunner &runner) {
+            QObject::connect(&runner, &BatchRunner::progress, &runner, [&](int done) {
+                if (done == 1 && QDir().rename(temp.filePath("save"), temp.filePath("opened")))
+                    QFile::link(imagePath(), temp.filePath("save"));
+            });
+        });
+        for (const LineReport &report : result.reports) {
+            if (report.outcome.written())
+                EXPECT_TRUE(QFileInfo::exists(temp.filePath("opened/") + report.name)) << report.name.toStdString();
+            else
+                EXPECT_EQ(Codes(report.outcome), QList<NoteCode>{NoteCode::SaveFolderChanged});
+        }
+        EXPECT_GE(result.saved(), 1);
+        QFile::remove(temp.filePath("save"));
+        for (auto it = sources.cbegin(); it != sources.cend(); ++it)
+            EXPECT_EQ(ReadFileBytes(imagePath(it.key())), it.value()) << it.key().toStdString();
+        EXPECT_EQ(FolderEntries(imagePath()), sources.keys());
+    }
+}
+
+TEST_F(EngineTest, CancelStopsAfterTheLinesInHandAndNothingChangedReachesTheRun)
 {
     makeImages({"a.jpg", "b.jpg", "c.jpg"});
     useScheme({{1, "IPTC_Field2"}});
     loadData({"name\tcaption", "a.jpg\tfirst", "missing.jpg\tnone", "b.jpg\tsecond", "c.jpg\tthird"});
-
-    int yields = 0;
-    BatchResult nested;
     BatchOptions options;
     options.workers = 1;
-    const BatchResult result = BatchTag(state, app, options, nullptr, [&] {
-        ++yields;
-        // What the window does while events are processed must not reach the run.
-        nested = BatchTag(state, app, {}, nullptr, {});
-        app.SavePath = imagePath();
-        app.Schemes.Schemes[1].slot(1) = "changed";
-        app.Data.DataLines.clear();
-        app.Data.LastDataLine = -1;
-        return yields < 2;
+    const BatchResult result = run(options, [&](BatchRunner &runner) {
+        QObject::connect(&runner, &BatchRunner::progress, &runner, [&](int done) {
+            if (done != 1)
+                return;
+            runner.cancel();
+            // What the window does meanwhile must not reach the run.
+            app.SavePath = imagePath();
+            app.Schemes.Schemes[1].slot(1) = "changed";
+            app.Data.DataLines.clear();
+            app.Data.LastDataLine = -1;
+        });
     });
-    EXPECT_EQ(yields, 2);
-    EXPECT_EQ(nested.refusal, BusyMessage);
     EXPECT_TRUE(result.stopped);
-    EXPECT_EQ(result.saved, 1) << "the line in hand is finished, no other is begun";
-    EXPECT_EQ(LineNames(result.skipped), QStringList{}) << "nor planned";
+    EXPECT_EQ(result.saved(), 1) << "the line in hand is finished, no other is begun";
+    EXPECT_EQ(result.reports.size(), 1) << "nor planned";
     EXPECT_EQ(FolderEntries(savePath()), QStringList{"a.jpg"});
     EXPECT_EQ(ReadTags(savePath("a.jpg")).iptc.value(120), QList<QByteArray>{"first"});
-    EXPECT_FALSE(state.Busy);
 }
 
-TEST_F(EngineTest, AWorkerThatDiesCostsOnlyItsLineAndLeavesNoTemporary)
+// Workers that crash, answer garbage, read nothing, cannot start or stop
+// while idle cost at most their line, and the run ends in time.
+TEST_F(EngineTest, WorkerFaultsCostOnlyTheirLineAndEveryWaitEnds)
 {
-    makeImages({"a.jpg", "b.jpg", "c.jpg"});
-    useScheme({{1, "caption"}});
-    loadData({"name", "a.jpg", "missing.jpg", "b.jpg", "c.jpg"});
-    // The first worker leaves a temporary, as a crash during a save would, and dies on its first request.
+    makeImages({"a.tif", "b.jpg", "c.jpg"});
+    useScheme({{1, "IPTC_Field2"}});
+    // A value larger than a pipe holds: a worker that does not read cannot take the whole request.
+    const QByteArray big = QByteArray(300000, 'v');
+    loadData({"name\tcaption", "a.tif\t" + big, "missing.jpg\tx", "b.jpg\tb", "c.jpg\tc"});
     const QByteArray real = qgetenv("BRINDLEWAY_WORKER");
-    const QString fake = temp.filePath("fake-worker");
-    WriteFileBytes(fake, "#!/bin/sh\nif [ ! -e \"$0.died\" ]; then touch \"$0.died\" \"" + QFile::encodeName(savePath())
-                             + "/.brindleway-crash1.part\"; head -c 4 >/dev/null; kill -SEGV $$; fi\nexec \"" + real + "\"\n");
-    QFile::setPermissions(fake, QFile::ReadOwner | QFile::ExeOwner);
-    qputenv("BRINDLEWAY_WORKER", QFile::encodeName(fake));
-    const BatchResult result = run(false, 1);
-    qputenv("BRINDLEWAY_WORKER", real);
-
-    EXPECT_EQ(result.saved, 2);
-    EXPECT_FALSE(result.stopped);
-    EXPECT_EQ(LineNames(result.skipped), QStringList{"2 missing.jpg"});
-    ASSERT_EQ(LineNames(result.failed), QStringList{"1 a.jpg"});
-    EXPECT_EQ(result.failed[0].reason, "the image could not be processed: the worker stopped (signal 11)");
-    EXPECT_EQ(FolderEntries(savePath()), (QStringList{"b.jpg", "c.jpg"}));
-
-    // A library caught in a loop: the line fails in time and the run ends.
-    WriteFileBytes(fake, "#!/bin/sh\nexec sleep 60\n");
-    qputenv("BRINDLEWAY_WORKER", QFile::encodeName(fake));
-    loadData({"name", "a.jpg"});
-    BatchOptions patience;
-    patience.lineSeconds = 1;
-    const BatchResult hung = run(patience);
-    EXPECT_EQ(LineNames(hung.failed), QStringList{"1 a.jpg"});
-
+    const QString stub = temp.filePath("stub-worker");
+    const QByteArray prelude = "#!/usr/bin/perl\nbinmode STDIN; binmode STDOUT; $| = 1;\n"
+                               "open(my $p, '>>', \"$0.pids\"); print $p \"$$\\n\"; close $p;\n"
+                               "open($p, '<', \"$0.pids\"); my $n = () = <$p>; close $p;\n"
+                               "sub frame { read(STDIN, my $h, 4) == 4 or exit 0; read(STDIN, my $b, unpack('N', $h)); $b }\n"
+                               "sub hello { print pack('N', 1), 'H' }\nmy $real = '" + real + "';\n";
+    const struct {
+        const char *fault;
+        QByteArray body; // the stub's behaviour; it runs the real worker where it returns
+        int workers;
+        NoteCode lost;   // what line 1 fails with; None when no line fails
+        bool stopIdle;   // the workers are stopped once every line is answered
+    } cases[] = {
+        {"a crash", "if ($n == 1) { open(my $t, '>', '" + QFile::encodeName(savePath(".brindleway-crash1.part"))
+                        + "'); close $t; hello(); frame(); frame(); kill 'KILL', $$; }", 1, NoteCode::WorkerStopped, false},
+        {"a garbled answer", "if ($n == 1) { hello(); frame(); frame(); print 'not an answer'; sleep 60; }", 1,
+         NoteCode::WorkerGarbled, false},
+        {"a worker that reads nothing", "if ($n == 1) { hello(); sleep 60; }", 1, NoteCode::WorkerTimedOut, false},
+        {"a start that fails beside a live worker", "exit 1 if $n == 2;", 2, NoteCode::None, false},
+        {"a stopped idle worker", "", 1, NoteCode::None, true},
+    };
+    BatchOptions options;
+    options.lineMs = 2000;
+    options.graceMs = 300;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.fault);
+        QDir(savePath()).removeRecursively();
+        QDir().mkpath(savePath());
+        QFile::remove(stub + ".pids");
+        WriteFileBytes(stub, prelude + c.body + "\nexec $real;\n");
+        QFile::setPermissions(stub, QFile::ReadOwner | QFile::ExeOwner);
+        qputenv("BRINDLEWAY_WORKER", QFile::encodeName(stub));
+        options.workers = c.workers;
+        QElapsedTimer clock;
+        clock.start();
+        const BatchResult result = run(options, [&](BatchRunner &runner) {
+            QObject::connect(&runner, &BatchRunner::progress, &runner, [&](int done, int lines) {
+                if (!c.stopIdle || done != lines)
+                    return;
+                for (const QByteArray &pid : ReadFileBytes(stub + ".pids").trimmed().split('\n'))
+                    ::kill(pid.toInt(), SIGSTOP);
+            });
+        });
+        EXPECT_LT(clock.elapsed(), 15000);
+        EXPECT_FALSE(result.stopped);
+        ASSERT_EQ(result.reports.size(), 4);
+        EXPECT_EQ(Codes(result.reports[1].outcome), QList<NoteCode>{NoteCode::SourceMissing});
+        EXPECT_EQ(result.reports[0].outcome.notes.value(0).code, c.lost == NoteCode::None ? NoteCode::ValueCut : c.lost);
+        EXPECT_EQ(result.saved(), c.lost == NoteCode::None ? 3 : 2);
+        if (c.lost == NoteCode::WorkerStopped) {
+            EXPECT_EQ(result.reports[0].outcome.notes[0].details, (QStringList{"signal", "9"}));
+        }
+        const QStringList written = c.lost == NoteCode::None ? QStringList{"a.tif", "b.jpg", "c.jpg"} : QStringList{"b.jpg", "c.jpg"};
+        EXPECT_EQ(FolderEntries(savePath()), written);
+    }
     qputenv("BRINDLEWAY_WORKER", QFile::encodeName(temp.filePath("none")));
     EXPECT_TRUE(run().refusal.text().startsWith("Cannot start the image worker")) << "never in-process";
     qputenv("BRINDLEWAY_WORKER", real);
@@ -209,47 +345,69 @@ TEST_F(EngineTest, ReencodingRefusesHugeDeclaredSizesAndAFailedSaveKeepsTheEarli
     ASSERT_GT(frame, 0);
     jpeg.replace(frame + 5, 4, "\xFF\xDC\xFF\xDC");
     WriteFileBytes(imagePath("wide.jpg"), jpeg);
-    // A TIFF of one 8-bit strip claiming 30000 x 30000, every entry one LONG.
-    QByteArray tiff("MM\0*\0\0\0\x08\0\x09", 10);
-    for (const auto &[tag, value] : std::initializer_list<std::pair<int, quint32>>{
-             {256, 30000}, {257, 30000}, {258, 8}, {259, 1}, {262, 1}, {273, 200}, {277, 1}, {278, 30000}, {279, 900000000}})
-        tiff += BigEndian(tag, 2) + BigEndian(4, 2) + BigEndian(1, 4) + BigEndian(value, 4);
-    WriteFileBytes(imagePath("tall.tif"), tiff + QByteArray(4 + 200, '\0'));
+    // TIFFs of 8-bit strips, every entry one LONG: one page claiming 30000 x 30000, and
+    // two pages of which only the second does.
+    const auto page = [](quint32 side, quint32 strip, quint32 next) {
+        QByteArray ifd = BigEndian(9, 2);
+        for (const auto &[tag, value] : std::initializer_list<std::pair<int, quint32>>{
+                 {256, side}, {257, side}, {258, 8}, {259, 1}, {262, 1}, {273, strip}, {277, 1}, {278, side}, {279, side * side}})
+            ifd += BigEndian(tag, 2) + BigEndian(4, 2) + BigEndian(1, 4) + BigEndian(value, 4);
+        return ifd + BigEndian(next, 4);
+    };
+    WriteFileBytes(imagePath("tall.tif"), QByteArray("MM\0*\0\0\0\x08", 8) + page(30000, 200, 0) + QByteArray(200, '\0'));
+    WriteFileBytes(imagePath("pages.tif"), QByteArray("MM\0*\0\0\0\x08", 8) + page(8, 400, 122) + page(30000, 400, 0)
+                                               + QByteArray(400 - 8 - 2 * 114, '\0') + QByteArray(64, '\x80'));
     // A JPEG the library cannot decode.
     makeImages({"small.jpg"});
     WriteFileBytes(imagePath("b.jpg"), "\xFF\xD8\xFF\xE0 not a JPEG after all");
     WriteFileBytes(savePath("b.jpg"), "earlier output");
     useScheme({{1, "caption"}});
-    loadData({"name", "wide.jpg", "tall.tif", "small.jpg", "b.jpg"});
+    loadData({"name", "wide.jpg", "tall.tif", "pages.tif", "small.jpg", "b.jpg"});
 
     BatchOptions options;
     options.reencode = true;
     options.maxMegapixels = 300;
     const BatchResult result = run(options);
-    EXPECT_EQ(result.saved, 1);
-    ASSERT_EQ(LineNames(result.skipped), (QStringList{"1 wide.jpg", "2 tall.tif"}));
-    EXPECT_EQ(result.skipped[0].reason, "the image declares 4290.3 megapixels, more than the limit of 300");
-    EXPECT_EQ(result.skipped[1].reason, "the image declares 900.0 megapixels, more than the limit of 300");
-    EXPECT_EQ(LineNames(result.failed), QStringList{"4 b.jpg"});
+    EXPECT_EQ(result.saved(), 1);
+    const QList<LineReport> skipped = result.with(LineStatus::Skipped);
+    ASSERT_EQ(LineNames(skipped), (QStringList{"1 wide.jpg", "2 tall.tif", "3 pages.tif"}));
+    const auto tooMany = [](const char *megapixels, const char *page) {
+        return QList<Note>{{NoteCode::TooManyPixels, {megapixels, "300", page}}};
+    };
+    EXPECT_EQ(skipped[0].outcome.notes, tooMany("4290.3", "0"));
+    EXPECT_EQ(skipped[1].outcome.notes, tooMany("900.0", "0"));
+    EXPECT_EQ(skipped[2].outcome.notes, tooMany("900.0", "2"));
+    EXPECT_EQ(LineNames(result.with(LineStatus::Failed)), QStringList{"5 b.jpg"});
     EXPECT_EQ(ReadFileBytes(savePath("b.jpg")), "earlier output");
     EXPECT_EQ(FolderEntries(savePath()), (QStringList{"b.jpg", "small.jpg"})) << "no partial file";
 }
 
 TEST_F(EngineTest, SavingFollowsNoLinkOrDotDotAndKeepsWhatItMayNotReplace)
 {
-    const auto writer = [](const QByteArray &bytes, const QString &problem = {}) {
-        return [=](int fd) {
-            EXPECT_EQ(::write(fd, bytes.constData(), size_t(bytes.size())), bytes.size());
-            return problem;
-        };
+    SaveFolder folder;
+    ASSERT_EQ(folder.open(savePath()), QString());
+    const FileIdentity source = *IdentityOf(imagePath());
+    // Writes `bytes` into a fresh temporary for `name` and puts it in place; what stood in the way.
+    const auto save = [&](const QString &name, const QByteArray &bytes, bool finish = true) {
+        OutputTemporary temporary;
+        if (Note why = temporary.create(folder, name, source))
+            return why;
+        EXPECT_EQ(::write(temporary.handle(), bytes.constData(), size_t(bytes.size())), bytes.size());
+        WrittenOutput written;
+        if (!finish)
+            return Note{NoteCode::WriteFailed, {}};
+        if (Note why = temporary.finish(written))
+            return why;
+        return folder.commit({{name, written}}, {}).value(0).failure;
     };
     QDir().mkpath(savePath("sub"));
     QDir().mkpath(temp.filePath("elsewhere"));
     QFile::link(temp.filePath("elsewhere"), savePath("away"));
     QFile::link(savePath("sub"), savePath("inside"));
-    for (const char *name : {"sub/../a.jpg", "away/a.jpg", "inside/a.jpg", "sub/a.jpg/b.jpg", "missing/a.jpg", "sub/"})
-        EXPECT_TRUE(SaveOutputFile(savePath(), QString::fromUtf8(name), writer("new")))
-            << name;
+    for (const QString &name : {QString("sub/../a.jpg"), QString("away/a.jpg"), QString("inside/a.jpg"),
+                                QString("sub/a.jpg/b.jpg"), QString("missing/a.jpg"), QString("sub/"),
+                                QString("a.jpg") + QChar(0) + "/../../x.jpg"})
+        EXPECT_TRUE(save(name, "new")) << name.toStdString();
     EXPECT_TRUE(FolderEntries(temp.filePath("elsewhere")).isEmpty());
 
     const QString longName = QString(246, QLatin1Char('n')) + ".jpg";
@@ -257,9 +415,9 @@ TEST_F(EngineTest, SavingFollowsNoLinkOrDotDotAndKeepsWhatItMayNotReplace)
         WriteFileBytes(savePath(name), "old");
         ::chmod(QFile::encodeName(savePath(name)).constData(), mode);
         // Failing, writing nothing, then succeeding: only the last may replace, and only a writable file.
-        EXPECT_TRUE(SaveOutputFile(savePath(), name, writer("partial", "failed")));
-        EXPECT_TRUE(SaveOutputFile(savePath(), name, writer({})));
-        EXPECT_EQ(!SaveOutputFile(savePath(), name, writer("new")), mode != 0444);
+        EXPECT_TRUE(save(name, "partial", false));
+        EXPECT_TRUE(save(name, {}));
+        EXPECT_EQ(!save(name, "new"), mode != 0444);
         EXPECT_EQ(ReadFileBytes(savePath(name)), mode == 0444 ? "old" : "new");
         struct stat info {};
         ASSERT_EQ(::stat(QFile::encodeName(savePath(name)).constData(), &info), 0);
@@ -277,7 +435,7 @@ TEST_F(EngineTest, TheNextRunRemovesTemporariesThatNoSaveHolds)
         WriteFileBytes(savePath(QString::fromLatin1(name)), "left by a killed run");
     const int live = ::open(QFile::encodeName(savePath("sub/.brindleway-live01.part")).constData(), O_RDONLY);
     ASSERT_EQ(::flock(live, LOCK_EX), 0) << "a concurrent run still writing it";
-    EXPECT_EQ(run().saved, 1);
+    EXPECT_EQ(run().saved(), 1);
     ::close(live);
     EXPECT_EQ(FolderEntries(savePath()), QStringList{"sub"});
     EXPECT_EQ(FolderEntries(savePath("sub")), (QStringList{".brindleway-live01.part", "a.jpg"}));

@@ -2,6 +2,7 @@
 
 #include "engine/tiffcontainer.h"
 #include "engine/tiffstructure.h"
+#include "engine/notetext.h"
 #include "engine/xmppacket.h"
 #include "model/codepage.h"
 #include "model/datafile.h"
@@ -109,9 +110,11 @@ TEST_F(EngineTest, BothPathsWriteEveryFieldAndItsXmpInStepAndKeepForeignMetadata
         // what it encodes. The PNG carries its tags; a date not in IIM form is
         // written nowhere; a packet that cannot be read is kept as it was while
         // the IPTC is written; WebP names the fields it has no home for.
-        EXPECT_EQ(result.saved, 9);
-        ASSERT_EQ(LineNames(result.warnings), (QStringList{"4 d.bmp", "5 dates.jpg", "6 broken.jpg", "9 x.webp"}));
-        EXPECT_TRUE(result.warnings[3].reason.contains("ReleaseDate, OriginatingProgram")) << result.warnings[3].reason.toStdString();
+        EXPECT_EQ(result.saved(), 9);
+        const QList<LineReport> warned = result.with(LineStatus::SavedWithWarnings);
+        ASSERT_EQ(LineNames(warned), (QStringList{"4 d.bmp", "5 dates.jpg", "6 broken.jpg", "9 x.webp"}));
+        const QString webp = NotesText(warned[3].outcome.notes);
+        EXPECT_TRUE(webp.contains("ReleaseDate, OriginatingProgram")) << webp.toStdString();
 
         for (const QString name : {"x.jpg", "x.tif", "x.psd", "x.webp"}) {
             SCOPED_TRACE(name.toStdString());
@@ -248,16 +251,19 @@ TEST_F(EngineTest, TagsOnlyUpdatesEveryIptcCopyAndReportsWhatItCannotDo)
     loadData({"name\tvalue", "copies.jpg\tnew", "icc.jpg\tnew", "cut.jpg\tnew", "res.tif\tnew", "p.png\tnew", "big.tif\tnew",
               "cut.webp\tnew", "cut.gif\tnew", "cut.psd\tnew", "xmp.webp\tnew"});
     const BatchResult result = run();
-    EXPECT_EQ(result.saved, 6);
-    EXPECT_EQ(LineNames(result.warnings), (QStringList{"3 cut.jpg"}));
-    ASSERT_EQ(result.warnings.size(), 1);
-    EXPECT_TRUE(result.warnings[0].reason.contains("damaged"));
-    ASSERT_EQ(LineNames(result.failed), (QStringList{"7 cut.webp", "8 cut.gif", "9 cut.psd", "10 xmp.webp"}));
-    for (const LineProblem &failed : result.failed) {
-        const bool cut = failed.fileName.startsWith("cut");
-        EXPECT_TRUE(failed.reason.contains(cut ? "the file is damaged: " : "XMP packet cannot be read")) << failed.reason.toStdString();
-        EXPECT_EQ(failed.reason.contains("past the end"), cut);
-        EXPECT_FALSE(QFileInfo::exists(savePath(failed.fileName)));
+    EXPECT_EQ(result.saved(), 6);
+    const QList<LineReport> warnings = result.with(LineStatus::SavedWithWarnings);
+    EXPECT_EQ(LineNames(warnings), (QStringList{"3 cut.jpg"}));
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(NotesText(warnings[0].outcome.notes).contains("damaged"));
+    const QList<LineReport> failures = result.with(LineStatus::Failed);
+    ASSERT_EQ(LineNames(failures), (QStringList{"7 cut.webp", "8 cut.gif", "9 cut.psd", "10 xmp.webp"}));
+    for (const LineReport &failed : failures) {
+        const bool cut = failed.name.startsWith("cut");
+        const QString reason = NotesText(failed.outcome.notes);
+        EXPECT_TRUE(reason.contains(cut ? "the file is damaged: " : "XMP packet cannot be read")) << reason.toStdString();
+        EXPECT_EQ(reason.contains("past the end"), cut);
+        EXPECT_FALSE(QFileInfo::exists(savePath(failed.name)));
     }
     EXPECT_EQ(ReadTags(savePath("big.tif"))["IPTC:Caption-Abstract"], "new") << "a BigTIFF gets its tags too";
 
@@ -423,9 +429,11 @@ TEST_F(EngineTest, EachContainerKeepsEveryByteItDoesNotOwn)
                    return lines;
                }());
     const BatchResult result = run();
-    EXPECT_EQ(result.saved, 5 + formats.size());
-    ASSERT_EQ(LineNames(result.warnings), QStringList{"2 chunks.png"});
-    EXPECT_TRUE(result.warnings[0].reason.contains("checksum of its iCCP chunk")) << result.warnings[0].reason.toStdString();
+    EXPECT_EQ(result.saved(), 5 + formats.size());
+    const QList<LineReport> warned = result.with(LineStatus::SavedWithWarnings);
+    ASSERT_EQ(LineNames(warned), QStringList{"2 chunks.png"});
+    const QString reason = NotesText(warned[0].outcome.notes);
+    EXPECT_TRUE(reason.contains("checksum of its iCCP chunk")) << reason.toStdString();
 
     const QByteArray tiff = ReadFileBytes(imagePath("pages.tif"));
     const QByteArray tagged = ReadFileBytes(savePath("pages.tif"));
@@ -563,15 +571,16 @@ TEST_F(EngineTest, ReencodingKeepsPagesColoursAndSamplesOrSaysWhyNot)
         SCOPED_TRACE(c.name);
         const QString source = imagePath(c.name);
         const QString output = savePath(c.name);
-        const auto failed = std::find_if(result.failed.begin(), result.failed.end(),
-                                         [&](const LineProblem &p) { return p.line == i + 1; });
+        const QList<LineReport> failures = result.with(LineStatus::Failed);
+        const auto failed = std::find_if(failures.begin(), failures.end(), [&](const LineReport &r) { return r.line == i + 1; });
+        const QString reason = failed == failures.end() ? QString() : NotesText(failed->outcome.notes);
         if (c.refusal) {
-            ASSERT_NE(failed, result.failed.end());
-            EXPECT_TRUE(failed->reason.contains(QLatin1String(c.refusal))) << failed->reason.toStdString();
+            ASSERT_NE(failed, failures.end());
+            EXPECT_TRUE(reason.contains(QLatin1String(c.refusal))) << reason.toStdString();
             EXPECT_FALSE(QFileInfo::exists(output));
             continue;
         }
-        ASSERT_EQ(failed, result.failed.end()) << failed->reason.toStdString();
+        ASSERT_EQ(failed, failures.end()) << reason.toStdString();
         const FileTags was = ReadTags(source);
         const FileTags now = ReadTags(output);
         EXPECT_EQ(now[c.keptTag], was[c.keptTag]);

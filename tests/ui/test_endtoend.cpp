@@ -1,6 +1,5 @@
 #include "test_schemedialogs_support.h"
 
-#include "engine/batchtag.h"
 #include "fakeuiservices.h"
 #include "model/appstate.h"
 #include "model/settingsstore.h"
@@ -20,11 +19,10 @@ TEST(EndToEnd, TheReadmesSchemeMadeInTheDialogsIsTheExampleAndTagsThePhotos)
     const QString out = dir.filePath("tagged");
     QDir().mkpath(out);
     AppState state;
-    BatchState batch;
     IniSettingsStore store(storeFile);
     IniSettingsStore choices(dir.filePath("LastChoices.ini"));
     FakeUiServices ui;
-    FormMain window(state, batch, store, choices, ui);
+    FormMain window(state, store, choices, ui);
     ui.fileAnswers = {examples + "/photos.txt"};
     ui.folderAnswers = {examples + "/images", out};
     Click(window, "CmdBrowseIPTCfile");
@@ -51,6 +49,7 @@ TEST(EndToEnd, TheReadmesSchemeMadeInTheDialogsIsTheExampleAndTagsThePhotos)
 
     for (const char *button : {"CmdBrowseImages", "CmdBrowseSave", "CmdBatchTag"})
         Click(window, button);
+    WaitUntil([&] { return !window.batchRunning(); });
     EXPECT_TRUE(ui.messages.isEmpty()) << ui.messages.join('|').toStdString();
     EXPECT_EQ(QDir(out).entryList({"*.jpg"}).size(), 5);
     const FileTags terrace = ReadTags(out + "/terrace.jpg");

@@ -1,0 +1,257 @@
+#include "engine/batchrunner.h"
+
+#include "engine/lineplanner.h"
+#include "engine/savefolder.h"
+#include "engine/workerpool.h"
+#include "engine/workerprotocol.h"
+
+#include <QDir>
+#include <QHash>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+// A group of outputs is made durable and put in place once it holds this
+// many files or bytes, or has waited BatchOptions::commitMs: one sync for
+// many outputs, and no worker holds more temporaries than this.
+constexpr qsizetype GroupFiles = 256;
+constexpr qint64 GroupBytes = qint64(256) << 20;
+
+bool workerLost(const LineOutcome &outcome)
+{
+    return !outcome.notes.isEmpty()
+        && (outcome.notes.first().code == NoteCode::WorkerStopped || outcome.notes.first().code == NoteCode::WorkerTimedOut
+            || outcome.notes.first().code == NoteCode::WorkerGarbled);
+}
+} // namespace
+
+qsizetype BatchResult::count(LineStatus status) const
+{
+    return std::count_if(reports.begin(), reports.end(), [status](const LineReport &r) { return r.outcome.status == status; });
+}
+
+QList<LineReport> BatchResult::with(LineStatus status) const
+{
+    QList<LineReport> chosen;
+    std::copy_if(reports.begin(), reports.end(), std::back_inserter(chosen),
+                 [status](const LineReport &r) { return r.outcome.status == status; });
+    return chosen;
+}
+
+struct BatchRunner::Run {
+    struct Written {
+        LinePlan plan;
+        LineOutcome outcome;
+        WrittenOutput output;
+    };
+
+    Run(const AppState &app, const BatchOptions &runOptions) : options(runOptions), savePath(app.SavePath) {}
+
+    BatchOptions options;
+    QString savePath;
+    SaveFolder folder;
+    std::optional<LinePlanner> planner;
+    WorkerPool *pool = nullptr;
+    QTimer *commitTimer = nullptr;
+    bool started = false;   // a worker greeted; lines go out
+    bool cancelled = false;
+    bool ending = false;    // every line is finished; the workers are leaving
+    int next = 1;
+    int done = 0;
+    std::optional<LinePlan> held; // planned, waiting for a worker or for an earlier line of the same output
+    QList<Written> written;       // answered and not yet put in place
+    qint64 writtenBytes = 0;
+    QHash<QString, int> writtenBy; // output key -> the row of the last line put in place there
+    BatchResult result;
+};
+
+BatchRunner::BatchRunner(QObject *parent) : QObject(parent) {}
+
+BatchRunner::~BatchRunner() = default;
+
+Problem BatchRunner::start(const AppState &app, const BatchOptions &options)
+{
+    if (run)
+        return BusyMessage;
+    if (Problem refusal = RunRefusal(app))
+        return refusal;
+    auto next = std::make_unique<Run>(app, options);
+    if (const QString why = next->folder.open(app.SavePath); !why.isEmpty())
+        return SaveFolderMessage.arg(QDir::toNativeSeparators(app.SavePath), why);
+    next->planner.emplace(app, options, next->folder);
+    const int lines = next->planner->lines();
+    next->result.lines = lines;
+    WorkerPool::Limits limits;
+    limits.workers = std::min(options.workers > 0 ? options.workers : QThread::idealThreadCount(), lines);
+    limits.lineMs = options.lineMs;
+    limits.graceMs = options.graceMs;
+    next->pool = new WorkerPool(WorkerProgram(), next->planner->settings(), limits, this);
+    next->commitTimer = new QTimer(next->pool);
+    next->commitTimer->setSingleShot(true);
+    connect(next->pool, &WorkerPool::ready, this, &BatchRunner::pump);
+    connect(next->pool, &WorkerPool::unavailable, this, &BatchRunner::unavailable);
+    connect(next->pool, &WorkerPool::answered, this, &BatchRunner::answered);
+    connect(next->pool, &WorkerPool::stopped, this, &BatchRunner::stopped);
+    connect(next->commitTimer, &QTimer::timeout, this, &BatchRunner::commit);
+    run = std::move(next);
+    run->pool->start();
+    emit progress(0, lines);
+    return {};
+}
+
+void BatchRunner::cancel()
+{
+    if (!run || run->ending)
+        return;
+    run->cancelled = true;
+    // Later, so that a slot that cancels never ends the run in the middle of one of its steps.
+    QTimer::singleShot(0, this, [this] {
+        if (run)
+            endWhenDone();
+    });
+}
+
+bool BatchRunner::planNext()
+{
+    if (!run->held && run->next <= run->planner->lines())
+        run->held = run->planner->plan(run->next++);
+    return bool(run->held);
+}
+
+void BatchRunner::pump()
+{
+    if (!run || run->ending)
+        return;
+    if (!run->started) {
+        run->started = true;
+        // Only now that the run surely goes ahead: the folders the outputs go into lose what killed runs left.
+        run->folder.sweep(run->planner->outputNames());
+    }
+    while (!run->cancelled && planNext()) {
+        const LinePlan &plan = *run->held;
+        if (plan.problem) {
+            const LinePlan skipped = *std::exchange(run->held, std::nullopt);
+            ++run->done;
+            finishLine(skipped, LineOutcome::refused(skipped.problem));
+            emit progress(run->done, run->result.lines);
+            continue;
+        }
+        // Lines that share an output are written one after the other and put in place in line order.
+        if (run->pool->writes(plan.outputKey) || !run->pool->canTake())
+            break;
+        run->pool->hand(plan);
+        run->held.reset();
+    }
+    endWhenDone();
+}
+
+void BatchRunner::answered(const LinePlan &plan, const WorkerAnswer &answer)
+{
+    if (!run)
+        return;
+    ++run->done;
+    if (answer.written) {
+        run->written.append({plan, answer.outcome, *answer.written});
+        run->writtenBytes += answer.written->bytes;
+        if (run->written.size() >= GroupFiles || run->writtenBytes >= GroupBytes)
+            commit();
+        else if (!run->commitTimer->isActive())
+            run->commitTimer->start(run->options.commitMs);
+    } else {
+        finishLine(plan, answer.outcome);
+        if (workerLost(answer.outcome)) {
+            // Its outputs no longer locked, they are put in place before the sweep of what it left.
+            commit();
+            run->folder.sweep({plan.output});
+        }
+    }
+    emit progress(run->done, run->result.lines);
+    pump();
+}
+
+void BatchRunner::commit()
+{
+    run->commitTimer->stop();
+    if (run->written.isEmpty())
+        return;
+    QList<Run::Written> group = std::exchange(run->written, {});
+    run->writtenBytes = 0;
+    std::sort(group.begin(), group.end(), [](const auto &a, const auto &b) { return a.plan.line < b.plan.line; });
+    QList<CommitItem> items;
+    for (const Run::Written &each : group)
+        items.append({each.plan.output, each.output});
+    const QList<Committed> committed = run->folder.commit(items, run->planner->sources());
+    QList<int> lines;
+    for (qsizetype i = 0; i < group.size(); ++i) {
+        const LinePlan &plan = group[i].plan;
+        lines.append(plan.line);
+        if (committed[i].failure) {
+            finishLine(plan, LineOutcome::refused(committed[i].failure));
+            continue;
+        }
+        QList<Note> notes = group[i].outcome.notes;
+        if (committed[i].replaced) {
+            const auto earlier = run->writtenBy.constFind(plan.outputKey);
+            notes.append(earlier == run->writtenBy.cend() ? Note{NoteCode::ReplacedFile, {}}
+                                                          : Note{NoteCode::ReplacedLine, {QString::number(*earlier)}});
+        }
+        run->writtenBy.insert(plan.outputKey, plan.row);
+        finishLine(plan, LineOutcome::saved(notes));
+    }
+    run->pool->release(lines);
+}
+
+void BatchRunner::finishLine(const LinePlan &plan, const LineOutcome &outcome)
+{
+    run->result.reports.append({plan.line, plan.row, plan.name, outcome});
+    emit lineFinished(run->result.reports.last());
+}
+
+void BatchRunner::endWhenDone()
+{
+    if (!run->started || run->ending || run->pool->inHand() > 0)
+        return;
+    if (!run->cancelled && (run->held || run->next <= run->planner->lines()))
+        return;
+    commit();
+    run->ending = true;
+    run->result.stopped = run->held || run->next <= run->planner->lines();
+    run->pool->stop();
+}
+
+void BatchRunner::unavailable(const QString &why)
+{
+    if (!run)
+        return;
+    if (run->started) {
+        // The workers are gone and none starts again: the line waiting for one fails, and the next tries anew.
+        if (planNext()) {
+            const LinePlan waiting = *std::exchange(run->held, std::nullopt);
+            ++run->done;
+            finishLine(waiting, LineOutcome::failed({NoteCode::WorkerUnavailable, {why}}));
+            emit progress(run->done, run->result.lines);
+        }
+        pump();
+        return;
+    }
+    run->result.refusal = NoWorkerMessage.arg(QDir::toNativeSeparators(WorkerProgram()), why);
+    run->ending = true;
+    run->pool->stop();
+}
+
+void BatchRunner::stopped()
+{
+    if (!run || !run->ending)
+        return;
+    BatchResult result = std::move(run->result);
+    std::stable_sort(result.reports.begin(), result.reports.end(),
+                     [](const LineReport &a, const LineReport &b) { return a.line < b.line; });
+    result.files = int(run->writtenBy.size());
+    run->pool->deleteLater();
+    // Gone before the signal, so that whoever hears it may start the next run.
+    run.reset();
+    emit finished(result);
+}

@@ -1,0 +1,477 @@
+#include "engine/savefolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSet>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+// Temporaries never take a longer name than the output's own, so that any
+// name the file system accepts can be saved.
+constexpr std::string_view TemporaryPrefix = ".brindleway-";
+constexpr std::string_view TemporarySuffix = ".part";
+constexpr int TemporaryRandomLength = 6;
+
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd(fd) {}
+    Fd(Fd &&other) noexcept : fd(std::exchange(other.fd, -1)) {}
+    Fd &operator=(Fd &&other) noexcept
+    {
+        reset(std::exchange(other.fd, -1));
+        return *this;
+    }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    ~Fd() { reset(); }
+
+    int get() const { return fd; }
+    int release() { return std::exchange(fd, -1); }
+    explicit operator bool() const { return fd >= 0; }
+    void reset(int next = -1)
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = next;
+    }
+
+private:
+    int fd = -1;
+};
+
+struct DirCloser {
+    void operator()(DIR *dir) const { ::closedir(dir); }
+};
+
+QString systemError(int error = errno)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+FileIdentity identityOf(const struct stat &info)
+{
+    return {quint64(info.st_dev), quint64(info.st_ino)};
+}
+
+// Whether `name` in `folder` is now the file `file`.
+bool nameIs(int folder, const char *name, const FileIdentity &file)
+{
+    struct stat named {};
+    return ::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && identityOf(named) == file;
+}
+
+Note writeFailed(const QString &what)
+{
+    return {NoteCode::WriteFailed, {what}};
+}
+
+// A folder below the save folder, opened component by component without
+// following links, or why it could not be.
+struct OpenFolder {
+    Fd fd;
+    Note problem;
+};
+
+OpenFolder openBelow(int saveFolder, const QList<QByteArray> &parts)
+{
+    OpenFolder result;
+    const auto fail = [&result](Note problem) {
+        result.fd.reset();
+        result.problem = std::move(problem);
+        return std::move(result);
+    };
+    result.fd.reset(::fcntl(saveFolder, F_DUPFD_CLOEXEC, 0));
+    if (!result.fd)
+        return fail(writeFailed(QStringLiteral("the save folder cannot be opened again (%1)").arg(systemError())));
+    QString walked;
+    for (const QByteArray &part : parts) {
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..")
+            return fail({NoteCode::NameHoldsDotDot, {}});
+        walked += (walked.isEmpty() ? QString() : QStringLiteral("/")) + QFile::decodeName(part);
+        Fd next(::openat(result.fd.get(), part.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (next) {
+            result.fd = std::move(next);
+            continue;
+        }
+        const int error = errno;
+        struct stat info {};
+        if (error == ENOENT)
+            return fail({NoteCode::OutputFolderMissing, {walked}});
+        if (::fstatat(result.fd.get(), part.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode))
+            return fail({NoteCode::OutsideSaveFolder, {QStringLiteral("%1 is a symbolic link").arg(walked)}});
+        if (error == ENOTDIR)
+            return fail({NoteCode::OutsideSaveFolder, {QStringLiteral("%1 is not a folder").arg(walked)}});
+        return fail(writeFailed(QStringLiteral("the folder %1 cannot be opened (%2)").arg(walked, systemError(error))));
+    }
+    return result;
+}
+
+// The folder an output name leads into, and the name's last component.
+struct NameFolder : OpenFolder {
+    QByteArray fileName; // native bytes
+};
+
+NameFolder openFolderOf(int saveFolder, const QString &name)
+{
+    NameFolder result;
+    const QByteArray native = QFile::encodeName(name);
+    // The system would end the name at the first NUL, wherever that leads.
+    if (native.contains('\0')) {
+        result.problem = {NoteCode::NameHoldsControl, {QStringLiteral("U+0000")}};
+        return result;
+    }
+    QList<QByteArray> parts = native.split('/');
+    result.fileName = parts.takeLast();
+    if (result.fileName.isEmpty() || result.fileName == "." || result.fileName == "..") {
+        result.problem = {NoteCode::NameNotFileName, {}};
+        return result;
+    }
+    static_cast<OpenFolder &>(result) = openBelow(saveFolder, parts);
+    return result;
+}
+
+// Why the name `file` in `folder` may not be replaced; `existing` gets
+// what is there, if anything.
+Note targetProblem(int folder, const char *file, std::optional<struct stat> &existing)
+{
+    struct stat info {};
+    existing.reset();
+    if (::fstatat(folder, file, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT)
+            return {};
+        return writeFailed(QStringLiteral("the file it would replace cannot be looked at (%1)").arg(systemError()));
+    }
+    existing = info;
+    if (S_ISLNK(info.st_mode))
+        return {NoteCode::OutputInTheWay, {QStringLiteral("link")}};
+    if (S_ISDIR(info.st_mode))
+        return {NoteCode::OutputInTheWay, {QStringLiteral("folder")}};
+    if (!S_ISREG(info.st_mode))
+        return {NoteCode::OutputInTheWay, {QStringLiteral("special")}};
+    // The mode bits, not access(): root may write anything, but the owner meant this one to stay.
+    if (!(info.st_mode & S_IWUSR))
+        return {NoteCode::OutputInTheWay, {QStringLiteral("read-only")}};
+    return {};
+}
+
+bool isTemporaryName(std::string_view name)
+{
+    if (name.size() != TemporaryPrefix.size() + TemporaryRandomLength + TemporarySuffix.size()
+        || !name.starts_with(TemporaryPrefix) || !name.ends_with(TemporarySuffix))
+        return false;
+    for (const char c : name.substr(TemporaryPrefix.size(), TemporaryRandomLength)) {
+        if (!(c >= '0' && c <= '9') && !(c >= 'a' && c <= 'z') && !(c >= 'A' && c <= 'Z'))
+            return false;
+    }
+    return true;
+}
+
+// Unlinks every temporary in `folder` that no save holds locked.
+void sweepFolder(int folder)
+{
+    Fd copy(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
+    std::unique_ptr<DIR, DirCloser> listing(copy ? ::fdopendir(copy.get()) : nullptr);
+    if (!listing)
+        return;
+    copy.release();
+    while (const dirent *entry = ::readdir(listing.get())) {
+        struct stat info {};
+        // Only plain files are opened: opening a device could have effects.
+        if (!isTemporaryName(entry->d_name) || ::fstatat(folder, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0
+            || !S_ISREG(info.st_mode))
+            continue;
+        Fd file(::openat(folder, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (file && ::flock(file.get(), LOCK_EX | LOCK_NB) == 0 && nameIs(folder, entry->d_name, identityOf(info)))
+            ::unlinkat(folder, entry->d_name, 0);
+    }
+}
+
+// Makes the temporaries of the items not yet refused durable, all at once
+// where the system can: one sync of each file system they lie on.
+void syncTogether(const QList<CommitItem> &items, const std::vector<Fd> &folders, QList<Committed> &results)
+{
+#ifdef __linux__
+    std::map<quint64, int> devices; // device -> an open folder on it
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        if (!results[i].failure)
+            devices.emplace(items[i].written.folder.device, folders[size_t(i)].get());
+    }
+    for (const auto &[device, folder] : devices) {
+        if (::syncfs(folder) == 0)
+            continue;
+        const Note failure = writeFailed(QStringLiteral("the disk did not take it (%1)").arg(systemError()));
+        for (qsizetype i = 0; i < items.size(); ++i) {
+            if (!results[i].failure && items[i].written.folder.device == device)
+                results[i].failure = failure;
+        }
+    }
+#else
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        if (results[i].failure)
+            continue;
+        Fd file(::openat(folders[size_t(i)].get(), items[i].written.temporary.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (!file || ::fsync(file.get()) != 0)
+            results[i].failure = writeFailed(QStringLiteral("the disk did not take it (%1)").arg(systemError()));
+    }
+#endif
+}
+} // namespace
+
+std::optional<FileIdentity> IdentityOf(const QString &path, bool followLink)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat info {};
+    const int status = followLink ? ::stat(native.constData(), &info) : ::lstat(native.constData(), &info);
+    if (status != 0)
+        return std::nullopt;
+    return identityOf(info);
+}
+
+std::optional<FileIdentity> IdentityOf(int fd)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return std::nullopt;
+    return identityOf(info);
+}
+
+bool SameFolder(const QString &a, const QString &b)
+{
+    if (a == b)
+        return true;
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    const auto idA = IdentityOf(a);
+    const auto idB = IdentityOf(b);
+    if (idA && idB)
+        return *idA == *idB;
+    const auto clean = [](const QString &path) { return QDir::cleanPath(QFileInfo(path).absoluteFilePath()); };
+    return clean(a) == clean(b);
+}
+
+QString FolderProblem(const QString &path)
+{
+    const Fd folder(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder)
+        return {};
+    if (errno == ENOENT)
+        return QStringLiteral("it does not exist");
+    if (errno == ENOTDIR)
+        return QStringLiteral("it is not a folder");
+    return systemError();
+}
+
+SaveFolder::~SaveFolder()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+QString SaveFolder::open(const QString &path, std::optional<FileIdentity> expected)
+{
+    Fd folder(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder)
+        return FolderProblem(path);
+    const auto identity = IdentityOf(folder.get());
+    if (!identity)
+        return systemError();
+    if (expected && *identity != *expected)
+        return QStringLiteral("it is no longer the folder the run began with");
+    if (fd >= 0)
+        ::close(fd);
+    fd = folder.release();
+    id = *identity;
+    return {};
+}
+
+SaveFolder::Target SaveFolder::inspect(const QString &name) const
+{
+    Target target;
+    const NameFolder folder = openFolderOf(fd, name);
+    if (folder.problem) {
+        target.problem = folder.problem;
+        return target;
+    }
+    std::optional<struct stat> existing;
+    target.problem = targetProblem(folder.fd.get(), folder.fileName.constData(), existing);
+    if (existing)
+        target.existing = identityOf(*existing);
+    return target;
+}
+
+void SaveFolder::sweep(const QStringList &names) const
+{
+    QSet<QString> folders{QString()};
+    for (const QString &name : names)
+        folders.insert(name.left(std::max<qsizetype>(name.lastIndexOf(QLatin1Char('/')), 0)));
+    std::set<FileIdentity> swept;
+    for (const QString &folderName : folders) {
+        const QByteArray native = QFile::encodeName(folderName);
+        if (native.contains('\0'))
+            continue;
+        const OpenFolder folder = openBelow(fd, native.split('/'));
+        const auto identity = folder.fd ? IdentityOf(folder.fd.get()) : std::nullopt;
+        if (identity && swept.insert(*identity).second)
+            sweepFolder(folder.fd.get());
+    }
+}
+
+QList<Committed> SaveFolder::commit(const QList<CommitItem> &items, const std::set<FileIdentity> &sources) const
+{
+    QList<Committed> results(items.size());
+    std::vector<Fd> folders(size_t(items.size()));
+    std::vector<QByteArray> finalNames(size_t(items.size()));
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const WrittenOutput &written = items[i].written;
+        NameFolder folder = openFolderOf(fd, items[i].output);
+        if (folder.problem) {
+            results[i].failure = folder.problem;
+            continue;
+        }
+        if (IdentityOf(folder.fd.get()) != written.folder) {
+            results[i].failure = {NoteCode::SaveFolderChanged, {}};
+            continue;
+        }
+        if (!nameIs(folder.fd.get(), written.temporary.constData(), written.file)) {
+            results[i].failure = writeFailed(QStringLiteral("its temporary was removed before it could be put in place"));
+            continue;
+        }
+        folders[size_t(i)] = std::move(folder.fd);
+        finalNames[size_t(i)] = folder.fileName;
+    }
+    syncTogether(items, folders, results);
+
+    std::map<FileIdentity, qsizetype> renamedIn; // folder -> an item put in place there
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const int folder = folders[size_t(i)].get();
+        if (folder < 0)
+            continue;
+        const char *temporary = items[i].written.temporary.constData();
+        std::optional<struct stat> existing;
+        Note why = results[i].failure;
+        if (!why)
+            why = targetProblem(folder, finalNames[size_t(i)].constData(), existing);
+        if (!why && existing && sources.contains(identityOf(*existing)))
+            why = {NoteCode::WouldReplaceSource, {}};
+        if (!why && ::renameat(folder, temporary, folder, finalNames[size_t(i)].constData()) != 0)
+            why = writeFailed(QStringLiteral("it cannot be put in place (%1)").arg(systemError()));
+        if (why) {
+            results[i].failure = why;
+            ::unlinkat(folder, temporary, 0);
+            continue;
+        }
+        results[i].replaced = existing.has_value();
+        renamedIn.emplace(items[i].written.folder, i);
+    }
+    // The new names reach the disk too; some file systems cannot sync a folder and say so with EINVAL.
+    for (const auto &[identity, i] : renamedIn) {
+        if (::fsync(folders[size_t(i)].get()) == 0 || errno == EINVAL)
+            continue;
+        const Note failure = writeFailed(QStringLiteral("its name in the folder did not reach the disk (%1)").arg(systemError()));
+        for (qsizetype j = 0; j < items.size(); ++j) {
+            if (!results[j].failure && items[j].written.folder == identity)
+                results[j].failure = failure;
+        }
+    }
+    return results;
+}
+
+OutputTemporary::~OutputTemporary()
+{
+    // Unlinked while still locked, so no sweep can take it for stale first.
+    if (fd >= 0 && !finished)
+        ::unlinkat(folder, name.constData(), 0);
+    if (fd >= 0)
+        ::close(fd);
+    if (folder >= 0)
+        ::close(folder);
+}
+
+Note OutputTemporary::create(const SaveFolder &saveFolder, const QString &output, const FileIdentity &source)
+{
+    NameFolder target = openFolderOf(saveFolder.handle(), output);
+    if (target.problem)
+        return target.problem;
+    std::optional<struct stat> existing;
+    if (Note why = targetProblem(target.fd.get(), target.fileName.constData(), existing))
+        return why;
+    if (existing && identityOf(*existing) == source)
+        return {NoteCode::WouldReplaceSource, {}};
+    if (existing) {
+        replacing = true;
+        replacedMode = existing->st_mode & (S_IRWXU | S_IRWXG | S_IRWXO | S_ISVTX);
+        replacedOwner = existing->st_uid;
+        replacedGroup = existing->st_gid;
+    }
+    static constexpr char Alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 32; ++attempt) {
+        QByteArray candidate(TemporaryPrefix.data(), qsizetype(TemporaryPrefix.size()));
+        // One draw a name: each draw from the system's generator costs a system call.
+        quint64 random = QRandomGenerator::global()->generate64();
+        for (int i = 0; i < TemporaryRandomLength; ++i, random /= sizeof Alphabet - 1)
+            candidate += Alphabet[random % (sizeof Alphabet - 1)];
+        candidate += QByteArray(TemporarySuffix.data(), qsizetype(TemporarySuffix.size()));
+        Fd created(::openat(target.fd.get(), candidate.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (!created) {
+            if (errno == EEXIST)
+                continue;
+            return writeFailed(QStringLiteral("no file can be made in the folder (%1)").arg(systemError()));
+        }
+        // A file system without locks gets none; sweeps cannot lock there either, so they leave it be.
+        int locked = 0;
+        do
+            locked = ::flock(created.get(), LOCK_EX);
+        while (locked != 0 && errno == EINTR);
+        if (locked != 0 && errno != ENOLCK && errno != EOPNOTSUPP && errno != EINVAL)
+            return writeFailed(QStringLiteral("its temporary cannot be locked (%1)").arg(systemError()));
+        // Another run's sweep may have removed it before the lock was held.
+        const auto identity = IdentityOf(created.get());
+        if (!identity || !nameIs(target.fd.get(), candidate.constData(), *identity))
+            continue;
+        name = candidate;
+        fd = created.release();
+        folder = target.fd.release();
+        return {};
+    }
+    return writeFailed(QStringLiteral("no free name for a temporary was found"));
+}
+
+Note OutputTemporary::finish(WrittenOutput &written)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return writeFailed(QStringLiteral("the written file cannot be looked at (%1)").arg(systemError()));
+    if (info.st_size == 0)
+        return writeFailed(QStringLiteral("nothing was written"));
+    if (replacing) {
+        // Only root can give the file back to its owner; others keep it as theirs.
+        [[maybe_unused]] const int owned = ::fchown(fd, replacedOwner, replacedGroup);
+        if (::fchmod(fd, replacedMode) != 0)
+            return writeFailed(QStringLiteral("it cannot be given the permissions of the file it replaces (%1)").arg(systemError()));
+    }
+    const auto folderIdentity = IdentityOf(folder);
+    if (!folderIdentity)
+        return writeFailed(QStringLiteral("its folder cannot be looked at (%1)").arg(systemError()));
+    written = {name, *folderIdentity, identityOf(info), qint64(info.st_size)};
+    finished = true;
+    return {};
+}
