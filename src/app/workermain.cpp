@@ -35,6 +35,12 @@ void limitResources()
 {
     const rlimit noCore{0, 0};
     ::setrlimit(RLIMIT_CORE, &noCore);
+    // Each written output holds a descriptor until the run has put it in place.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
     // AddressSanitizer reserves terabytes of address space up front.
     if (AddressSanitizer)
         return;

@@ -16,7 +16,8 @@
 namespace {
 // A group of outputs is made durable and put in place once it holds this
 // many files or bytes, or has waited BatchOptions::commitMs: one sync for
-// many outputs, and no worker holds more temporaries than this.
+// many outputs. The workers write the next group meanwhile, up to as many
+// again; each temporary holds a descriptor in its worker until then.
 constexpr qsizetype GroupFiles = 256;
 constexpr qint64 GroupBytes = qint64(256) << 20;
 
@@ -64,13 +65,22 @@ struct BatchRunner::Run {
     std::optional<LinePlan> held; // planned, waiting for a worker or for an earlier line of the same output
     QList<Written> written;       // answered and not yet put in place
     qint64 writtenBytes = 0;
+    QThread *committing = nullptr; // puts `placing` in place, away from the event loop, which the syncs would hold
+    QList<Written> placing;
+    QList<Committed> placed;       // what became of each of `placing`, once `committing` has finished
+    QStringList sweepAfter;        // outputs of lost workers, whose temporaries are swept once their group is in place
     QHash<QString, int> writtenBy; // output key -> the row of the last line put in place there
     BatchResult result;
 };
 
 BatchRunner::BatchRunner(QObject *parent) : QObject(parent) {}
 
-BatchRunner::~BatchRunner() = default;
+BatchRunner::~BatchRunner()
+{
+    // The group in hand reaches its place before the folder it is put in closes.
+    if (run && run->committing)
+        run->committing->wait();
+}
 
 Problem BatchRunner::start(const AppState &app, const BatchOptions &options)
 {
@@ -140,7 +150,7 @@ void BatchRunner::pump()
             continue;
         }
         // Lines that share an output are written one after the other and put in place in line order.
-        if (run->pool->writes(plan.outputKey) || !run->pool->canTake())
+        if (run->pool->writes(plan.outputKey) || run->written.size() >= GroupFiles || !run->pool->canTake())
             break;
         run->pool->hand(plan);
         run->held.reset();
@@ -164,8 +174,8 @@ void BatchRunner::answered(const LinePlan &plan, const WorkerAnswer &answer)
         finishLine(plan, answer.outcome);
         if (workerLost(answer.outcome)) {
             // Its outputs no longer locked, they are put in place before the sweep of what it left.
+            run->sweepAfter.append(plan.output);
             commit();
-            run->folder.sweep({plan.output});
         }
     }
     emit progress(run->done, run->result.lines);
@@ -175,25 +185,41 @@ void BatchRunner::answered(const LinePlan &plan, const WorkerAnswer &answer)
 void BatchRunner::commit()
 {
     run->commitTimer->stop();
-    if (run->written.isEmpty())
+    if (run->committing)
         return;
-    QList<Run::Written> group = std::exchange(run->written, {});
+    if (run->written.isEmpty()) {
+        run->folder.sweep(std::exchange(run->sweepAfter, {}));
+        return;
+    }
+    run->placing = std::exchange(run->written, {});
     run->writtenBytes = 0;
-    std::sort(group.begin(), group.end(), [](const auto &a, const auto &b) { return a.plan.line < b.plan.line; });
+    std::sort(run->placing.begin(), run->placing.end(), [](const auto &a, const auto &b) { return a.plan.line < b.plan.line; });
     QList<CommitItem> items;
-    for (const Run::Written &each : group)
+    for (const Run::Written &each : run->placing)
         items.append({each.plan.output, each.output});
-    const QList<Committed> committed = run->folder.commit(items, run->planner->sources());
+    Run *group = run.get();
+    run->committing = QThread::create([group, items] { group->placed = group->folder.commit(items, group->planner->sources()); });
+    run->committing->setParent(this);
+    connect(run->committing, &QThread::finished, this, &BatchRunner::committed);
+    run->committing->start();
+}
+
+void BatchRunner::committed()
+{
+    run->committing->deleteLater();
+    run->committing = nullptr;
+    const QList<Run::Written> group = std::exchange(run->placing, {});
+    const QList<Committed> results = std::exchange(run->placed, {});
     QList<int> lines;
     for (qsizetype i = 0; i < group.size(); ++i) {
         const LinePlan &plan = group[i].plan;
         lines.append(plan.line);
-        if (committed[i].failure) {
-            finishLine(plan, LineOutcome::refused(committed[i].failure));
+        if (results[i].failure) {
+            finishLine(plan, LineOutcome::refused(results[i].failure));
             continue;
         }
         QList<Note> notes = group[i].outcome.notes;
-        if (committed[i].replaced) {
+        if (results[i].replaced) {
             const auto earlier = run->writtenBy.constFind(plan.outputKey);
             notes.append(earlier == run->writtenBy.cend() ? Note{NoteCode::ReplacedFile, {}}
                                                           : Note{NoteCode::ReplacedLine, {QString::number(*earlier)}});
@@ -202,6 +228,11 @@ void BatchRunner::commit()
         finishLine(plan, LineOutcome::saved(notes));
     }
     run->pool->release(lines);
+    if (!run->sweepAfter.isEmpty() || run->written.size() >= GroupFiles || run->writtenBytes >= GroupBytes)
+        commit();
+    else if (!run->written.isEmpty() && !run->commitTimer->isActive())
+        run->commitTimer->start(run->options.commitMs);
+    pump();
 }
 
 void BatchRunner::finishLine(const LinePlan &plan, const LineOutcome &outcome)
@@ -212,11 +243,15 @@ void BatchRunner::finishLine(const LinePlan &plan, const LineOutcome &outcome)
 
 void BatchRunner::endWhenDone()
 {
-    if (!run->started || run->ending || run->pool->inHand() > 0)
+    if (!run->started || run->ending || run->pool->inHand() > 0 || run->committing)
         return;
     if (!run->cancelled && (run->held || run->next <= run->planner->lines()))
         return;
-    commit();
+    if (!run->written.isEmpty()) {
+        // Ends once the last group is in place.
+        commit();
+        return;
+    }
     run->ending = true;
     run->result.stopped = run->held || run->next <= run->planner->lines();
     run->pool->stop();

@@ -71,6 +71,7 @@ private:
     bool planNext();
     void answered(const LinePlan &plan, const WorkerAnswer &answer);
     void commit();
+    void committed();
     void finishLine(const LinePlan &plan, const LineOutcome &outcome);
     void endWhenDone();
     void unavailable(const QString &why);

@@ -473,5 +473,9 @@ Note OutputTemporary::finish(WrittenOutput &written)
         return writeFailed(QStringLiteral("its folder cannot be looked at (%1)").arg(systemError()));
     written = {name, *folderIdentity, identityOf(info), qint64(info.st_size)};
     finished = true;
+#ifdef __linux__
+    // The disk starts on it now, so that the run's sync of the whole group waits less.
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
     return {};
 }
