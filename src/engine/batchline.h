@@ -130,7 +130,7 @@ struct BatchOptions {
     bool reencode = false;   // decode and encode each image instead of writing its tags only
     int maxMegapixels = 200; // re-encoding refuses an image whose header declares more
     int workers = 0;         // worker processes at most; 0 for one per core
-    int lineMs = 600000;     // a line (or a worker's start) still unanswered after this long fails, and its worker is stopped
+    int lineMs = 600000;     // a line still unanswered after this long fails, and its worker is stopped
     int graceMs = 2000;      // a worker told to end is killed when it is still there after this long
     int commitMs = 1000;     // written outputs wait at most this long to be put in place
 };

@@ -23,9 +23,8 @@ constexpr qint64 GroupBytes = qint64(256) << 20;
 
 bool workerLost(const LineOutcome &outcome)
 {
-    return !outcome.notes.isEmpty()
-        && (outcome.notes.first().code == NoteCode::WorkerStopped || outcome.notes.first().code == NoteCode::WorkerTimedOut
-            || outcome.notes.first().code == NoteCode::WorkerGarbled);
+    const NoteCode why = outcome.notes.value(0).code;
+    return why == NoteCode::WorkerStopped || why == NoteCode::WorkerTimedOut || why == NoteCode::WorkerGarbled;
 }
 } // namespace
 
@@ -49,10 +48,9 @@ struct BatchRunner::Run {
         WrittenOutput output;
     };
 
-    Run(const AppState &app, const BatchOptions &runOptions) : options(runOptions), savePath(app.SavePath) {}
+    explicit Run(const BatchOptions &runOptions) : options(runOptions) {}
 
     BatchOptions options;
-    QString savePath;
     SaveFolder folder;
     std::optional<LinePlanner> planner;
     WorkerPool *pool = nullptr;
@@ -88,7 +86,7 @@ Problem BatchRunner::start(const AppState &app, const BatchOptions &options)
         return BusyMessage;
     if (Problem refusal = RunRefusal(app))
         return refusal;
-    auto next = std::make_unique<Run>(app, options);
+    auto next = std::make_unique<Run>(options);
     if (const QString why = next->folder.open(app.SavePath); !why.isEmpty())
         return SaveFolderMessage.arg(QDir::toNativeSeparators(app.SavePath), why);
     next->planner.emplace(app, options, next->folder);

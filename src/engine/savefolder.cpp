@@ -342,6 +342,11 @@ QList<Committed> SaveFolder::commit(const QList<CommitItem> &items, const std::s
     std::vector<QByteArray> finalNames(size_t(items.size()));
     for (qsizetype i = 0; i < items.size(); ++i) {
         const WrittenOutput &written = items[i].written;
+        // A worker names the file to move: only a temporary of ours beside the output may be it.
+        if (!isTemporaryName(std::string_view(written.temporary.constData(), size_t(written.temporary.size())))) {
+            results[i].failure = {NoteCode::WorkerGarbled, {}};
+            continue;
+        }
         NameFolder folder = openFolderOf(fd, items[i].output);
         if (folder.problem) {
             results[i].failure = folder.problem;
@@ -473,9 +478,5 @@ Note OutputTemporary::finish(WrittenOutput &written)
         return writeFailed(QStringLiteral("its folder cannot be looked at (%1)").arg(systemError()));
     written = {name, *folderIdentity, identityOf(info), qint64(info.st_size)};
     finished = true;
-#ifdef __linux__
-    // The disk starts on it now, so that the run's sync of the whole group waits less.
-    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-#endif
     return {};
 }

@@ -26,6 +26,10 @@ struct WorkerPool::Worker {
 };
 
 namespace {
+// A worker that has not greeted has read no image: it needs no line's time,
+// only room for a slow start on a busy machine.
+constexpr int StartMs = 30000;
+
 Note garbled()
 {
     return {NoteCode::WorkerGarbled, {}};
@@ -55,7 +59,8 @@ WorkerPool::~WorkerPool()
 
 void WorkerPool::start()
 {
-    if (workers.empty())
+    // All at once: each start costs a few milliseconds of the run's own.
+    while (int(workers.size()) < room)
         spawn();
 }
 
@@ -96,7 +101,7 @@ void WorkerPool::spawn()
     process->start(QIODevice::ReadWrite);
     if (process->state() != QProcess::NotRunning)
         process->write(EncodeSettings(settings));
-    workers.back()->deadline->start(startMs());
+    workers.back()->deadline->start(StartMs);
 }
 
 WorkerPool::Worker *WorkerPool::find(const QProcess *process) const
@@ -104,12 +109,6 @@ WorkerPool::Worker *WorkerPool::find(const QProcess *process) const
     const auto found = std::find_if(workers.begin(), workers.end(),
                                     [process](const auto &worker) { return worker->process == process; });
     return found == workers.end() ? nullptr : found->get();
-}
-
-int WorkerPool::startMs() const
-{
-    // A worker that has not greeted has read no image: it needs no line's time.
-    return std::min(limits.lineMs, 60000);
 }
 
 int WorkerPool::alive() const
@@ -120,16 +119,12 @@ int WorkerPool::alive() const
 
 bool WorkerPool::canTake()
 {
-    const auto in = [this](Worker::State state) {
-        return std::any_of(workers.begin(), workers.end(), [state](const auto &worker) { return worker->state == state; });
-    };
-    if (in(Worker::State::Idle))
+    if (std::any_of(workers.begin(), workers.end(), [](const auto &worker) { return worker->state == Worker::State::Idle; }))
         return true;
-    // Workers start one at a time, each once the last one has greeted.
     const int working = int(std::count_if(workers.begin(), workers.end(), [](const auto &worker) {
-        return worker->state == Worker::State::Idle || worker->state == Worker::State::Busy;
+        return worker->state != Worker::State::Retiring && worker->state != Worker::State::Ending;
     }));
-    if (!stopping && !in(Worker::State::Starting) && working < room)
+    if (!stopping && working < room)
         spawn();
     return false;
 }
@@ -202,7 +197,7 @@ void WorkerPool::end(Worker &worker, bool kill)
 void WorkerPool::timedOut(Worker &worker)
 {
     if (worker.state == Worker::State::Starting) {
-        worker.lost = {NoteCode::WorkerUnavailable, {QStringLiteral("it did not start within %1 seconds").arg(startMs() / 1000.0)}};
+        worker.lost = {NoteCode::WorkerUnavailable, {QStringLiteral("it did not start within %1 seconds").arg(StartMs / 1000.0)}};
         end(worker, true);
         return;
     }

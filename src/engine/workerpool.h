@@ -25,14 +25,14 @@ class WorkerPool : public QObject {
 public:
     struct Limits {
         int workers = 1; // at most this many at once
-        int lineMs = 600000; // a line, or a start, still unanswered after this long fails and ends its worker
+        int lineMs = 600000; // a line still unanswered after this long fails and ends its worker
         int graceMs = 2000;  // a worker told to end is killed when it is still there after this long
     };
 
     WorkerPool(QString program, const LineSettings &settings, Limits limits, QObject *parent = nullptr);
     ~WorkerPool() override;
 
-    // Starts the first worker: `ready` when it can take lines, `unavailable` when it could not start.
+    // Starts the workers: `ready` as each can take lines, `unavailable` when none could start.
     void start();
     // Whether a worker is ready for a line. When none is, one more is
     // started if the limit allows, and `ready` comes when it can take one.
@@ -69,7 +69,6 @@ private:
     void end(Worker &worker, bool kill);
     void ended(Worker &worker, int code, bool crashed);
     int alive() const;
-    int startMs() const;
 
     QString program;
     LineSettings settings;
