@@ -83,23 +83,32 @@ Note writeFailed(const QString &what)
 }
 
 // A folder below the save folder, opened component by component without
-// following links, or why it could not be.
+// following links, or why it could not be. The save folder itself is
+// borrowed, not opened again.
 struct OpenFolder {
-    Fd fd;
+    Fd own;
+    int base = -1;
     Note problem;
+
+    int get() const { return own ? own.get() : base; }
+    explicit operator bool() const { return get() >= 0; }
+    // The folder's identity; `saveFolder`'s when it is the save folder itself.
+    std::optional<FileIdentity> identity(const FileIdentity &saveFolder) const
+    {
+        return own ? IdentityOf(own.get()) : std::optional(saveFolder);
+    }
 };
 
 OpenFolder openBelow(int saveFolder, const QList<QByteArray> &parts)
 {
     OpenFolder result;
     const auto fail = [&result](Note problem) {
-        result.fd.reset();
+        result.own.reset();
+        result.base = -1;
         result.problem = std::move(problem);
         return std::move(result);
     };
-    result.fd.reset(::fcntl(saveFolder, F_DUPFD_CLOEXEC, 0));
-    if (!result.fd)
-        return fail(writeFailed(QStringLiteral("the save folder cannot be opened again (%1)").arg(systemError())));
+    result.base = saveFolder;
     QString walked;
     for (const QByteArray &part : parts) {
         if (part.isEmpty() || part == ".")
@@ -107,16 +116,16 @@ OpenFolder openBelow(int saveFolder, const QList<QByteArray> &parts)
         if (part == "..")
             return fail({NoteCode::NameHoldsDotDot, {}});
         walked += (walked.isEmpty() ? QString() : QStringLiteral("/")) + QFile::decodeName(part);
-        Fd next(::openat(result.fd.get(), part.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        Fd next(::openat(result.get(), part.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (next) {
-            result.fd = std::move(next);
+            result.own = std::move(next);
             continue;
         }
         const int error = errno;
         struct stat info {};
         if (error == ENOENT)
             return fail({NoteCode::OutputFolderMissing, {walked}});
-        if (::fstatat(result.fd.get(), part.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode))
+        if (::fstatat(result.get(), part.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode))
             return fail({NoteCode::OutsideSaveFolder, {QStringLiteral("%1 is a symbolic link").arg(walked)}});
         if (error == ENOTDIR)
             return fail({NoteCode::OutsideSaveFolder, {QStringLiteral("%1 is not a folder").arg(walked)}});
@@ -207,7 +216,7 @@ void sweepFolder(int folder)
 
 // Makes the temporaries of the items not yet refused durable, all at once
 // where the system can: one sync of each file system they lie on.
-void syncTogether(const QList<CommitItem> &items, const std::vector<Fd> &folders, QList<Committed> &results)
+void syncTogether(const QList<CommitItem> &items, const std::vector<OpenFolder> &folders, QList<Committed> &results)
 {
 #ifdef __linux__
     std::map<quint64, int> devices; // device -> an open folder on it
@@ -312,7 +321,7 @@ SaveFolder::Target SaveFolder::inspect(const QString &name) const
         return target;
     }
     std::optional<struct stat> existing;
-    target.problem = targetProblem(folder.fd.get(), folder.fileName.constData(), existing);
+    target.problem = targetProblem(folder.get(), folder.fileName.constData(), existing);
     if (existing)
         target.existing = identityOf(*existing);
     return target;
@@ -329,16 +338,16 @@ void SaveFolder::sweep(const QStringList &names) const
         if (native.contains('\0'))
             continue;
         const OpenFolder folder = openBelow(fd, native.split('/'));
-        const auto identity = folder.fd ? IdentityOf(folder.fd.get()) : std::nullopt;
+        const auto identity = folder ? folder.identity(id) : std::nullopt;
         if (identity && swept.insert(*identity).second)
-            sweepFolder(folder.fd.get());
+            sweepFolder(folder.get());
     }
 }
 
 QList<Committed> SaveFolder::commit(const QList<CommitItem> &items, const std::set<FileIdentity> &sources) const
 {
     QList<Committed> results(items.size());
-    std::vector<Fd> folders(size_t(items.size()));
+    std::vector<OpenFolder> folders(size_t(items.size()));
     std::vector<QByteArray> finalNames(size_t(items.size()));
     for (qsizetype i = 0; i < items.size(); ++i) {
         const WrittenOutput &written = items[i].written;
@@ -352,16 +361,16 @@ QList<Committed> SaveFolder::commit(const QList<CommitItem> &items, const std::s
             results[i].failure = folder.problem;
             continue;
         }
-        if (IdentityOf(folder.fd.get()) != written.folder) {
+        if (folder.identity(id) != written.folder) {
             results[i].failure = {NoteCode::SaveFolderChanged, {}};
             continue;
         }
-        if (!nameIs(folder.fd.get(), written.temporary.constData(), written.file)) {
+        if (!nameIs(folder.get(), written.temporary.constData(), written.file)) {
             results[i].failure = writeFailed(QStringLiteral("its temporary was removed before it could be put in place"));
             continue;
         }
-        folders[size_t(i)] = std::move(folder.fd);
         finalNames[size_t(i)] = folder.fileName;
+        folders[size_t(i)] = std::move(folder);
     }
     syncTogether(items, folders, results);
 
@@ -407,8 +416,8 @@ OutputTemporary::~OutputTemporary()
         ::unlinkat(folder, name.constData(), 0);
     if (fd >= 0)
         ::close(fd);
-    if (folder >= 0)
-        ::close(folder);
+    if (ownedFolder >= 0)
+        ::close(ownedFolder);
 }
 
 Note OutputTemporary::create(const SaveFolder &saveFolder, const QString &output, const FileIdentity &source)
@@ -417,8 +426,11 @@ Note OutputTemporary::create(const SaveFolder &saveFolder, const QString &output
     if (target.problem)
         return target.problem;
     std::optional<struct stat> existing;
-    if (Note why = targetProblem(target.fd.get(), target.fileName.constData(), existing))
+    if (Note why = targetProblem(target.get(), target.fileName.constData(), existing))
         return why;
+    const auto targetFolder = target.identity(saveFolder.identity());
+    if (!targetFolder)
+        return writeFailed(QStringLiteral("its folder cannot be looked at (%1)").arg(systemError()));
     if (existing && identityOf(*existing) == source)
         return {NoteCode::WouldReplaceSource, {}};
     if (existing) {
@@ -435,7 +447,7 @@ Note OutputTemporary::create(const SaveFolder &saveFolder, const QString &output
         for (int i = 0; i < TemporaryRandomLength; ++i, random /= sizeof Alphabet - 1)
             candidate += Alphabet[random % (sizeof Alphabet - 1)];
         candidate += QByteArray(TemporarySuffix.data(), qsizetype(TemporarySuffix.size()));
-        Fd created(::openat(target.fd.get(), candidate.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        Fd created(::openat(target.get(), candidate.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
         if (!created) {
             if (errno == EEXIST)
                 continue;
@@ -450,11 +462,13 @@ Note OutputTemporary::create(const SaveFolder &saveFolder, const QString &output
             return writeFailed(QStringLiteral("its temporary cannot be locked (%1)").arg(systemError()));
         // Another run's sweep may have removed it before the lock was held.
         const auto identity = IdentityOf(created.get());
-        if (!identity || !nameIs(target.fd.get(), candidate.constData(), *identity))
+        if (!identity || !nameIs(target.get(), candidate.constData(), *identity))
             continue;
         name = candidate;
         fd = created.release();
-        folder = target.fd.release();
+        folder = target.get();
+        folderIdentity = *targetFolder;
+        ownedFolder = target.own.release();
         return {};
     }
     return writeFailed(QStringLiteral("no free name for a temporary was found"));
@@ -473,10 +487,7 @@ Note OutputTemporary::finish(WrittenOutput &written)
         if (::fchmod(fd, replacedMode) != 0)
             return writeFailed(QStringLiteral("it cannot be given the permissions of the file it replaces (%1)").arg(systemError()));
     }
-    const auto folderIdentity = IdentityOf(folder);
-    if (!folderIdentity)
-        return writeFailed(QStringLiteral("its folder cannot be looked at (%1)").arg(systemError()));
-    written = {name, *folderIdentity, identityOf(info), qint64(info.st_size)};
+    written = {name, folderIdentity, identityOf(info), qint64(info.st_size)};
     finished = true;
     return {};
 }

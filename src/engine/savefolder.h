@@ -100,7 +100,9 @@ public:
     Note finish(WrittenOutput &written);
 
 private:
-    int folder = -1;
+    int folder = -1;      // the output's folder: the save folder's own descriptor, or ownedFolder
+    int ownedFolder = -1; // a folder below the save folder, opened for this temporary
+    FileIdentity folderIdentity;
     QByteArray name;
     int fd = -1;
     bool finished = false;
