@@ -4,7 +4,7 @@
 #include "engine/linewriter.h"
 #include "engine/savefolder.h"
 #include "engine/sourceimage.h"
-#include "engine/tagsonly.h"
+#include "engine/foreseennotes.h"
 #include "model/appstate.h"
 #include "model/codepage.h"
 

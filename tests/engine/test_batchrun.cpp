@@ -166,6 +166,8 @@ TEST_F(EngineTest, TheCheckForeseesLineForLineWhatTheRunReports)
     QList<QByteArray> data{"File\tCaption\tDate\tUrgency\tCountry"};
     for (const auto &line : lines)
         data << line.fields;
+    // Rows are the file's, blank lines counted.
+    data.insert(2, {});
     loadData(data);
     useScheme({{1, "IPTC_Field2"}, {DateCreatedSlot, "IPTC_Field3"}, {19, "IPTC_Field4"}, {10, "IPTC_Field5"}});
     const auto sorted = [](QList<NoteCode> codes) {
@@ -190,6 +192,7 @@ TEST_F(EngineTest, TheCheckForeseesLineForLineWhatTheRunReports)
             const QList<NoteCode> reported = Codes(result.reports[i].outcome);
             EXPECT_EQ(sorted(foreseen), sorted(reported)) << "line " << i + 1;
             EXPECT_EQ(check.lines[i].row(), result.reports[i].row);
+            EXPECT_EQ(result.reports[i].row, i == 0 ? 2 : i + 3);
             EXPECT_TRUE(lines[i].expected == NoteCode::None ? reported.isEmpty() : reported.contains(lines[i].expected))
                 << "line " << i + 1;
         }
