@@ -489,5 +489,9 @@ Note OutputTemporary::finish(WrittenOutput &written)
     }
     written = {name, folderIdentity, identityOf(info), qint64(info.st_size)};
     finished = true;
+#ifdef __linux__
+    // The disk starts on it while the next line is tagged; the group's sync then waits less.
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
     return {};
 }
