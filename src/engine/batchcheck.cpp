@@ -1,12 +1,11 @@
 #include "engine/batchcheck.h"
 
+#include "engine/foreseennotes.h"
 #include "engine/lineplanner.h"
 #include "engine/linewriter.h"
 #include "engine/savefolder.h"
 #include "engine/sourceimage.h"
-#include "engine/foreseennotes.h"
 #include "model/appstate.h"
-#include "model/codepage.h"
 
 #include <QDir>
 #include <QHash>

@@ -1,10 +1,10 @@
 #include "engine/linewriter.h"
 
-#include "engine/xmppacket.h"
 #include "engine/lineplanner.h"
 #include "engine/reencode.h"
 #include "engine/sourceimage.h"
 #include "engine/tagsonly.h"
+#include "engine/xmppacket.h"
 
 #include <cerrno>
 #include <cstring>
