@@ -1,6 +1,7 @@
 #include "engine/batchcheck.h"
 #include "engine/batchrunner.h"
 #include "engine/notetext.h"
+#include "engine/xmpsidecar.h"
 #include "model/appstate.h"
 #include "engine/freeimagelayer.h"
 #include "model/datafile.h"
@@ -23,6 +24,7 @@ const char *const HelpText =
     "Usage:\n"
     "  brindleway-batch --data FILE --images DIR --save DIR --scheme NAME [--append TEXT]\n"
     "                   [--reencode] [--max-megapixels N] [--encoding NAME] [--check]\n"
+    "                   [--match exact|loose] [--sidecar-name lightroom|darktable]\n"
     "  brindleway-batch --list-schemes\n"
     "  brindleway-batch --help | --version\n"
     "\n"
@@ -43,8 +45,11 @@ const char *const HelpText =
     "                    (JPEGs at the highest quality; this needs the FreeImage\n"
     "                    library) instead of the default, which writes tags only:\n"
     "                    each output is then its source byte for byte with only\n"
-    "                    the metadata changed (JPEG, TIFF and PNG get IPTC and\n"
-    "                    XMP, other types a plain copy)\n"
+    "                    the metadata changed (JPEG, TIFF, DNG, PNG and PSD get\n"
+    "                    IPTC and XMP, WebP and GIF XMP; a camera raw file or\n"
+    "                    HEIC is copied as it is with an XMP sidecar beside it;\n"
+    "                    other types get a plain copy). Re-encoding covers JPEG,\n"
+    "                    TIFF and PNG; other types are written as in tags only\n"
     "  --lossless        the default, tags only; kept for earlier scripts\n"
     "  --max-megapixels N  with --reencode, skip an image whose header declares\n"
     "                    more than N million pixels, before decoding it (default\n"
@@ -53,6 +58,16 @@ const char *const HelpText =
     "                    windows-1251, windows-1253, windows-1254 or windows-1257\n"
     "                    instead of the encoding its bytes show (automatic, the\n"
     "                    default)\n"
+    "  --match HOW       how a data file's names find their images: loose (the\n"
+    "                    default) lets img_0001.jpg find IMG_0001.JPG and IMG_0001\n"
+    "                    find IMG_0001.CR3 when exactly one file fits; a name that\n"
+    "                    fits several files is skipped and they are listed; exact\n"
+    "                    takes each name as it stands. Outputs are named after the\n"
+    "                    file found\n"
+    "  --sidecar-name STYLE  how the XMP sidecar of a camera raw file or HEIC is\n"
+    "                    named: lightroom (IMG_0001.xmp, the default, as Lightroom,\n"
+    "                    Bridge and Capture One name it) or darktable\n"
+    "                    (IMG_0001.CR3.xmp, as darktable and digiKam do)\n"
     "  --check           write nothing: print what the run would do, one line per\n"
     "                    data line (see Checking below)\n"
     "  --list-schemes    print the stored scheme names, one a line, in store order;\n"
@@ -75,7 +90,9 @@ const char *const HelpText =
     "are read. Standard output gets only a tab-separated table with a header\n"
     "line: a mark (\"ok\" or \"PROBLEM\"), the data file's row, the data line, the\n"
     "source, the output, what the run will report for the line joined by \"; \",\n"
-    "then each field's value as KEY=VALUE. A line is marked when the run would\n"
+    "where its tags will go (\"IPTC and XMP\", \"XMP only\", \"XMP sidecar\" or\n"
+    "\"no tags\"; empty when it will not be written), then each field's value as\n"
+    "KEY=VALUE. A line is marked when the run would\n"
     "skip it, fail it or save it with a warning: a missing source or one that is\n"
     "no image of a known type, a refused name (a control character, \"..\", an\n"
     "absolute path), an output that would replace a file or another line's\n"
@@ -144,14 +161,14 @@ int printResult(const BatchResult &result)
 int printCheck(const BatchCheck &check)
 {
     QTextStream out(stdout);
-    out << "Mark\tRow\tLine\tSource\tOutput\tProblems\tValues\n";
+    out << "Mark\tRow\tLine\tSource\tOutput\tProblems\tTags\tValues\n";
     for (const CheckedLine &line : check.lines) {
         QStringList values;
         for (const TagValue &value : line.plan.values)
             values << SlotKey(value.slot) + QLatin1Char('=') + value.text;
         out << (line.notes.isEmpty() ? "ok" : "PROBLEM") << '\t' << line.row() << '\t' << line.plan.line << '\t'
             << line.plan.source << '\t' << line.plan.outputPath << '\t' << NotesText(line.notes) << '\t'
-            << values.join(QLatin1Char('\t')) << '\n';
+            << (line.place ? TagPlaceText(*line.place) : QString()) << '\t' << values.join(QLatin1Char('\t')) << '\n';
     }
     // The count stays out of the table, so that the table imports as it is.
     QTextStream(stderr) << "Lines: " << check.lines.size() << ", with problems: " << check.problemLines() << '\n';
@@ -187,11 +204,14 @@ int main(int argc, char **argv)
     const QCommandLineOption encoding(QStringLiteral("encoding"), {}, QStringLiteral("NAME"));
     const QCommandLineOption megapixels(QStringLiteral("max-megapixels"), {}, QStringLiteral("N"));
     const QCommandLineOption checkOnly(QStringLiteral("check"));
+    const QCommandLineOption match(QStringLiteral("match"), {}, QStringLiteral("HOW"));
+    const QCommandLineOption sidecarName(QStringLiteral("sidecar-name"), {}, QStringLiteral("STYLE"));
     const QCommandLineOption list(QStringLiteral("list-schemes"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     parser.addOptions(
-        {data, images, save, scheme, append, lossless, reencode, encoding, megapixels, checkOnly, list, help, version});
+        {data, images, save, scheme, append, lossless, reencode, encoding, megapixels, checkOnly, match, sidecarName, list, help,
+         version});
     if (!parser.parse(application.arguments()))
         return refuse(parser.errorText() + QStringLiteral(" (see --help)"));
     if (!parser.positionalArguments().isEmpty())
@@ -251,6 +271,18 @@ int main(int argc, char **argv)
         options.maxMegapixels = parser.value(megapixels).toInt(&number);
         if (!number || options.maxMegapixels < 1)
             return refuse(QStringLiteral("--max-megapixels needs a whole number of at least 1 (see --help)"));
+    }
+
+    if (parser.isSet(match)) {
+        if (parser.value(match) != QLatin1String("exact") && parser.value(match) != QLatin1String("loose"))
+            return refuse(QStringLiteral("--match is exact or loose (see --help)"));
+        options.matching = parser.value(match) == QLatin1String("exact") ? NameMatching::Exact : NameMatching::Loose;
+    }
+    if (parser.isSet(sidecarName)) {
+        const std::optional<SidecarNaming> naming = SidecarNamingFrom(parser.value(sidecarName));
+        if (!naming)
+            return refuse(QStringLiteral("--sidecar-name is lightroom or darktable (see --help)"));
+        options.sidecarNaming = *naming;
     }
 
     if (parser.isSet(checkOnly)) {

@@ -5,12 +5,15 @@
 
 #include <QList>
 
+#include <optional>
+
 struct AppState;
 
 // One data line as a run would treat it, and everything it would meet.
 struct CheckedLine {
     LinePlan plan;     // line, row, name, source, output and values
     QList<Note> notes; // what the run will report for the line; empty when it will be saved in full
+    std::optional<TagPlace> place; // where its tags will go; none when it will not be written
     int row() const { return plan.row; }
 };
 

@@ -110,6 +110,14 @@ struct LineOutcome {
     bool written() const { return status == LineStatus::Saved || status == LineStatus::SavedWithWarnings; }
 };
 
+// Where a line's tags go.
+enum class TagPlace {
+    IptcAndXmp, // in the file: JPEG, PNG, TIFF (DNG included), BigTIFF, PSD
+    XmpOnly,    // in the file, which has no home for IPTC: WebP, GIF
+    Sidecar,    // beside the file, in an XMP sidecar: camera raw files, HEIF
+    Nowhere,    // copied without tags: other images, unknown files
+};
+
 // A file's identity on its device, to tell that two names reach one file.
 struct FileIdentity {
     quint64 device = 0;
@@ -123,12 +131,26 @@ enum class SaveOption {
     AppendFileName, // appendText goes before the extension: img001.jpg -> img001IPTC.jpg
 };
 
+// How a data file's names find the files of the image folder.
+enum class NameMatching {
+    Exact, // the name as it stands, as file systems compare names
+    Loose, // a name whose case differs, or that lacks its extension, finds the one file it can mean
+};
+
+// How an XMP sidecar is named after its photo, IMG_0001.CR3.
+enum class SidecarNaming {
+    Stem,     // IMG_0001.xmp: Lightroom, Bridge, Camera Raw, Capture One, Photo Mechanic (the default)
+    FullName, // IMG_0001.CR3.xmp: darktable, digiKam
+};
+
 // What the user chose for a run, and the run's deadlines.
 struct BatchOptions {
     SaveOption saveOption = SaveOption::Replace;
     QString appendText;      // the main window's Text1
     bool reencode = false;   // decode and encode each image instead of writing its tags only
     int maxMegapixels = 200; // re-encoding refuses an image whose header declares more
+    NameMatching matching = NameMatching::Loose;
+    SidecarNaming sidecarNaming = SidecarNaming::Stem;
     int workers = 0;         // worker processes at most; 0 for one per core
     int lineMs = 600000;     // a line still unanswered after this long fails, and its worker is stopped
     int graceMs = 2000;      // a worker told to end is killed when it is still there after this long
@@ -155,6 +177,14 @@ struct LinePlan {
     QString outputKey;      // the same for every spelling of one output ("./a.jpg", "sub//a.jpg")
     QString outputPath;     // the save folder joined with the output, for the user
     bool outputExists = false; // a file had the output's name when the line was planned
+    // For a photo whose tags go beside it (camera raw files, HEIF): its
+    // sidecar's path below the save folder, its key, whether a file had
+    // its name, and the photo's own sidecar in the image folder, which the
+    // new one builds on (empty when it has none). All empty for other photos.
+    QString sidecar;
+    QString sidecarKey;
+    bool sidecarExists = false;
+    QString sidecarSource;
     QList<TagValue> values; // slot order; slots without a value are left out
     Note problem;           // why the line is skipped without reading its image
 };

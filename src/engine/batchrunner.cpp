@@ -46,6 +46,7 @@ struct BatchRunner::Run {
         LinePlan plan;
         LineOutcome outcome;
         WrittenOutput output;
+        std::optional<WrittenOutput> sidecar;
     };
 
     explicit Run(const BatchOptions &runOptions) : options(runOptions) {}
@@ -148,7 +149,7 @@ void BatchRunner::pump()
             continue;
         }
         // Lines that share an output are written one after the other and put in place in line order.
-        if (run->pool->writes(plan.outputKey) || run->written.size() >= GroupFiles || !run->pool->canTake())
+        if (run->pool->sharesOutput(plan) || run->written.size() >= GroupFiles || !run->pool->canTake())
             break;
         run->pool->hand(plan);
         run->held.reset();
@@ -162,8 +163,8 @@ void BatchRunner::answered(const LinePlan &plan, const WorkerAnswer &answer)
         return;
     ++run->done;
     if (answer.written) {
-        run->written.append({plan, answer.outcome, *answer.written});
-        run->writtenBytes += answer.written->bytes;
+        run->written.append({plan, answer.outcome, *answer.written, answer.sidecar});
+        run->writtenBytes += answer.written->bytes + (answer.sidecar ? answer.sidecar->bytes : 0);
         if (run->written.size() >= GroupFiles || run->writtenBytes >= GroupBytes)
             commit();
         else if (!run->commitTimer->isActive())
@@ -193,8 +194,11 @@ void BatchRunner::commit()
     run->writtenBytes = 0;
     std::sort(run->placing.begin(), run->placing.end(), [](const auto &a, const auto &b) { return a.plan.line < b.plan.line; });
     QList<CommitItem> items;
-    for (const Run::Written &each : run->placing)
+    for (const Run::Written &each : run->placing) {
         items.append({each.plan.output, each.output});
+        if (each.sidecar)
+            items.append({each.plan.sidecar, *each.sidecar});
+    }
     Run *group = run.get();
     run->committing = QThread::create([group, items] { group->placed = group->folder.commit(items, group->planner->sources()); });
     run->committing->setParent(this);
@@ -209,20 +213,24 @@ void BatchRunner::committed()
     const QList<Run::Written> group = std::exchange(run->placing, {});
     const QList<Committed> results = std::exchange(run->placed, {});
     QList<int> lines;
-    for (qsizetype i = 0; i < group.size(); ++i) {
-        const LinePlan &plan = group[i].plan;
+    qsizetype item = 0;
+    for (const Run::Written &each : group) {
+        const LinePlan &plan = each.plan;
         lines.append(plan.line);
-        if (results[i].failure) {
-            finishLine(plan, LineOutcome::refused(results[i].failure));
+        const Committed output = results[item++];
+        const Committed sidecar = each.sidecar ? results[item++] : Committed();
+        if (Note failure = output.failure ? output.failure : sidecar.failure) {
+            finishLine(plan, LineOutcome::refused(failure));
             continue;
         }
-        QList<Note> notes = group[i].outcome.notes;
-        if (results[i].replaced) {
-            const auto earlier = run->writtenBy.constFind(plan.outputKey);
-            notes.append(earlier == run->writtenBy.cend() ? Note{NoteCode::ReplacedFile, {}}
-                                                          : Note{NoteCode::ReplacedLine, {QString::number(*earlier)}});
-        }
+        QList<Note> notes = each.outcome.notes;
+        if (output.replaced)
+            notes.append(ReplacedNote(run->writtenBy, plan.outputKey, {}));
+        if (sidecar.replaced)
+            notes.append(ReplacedNote(run->writtenBy, plan.sidecarKey, plan.sidecar));
         run->writtenBy.insert(plan.outputKey, plan.row);
+        if (each.sidecar)
+            run->writtenBy.insert(plan.sidecarKey, plan.row);
         finishLine(plan, LineOutcome::saved(notes));
     }
     run->pool->release(lines);

@@ -4,6 +4,7 @@
 #include "engine/reencode.h"
 #include "engine/sourceimage.h"
 #include "engine/tagsonly.h"
+#include "engine/xmpsidecar.h"
 
 QList<Note> ForeseenNotes(const SourceImage &source, const TagEdit &edit, bool reencode, int maxMegapixels)
 {
@@ -18,6 +19,9 @@ QList<Note> ForeseenNotes(const SourceImage &source, const TagEdit &edit, bool r
         notes.append({NoteCode::SourceDamaged, {damage}});
     if (edit.values.isEmpty())
         return notes;
+    // The sidecar beside the photo is read in the worker; the values alone tell the rest.
+    if (TagPlaceOf(source.format()) == TagPlace::Sidecar)
+        return notes + ValueNotes({}, edit, TagHomes::XmpOnly, SidecarFormatName);
     const TagHomes homes = TagPlaceOf(source.format()) == TagPlace::XmpOnly ? TagHomes::XmpOnly : TagHomes::IptcAndXmp;
     return notes + ValueNotes(ReadTagBlocks(source), edit, homes, FormatName(source.format()));
 }

@@ -1,14 +1,10 @@
 #pragma once
 
+#include "engine/batchline.h"
+
 #include <QHash>
 #include <QString>
 #include <QStringList>
-
-// How a data file's names find the files of the image folder.
-enum class NameMatching {
-    Exact, // the name as it stands, as file systems compare names
-    Loose, // a name whose case differs, or that lacks its extension, finds the one file it can mean
-};
 
 // The names of an image folder (and of the subfolders a data file's names
 // lead into), listed once a run, so that finding a name costs no more than

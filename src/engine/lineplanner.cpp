@@ -1,10 +1,15 @@
 #include "engine/lineplanner.h"
 
+#include "engine/imagenames.h"
 #include "engine/savefolder.h"
+#include "engine/sourceimage.h"
+#include "engine/tagsonly.h"
+#include "engine/xmpsidecar.h"
 #include "model/codepage.h"
 #include "model/slotexpression.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
 bool hasSelectedScheme(const AppState &app)
@@ -63,6 +68,17 @@ Note NameRefusal(const QString &name)
     return {};
 }
 
+Note ReplacedNote(const QHash<QString, int> &writtenBy, const QString &key, const QString &sidecar)
+{
+    const auto earlier = writtenBy.constFind(key);
+    QStringList details;
+    if (earlier != writtenBy.cend())
+        details.append(QString::number(*earlier));
+    if (!sidecar.isEmpty())
+        details.append(sidecar);
+    return {earlier == writtenBy.cend() ? NoteCode::ReplacedFile : NoteCode::ReplacedLine, details};
+}
+
 Problem RunRefusal(const AppState &app)
 {
     if (app.Data.LastDataLine < 1)
@@ -83,15 +99,43 @@ Problem RunRefusal(const AppState &app)
 LinePlanner::LinePlanner(const AppState &state, const BatchOptions &runOptions, const SaveFolder &saveFolder)
     : app(state), options(runOptions), folder(saveFolder)
 {
+    const ImageNames names(app.ImagePath, options.matching);
     // Outputs must never land on a file that any line reads, whatever name
-    // reaches it.
+    // reaches it: sources and the sidecars beside them.
     for (int L = 1; L <= lines(); ++L) {
-        fileNames.append(EvaluateFileNameSlot(selectedScheme(app), L, app.Data));
-        if (NameRefusal(fileNames.last()))
+        Found &found = this->found.emplace_back();
+        found.sheet = EvaluateFileNameSlot(selectedScheme(app), L, app.Data);
+        if (NameRefusal(found.sheet))
             continue;
-        if (const auto id = IdentityOf(JoinFolderAndName(app.ImagePath, fileNames.last())))
+        const ImageNames::Found file = names.find(found.sheet);
+        found.name = file.name;
+        found.candidates = file.candidates;
+        if (found.name.isEmpty())
+            continue;
+        const QString source = JoinFolderAndName(app.ImagePath, found.name);
+        if (const auto id = IdentityOf(source))
+            sourceFiles.insert(*id);
+        if (TagPlaceOf(DetectFormat(source)) != TagPlace::Sidecar)
+            continue;
+        found.besides = true;
+        found.sidecarSource = existingSidecar(source);
+        if (const auto id = IdentityOf(found.sidecarSource))
             sourceFiles.insert(*id);
     }
+}
+
+QString LinePlanner::existingSidecar(const QString &source) const
+{
+    // The chosen naming first, in either case of its extension.
+    const SidecarNaming other = options.sidecarNaming == SidecarNaming::Stem ? SidecarNaming::FullName : SidecarNaming::Stem;
+    for (const SidecarNaming naming : {options.sidecarNaming, other}) {
+        const QString name = SidecarName(source, naming);
+        for (const QString &path : {name, name.left(name.size() - 3) + QStringLiteral("XMP")}) {
+            if (QFileInfo(path).isFile())
+                return path;
+        }
+    }
+    return {};
 }
 
 QList<TagValue> LinePlanner::valuesFor(int L) const
@@ -109,25 +153,43 @@ LinePlan LinePlanner::plan(int L) const
     LinePlan plan;
     plan.line = L;
     plan.row = app.Data.row(L);
-    plan.name = fileNames[L - 1];
-    plan.source = JoinFolderAndName(app.ImagePath, plan.name);
+    const Found &found = this->found[L - 1];
+    plan.name = found.sheet;
+    plan.source = JoinFolderAndName(app.ImagePath, found.name.isEmpty() ? found.sheet : found.name);
     plan.values = valuesFor(L);
     if ((plan.problem = NameRefusal(plan.name)))
         return plan;
-    const QString output = OutputName(plan.name, options);
+    if (!found.candidates.isEmpty()) {
+        plan.problem = {NoteCode::AmbiguousName, found.candidates};
+        return plan;
+    }
+    // The output is named after the file found, not the sheet's spelling.
+    const QString output = OutputName(found.name, options);
     // The appended text may bring a character the name did not have.
     if ((plan.problem = NameRefusal(output)))
         return plan;
     plan.output = NameAsRelativePath(output);
     plan.outputKey = QDir::cleanPath(plan.output);
     plan.outputPath = JoinFolderAndName(app.SavePath, output);
-    const SaveFolder::Target target = folder.inspect(plan.output);
-    plan.outputExists = target.existing.has_value();
-    if (target.problem)
-        plan.problem = target.problem;
-    else if (target.existing && sourceFiles.contains(*target.existing))
-        plan.problem = {NoteCode::WouldReplaceSource, {}};
+    plan.problem = inspect(plan.output, plan.outputExists);
+    if (plan.problem || !found.besides)
+        return plan;
+    plan.sidecar = SidecarName(plan.output, options.sidecarNaming);
+    plan.sidecarKey = QDir::cleanPath(plan.sidecar);
+    plan.sidecarSource = found.sidecarSource;
+    plan.problem = inspect(plan.sidecar, plan.sidecarExists);
     return plan;
+}
+
+Note LinePlanner::inspect(const QString &output, bool &exists) const
+{
+    const SaveFolder::Target target = folder.inspect(output);
+    exists = target.existing.has_value();
+    if (target.problem)
+        return target.problem;
+    if (target.existing && sourceFiles.contains(*target.existing))
+        return {NoteCode::WouldReplaceSource, {}};
+    return {};
 }
 
 LineSettings LinePlanner::settings() const
@@ -138,7 +200,8 @@ LineSettings LinePlanner::settings() const
 QStringList LinePlanner::outputNames() const
 {
     QStringList names;
-    for (const QString &name : fileNames)
-        names.append(NameAsRelativePath(name));
+    for (const Found &each : found) {
+        names.append(NameAsRelativePath(each.name.isEmpty() ? each.sheet : each.name));
+    }
     return names;
 }

@@ -4,11 +4,13 @@
 #include "model/appstate.h"
 #include "model/problem.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <set>
+#include <vector>
 
 class SaveFolder;
 
@@ -39,6 +41,11 @@ QString OutputName(const QString &name, const BatchOptions &options);
 // holding ".." anywhere, which saving does not follow; none when it may.
 Note NameRefusal(const QString &name);
 
+// The warning for an output that replaced a file (with `sidecar`, the
+// sidecar of that name): the output of an earlier line, as `writtenBy`
+// (output key -> that line's row) tells, or a file there before the run.
+Note ReplacedNote(const QHash<QString, int> &writtenBy, const QString &key, const QString &sidecar);
+
 // Why a run or a check of `app` may not start, in the order the user would
 // fix them; none when it may.
 Problem RunRefusal(const AppState &app);
@@ -59,11 +66,22 @@ public:
     QStringList outputNames() const;
 
 private:
+    // What a data line's name found in the image folder.
+    struct Found {
+        QString sheet;          // the file-name slot's value
+        QString name;           // the file it means ("/"-separated); empty when ambiguous or refused
+        QStringList candidates; // the files it could mean, when more than one
+        bool besides = false;   // its tags go into a sidecar
+        QString sidecarSource;  // the sidecar it already has in the image folder
+    };
     QList<TagValue> valuesFor(int line) const;
+    QString existingSidecar(const QString &source) const;
+    // Why `output` may not be saved now; `exists` tells whether a file has its name.
+    Note inspect(const QString &output, bool &exists) const;
 
     AppState app;
     BatchOptions options;
     const SaveFolder &folder;
-    QStringList fileNames; // the file-name slot's value for each data line, entry L - 1
+    std::vector<Found> found; // entry L - 1 for data line L
     std::set<FileIdentity> sourceFiles;
 };

@@ -3,8 +3,12 @@
 #include "engine/lineplanner.h"
 #include "engine/reencode.h"
 #include "engine/sourceimage.h"
+#include "engine/outputbytes.h"
 #include "engine/tagsonly.h"
 #include "engine/xmppacket.h"
+#include "engine/xmpsidecar.h"
+
+#include <QFile>
 
 #include <cerrno>
 #include <cstring>
@@ -50,21 +54,75 @@ WorkerAnswer LineWriter::write(const LinePlan &plan)
     if (Note why = temporary->create(folder, plan.output, *sourceIdentity))
         return refuse(why);
     const TagEdit edit{plan.values, settings.unicodeData};
-    answer.outcome = settings.reencode && ReencodingCovers(source.format())
-        ? WriteReencoded(source, edit, plan.output, settings.maxMegapixels, temporary->handle())
-        : WriteTagsOnly(source, edit, temporary->handle(), *memory);
+    const bool besides = TagPlaceOf(source.format()) == TagPlace::Sidecar;
+    // The run planned this line before the file changed into one whose tags go beside it.
+    if (besides && plan.sidecar.isEmpty())
+        return refuse({NoteCode::ReadFailed, {QStringLiteral("the file changed during the run")}});
+    std::unique_ptr<OutputTemporary> sidecar;
+    if (besides) {
+        // The sidecar first: a line whose sidecar cannot be made leaves no copy behind.
+        SidecarOutcome made = writeSidecar(plan, edit, *sourceIdentity, sidecar, source);
+        if (!made.outcome.written()) {
+            answer.outcome = made.outcome;
+            return answer;
+        }
+        answer.outcome = WriteTagsOnly(source, {}, temporary->handle(), *memory);
+        if (answer.outcome.written())
+            answer.outcome = made.outcome;
+    } else {
+        answer.outcome = settings.reencode && ReencodingCovers(source.format())
+            ? WriteReencoded(source, edit, plan.output, settings.maxMegapixels, temporary->handle())
+            : WriteTagsOnly(source, edit, temporary->handle(), *memory);
+    }
     if (!answer.outcome.written())
         return answer;
     WrittenOutput written;
     if (Note why = temporary->finish(written))
         return refuse(why);
+    if (sidecar) {
+        WrittenOutput beside;
+        if (Note why = sidecar->finish(beside))
+            return refuse(why);
+        answer.sidecar = beside;
+        held.emplace(plan.line, std::move(sidecar));
+    }
     answer.written = written;
-    held[plan.line] = std::move(temporary);
+    held.emplace(plan.line, std::move(temporary));
     return answer;
+}
+
+SidecarOutcome LineWriter::writeSidecar(const LinePlan &plan, const TagEdit &edit, const FileIdentity &sourceIdentity,
+                                        std::unique_ptr<OutputTemporary> &temporary, const SourceImage &source)
+{
+    std::optional<QByteArray> existing;
+    if (!plan.sidecarSource.isEmpty()) {
+        QFile file(plan.sidecarSource);
+        if (!file.open(QIODevice::ReadOnly))
+            return {{}, LineOutcome::failed({NoteCode::ReadFailed, {file.errorString()}})};
+        // One byte past the limit is enough for WriteSidecar to refuse it by size.
+        existing = file.read(MaxSidecarBytes + 1);
+        if (file.error() != QFileDevice::NoError)
+            return {{}, LineOutcome::failed({NoteCode::ReadFailed, {file.errorString()}})};
+    }
+    SidecarOutcome made = WriteSidecar(existing ? &*existing : nullptr, edit, *memory);
+    if (!made.outcome.written() || made.bytes.isEmpty())
+        return made;
+    temporary = std::make_unique<OutputTemporary>();
+    Note why = temporary->create(folder, plan.sidecar, sourceIdentity);
+    if (!why) {
+        OutputBytes bytes;
+        bytes.add(made.bytes);
+        why = bytes.write(source, temporary->handle());
+    }
+    if (why) {
+        temporary.reset();
+        return {{}, LineOutcome::refused(why)};
+    }
+    return made;
 }
 
 void LineWriter::release(const QList<int> &lines)
 {
     for (const int line : lines)
-        held.erase(line);
+        held.erase(line); // the output and its sidecar
 }

@@ -12,6 +12,7 @@
 
 class SourceImage;
 class XmpMemory;
+struct SidecarOutcome;
 
 // A worker's side of a line: the source opened once, the output written
 // into a temporary in the save folder by the container writers, and the
@@ -34,9 +35,14 @@ public:
     void release(const QList<int> &lines);
 
 private:
+    // Writes the line's sidecar into `temporary` (left empty when the line
+    // writes none); the sidecar's outcome, or why it could not be written.
+    SidecarOutcome writeSidecar(const LinePlan &plan, const TagEdit &edit, const FileIdentity &sourceIdentity,
+                                std::unique_ptr<OutputTemporary> &temporary, const SourceImage &source);
+
     LineSettings settings;
     SaveFolder folder;
     Note folderProblem; // why no line can be written into the folder
     std::unique_ptr<XmpMemory> memory;
-    std::map<int, std::unique_ptr<OutputTemporary>> held; // by line
+    std::multimap<int, std::unique_ptr<OutputTemporary>> held; // by line: its output, and its sidecar's
 };

@@ -93,8 +93,12 @@ QString NoteText(const Note &note)
         return QStringLiteral("%1 has no place for %2, which were not written")
             .arg(d(0), note.details.mid(1).join(QStringLiteral(", ")));
     case NoteCode::ReplacedLine:
+        if (note.details.size() > 1)
+            return QStringLiteral("the sidecar %2 replaced that of row %1").arg(d(0), d(1));
         return QStringLiteral("replaced the output of row %1").arg(d(0));
     case NoteCode::ReplacedFile:
+        if (!note.details.isEmpty())
+            return QStringLiteral("replaced the existing sidecar %1").arg(d(0));
         return QStringLiteral("replaced an existing file");
     case NoteCode::MetadataLost:
         return d(0);
@@ -108,4 +112,19 @@ QString NotesText(const QList<Note> &notes)
     for (const Note &note : notes)
         texts << NoteText(note);
     return texts.join(QStringLiteral("; "));
+}
+
+QString TagPlaceText(TagPlace place)
+{
+    switch (place) {
+    case TagPlace::IptcAndXmp:
+        return QStringLiteral("IPTC and XMP");
+    case TagPlace::XmpOnly:
+        return QStringLiteral("XMP only");
+    case TagPlace::Sidecar:
+        return QStringLiteral("XMP sidecar");
+    case TagPlace::Nowhere:
+        break;
+    }
+    return QStringLiteral("no tags");
 }

@@ -10,3 +10,7 @@ QString NoteText(const Note &note);
 
 // The notes' words joined by "; ".
 QString NotesText(const QList<Note> &notes);
+
+// How a line's tags are written, in a few words: "IPTC and XMP", "XMP only",
+// "XMP sidecar", "no tags".
+QString TagPlaceText(TagPlace place);

@@ -36,9 +36,8 @@ QString UntaggedBecause(ImageFormat format)
     switch (TagPlaceOf(format)) {
     case TagPlace::IptcAndXmp:
     case TagPlace::XmpOnly:
-        return {};
     case TagPlace::Sidecar:
-        return QStringLiteral("%1 gets its tags in an XMP sidecar, which is not written yet").arg(FormatName(format));
+        return {};
     case TagPlace::Nowhere:
         break;
     }
@@ -62,7 +61,8 @@ LineOutcome WriteTagsOnly(const SourceImage &source, const TagEdit &edit, int ou
 {
     if (const QString why = UntaggedBecause(source.format()); !why.isEmpty())
         return copyUnchanged(source, out, {{NoteCode::WrittenWithoutTags, {why}}});
-    if (edit.values.isEmpty())
+    // A photo whose tags go beside it is copied as it is; the line writer makes its sidecar.
+    if (edit.values.isEmpty() || TagPlaceOf(source.format()) == TagPlace::Sidecar)
         return copyUnchanged(source, out, {});
     switch (source.format()) {
     case ImageFormat::Jpeg:

@@ -12,7 +12,8 @@ class XmpMemory;
 // carry the line's values. Each value replaces every dataset of its field;
 // fields without a value, other datasets, EXIF, ICC profiles and every other
 // segment, chunk or directory stay as they were. Formats that carry no tags
-// here are copied unchanged, with a note. `memory` is what a worker keeps
+// here are copied unchanged, with a note; those whose tags go into a
+// sidecar are copied unchanged without one. `memory` is what a worker keeps
 // from line to line.
 LineOutcome WriteTagsOnly(const SourceImage &source, const TagEdit &edit, int out, XmpMemory &memory);
 
@@ -21,12 +22,6 @@ LineOutcome WriteTagsOnly(const SourceImage &source, const TagEdit &edit, int ou
 QString SourceDamage(const SourceImage &source);
 
 // Where a line's tags go in an image of a format.
-enum class TagPlace {
-    IptcAndXmp, // in the file: JPEG, PNG, TIFF (DNG included), BigTIFF, PSD
-    XmpOnly,    // in the file, which has no home for IPTC: WebP, GIF
-    Sidecar,    // beside the file, in an XMP sidecar: camera raw files, HEIF
-    Nowhere,    // copied without tags: other images, unknown files
-};
 TagPlace TagPlaceOf(ImageFormat format);
 
 // Why tags only copies a file of this format without tags; empty for the

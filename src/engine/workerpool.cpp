@@ -134,10 +134,14 @@ int WorkerPool::inHand() const
     return int(std::count_if(workers.begin(), workers.end(), [](const auto &worker) { return bool(worker->plan); }));
 }
 
-bool WorkerPool::writes(const QString &key) const
+bool WorkerPool::sharesOutput(const LinePlan &plan) const
 {
-    return std::any_of(workers.begin(), workers.end(),
-                       [&](const auto &worker) { return worker->plan && worker->plan->outputKey == key; });
+    const auto writes = [](const LinePlan &line, const QString &key) {
+        return !key.isEmpty() && (line.outputKey == key || line.sidecarKey == key);
+    };
+    return std::any_of(workers.begin(), workers.end(), [&](const auto &worker) {
+        return worker->plan && (writes(*worker->plan, plan.outputKey) || writes(*worker->plan, plan.sidecarKey));
+    });
 }
 
 void WorkerPool::hand(const LinePlan &plan)
@@ -261,7 +265,7 @@ void WorkerPool::ended(Worker &worker, int code, bool crashed)
     std::erase_if(workers, [&](const auto &each) { return each.get() == &worker; });
     process->deleteLater();
     if (plan)
-        emit answered(*plan, {plan->line, LineOutcome::failed(why), std::nullopt});
+        emit answered(*plan, {plan->line, LineOutcome::failed(why), std::nullopt, std::nullopt});
     if (stopping) {
         if (workers.empty())
             emit stopped();

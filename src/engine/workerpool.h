@@ -39,8 +39,8 @@ public:
     bool canTake();
     // The lines handed out and not yet answered.
     int inHand() const;
-    // Whether a line in hand writes the output `key` (LinePlan::outputKey).
-    bool writes(const QString &key) const;
+    // Whether a line in hand writes an output (or sidecar) that `plan` writes.
+    bool sharesOutput(const LinePlan &plan) const;
     // Hands a line to a worker that is ready for one.
     void hand(const LinePlan &plan);
     // Tells the workers that hold the outputs of `lines` to let them go.

@@ -70,7 +70,8 @@ QByteArray EncodeSettings(const LineSettings &settings)
 QByteArray EncodeLine(const LinePlan &plan)
 {
     return message(WorkerMessage::Line, [&](QDataStream &stream) {
-        stream << qint32(plan.line) << plan.name << plan.source << plan.output << qint64(plan.values.size());
+        stream << qint32(plan.line) << plan.name << plan.source << plan.output << plan.sidecar << plan.sidecarSource
+               << qint64(plan.values.size());
         for (const TagValue &value : plan.values)
             stream << qint32(value.slot) << value.text;
     });
@@ -96,9 +97,11 @@ QByteArray EncodeAnswer(const WorkerAnswer &answer)
         stream << qint32(answer.line) << qint32(answer.outcome.status) << qint64(answer.outcome.notes.size());
         for (const Note &note : answer.outcome.notes)
             stream << qint32(note.code) << note.details;
-        stream << answer.written.has_value();
-        if (const auto &written = answer.written)
-            stream << written->temporary << written->folder << written->file << written->bytes;
+        for (const auto *written : {&answer.written, &answer.sidecar}) {
+            stream << written->has_value();
+            if (*written)
+                stream << (*written)->temporary << (*written)->folder << (*written)->file << (*written)->bytes;
+        }
     });
 }
 
@@ -121,7 +124,7 @@ std::optional<WorkerRequest> DecodeRequest(QByteArrayView bytes)
         LinePlan &plan = request.plan;
         qint32 line = 0;
         qint64 count = 0;
-        stream >> line >> plan.name >> plan.source >> plan.output >> count;
+        stream >> line >> plan.name >> plan.source >> plan.output >> plan.sidecar >> plan.sidecarSource >> count;
         if (stream.status() != QDataStream::Ok || count < 0 || count > MaxValuesPerLine)
             return std::nullopt;
         plan.line = line;
@@ -183,15 +186,17 @@ std::optional<WorkerAnswer> DecodeAnswer(QByteArrayView bytes)
         note.code = NoteCode(code);
         answer.outcome.notes.append(note);
     }
-    bool written = false;
-    stream >> written;
-    if (written) {
-        WrittenOutput output;
-        stream >> output.temporary >> output.folder >> output.file >> output.bytes;
-        answer.written = output;
+    for (auto *written : {&answer.written, &answer.sidecar}) {
+        bool has = false;
+        stream >> has;
+        if (has) {
+            WrittenOutput output;
+            stream >> output.temporary >> output.folder >> output.file >> output.bytes;
+            *written = output;
+        }
     }
-    // A written line has its output; a line not written has none.
-    if (!readWhole(stream) || written != answer.outcome.written())
+    // A written line has its output; a line not written has none, nor a sidecar.
+    if (!readWhole(stream) || answer.written.has_value() != answer.outcome.written() || (answer.sidecar && !answer.written))
         return std::nullopt;
     return answer;
 }

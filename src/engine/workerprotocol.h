@@ -30,6 +30,7 @@ struct WorkerAnswer {
     int line = 0;
     LineOutcome outcome;
     std::optional<WrittenOutput> written; // for a written line: where its output waits
+    std::optional<WrittenOutput> sidecar; // and its sidecar's, for a photo whose tags go beside it
 };
 
 QByteArray EncodeSettings(const LineSettings &settings);

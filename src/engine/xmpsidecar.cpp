@@ -3,9 +3,6 @@
 #include "engine/metadataedit.h"
 
 namespace {
-// A sidecar larger than this is no sidecar: the photo's own tags fit in a few kilobytes.
-constexpr qsizetype MaxSidecarBytes = 64 << 20;
-const QString SidecarFormat = QStringLiteral("an XMP sidecar");
 
 // The packet without the padding XMP writers leave for edits in place, which a file of its own does not need.
 QByteArray withoutPadding(const QByteArray &packet)
@@ -48,7 +45,7 @@ SidecarOutcome WriteSidecar(const QByteArray *existing, const TagEdit &edit, Xmp
     FoundMetadata found;
     if (existing && !existing->trimmed().isEmpty())
         found.xmpPackets.append(*existing);
-    const EditedMetadata edited = EditMetadata(found, edit, TagHomes::XmpOnly, SidecarFormat, memory);
+    const EditedMetadata edited = EditMetadata(found, edit, TagHomes::XmpOnly, SidecarFormatName, memory);
     if (edited.refusal.code == NoteCode::XmpUnreadable)
         return {{}, LineOutcome::failed({NoteCode::MetadataUnwritable, {QStringLiteral("the sidecar beside the image cannot be read as XMP")}})};
     if (edited.refusal)

@@ -9,15 +9,14 @@
 
 class XmpMemory;
 
+// How the notes of a sidecar name the place the tags went.
+inline const QString SidecarFormatName = QStringLiteral("an XMP sidecar");
+// A sidecar larger than this is no sidecar: a photo's own tags fit in a few kilobytes.
+inline constexpr qsizetype MaxSidecarBytes = 64 << 20;
+
 // XMP sidecars: the tags of a photo whose own file this program does not
 // write (camera raw files, HEIF), in a file of their own beside it, as
 // Lightroom, Bridge, Capture One, darktable and digiKam read them.
-
-// How a sidecar is named after its photo, IMG_0001.CR3.
-enum class SidecarNaming {
-    Stem,     // IMG_0001.xmp: Lightroom, Bridge, Camera Raw, Capture One, Photo Mechanic (the default)
-    FullName, // IMG_0001.CR3.xmp: darktable, digiKam
-};
 
 // The name of the sidecar of the image named `imageName` (a file name,
 // or a path whose last part is one).

@@ -25,7 +25,7 @@
 #include <set>
 
 namespace {
-enum Column { RowColumn, LineColumn, FileColumn, OutputColumn, ProblemsColumn, FirstValueColumn };
+enum Column { RowColumn, LineColumn, FileColumn, OutputColumn, ProblemsColumn, TagsColumn, FirstValueColumn };
 
 QTableWidgetItem *cell(const QString &text, const QString &tip = {})
 {
@@ -92,7 +92,7 @@ FormCheck::FormCheck(const BatchCheck &check, const IptcDataFile &data, bool onl
             usedSlots.insert(value.slot);
     }
     QStringList headers{QStringLiteral("Row"), QStringLiteral("Line"), QStringLiteral("File"),
-                        QStringLiteral("Output"), QStringLiteral("Problems")};
+                        QStringLiteral("Output"), QStringLiteral("Problems"), QStringLiteral("Tags go")};
     QList<int> slotColumns(TagSlotCount + 1, -1);
     for (const int slot : usedSlots) {
         slotColumns[slot] = int(headers.size());
@@ -117,6 +117,7 @@ FormCheck::FormCheck(const BatchCheck &check, const IptcDataFile &data, bool onl
             problems << NoteText(note);
         TableCheck->setItem(r, OutputColumn, cell(plan.output, QDir::toNativeSeparators(plan.outputPath)));
         TableCheck->setItem(r, ProblemsColumn, cell(problems.join(QStringLiteral("; ")), problems.join(QLatin1Char('\n'))));
+        TableCheck->setItem(r, TagsColumn, cell(line.place ? TagPlaceText(*line.place) : QString()));
         for (const TagValue &value : plan.values)
             TableCheck->setItem(r, slotColumns[value.slot], cell(value.text));
         if (line.notes.isEmpty())

@@ -1,3 +1,5 @@
+#include "enginefixture.h"
+#include "engine/batchcheck.h"
 #include "engine/sourceimage.h"
 #include "engine/tagsonly.h"
 #include "engine/xmppacket.h"
@@ -119,4 +121,61 @@ TEST(Sidecar, CarriesTheXmpAndKeepsAnExistingSidecarsProperties)
         const QByteArray exiv2 = RunTool("exiv2", {"-px", path});
         EXPECT_TRUE(exiv2.contains("Café at dawn")) << exiv2.toStdString();
     }
+}
+
+// A data file's names find their files loosely unless asked otherwise, the
+// outputs take the names found, and a raw file is copied as it is with its
+// sidecar beside it, built on the one it has: the check and the run agree.
+TEST_F(EngineTest, NamesFindTheirFilesAndRawFilesGetTheirSidecarsBesideThem)
+{
+    makeImages({"IMG_0001.JPG", "shot.jpg"});
+    const QByteArray nef = QByteArray("MM\0*\0\0\0\x08", 8) + QByteArray(600, 'r');
+    const QByteArray heic = QByteArray("\0\0\0\x1c" "ftypheic\0\0\0\0" "mif1heicmiaf", 28) + QByteArray(300, 'h');
+    for (const char *name : {"IMG_0001.NEF", "IMG_0002.NEF"})
+        WriteFileBytes(imagePath(name), nef);
+    WriteFileBytes(imagePath("IMG_0002.HEIC"), heic);
+    WriteFileBytes(imagePath("IMG_0002.XMP"), "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+                                              "<rdf:Description rdf:about='' xmlns:xmp='http://ns.adobe.com/xap/1.0/' xmp:Rating='3'/>"
+                                              "</rdf:RDF></x:xmpmeta>");
+    useScheme({{1, "IPTC_Field2"}, {21, "IPTC_Field3"}});
+    loadData({"File\tCaption\tRelease", "img_0001\tfirst\t", "IMG_0001.jpg\tjpeg\t", "SHOT\tshot\t", "IMG_0002.NEF\traw\t20240101",
+              "IMG_0002.HEIC\tphone\t"});
+    const struct {
+        NameMatching matching;
+        SidecarNaming naming;
+        QList<QList<NoteCode>> codes; // each line's
+        QStringList saved;
+    } cases[] = {
+        {NameMatching::Loose, SidecarNaming::Stem,
+         {{NoteCode::AmbiguousName}, {}, {}, {NoteCode::FieldsWithoutHome}, {NoteCode::ReplacedLine}},
+         {"IMG_0001.JPG", "IMG_0002.HEIC", "IMG_0002.NEF", "IMG_0002.xmp", "shot.jpg"}},
+        {NameMatching::Exact, SidecarNaming::FullName,
+         {{NoteCode::SourceMissing}, {NoteCode::SourceMissing}, {NoteCode::SourceMissing}, {NoteCode::FieldsWithoutHome}, {}},
+         {"IMG_0002.HEIC", "IMG_0002.HEIC.xmp", "IMG_0002.NEF", "IMG_0002.NEF.xmp"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.matching == NameMatching::Exact ? "exact" : "loose");
+        QDir(savePath()).removeRecursively();
+        QDir().mkpath(savePath());
+        BatchOptions options;
+        options.matching = c.matching;
+        options.sidecarNaming = c.naming;
+        const BatchCheck check = CheckBatch(app, options);
+        const BatchResult result = run(options);
+        ASSERT_EQ(result.reports.size(), c.codes.size());
+        for (qsizetype i = 0; i < c.codes.size(); ++i) {
+            EXPECT_EQ(Codes(result.reports[i].outcome), c.codes[i]) << "line " << i + 1;
+            EXPECT_EQ(Codes({LineStatus::Saved, check.lines[i].notes}), c.codes[i]) << "line " << i + 1;
+        }
+        EXPECT_EQ(FolderEntries(savePath()), c.saved);
+        EXPECT_EQ(ReadFileBytes(savePath("IMG_0002.NEF")), nef) << "the raw file itself is untouched";
+        EXPECT_EQ(ReadFileBytes(savePath("IMG_0002.HEIC")), heic);
+        const QString sidecar = savePath(c.naming == SidecarNaming::Stem ? "IMG_0002.xmp" : "IMG_0002.NEF.xmp");
+        const FileTags tags = ReadTags(sidecar);
+        EXPECT_EQ(tags["XMP-xmp:Rating"], "3") << "the sidecar it had is the base";
+        EXPECT_EQ(tags["XMP-dc:Description"], c.naming == SidecarNaming::Stem ? "phone" : "raw");
+        EXPECT_TRUE(RunTool("exiv2", {"-px", sidecar}).contains("Xmp.dc.description")) << "exiv2 reads it too";
+    }
+    EXPECT_EQ(ReadTags(savePath("IMG_0002.HEIC.xmp"))["XMP-dc:Description"], "phone");
+    EXPECT_EQ(CheckBatch(app, {}).lines[0].notes.value(0).details, (QStringList{"IMG_0001.JPG", "IMG_0001.NEF"}));
 }

@@ -438,8 +438,9 @@ TEST_F(FormMainTest, CheckFindsEachProblemClassWithItsRowAndWritesNothing)
     const auto handler = [&](QDialog &form) {
         auto *table = Find<QTableWidget>(form, "TableCheck");
         EXPECT_EQ(table->rowCount(), std::size(lines));
-        EXPECT_EQ(table->horizontalHeaderItem(6)->text(), "Keywords");
-        EXPECT_EQ(table->item(0, 6)->text(), "harbour;dusk");
+        EXPECT_EQ(table->horizontalHeaderItem(7)->text(), "Keywords");
+        EXPECT_EQ(table->item(0, 7)->text(), "harbour;dusk");
+        EXPECT_EQ(table->item(0, 5)->text(), "IPTC and XMP");
         for (int r = 0; r < table->rowCount(); ++r) {
             const QString problems = table->item(r, 4)->text();
             EXPECT_EQ(table->item(r, 0)->text(), QString::number(r + 2)) << "the header is row 1";
@@ -475,7 +476,7 @@ TEST_F(FormMainTest, CheckFindsEachProblemClassWithItsRowAndWritesNothing)
         Click(form, "CmdSave");
         const QList<QByteArray> saved = ReadFileBytes(path("check.txt")).split('\n');
         EXPECT_EQ(saved.size(), std::size(lines) + 1) << "a header and 11 problem rows";
-        EXPECT_TRUE(saved[0].startsWith("Row\tLine\tFile\tOutput\tProblems\tCaption/Abstract"));
+        EXPECT_TRUE(saved[0].startsWith("Row\tLine\tFile\tOutput\tProblems\tTags go\tCaption/Abstract"));
         EXPECT_EQ(ui.startedAt.last(), path("data-check.txt"));
         return int(QDialog::Accepted);
     };
