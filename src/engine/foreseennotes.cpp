@@ -4,6 +4,7 @@
 #include "engine/reencode.h"
 #include "engine/sourceimage.h"
 #include "engine/tagsonly.h"
+#include "engine/tiffcontainer.h"
 #include "engine/xmpsidecar.h"
 
 QList<Note> ForeseenNotes(const SourceImage &source, const TagEdit &edit, bool reencode, int maxMegapixels)
@@ -19,6 +20,10 @@ QList<Note> ForeseenNotes(const SourceImage &source, const TagEdit &edit, bool r
         notes.append({NoteCode::SourceDamaged, {damage}});
     if (edit.values.isEmpty())
         return notes;
+    if (source.format() == ImageFormat::Tiff || source.format() == ImageFormat::BigTiff) {
+        if (const QString why = TiffUnwritable(source.bytes()); !why.isEmpty())
+            return {{NoteCode::MetadataUnwritable, {QStringLiteral("the file is damaged: ") + why}}};
+    }
     // The sidecar beside the photo is read in the worker; the values alone tell the rest.
     if (TagPlaceOf(source.format()) == TagPlace::Sidecar)
         return notes + ValueNotes({}, edit, TagHomes::XmpOnly, SidecarFormatName);

@@ -342,7 +342,13 @@ Note ReencodeRefusal(const SourceImage &source, int maxMegapixels)
     if (source.format() == ImageFormat::Tiff) {
         const TiffStructure tiff(source.bytes());
         const QList<qsizetype> ifds = tiff.directories();
-        if (!ifds.isEmpty() && tiff.entry(ifds.front(), TiffTag::DngVersion))
+        bool whole = false;
+        if (!ifds.isEmpty())
+            tiff.entries(ifds.front(), &whole);
+        // Nothing the image library could make of it would be this image.
+        if (!whole)
+            return {NoteCode::DecodeFailed, {}};
+        if (tiff.entry(ifds.front(), TiffTag::DngVersion))
             return {NoteCode::ReencodeRefused, {QStringLiteral("re-encoding would lose a DNG's raw image data; use tags only")}};
     }
     if (source.format() == ImageFormat::BigTiff)

@@ -79,8 +79,9 @@ ImageFormat FormatOf(QByteArrayView head, const QString &name)
     if (StartsWith(head, QByteArrayView("\x89PNG\r\n\x1a\n", 8)))
         return ImageFormat::Png;
     if (StartsWith(head, QByteArrayView("II*\0", 4)) || StartsWith(head, QByteArrayView("MM\0*", 4))) {
+        // Too short to be whole, but a TIFF still: its writer says what is wrong with it.
         if (head.size() < 8)
-            return ImageFormat::Unknown;
+            return ImageFormat::Tiff;
         // Canon's CR2 says so at 8, Phase One's IIQ puts its own header there.
         if (StartsWith(head.sliced(8), "CR") || StartsWith(head.sliced(8), "IIII")
             || TiffRawEndings.contains(QFileInfo(name).suffix().toLower()))

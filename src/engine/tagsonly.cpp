@@ -62,8 +62,12 @@ LineOutcome WriteTagsOnly(const SourceImage &source, const TagEdit &edit, int ou
     if (const QString why = UntaggedBecause(source.format()); !why.isEmpty())
         return copyUnchanged(source, out, {{NoteCode::WrittenWithoutTags, {why}}});
     // A photo whose tags go beside it is copied as it is; the line writer makes its sidecar.
-    if (edit.values.isEmpty() || TagPlaceOf(source.format()) == TagPlace::Sidecar)
+    if (TagPlaceOf(source.format()) == TagPlace::Sidecar)
         return copyUnchanged(source, out, {});
+    if (edit.values.isEmpty()) {
+        const QString damage = SourceDamage(source);
+        return copyUnchanged(source, out, damage.isEmpty() ? QList<Note>() : QList<Note>{{NoteCode::SourceDamaged, {damage}}});
+    }
     switch (source.format()) {
     case ImageFormat::Jpeg:
         return WriteTaggedJpeg(source, edit, memory, out);

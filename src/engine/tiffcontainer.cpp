@@ -110,8 +110,30 @@ FoundMetadata ReadTiffMetadata(QByteArrayView file)
     return found;
 }
 
+QString TiffUnwritable(QByteArrayView file)
+{
+    const TiffStructure tiff(file);
+    const QList<qsizetype> ifds = tiff.directories();
+    bool whole = false;
+    if (!ifds.isEmpty())
+        tiff.entries(ifds.front(), &whole);
+    if (!whole)
+        return QStringLiteral("its first directory cannot be read whole");
+    // A new first directory would make the way back into a loop one page
+    // more, and what is appended could make a directory that ran past the
+    // end one page more too.
+    const quint64 last = tiff.offsetAt(tiff.nextPointerAt(ifds.back()));
+    if (quint64(ifds.front()) == last)
+        return QStringLiteral("its chain of directories runs in a circle");
+    if (last != 0 && !ifds.contains(qsizetype(last)))
+        return QStringLiteral("its chain of directories leads outside it");
+    return {};
+}
+
 QString TiffDamage(QByteArrayView file)
 {
+    if (QString why = TiffUnwritable(file); !why.isEmpty())
+        return why;
     const TiffStructure tiff(file);
     // An array that several directories share is checked once, and the
     // numbers read in all are bounded by the file's size: a file of many
@@ -144,23 +166,11 @@ LineOutcome WriteTaggedTiff(const SourceImage &source, const TagEdit &edit, XmpM
                             const TiffBase *base)
 {
     const QByteArrayView file = source.bytes();
+    if (const QString why = TiffUnwritable(file); !why.isEmpty())
+        return LineOutcome::failed({NoteCode::MetadataUnwritable, {QStringLiteral("the file is damaged: ") + why}});
     const TiffStructure tiff(file);
     const QList<qsizetype> ifds = tiff.directories();
-    bool whole = false;
-    const QList<TiffEntry> entries = ifds.isEmpty() ? QList<TiffEntry>() : tiff.entries(ifds.front(), &whole);
-    if (ifds.isEmpty() || !whole)
-        return LineOutcome::failed({NoteCode::MetadataUnwritable,
-                                    {QStringLiteral("the file is damaged: its first directory cannot be read whole")}});
-    // A new first directory would make the way back into a loop one page
-    // more, and what is appended could make a directory that ran past the
-    // end one page more too.
-    const quint64 last = tiff.offsetAt(tiff.nextPointerAt(ifds.back()));
-    if (quint64(ifds.front()) == last)
-        return LineOutcome::failed({NoteCode::MetadataUnwritable,
-                                    {QStringLiteral("the file is damaged: its chain of directories runs in a circle")}});
-    if (last != 0 && !ifds.contains(qsizetype(last)))
-        return LineOutcome::failed({NoteCode::MetadataUnwritable,
-                                    {QStringLiteral("the file is damaged: its chain of directories leads outside it")}});
+    const QList<TiffEntry> entries = tiff.entries(ifds.front());
     const TiffBase own = base ? TiffBase() : TiffBaseOf(file);
     const TiffBase &from = base ? *base : own;
     const FoundMetadata &found = from.found;

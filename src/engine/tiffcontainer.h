@@ -24,6 +24,9 @@ FoundMetadata ReadTiffMetadata(QByteArrayView file);
 // Why the image data is damaged (strips or tiles that run past the end);
 // empty when nothing is seen wrong.
 QString TiffDamage(QByteArrayView file);
+// Why new directory blocks cannot be added to the file (its first directory
+// unreadable, its chain in a circle or leading out); empty when they can.
+QString TiffUnwritable(QByteArrayView file);
 
 // Where the blocks a tagged copy starts from come from: by default the
 // file's own; a re-encoded image takes the source's.
