@@ -131,18 +131,14 @@ LineOutcome WriteTaggedGif(const SourceImage &source, const TagEdit &edit, XmpMe
     const EditedMetadata edited = EditMetadata(ReadGifMetadata(file), edit, TagHomes::XmpOnly, FormatName(ImageFormat::Gif), memory);
     if (edited.refusal)
         return LineOutcome::failed(XmpOnlyRefusal(edited.refusal, FormatName(ImageFormat::Gif)));
-    OutputBytes output;
-    if (!edited.xmpChanged) {
-        output.copy(0, file.size());
-        if (Note failed = output.write(source, out))
-            return LineOutcome::failed(failed);
-        return LineOutcome::saved(edited.notes);
-    }
+    if (!edited.xmpChanged)
+        return WriteUnchanged(source, out, edited.notes);
     for (const QByteArray &packet : edited.xmpPackets) {
         // A zero byte would end the extension inside the packet.
         if (packet.contains('\0'))
             return LineOutcome::failed({NoteCode::MetadataUnwritable, {QStringLiteral("the XMP holds a zero byte, which GIF cannot carry")}});
     }
+    OutputBytes output;
 
     // Each XMP extension is replaced where it stands. A new one goes right
     // ahead of the first image, behind the loop extension and the frame's

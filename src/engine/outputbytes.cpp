@@ -81,3 +81,12 @@ Note OutputBytes::write(const SourceImage &source, int out) const
     }
     return {};
 }
+
+LineOutcome WriteUnchanged(const SourceImage &source, int out, QList<Note> notes)
+{
+    OutputBytes copy;
+    copy.copy(0, source.size());
+    if (Note failed = copy.write(source, out))
+        return LineOutcome::failed(failed);
+    return LineOutcome::saved(std::move(notes));
+}

@@ -37,3 +37,7 @@ private:
     QList<std::pair<qsizetype, QByteArray>> patches; // output offset, bytes
     qsizetype total = 0;
 };
+
+// Writes the source into `out` byte for byte: the line is saved with `notes`,
+// or fails when the copy cannot be written.
+LineOutcome WriteUnchanged(const SourceImage &source, int out, QList<Note> notes);

@@ -46,27 +46,16 @@ QString UntaggedBecause(ImageFormat format)
     return QStringLiteral("the type of the file is not known");
 }
 
-namespace {
-LineOutcome copyUnchanged(const SourceImage &source, int out, QList<Note> notes)
-{
-    OutputBytes copy;
-    copy.copy(0, source.size());
-    if (Note failed = copy.write(source, out))
-        return LineOutcome::failed(failed);
-    return LineOutcome::saved(notes);
-}
-} // namespace
-
 LineOutcome WriteTagsOnly(const SourceImage &source, const TagEdit &edit, int out, XmpMemory &memory)
 {
     if (const QString why = UntaggedBecause(source.format()); !why.isEmpty())
-        return copyUnchanged(source, out, {{NoteCode::WrittenWithoutTags, {why}}});
+        return WriteUnchanged(source, out, {{NoteCode::WrittenWithoutTags, {why}}});
     // A photo whose tags go beside it is copied as it is; the line writer makes its sidecar.
     if (TagPlaceOf(source.format()) == TagPlace::Sidecar)
-        return copyUnchanged(source, out, {});
+        return WriteUnchanged(source, out, {});
     if (edit.values.isEmpty()) {
         const QString damage = SourceDamage(source);
-        return copyUnchanged(source, out, damage.isEmpty() ? QList<Note>() : QList<Note>{{NoteCode::SourceDamaged, {damage}}});
+        return WriteUnchanged(source, out, damage.isEmpty() ? QList<Note>() : QList<Note>{{NoteCode::SourceDamaged, {damage}}});
     }
     switch (source.format()) {
     case ImageFormat::Jpeg:

@@ -204,13 +204,8 @@ LineOutcome WriteTaggedTiff(const SourceImage &source, const TagEdit &edit, XmpM
     if (edited.xmpChanged && !edited.xmpPackets.isEmpty())
         blocks.append({TiffTag::Xmp, typeOr(existing(TiffTag::Xmp), {TiffType::Byte, TiffType::Undefined}, TiffType::Byte),
                        edited.xmpPackets.front()});
-    if (blocks.isEmpty()) {
-        OutputBytes copy;
-        copy.copy(0, file.size());
-        if (Note failed = copy.write(source, out))
-            return LineOutcome::failed(failed);
-        return LineOutcome::saved(notes);
-    }
+    if (blocks.isEmpty())
+        return WriteUnchanged(source, out, notes);
 
     // The new blocks, then the new first directory, each on an even offset.
     const TiffWriter writer(tiff);

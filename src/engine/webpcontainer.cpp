@@ -156,13 +156,9 @@ LineOutcome WriteTaggedWebp(const SourceImage &source, const TagEdit &edit, XmpM
     const EditedMetadata edited = EditMetadata(ReadWebpMetadata(file), edit, TagHomes::XmpOnly, FormatName(ImageFormat::WebP), memory);
     if (edited.refusal)
         return LineOutcome::failed(XmpOnlyRefusal(edited.refusal, FormatName(ImageFormat::WebP)));
+    if (!edited.xmpChanged)
+        return WriteUnchanged(source, out, edited.notes);
     OutputBytes output;
-    if (!edited.xmpChanged) {
-        output.copy(0, file.size());
-        if (Note failed = output.write(source, out))
-            return LineOutcome::failed(failed);
-        return LineOutcome::saved(edited.notes);
-    }
 
     // Each XMP chunk is replaced where it stands; a file without one gets it last, as WebP orders them.
     QHash<qsizetype, QByteArray> replaced;
