@@ -5,6 +5,7 @@
 #include "model/tagslots.h"
 
 #include <QRegularExpression>
+#include <QXmlStreamReader>
 
 #include <exiv2/exiv2.hpp>
 
@@ -82,6 +83,14 @@ QString packetText(const QByteArray &packet)
 // Exiv2's XMP toolkit drops the description's rdf:about and gives namespaces
 // it did not know a trailing "/", so strict readers lose those properties:
 // both are put back as the source had them.
+bool wellFormed(const QByteArray &packet)
+{
+    QXmlStreamReader reader(packet);
+    while (!reader.atEnd())
+        reader.readNext();
+    return !reader.hasError();
+}
+
 QByteArray keepSourceForm(const QByteArray &source, QByteArray encoded)
 {
     static const QRegularExpression about(QStringLiteral("\\s(?:rdf:)?about=(\"[^\"]*\"|'[^']*')"));
@@ -188,7 +197,14 @@ XmpUpdate UpdateXmpPacket(const QByteArray &packet, const QList<TagValue> &value
             update.error = {NoteCode::MetadataUnwritable, {QStringLiteral("the XMP packet cannot be written")}};
             return update;
         }
-        update.packet = keepSourceForm(packet, QByteArray::fromStdString(encoded));
+        const QByteArray written = keepSourceForm(packet, QByteArray::fromStdString(encoded));
+        // The XMP toolkit writes a namespace's name as it read it, quotes
+        // and all; what no reader could parse is not written.
+        if (!wellFormed(written)) {
+            update.error = {NoteCode::MetadataUnwritable, {QStringLiteral("the XMP packet would not be valid XML once written")}};
+            return update;
+        }
+        update.packet = written;
         update.changed = true;
     } catch (const std::exception &error) {
         update.error = {NoteCode::MetadataUnwritable, {QString::fromLocal8Bit(error.what())}};

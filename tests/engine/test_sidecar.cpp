@@ -67,6 +67,9 @@ TEST(Sidecar, CarriesTheXmpAndKeepsAnExistingSidecarsProperties)
  </rdf:RDF>
 </x:xmpmeta>)";
     const QByteArray unreadable = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF";
+    // Read, but written back as xmlns:xmp="...1.0"": no reader could parse that.
+    QByteArray quoted = darktable;
+    quoted.replace("xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\"", "xmlns:xmp='http://ns.adobe.com/xap/1.0/\"'");
     const QList<TagValue> values{{1, "Café at dawn"}, {5, "harbour;boats"}, {7, "20240131"}, {22, "101530+0100"}, {21, "20240215"}};
     enum Result { Refused, Nothing, Unchanged, Written };
     const struct {
@@ -84,6 +87,7 @@ TEST(Sidecar, CarriesTheXmpAndKeepsAnExistingSidecarsProperties)
         {"nothing with an XMP home", nullptr, {{21, "20240215"}, {22, "101530+0100"}}, {"ReleaseDate", "TimeCreated"}, Nothing},
         {"nothing for an existing one", &darktable, {{21, "20240215"}}, {"ReleaseDate"}, Unchanged},
         {"an unreadable one", &unreadable, values, {}, Refused},
+        {"one that would not write back", &quoted, values, {}, Refused},
     };
     QTemporaryDir temp;
     XmpMemory memory;
