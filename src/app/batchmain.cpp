@@ -2,6 +2,7 @@
 #include "engine/batchrunner.h"
 #include "engine/notetext.h"
 #include "engine/xmpsidecar.h"
+#include "engine/tagexporter.h"
 #include "model/appstate.h"
 #include "engine/freeimagelayer.h"
 #include "model/datafile.h"
@@ -25,6 +26,8 @@ const char *const HelpText =
     "  brindleway-batch --data FILE --images DIR --save DIR --scheme NAME [--append TEXT]\n"
     "                   [--reencode] [--max-megapixels N] [--encoding NAME] [--check]\n"
     "                   [--match exact|loose] [--sidecar-name lightroom|darktable]\n"
+    "  brindleway-batch --export --images DIR --data FILE [--scheme NAME]\n"
+    "                   [--encoding utf-8|windows-1252] [--all-fields] [--force]\n"
     "  brindleway-batch --list-schemes\n"
     "  brindleway-batch --help | --version\n"
     "\n"
@@ -70,6 +73,12 @@ const char *const HelpText =
     "                    (IMG_0001.CR3.xmp, as darktable and digiKam do)\n"
     "  --check           write nothing: print what the run would do, one line per\n"
     "                    data line (see Checking below)\n"
+    "  --export          read the tags of the images in DIR into a new data file\n"
+    "                    FILE and store a scheme that tags them again from it\n"
+    "                    (see Exporting below)\n"
+    "  --all-fields      with --export, a column for every field, even those no\n"
+    "                    image holds\n"
+    "  --force           with --export, replace FILE and a scheme named NAME\n"
     "  --list-schemes    print the stored scheme names, one a line, in store order;\n"
     "                    exit 1 when the store holds anything not understood (named\n"
     "                    on standard error), 2 when it cannot be read\n"
@@ -99,6 +108,31 @@ const char *const HelpText =
     "output, a value the writer will cut or leave out. The count of lines and of\n"
     "marked lines goes to standard error. Exit status 0 when no line is marked,\n"
     "1 when any is, 2 when the run would be refused.\n"
+    "\n"
+    "Exporting: with --export nothing is written into the images. FILE gets a\n"
+    "header line, then one line per image of a type Brindleway tags in the folder\n"
+    "(not its subfolders), in name order: the file name, then one column for each\n"
+    "field some image holds, headed as the window names the field. Where a file\n"
+    "holds IPTC and XMP, the IPTC is taken unless its digest shows that the XMP\n"
+    "was written with it, as the Metadata Working Group's guidelines say. Lists\n"
+    "are joined with \";\"; a value holding a TAB, a line break or a double quote\n"
+    "is quoted as spreadsheets quote it. FILE is UTF-8 with a byte-order mark and\n"
+    "CR LF line ends; --encoding windows-1252 writes Windows-1252 and refuses a\n"
+    "value it cannot hold. The scheme NAME (by default the first free of\n"
+    "\"Exported\", \"Exported 2\"...) reads each field from its column and the file\n"
+    "name from column 1, so that a run with FILE and NAME writes the same values\n"
+    "back. An existing FILE or a taken NAME is refused unless --force is given;\n"
+    "FILE is never put in place of an image. Standard output gets the counts:\n"
+    "images, images exported, unreadable, with warnings, columns, the data file\n"
+    "and the scheme. Standard error lists each image that could not be read\n"
+    "(\"Unreadable NAME: reason\") and each value that will not come back exactly\n"
+    "(\"Warning NAME: ...\"): IPTC and XMP that differ, several values in a\n"
+    "field of one, a value over its IPTC limit. Exit status 0 when every image\n"
+    "was read and every value comes back, 1 when any image could not be read or\n"
+    "any value will not come back, 2 when the export was refused (a missing or\n"
+    "unreadable folder, no image to read, a data file that cannot be written or\n"
+    "exists, a taken scheme name) or its data file or scheme could not be\n"
+    "written.\n"
     "\n"
     "Exit status: 0 when every data line was tagged and saved in full, 1 when any\n"
     "line was skipped, failed or saved with a warning, 2 when the run was refused\n"
@@ -175,6 +209,80 @@ int printCheck(const BatchCheck &check)
     return check.problemLines() == 0 ? AllTagged : SomeLinesFailed;
 }
 
+// Every image not read, and every value that will not come back exactly, on
+// standard error; the counts on standard output.
+int printExport(const ExportResult &result)
+{
+    QTextStream errors(stderr);
+    for (const ExportedImage &image : result.images) {
+        if (image.tags.failure) {
+            errors << "Unreadable " << image.name << ": " << NoteText(image.tags.failure) << '\n';
+            continue;
+        }
+        for (const TagReadNote &note : image.tags.notes)
+            errors << "Warning " << image.name << ": " << TagReadNoteText(note) << '\n';
+    }
+    errors.flush();
+    if (!result.written())
+        return refuse(result.problem.text());
+    QTextStream(stdout) << "Images: " << result.images.size() << '\n'
+                        << "Exported: " << result.images.size() - result.unreadable() << '\n'
+                        << "Unreadable: " << result.unreadable() << '\n'
+                        << "Warnings: " << result.noted() << '\n'
+                        << "Columns: " << result.columns << '\n'
+                        << "Data file: " << QDir::toNativeSeparators(result.dataFile) << '\n'
+                        << "Scheme: " << result.schemeName << '\n';
+    return result.unreadable() + result.noted() == 0 ? AllTagged : SomeLinesFailed;
+}
+
+// brindleway-batch --export: the options it shares with a run are looked up by name.
+int runExport(const QCommandLineParser &parser)
+{
+    for (const char *other : {"save", "append", "reencode", "lossless", "max-megapixels", "check", "match", "sidecar-name"}) {
+        if (parser.isSet(QLatin1String(other)))
+            return refuse(QStringLiteral("--%1 does not go with --export (see --help)").arg(QLatin1String(other)));
+    }
+    for (const char *required : {"images", "data"}) {
+        if (!parser.isSet(QLatin1String(required)))
+            return refuse(QStringLiteral("--%1 is missing (see --help)").arg(QLatin1String(required)));
+    }
+    ExportRequest request;
+    request.imageFolder = parser.value(QStringLiteral("images"));
+    request.dataFile = parser.value(QStringLiteral("data"));
+    request.allFields = parser.isSet(QStringLiteral("all-fields"));
+    request.replace = parser.isSet(QStringLiteral("force"));
+    if (parser.isSet(QStringLiteral("scheme"))) {
+        request.schemeName = parser.value(QStringLiteral("scheme"));
+        if (request.schemeName.isEmpty())
+            return refuse(QStringLiteral("--scheme needs a name (see --help)"));
+    }
+    if (parser.isSet(QStringLiteral("encoding"))) {
+        const auto chosen = EncodingChoiceNamed(parser.value(QStringLiteral("encoding")));
+        if (!chosen || (chosen->forced != TextEncoding::Utf8 && chosen->forced != TextEncoding::Windows1252))
+            return refuse(QStringLiteral("--export writes utf-8 or windows-1252, not %1 (see --help)")
+                              .arg(parser.value(QStringLiteral("encoding"))));
+        request.format.encoding = *chosen->forced;
+    }
+    SchemeTable schemes;
+    IniSettingsStore store;
+    const SchemeStoreReport report = LoadSchemes(schemes, store);
+    if (!report.readError.isEmpty())
+        return refuse(QStringLiteral("cannot read the scheme store %1: %2")
+                          .arg(QDir::toNativeSeparators(store.location()), report.readError));
+    TagExporter exporter;
+    TerminalProgress progress;
+    QObject::connect(&exporter, &TagExporter::progress, &exporter, [&progress](int done, int images) { progress.show(done, images); });
+    QObject::connect(&exporter, &TagExporter::finished, &exporter, [&progress](const ExportResult &result) {
+        progress.end();
+        QCoreApplication::exit(printExport(result));
+    });
+    if (const Problem refusal = exporter.start(request, schemes, store)) {
+        const bool forceHelps = refusal.kind() == Problem::Kind::FileExists;
+        return refuse(refusal.text() + (forceHelps ? QStringLiteral(" (--force replaces it)") : QString()));
+    }
+    return QCoreApplication::exec();
+}
+
 int listSchemes()
 {
     SchemeTable table;
@@ -212,6 +320,9 @@ int main(int argc, char **argv)
     parser.addOptions(
         {data, images, save, scheme, append, lossless, reencode, encoding, megapixels, checkOnly, match, sidecarName, list, help,
          version});
+    const QCommandLineOption exportTags(QStringLiteral("export"));
+    const QCommandLineOption exportOnly[]{QCommandLineOption(QStringLiteral("all-fields")), QCommandLineOption(QStringLiteral("force"))};
+    parser.addOptions({exportTags, exportOnly[0], exportOnly[1]});
     if (!parser.parse(application.arguments()))
         return refuse(parser.errorText() + QStringLiteral(" (see --help)"));
     if (!parser.positionalArguments().isEmpty())
@@ -226,6 +337,12 @@ int main(int argc, char **argv)
     }
     if (parser.isSet(list))
         return listSchemes();
+    if (parser.isSet(exportTags))
+        return runExport(parser);
+    for (const QCommandLineOption &option : exportOnly) {
+        if (parser.isSet(option))
+            return refuse(QStringLiteral("--%1 goes only with --export (see --help)").arg(option.names().first()));
+    }
     for (const QCommandLineOption *required : {&data, &images, &save, &scheme}) {
         if (!parser.isSet(*required))
             return refuse(QStringLiteral("--%1 is missing (see --help)").arg(required->names().first()));

@@ -1,8 +1,9 @@
-// brindleway-worker: writes the lines a batch run hands it, one at a time,
-// so that whatever an image library does with a file ends this process
-// rather than the run. Requests come on standard input, answers go out on
+// brindleway-worker: writes the lines a batch run hands it, or reads the
+// tags of the images an export hands it, one at a time, so that whatever an
+// image library does with a file ends this process rather than the run. Requests come on standard input, answers go out on
 // standard output, each as workerprotocol.h frames them.
 #include "engine/linewriter.h"
+#include "engine/tagexport.h"
 #include "engine/workerprotocol.h"
 
 #include <QByteArray>
@@ -122,6 +123,12 @@ int main()
             return ended ? 0 : 2;
         if (request->kind == WorkerMessage::Release) {
             writer.release(request->released);
+            continue;
+        }
+        if (request->kind == WorkerMessage::ReadTags) {
+            const ImageTags tags = ReadImageTagsAt(request->plan.source, first->settings.unicodeData);
+            if (!writeAll(answers, EncodeTags(request->plan.line, tags)))
+                return 2;
             continue;
         }
         if (request->kind != WorkerMessage::Line || !writeAll(answers, EncodeAnswer(writer.write(request->plan))))

@@ -106,7 +106,7 @@ QString IimText(const QList<IimDataset> &datasets, int dataset)
     return {};
 }
 
-IimEdit EditIim(const QList<QByteArray> &copies, const TagEdit &edit)
+QList<IimDataset> MergedIim(const QList<QByteArray> &copies)
 {
     QList<IimDataset> datasets = copies.isEmpty() ? QList<IimDataset>() : ParseIim(copies.front());
     QSet<Key> present;
@@ -122,7 +122,12 @@ IimEdit EditIim(const QList<QByteArray> &copies, const TagEdit &edit)
         }
         present.unite(added);
     }
+    return datasets;
+}
 
+IimEdit EditIim(const QList<QByteArray> &copies, const TagEdit &edit)
+{
+    QList<IimDataset> datasets = MergedIim(copies);
     IimEdit result;
     result.utf8 = IimDeclaresUtf8(datasets);
     if (!result.utf8 && edit.unicodeData && anyWide(edit.values)) {

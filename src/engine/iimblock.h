@@ -26,6 +26,11 @@ QByteArray IimDatasetBytes(int record, int dataset, QByteArrayView value);
 // Whether the envelope's coded character set (1:90) says UTF-8.
 bool IimDeclaresUtf8(const QList<IimDataset> &datasets);
 
+// The datasets of `copies` (every IIM block a file holds, the one readers
+// take first) as one: the first copy's, then each dataset of a later copy
+// whose record and dataset no copy before it holds.
+QList<IimDataset> MergedIim(const QList<QByteArray> &copies);
+
 struct IimEdit {
     QByteArray block;          // the new block
     QList<TagValue> xmpValues; // the values the XMP gets (the rules refuse some)

@@ -1,5 +1,7 @@
 #include "engine/notetext.h"
 
+#include "model/tagslots.h"
+
 namespace {
 QString detail(const Note &note, qsizetype i)
 {
@@ -127,4 +129,39 @@ QString TagPlaceText(TagPlace place)
         break;
     }
     return QStringLiteral("no tags");
+}
+
+QString TagReadNoteText(const TagReadNote &note)
+{
+    const auto d = [&note](qsizetype i) { return note.details.value(i); };
+    const std::string_view label = note.slot >= 1 && note.slot <= SlotCount ? slotInfo(note.slot).label : "";
+    const QString field = QString::fromLatin1(label.data(), qsizetype(label.size()));
+    switch (note.code) {
+    case TagReadCode::Disagrees:
+        return QStringLiteral("%1: IPTC and XMP differ, and the %2 value \"%3\" was left out").arg(field, d(0), d(1));
+    case TagReadCode::Repeated:
+        return QStringLiteral("%1 holds %2 values, joined with \";\" into one").arg(field, d(0));
+    case TagReadCode::ListItemSplit:
+        return QStringLiteral("%1: the item \"%2\" is empty or holds \";\", so it will not come back as one item").arg(field, d(0));
+    case TagReadCode::NotUtf8:
+        return QStringLiteral("%1: the IPTC says UTF-8 but the value is not, and its bad bytes read as U+FFFD").arg(field);
+    case TagReadCode::OverLimit:
+        return QStringLiteral("%1: the IPTC value already takes %2 bytes, over the field's limit of %3, so a run cuts it")
+            .arg(field, d(0), d(1));
+    case TagReadCode::GrowsInUtf8:
+        return QStringLiteral("%1: a run writes this IPTC in UTF-8, where the value takes %2 bytes, over the field's "
+                              "limit of %3, so it is cut")
+            .arg(field, d(0), d(1));
+    case TagReadCode::DateForm:
+        return QStringLiteral("%1: the XMP date %2 has no IPTC form, so a run writes it nowhere").arg(field, d(0));
+    case TagReadCode::Refused:
+        if (note.slot == FileNameSlot)
+            return QStringLiteral("a run cannot find the image by its name, which holds \"\\\" or a control character");
+        return QStringLiteral("%1 \"%2\" is not in its IPTC form, so a run writes it nowhere").arg(field, d(0));
+    case TagReadCode::XmpUnreadable:
+        return QStringLiteral("the XMP cannot be read, so only the IPTC was exported");
+    case TagReadCode::OtherIimBlock:
+        return QStringLiteral("%1: another IPTC block of the file holds \"%2\", which a run drops").arg(field, d(0));
+    }
+    return {};
 }

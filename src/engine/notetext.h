@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/batchline.h"
+#include "engine/tagreading.h"
 
 #include <QString>
 
@@ -14,3 +15,7 @@ QString NotesText(const QList<Note> &notes);
 // How a line's tags are written, in a few words: "IPTC and XMP", "XMP only",
 // "XMP sidecar", "no tags".
 QString TagPlaceText(TagPlace place);
+
+// The words for a value read back that will not come back exactly, naming
+// its field as the window does.
+QString TagReadNoteText(const TagReadNote &note);

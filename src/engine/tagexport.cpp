@@ -1,37 +1,117 @@
 #include "engine/tagexport.h"
 
+#include "engine/iimblock.h"
 #include "engine/sourceimage.h"
 #include "engine/tagsonly.h"
+#include "model/codepage.h"
 #include "model/tagslots.h"
 
 #include <QDir>
+#include <QFile>
+#include <QSet>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 bool ExportReads(ImageFormat format)
 {
     return UntaggedBecause(format).isEmpty();
 }
 
-ImageTags ReadImageTags(const SourceImage &source)
+namespace {
+// The field of a record-2 dataset; 0 for none of the 23.
+int slotOfDataset(int dataset)
+{
+    for (int slot = 1; slot <= TagSlotCount; ++slot) {
+        if (slotInfo(slot).dataset == dataset)
+            return slot;
+    }
+    return 0;
+}
+
+// Values of later IIM blocks that a run drops, since an earlier block holds their field.
+QList<TagReadNote> droppedValues(const QList<QByteArray> &copies, const QList<IimDataset> &kept)
+{
+    QList<TagReadNote> notes;
+    QSet<QByteArray> seen;
+    for (const IimDataset &dataset : kept)
+        seen.insert(dataset.stored);
+    for (qsizetype c = 1; c < copies.size(); ++c) {
+        const QList<IimDataset> datasets = ParseIim(copies.at(c));
+        const bool utf8 = IimDeclaresUtf8(datasets);
+        for (const IimDataset &dataset : datasets) {
+            const int slot = dataset.record == 2 ? slotOfDataset(dataset.dataset) : 0;
+            if (slot == 0 || seen.contains(dataset.stored))
+                continue;
+            seen.insert(dataset.stored);
+            notes.append({TagReadCode::OtherIimBlock, slot,
+                          {utf8 ? QString::fromUtf8(dataset.bytes) : DecodeAnsi(dataset.bytes)}});
+        }
+    }
+    return notes;
+}
+} // namespace
+
+ImageTags ReadImageTags(const SourceImage &source, bool unicodeData)
 {
     ImageTags tags;
     if (!ExportReads(source.format())) {
-        tags.failure = {NoteCode::WrittenWithoutTags, {UntaggedBecause(source.format())}};
+        tags.failure = source.format() == ImageFormat::Unknown ? Note{NoteCode::UnknownType, {}}
+                                                               : Note{NoteCode::WrittenWithoutTags, {UntaggedBecause(source.format())}};
         return tags;
     }
     const FoundMetadata found = ReadTagBlocks(source);
-    const QByteArray iim = found.iimCopies.value(0);
-    const TagReading reading = ReadTagSlots(iim, found.xmpPackets.value(0), DigestState(found.iptcDigest, iim));
+    // A run keeps what later blocks add, as readers that merge them show it.
+    const QList<IimDataset> kept = MergedIim(found.iimCopies);
+    QByteArray iim;
+    for (const IimDataset &dataset : kept)
+        iim += dataset.stored;
+    const IptcDigest digest = DigestState(found.iptcDigest, found.iimCopies.value(0));
+    const TagReading reading = ReadTagSlots(iim, found.xmpPackets.value(0), digest, unicodeData);
     tags.values = reading.values;
-    tags.notes = reading.notes;
+    tags.notes = reading.notes + droppedValues(found.iimCopies, kept);
     return tags;
 }
+
+ImageTags ReadImageTagsAt(const QString &path, bool unicodeData)
+{
+    SourceImage source;
+    if (Note why = source.open(path)) {
+        ImageTags tags;
+        tags.failure = why;
+        return tags;
+    }
+    return ReadImageTags(source, unicodeData);
+}
+
+namespace {
+// Whether the export lists the file: its first bytes show a type it reads,
+// or it cannot be opened to read them. Other files (text, sidecars, types
+// only the image library knows) are left out without being opened by a library.
+bool listed(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return errno != ENOENT;
+    char head[FormatHeadBytes];
+    struct stat info {};
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    const ssize_t got = regular ? ::pread(fd, head, sizeof head, 0) : 0;
+    ::close(fd);
+    return got < 0 || (got > 0 && ExportReads(FormatOf(QByteArrayView(head, got), path)));
+}
+} // namespace
 
 QStringList ExportableImages(const QString &folder)
 {
     QStringList names;
-    const QStringList entries = QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    const QDir dir(folder);
+    const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden, QDir::Name);
     for (const QString &name : entries) {
-        if (ExportReads(DetectFormat(QDir(folder).filePath(name))))
+        if (listed(dir.filePath(name)))
             names.append(name);
     }
     return names;

@@ -23,12 +23,16 @@ struct ImageTags {
 // Whether the export lists images of this format.
 bool ExportReads(ImageFormat format);
 
-// An image's tags: its container's own blocks, IPTC and XMP reconciled.
-// Parses the XMP packet, so it runs where a library's fault costs only
-// this image.
-ImageTags ReadImageTags(const SourceImage &source);
+// An image's tags: its container's own blocks, IPTC and XMP reconciled;
+// `unicodeData` as ReadTagSlots takes it. Parses the XMP packet, so it runs
+// where a library's fault costs only this image.
+ImageTags ReadImageTags(const SourceImage &source, bool unicodeData = false);
+// The same for the file at `path`, opened as a run's worker opens a source.
+ImageTags ReadImageTagsAt(const QString &path, bool unicodeData);
 
-// The files of `folder` (not its subfolders) that the export lists, in name order.
+// The files of `folder` (not its subfolders) that the export lists, in name
+// order: those of a type it reads, and those that cannot be opened to tell,
+// whose reading then says why.
 QStringList ExportableImages(const QString &folder);
 
 // The data file for the images: the file name, then one column for each

@@ -202,9 +202,10 @@ IimDateTime iimFromXmpDate(const QString &text)
 
 class Reconciler {
 public:
-    Reconciler(const QByteArray &iimBlock, const QByteArray &packet, IptcDigest digest)
+    Reconciler(const QByteArray &iimBlock, const QByteArray &packet, IptcDigest digest, bool unicodeData)
         : iim(readIim(iimBlock)), xmp(readXmp(packet)),
-          xmpPreferred(iimBlock.isEmpty() || digest != IptcDigest::Differs)
+          xmpPreferred(iimBlock.isEmpty() || digest != IptcDigest::Differs),
+          growsToUtf8(!iimBlock.isEmpty() && !iim.utf8 && unicodeData)
     {
     }
 
@@ -217,6 +218,7 @@ public:
                 readField(slot);
         }
         readDateAndTime();
+        noteUtf8Growth();
         noteRefusals();
         return std::move(result);
     }
@@ -296,6 +298,26 @@ private:
                  {QStringLiteral("IPTC"), (iimDate + QLatin1Char(' ') + iimTime).trimmed()});
     }
 
+    // A run that writes one non-ASCII value of a Unicode data file into a
+    // Windows-1252 block converts the whole block to UTF-8, where text takes more bytes.
+    void noteUtf8Growth()
+    {
+        if (!growsToUtf8 || std::all_of(result.values.begin(), result.values.end(), IsAscii))
+            return;
+        for (int slot = 1; slot <= TagSlotCount; ++slot) {
+            const TagSlotInfo &info = slotInfo(slot);
+            const QString &value = result.values[slot - 1];
+            if (info.role != SlotRole::Text && info.role != SlotRole::List)
+                continue;
+            const QStringList items = info.role == SlotRole::List ? ListItems(value) : QStringList{value};
+            for (const QString &item : items) {
+                const int bytes = encodedSize(item, true);
+                if (bytes > info.maxBytes && encodedSize(item, false) <= info.maxBytes)
+                    note(TagReadCode::GrowsInUtf8, slot, {QString::number(bytes), QString::number(info.maxBytes)});
+            }
+        }
+    }
+
     // What the run's own rule for values would not write.
     void noteRefusals()
     {
@@ -319,11 +341,12 @@ private:
     const IimFields iim;
     const XmpFields xmp;
     const bool xmpPreferred; // the guidelines' choice for fields that both sides hold
+    const bool growsToUtf8;  // a run may write the Windows-1252 block in UTF-8
     TagReading result;
 };
 } // namespace
 
-TagReading ReadTagSlots(const QByteArray &iim, const QByteArray &xmpPacket, IptcDigest digest)
+TagReading ReadTagSlots(const QByteArray &iim, const QByteArray &xmpPacket, IptcDigest digest, bool unicodeData)
 {
-    return Reconciler(iim, xmpPacket, digest).read();
+    return Reconciler(iim, xmpPacket, digest, unicodeData).read();
 }

@@ -31,10 +31,14 @@ enum class TagReadCode {
     ListItemSplit, // a list item is empty or holds ";", so it would not split back: the item
     NotUtf8,       // the IIM declares UTF-8 but the value is not (the bad bytes read as U+FFFD)
     OverLimit,     // the IIM value already exceeds its field's limit, so a run cuts it: its bytes, the limit
+    GrowsInUtf8,   // the Windows-1252 IIM value fits its limit, but a run from a Unicode data file writes
+                   // the IIM in UTF-8, where it does not, and cuts it: its UTF-8 bytes, the limit
     DateForm,      // the XMP date has no IIM form and stands in DateCreated as stored, where a run
                    // leaves the image's dates as they are: the XMP date
     Refused,       // a run would not write the value: the value
     XmpUnreadable, // the XMP packet does not parse and was not read (slot 0)
+    OtherIimBlock, // a later IIM block of the file holds another value of a field the first holds,
+                   // which a run drops: the value
 };
 
 struct TagReadNote {
@@ -58,5 +62,7 @@ struct TagReading {
 // IIM, each value taken whole from the XMP where the IIM holds it cut to its
 // limit. IIM text is UTF-8 when dataset 1:90 says so, else Windows-1252.
 // Lists are joined with ";" in stored order; DateCreated and TimeCreated
-// take their IIM forms, CCYYMMDD and HHMMSS±HHMM.
-TagReading ReadTagSlots(const QByteArray &iim, const QByteArray &xmpPacket, IptcDigest digest);
+// take their IIM forms, CCYYMMDD and HHMMSS±HHMM. `unicodeData` says that
+// the values go into a data file a run reads as Unicode, so that a run
+// writes a Windows-1252 IIM block with any non-ASCII value in UTF-8.
+TagReading ReadTagSlots(const QByteArray &iim, const QByteArray &xmpPacket, IptcDigest digest, bool unicodeData = false);

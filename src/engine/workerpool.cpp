@@ -154,7 +154,7 @@ void WorkerPool::hand(const LinePlan &plan)
     worker.plan = plan;
     worker.state = Worker::State::Busy;
     // Written as the worker reads it: one that does not read cannot hold the run, only its line.
-    worker.process->write(EncodeLine(plan));
+    worker.process->write(request == WorkerMessage::ReadTags ? EncodeReadTags(plan) : EncodeLine(plan));
     worker.deadline->start(limits.lineMs);
 }
 
@@ -231,8 +231,9 @@ void WorkerPool::read(Worker &worker)
             emit ready();
             continue;
         }
-        // A worker answers once per line; anything more is as garbled as a broken answer.
-        if (!answer || !worker.plan || answer->line != worker.plan->line) {
+        // A worker answers once per line, in kind; anything more is as garbled as a broken answer.
+        if (!answer || !worker.plan || answer->line != worker.plan->line
+            || answer->tags.has_value() != (request == WorkerMessage::ReadTags)) {
             worker.lost = garbled();
             end(worker, true);
             return;
@@ -265,7 +266,7 @@ void WorkerPool::ended(Worker &worker, int code, bool crashed)
     std::erase_if(workers, [&](const auto &each) { return each.get() == &worker; });
     process->deleteLater();
     if (plan)
-        emit answered(*plan, {plan->line, LineOutcome::failed(why), std::nullopt, std::nullopt});
+        emit answered(*plan, {plan->line, LineOutcome::failed(why), std::nullopt, std::nullopt, std::nullopt});
     if (stopping) {
         if (workers.empty())
             emit stopped();

@@ -32,6 +32,9 @@ public:
     WorkerPool(QString program, const LineSettings &settings, Limits limits, QObject *parent = nullptr);
     ~WorkerPool() override;
 
+    // Lines go out as `kind` requests: Line (the default), for the worker to
+    // write, or ReadTags, for it to read the source's tags. Set before start().
+    void setRequest(WorkerMessage kind) { request = kind; }
     // Starts the workers: `ready` as each can take lines, `unavailable` when none could start.
     void start();
     // Whether a worker is ready for a line. When none is, one more is
@@ -73,6 +76,7 @@ private:
     QString program;
     LineSettings settings;
     Limits limits;
+    WorkerMessage request = WorkerMessage::Line;
     int room; // workers at most for now: lowered when a start fails while others run
     bool stopping = false;
     std::vector<std::unique_ptr<Worker>> workers;

@@ -11,6 +11,7 @@ constexpr qint64 MaxValuesPerLine = 1024;
 constexpr qint64 MaxNotesPerLine = 1024;
 constexpr qint64 MaxDetailsPerNote = 256;
 constexpr qint64 MaxReleasedPerMessage = 1 << 20;
+constexpr qint64 MaxTagNotes = 1024;
 
 // Both sides are one build, but the format should not drift with Qt's default.
 QDataStream &versioned(QDataStream &stream)
@@ -47,6 +48,67 @@ QDataStream &operator>>(QDataStream &stream, FileIdentity &id)
 bool readWhole(const QDataStream &stream)
 {
     return stream.status() == QDataStream::Ok && stream.atEnd();
+}
+
+// A list's count is checked before anything is taken for it: Qt's own
+// reading reserves room for whatever count the bytes claim.
+QDataStream &readDetails(QDataStream &stream, QStringList &details)
+{
+    quint32 count = 0;
+    stream >> count;
+    if (count > MaxDetailsPerNote) {
+        stream.setStatus(QDataStream::ReadCorruptData);
+        return stream;
+    }
+    details.clear();
+    for (quint32 n = 0; n < count && stream.status() == QDataStream::Ok; ++n) {
+        QString detail;
+        stream >> detail;
+        details.append(detail);
+    }
+    return stream;
+}
+
+bool noteCode(qint32 code)
+{
+    return code >= 0 && code <= int(NoteCode::MetadataLost);
+}
+
+std::optional<WorkerAnswer> decodeTags(QDataStream &stream)
+{
+    qint32 line = 0;
+    ImageTags tags;
+    stream >> line;
+    for (QString &value : tags.values)
+        stream >> value;
+    qint64 count = 0;
+    stream >> count;
+    if (stream.status() != QDataStream::Ok || line < 1 || count < 0 || count > MaxTagNotes)
+        return std::nullopt;
+    for (qint64 n = 0; n < count; ++n) {
+        qint32 code = 0;
+        qint32 slot = 0;
+        TagReadNote note;
+        stream >> code >> slot;
+        readDetails(stream, note.details);
+        if (stream.status() != QDataStream::Ok || code < 0 || code > int(TagReadCode::OtherIimBlock) || slot < 0
+            || slot > TagSlotCount)
+            return std::nullopt;
+        note.code = TagReadCode(code);
+        note.slot = slot;
+        tags.notes.append(note);
+    }
+    qint32 failure = 0;
+    stream >> failure;
+    readDetails(stream, tags.failure.details);
+    if (!readWhole(stream) || !noteCode(failure))
+        return std::nullopt;
+    tags.failure.code = NoteCode(failure);
+    WorkerAnswer answer;
+    answer.line = line;
+    answer.outcome = tags.failure ? LineOutcome::refused(tags.failure) : LineOutcome::saved({});
+    answer.tags = std::move(tags);
+    return answer;
 }
 
 // The stream over `bytes` past its first byte, when that is `kind`.
@@ -105,6 +167,24 @@ QByteArray EncodeAnswer(const WorkerAnswer &answer)
     });
 }
 
+QByteArray EncodeReadTags(const LinePlan &plan)
+{
+    return message(WorkerMessage::ReadTags, [&](QDataStream &stream) { stream << qint32(plan.line) << plan.source; });
+}
+
+QByteArray EncodeTags(int line, const ImageTags &tags)
+{
+    return message(WorkerMessage::Tags, [&](QDataStream &stream) {
+        stream << qint32(line);
+        for (const QString &value : tags.values)
+            stream << value;
+        stream << qint64(tags.notes.size());
+        for (const TagReadNote &note : tags.notes)
+            stream << qint32(note.code) << qint32(note.slot) << note.details;
+        stream << qint32(tags.failure.code) << tags.failure.details;
+    });
+}
+
 std::optional<WorkerRequest> DecodeRequest(QByteArrayView bytes)
 {
     const QByteArray data = QByteArray::fromRawData(bytes.data(), bytes.size());
@@ -138,6 +218,12 @@ std::optional<WorkerRequest> DecodeRequest(QByteArrayView bytes)
         }
         return readWhole(stream) ? std::optional(request) : std::nullopt;
     }
+    case WorkerMessage::ReadTags: {
+        qint32 line = 0;
+        stream >> line >> request.plan.source;
+        request.plan.line = line;
+        return readWhole(stream) && line > 0 ? std::optional(request) : std::nullopt;
+    }
     case WorkerMessage::Release: {
         qint64 count = 0;
         stream >> count;
@@ -164,6 +250,8 @@ std::optional<WorkerAnswer> DecodeAnswer(QByteArrayView bytes)
         return std::nullopt;
     if (kind == WorkerMessage::Hello)
         return stream.atEnd() ? std::optional(WorkerAnswer()) : std::nullopt;
+    if (kind == WorkerMessage::Tags)
+        return decodeTags(stream);
     if (kind != WorkerMessage::Answer)
         return std::nullopt;
     WorkerAnswer answer;
@@ -179,9 +267,9 @@ std::optional<WorkerAnswer> DecodeAnswer(QByteArrayView bytes)
     for (qint64 n = 0; n < count; ++n) {
         qint32 code = 0;
         Note note;
-        stream >> code >> note.details;
-        if (stream.status() != QDataStream::Ok || code <= 0 || code > int(NoteCode::MetadataLost)
-            || note.details.size() > MaxDetailsPerNote)
+        stream >> code;
+        readDetails(stream, note.details);
+        if (stream.status() != QDataStream::Ok || code <= 0 || code > int(NoteCode::MetadataLost))
             return std::nullopt;
         note.code = NoteCode(code);
         answer.outcome.notes.append(note);

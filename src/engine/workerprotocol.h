@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/batchline.h"
+#include "engine/tagexport.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -11,7 +12,8 @@
 // The messages between a run and its workers. Each is framed as its length
 // (4 bytes, big-endian) and then its bytes, the first of which says what it
 // is. A run sends a worker its settings once, then lines and releases; the
-// worker greets once it is ready and answers each line.
+// worker greets once it is ready and answers each line. An export sends
+// images whose tags to read instead of lines.
 
 // No message of this program's is larger; anything larger is garbage.
 inline constexpr quint32 MaxWorkerMessageBytes = 64u << 20;
@@ -23,6 +25,8 @@ enum class WorkerMessage : quint8 {
     Release = 'R',  // run -> worker: the lines whose outputs were put in place or given up
     Hello = 'H',    // worker -> run: ready for lines (this one byte and nothing else)
     Answer = 'A',   // worker -> run: a WorkerAnswer
+    ReadTags = 'T', // export -> worker: a LinePlan's line and source, the image whose tags to read
+    Tags = 'G',     // worker -> export: the ImageTags of that image
 };
 
 // What a worker made of one line.
@@ -31,6 +35,8 @@ struct WorkerAnswer {
     LineOutcome outcome;
     std::optional<WrittenOutput> written; // for a written line: where its output waits
     std::optional<WrittenOutput> sidecar; // and its sidecar's, for a photo whose tags go beside it
+    std::optional<ImageTags> tags;        // for an image whose tags were read; its outcome is then
+                                          // Saved, or refused for the failure
 };
 
 QByteArray EncodeSettings(const LineSettings &settings);
@@ -38,6 +44,8 @@ QByteArray EncodeLine(const LinePlan &plan);
 QByteArray EncodeRelease(const QList<int> &lines);
 QByteArray EncodeHello();
 QByteArray EncodeAnswer(const WorkerAnswer &answer);
+QByteArray EncodeReadTags(const LinePlan &plan);
+QByteArray EncodeTags(int line, const ImageTags &tags);
 
 // One message as the worker reads it.
 struct WorkerRequest {

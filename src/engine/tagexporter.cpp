@@ -1,0 +1,272 @@
+#include "engine/tagexporter.h"
+
+#include "engine/batchrunner.h"
+#include "engine/lineplanner.h"
+#include "engine/savefolder.h"
+#include "engine/sourceimage.h"
+#include "engine/workerpool.h"
+#include "engine/workerprotocol.h"
+#include "model/exportscheme.h"
+#include "model/schemestore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <unistd.h>
+
+qsizetype ExportResult::unreadable() const
+{
+    return std::count_if(images.begin(), images.end(), [](const ExportedImage &image) { return bool(image.tags.failure); });
+}
+
+qsizetype ExportResult::noted() const
+{
+    return std::count_if(images.begin(), images.end(),
+                         [](const ExportedImage &image) { return !image.tags.failure && !image.tags.notes.isEmpty(); });
+}
+
+namespace {
+QString shown(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+// Why the data file cannot be written where the request puts it.
+Problem dataFileProblem(const ExportRequest &request)
+{
+    const QString &path = request.dataFile;
+    if (path.isEmpty())
+        return QStringLiteral("Choose the data file to write");
+    const QFileInfo info(path);
+    if (info.isDir())
+        return DataFileUnwritableMessage.arg(shown(path), QStringLiteral("it is a folder"));
+    if (info.exists() || info.isSymLink()) {
+        if (!request.replace)
+            return {Problem::Kind::FileExists, QStringLiteral("%1 already exists").arg(shown(path))};
+        // The data file must never take a photo's place, whatever name reaches it.
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly) && FormatOf(file.read(FormatHeadBytes), path) != ImageFormat::Unknown)
+            return DataFileUnwritableMessage.arg(shown(path), QStringLiteral("it is an image"));
+    }
+    const QString folder = info.absolutePath();
+    if (const QString why = FolderProblem(folder); !why.isEmpty())
+        return DataFileUnwritableMessage.arg(shown(path), QStringLiteral("the folder %1: %2").arg(shown(folder), why));
+    // The new file is made beside the old one and put in its place, so the folder must take files.
+    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)
+        return DataFileUnwritableMessage.arg(shown(path), QString::fromLocal8Bit(std::strerror(errno)));
+    return {};
+}
+
+bool schemeNamed(const SchemeTable &schemes, const QString &name)
+{
+    for (int n = 1; n <= schemes.SchemeCount; ++n) {
+        if (schemes.Schemes.at(n).Name == name)
+            return true;
+    }
+    return false;
+}
+
+// A name a run would not find the image by: it reads "\" as a folder
+// separator and refuses control characters.
+bool nameComesBack(const QString &name)
+{
+    return !name.contains(QLatin1Char('\\')) && !NameRefusal(name);
+}
+} // namespace
+
+Problem ExportRefusal(const ExportRequest &request, const SchemeTable &schemes)
+{
+    if (request.imageFolder.isEmpty())
+        return QStringLiteral("Choose the folder of images whose tags to export");
+    if (const QString why = FolderProblem(request.imageFolder); !why.isEmpty())
+        return ImageFolderMessage.arg(shown(request.imageFolder), why);
+    if (Problem problem = dataFileProblem(request))
+        return problem;
+    if (!request.schemeName.isEmpty() && !request.replace && schemeNamed(schemes, request.schemeName))
+        return {Problem::Kind::FileExists, QStringLiteral("a parsing scheme is already named \"%1\"").arg(request.schemeName)};
+    return {};
+}
+
+struct TagExporter::Job {
+    Job(const ExportRequest &exportRequest, SchemeTable &table, SettingsStore &settings, LossConsent lossConsent)
+        : request(exportRequest), schemes(table), store(settings), consent(std::move(lossConsent))
+    {
+    }
+
+    ExportRequest request;
+    SchemeTable &schemes;
+    SettingsStore &store;
+    LossConsent consent;
+    WorkerPool *pool = nullptr;
+    QList<ExportedImage> images;
+    bool started = false; // a worker greeted; images go out
+    bool cancelled = false;
+    bool ending = false;  // every image is read; the workers are leaving
+    qsizetype next = 0;   // the first image not handed out
+    int done = 0;
+    ExportResult result;
+};
+
+TagExporter::TagExporter(QObject *parent) : QObject(parent) {}
+
+TagExporter::~TagExporter() = default;
+
+Problem TagExporter::start(const ExportRequest &request, SchemeTable &schemes, SettingsStore &store,
+                           const LossConsent &consent)
+{
+    if (job)
+        return BusyMessage;
+    if (Problem refusal = ExportRefusal(request, schemes))
+        return refusal;
+    const QStringList names = ExportableImages(request.imageFolder);
+    if (names.isEmpty())
+        return NoExportableImagesMessage.arg(shown(request.imageFolder));
+    auto next = std::make_unique<Job>(request, schemes, store, consent);
+    for (const QString &name : names)
+        next->images.append({name, {}});
+    LineSettings settings;
+    settings.unicodeData = IsUnicode(request.format.encoding);
+    WorkerPool::Limits limits;
+    limits.workers = int(std::min<qsizetype>(request.workers > 0 ? request.workers : QThread::idealThreadCount(), names.size()));
+    limits.lineMs = request.imageMs;
+    limits.graceMs = request.graceMs;
+    next->pool = new WorkerPool(WorkerProgram(), settings, limits, this);
+    next->pool->setRequest(WorkerMessage::ReadTags);
+    connect(next->pool, &WorkerPool::ready, this, &TagExporter::pump);
+    connect(next->pool, &WorkerPool::unavailable, this, &TagExporter::unavailable);
+    connect(next->pool, &WorkerPool::answered, this, &TagExporter::answered);
+    connect(next->pool, &WorkerPool::stopped, this, &TagExporter::stopped);
+    job = std::move(next);
+    job->pool->start();
+    emit progress(0, int(names.size()));
+    return {};
+}
+
+void TagExporter::cancel()
+{
+    if (!job || job->ending)
+        return;
+    job->cancelled = true;
+    // Later, so that a slot that cancels never ends the export in the middle of one of its steps.
+    QMetaObject::invokeMethod(this, [this] {
+        if (job)
+            endWhenDone();
+    }, Qt::QueuedConnection);
+}
+
+void TagExporter::pump()
+{
+    if (!job || job->ending)
+        return;
+    job->started = true;
+    while (!job->cancelled && job->next < job->images.size() && job->pool->canTake()) {
+        LinePlan plan;
+        plan.line = int(job->next) + 1;
+        plan.name = job->images.at(job->next).name;
+        plan.source = QDir(job->request.imageFolder).filePath(plan.name);
+        job->pool->hand(plan);
+        ++job->next;
+    }
+    endWhenDone();
+}
+
+void TagExporter::answered(const LinePlan &plan, const WorkerAnswer &answer)
+{
+    if (!job)
+        return;
+    ExportedImage &image = job->images[plan.line - 1];
+    if (answer.tags)
+        image.tags = *answer.tags;
+    else
+        image.tags.failure = answer.outcome.notes.value(0, {NoteCode::WorkerGarbled, {}});
+    if (!image.tags.failure && !nameComesBack(image.name))
+        image.tags.notes.append({TagReadCode::Refused, FileNameSlot, {image.name}});
+    ++job->done;
+    emit progress(job->done, int(job->images.size()));
+    pump();
+}
+
+void TagExporter::endWhenDone()
+{
+    if (!job->started || job->ending || job->pool->inHand() > 0)
+        return;
+    if (!job->cancelled && job->next < job->images.size())
+        return;
+    job->ending = true;
+    job->result.stopped = job->cancelled;
+    job->pool->stop();
+}
+
+void TagExporter::unavailable(const QString &why)
+{
+    if (!job)
+        return;
+    if (job->started) {
+        // The workers are gone and none starts again: the image waiting for one fails, and the next tries anew.
+        if (!job->cancelled && job->next < job->images.size()) {
+            job->images[job->next++].tags.failure = {NoteCode::WorkerUnavailable, {why}};
+            ++job->done;
+            emit progress(job->done, int(job->images.size()));
+        }
+        pump();
+        return;
+    }
+    job->result.problem = NoWorkerMessage.arg(shown(WorkerProgram()), why);
+    job->ending = true;
+    job->pool->stop();
+}
+
+void TagExporter::stopped()
+{
+    if (!job || !job->ending)
+        return;
+    job->images.resize(job->next);
+    if (!job->result.problem && !job->cancelled)
+        write();
+    ExportResult result = std::move(job->result);
+    result.images = std::move(job->images);
+    job->pool->deleteLater();
+    // Gone before the signal, so that whoever hears it may start the next export.
+    job.reset();
+    emit finished(result);
+}
+
+void TagExporter::write()
+{
+    QStringList names;
+    QList<ImageTags> tags;
+    for (const ExportedImage &image : job->images) {
+        if (image.tags.failure)
+            continue;
+        names.append(image.name);
+        tags.append(image.tags);
+    }
+    ExportResult &result = job->result;
+    if (names.isEmpty()) {
+        result.problem = NothingReadMessage;
+        return;
+    }
+    const ExportRequest &request = job->request;
+    const ExportTable table = BuildExportTable(names, tags, request.allFields);
+    const DataFileWriteResult written = WriteDataFile(request.dataFile, table.header, table.rows, request.format, request.replace);
+    if (!written.written()) {
+        const QString image = written.row > 1 ? QStringLiteral(" (%1)").arg(names.value(written.row - 2)) : QString();
+        result.problem = {written.problem.kind(), QStringLiteral("No data file was written: %1%2.").arg(written.problem.text(), image)};
+        return;
+    }
+    result.dataFile = request.dataFile;
+    result.columns = int(table.header.size());
+    const QString name = request.schemeName.isEmpty() ? FreeExportedName(job->schemes) : request.schemeName;
+    if (const Problem stored = StoreScheme(job->schemes, job->store, ExportedScheme(name, table.columnSlots),
+                                           request.replace, job->consent)) {
+        result.problem = {stored.kind(), QStringLiteral("The data file %1 was written, but %2.").arg(shown(request.dataFile), stored.text())};
+        return;
+    }
+    result.schemeName = name;
+}
