@@ -89,11 +89,17 @@ ImageTags ReadImageTagsAt(const QString &path, bool unicodeData)
 
 namespace {
 // Whether the export lists the file: its first bytes show a type it reads,
-// or it cannot be opened to read them. Other files (text, sidecars, types
-// only the image library knows) are left out without being opened by a library.
+// or it cannot be opened to read them (a link to nothing is no file). Other
+// files (text, sidecars, types only the image library knows) are left out
+// without being opened by a library.
 bool listed(const QString &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // Anything but a file or a link to one (a device, a pipe) is not even opened.
+    struct stat entry {};
+    const QByteArray native = QFile::encodeName(path);
+    if (::lstat(native.constData(), &entry) != 0 || !(S_ISREG(entry.st_mode) || S_ISLNK(entry.st_mode)))
+        return false;
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return errno != ENOENT;
     char head[FormatHeadBytes];
@@ -109,7 +115,8 @@ QStringList ExportableImages(const QString &folder)
 {
     QStringList names;
     const QDir dir(folder);
-    const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    // System too, for links that lead nowhere readable.
+    const QStringList entries = dir.entryList(QDir::Files | QDir::System | QDir::Hidden, QDir::Name);
     for (const QString &name : entries) {
         if (listed(dir.filePath(name)))
             names.append(name);

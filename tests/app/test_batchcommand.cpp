@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 
@@ -134,6 +135,13 @@ TEST_F(BatchCommandTest, RefusalsExitWithTwoAndSayWhyOnStandardError)
         {batch("Press", {"--encoding", "latin-1"}), "unknown encoding"},
         {batch("Press", {"--lossless", "--reencode"}), "exclude each other"},
         {batch("Press", {"--max-megapixels", "0"}), "--max-megapixels"},
+        {{"--export", "--images", path("nowhere"), "--data", path("x.txt")}, "Cannot read the image folder"},
+        {{"--export", "--images", path("images"), "--data", path("data.txt")}, "already exists (--force replaces it)"},
+        {{"--export", "--images", path("images"), "--data", path("images/a.jpg"), "--force"}, "it is an image"},
+        {{"--export", "--images", path("images"), "--data", path("nowhere/x.txt")}, "Cannot write the data file"},
+        {{"--export", "--images", path("images"), "--data", path("x.txt"), "--scheme", "Press"}, "already named \"Press\""},
+        {batch("Press", {"--export"}), "--save does not go with --export"},
+        {batch("Press", {"--force"}), "--force goes only with --export"},
     };
     for (const auto &c : refused) {
         const Outcome outcome = run(c.arguments);
@@ -174,4 +182,84 @@ TEST_F(BatchCommandTest, ListingSchemesTellsAStoreNotUnderstoodOrUnreadable)
         EXPECT_TRUE(outcome.err.contains(c.named)) << outcome.err.toStdString();
     }
     EXPECT_EQ(run(batch("A")).status, 2);
+}
+
+// Export, a run with what it wrote, and an export of the run's outputs give
+// the same data file byte for byte, and every output the IPTC and XMP of its
+// source, but for the side the export names as left out.
+TEST_F(BatchCommandTest, ExportedTagsComeBackExactlyThroughARunAndWhatCannotIsNamed)
+{
+    const QString caption = "Two\r\nlines,\ta \"quote\"\nand more";
+    const QStringList oldAndNew{"-IPTC:Caption-Abstract=Old caption", "-XMP-dc:Description=New caption"};
+    const struct {
+        const char *name;
+        QStringList exiftool;
+        const char *changed; // the tag whose value the export left out
+        const char *said;    // on standard error
+    } images[] = {
+        {"a.jpg", {"-charset", "iptc=Latin", "-IPTC:Caption-Abstract=Café “quoted” €5", "-IPTC:City=Zürich",
+                   "-IPTC:Keywords=harbour", "-IPTC:Keywords=boats at dawn", "-IPTC:By-line=Ann Ødegård",
+                   "-IPTC:DateCreated=2024:01:31", "-IPTC:TimeCreated=10:15:30+01:00"}, "", ""},
+        {"b.jpg", {"-IPTC:CodedCharacterSet=UTF8", "-IPTC:Headline=Łódź ☃", "-IPTC:Keywords=żółw", "-IPTC:Keywords=貓",
+                   "-IPTC:City=Kraków"}, "", ""},
+        // XML reads a CR LF in a packet as LF (ExifTool alone keeps the CR), so the XMP caption has none.
+        {"c.png", {"-XMP-dc:Description=" + QString(caption).remove('\r'), "-XMP-dc:Subject=a", "-XMP-dc:Subject=b c", "-XMP-dc:Creator=Bob",
+                   "-XMP-photoshop:DateCreated=2024:01:31 10:15:30+01:00"}, "", ""},
+        {"d.jpg", oldAndNew + QStringList{"-Photoshop:IPTCDigest=00112233445566778899aabbccddeeff"}, "XMP-dc:Description",
+         "Warning d.jpg: Caption/Abstract: IPTC and XMP differ, and the XMP value \"New caption\" was left out\n"},
+        {"e.jpg", oldAndNew + QStringList{"-Photoshop:IPTCDigest=new"}, "IPTC:Caption-Abstract",
+         "Warning e.jpg: Caption/Abstract: IPTC and XMP differ, and the IPTC value \"Old caption\" was left out\n"},
+        {"f.tif", {"-charset", "iptc=Latin", "-IPTC:Caption-Abstract=" + caption, "-IPTC:Keywords=x", "-IPTC:Keywords=y",
+                   "-XMP-dc:Subject=x", "-XMP-dc:Subject=y"}, "", ""},
+        {"g.jpg", {}, "", "Unreadable g.jpg: cannot read the image: Too many levels of symbolic links\n"},
+    };
+    QDir(path("images")).removeRecursively();
+    QDir().mkpath(path("empty"));
+    for (const auto &image : images) {
+        const QString source = path("images/") + image.name;
+        if (image.exiftool.isEmpty()) {
+            // Unreadable whoever runs the test, root included.
+            QFile::link(source, source);
+            continue;
+        }
+        MakeImage(source, QFileInfo(source).suffix());
+        RunTool("exiftool", QStringList{"-q", "-overwrite_original"} + image.exiftool + QStringList{source});
+    }
+    const QStringList exportTo{"--export", "--data", path("data.txt"), "--images", path("images")};
+    Outcome outcome = run(exportTo + QStringList{"--images", path("empty")});
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_TRUE(outcome.err.contains("holds no image")) << outcome.err.toStdString();
+    outcome = run(exportTo + QStringList{"--encoding", "windows-1252"});
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_TRUE(outcome.err.contains("which Windows-1252 cannot hold (b.jpg).")) << outcome.err.toStdString();
+    EXPECT_FALSE(QFile::exists(path("data.txt")));
+
+    outcome = run(exportTo);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out, "Images: 7\nExported: 6\nUnreadable: 1\nWarnings: 2\nColumns: 8\nData file: " + path("data.txt").toUtf8()
+                               + "\nScheme: Exported\n");
+    for (const auto &image : images)
+        EXPECT_TRUE(outcome.err.contains(image.said)) << outcome.err.toStdString();
+    const QByteArray first = ReadFileBytes(path("data.txt"));
+    EXPECT_TRUE(first.startsWith("\xEF\xBB\xBF" "FILE NAME\tCaption/Abstract\tHeadline\tKeywords\tDateCreated\tCity\tByLine\tTime created\r\n"));
+    EXPECT_TRUE(first.contains("\r\nc.png\t\"Two\nlines,\ta \"\"quote\"\"\nand more\"\t\ta;b c\t20240131\t\tBob\t101530+0100\r\n"));
+
+    outcome = run(batch("Exported"));
+    EXPECT_EQ(outcome.status, 0) << outcome.out.toStdString();
+    outcome = run({"--export", "--data", path("again.txt"), "--images", path("save")});
+    EXPECT_EQ(outcome.status, 0) << outcome.err.toStdString();
+    EXPECT_EQ(ReadFileBytes(path("again.txt")), first);
+    for (const auto &image : images) {
+        if (image.exiftool.isEmpty())
+            continue;
+        const FileTags source = ReadTags(path("images/") + image.name);
+        const FileTags output = ReadTags(path("save/") + image.name);
+        for (auto it = source.tags.begin(); it != source.tags.end(); ++it) {
+            static const QRegularExpression compared("^(IPTC|XMP-(?!x:)[^:]*):(?!IPTC$)");
+            if (compared.match(it.key()).hasMatch()) {
+                EXPECT_EQ(output.tags.value(it.key()) == it.value(), it.key() != image.changed)
+                    << image.name << ' ' << it.key().toStdString() << " " << it.value().toStdString() << " -> " << output.tags.value(it.key()).toStdString();
+            }
+        }
+    }
 }

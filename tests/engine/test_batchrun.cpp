@@ -4,6 +4,8 @@
 #include "engine/lineplanner.h"
 #include "engine/outputfile.h"
 #include "engine/savefolder.h"
+#include "engine/tagexporter.h"
+#include "model/settingsstore.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -336,6 +338,28 @@ TEST_F(EngineTest, WorkerFaultsCostOnlyTheirLineAndEveryWaitEnds)
         }
         const QStringList written = c.lost == NoteCode::None ? QStringList{"a.tif", "b.jpg", "c.jpg"} : QStringList{"b.jpg", "c.jpg"};
         EXPECT_EQ(FolderEntries(savePath()), written);
+        if (c.stopIdle)
+            continue;
+        // An export meets the same faults through the same pool, and they cost it only that image.
+        ExportRequest request;
+        request.imageFolder = imagePath();
+        request.dataFile = temp.filePath("tags.txt");
+        request.replace = true;
+        request.workers = c.workers;
+        request.imageMs = options.lineMs;
+        request.graceMs = options.graceMs;
+        QFile::remove(stub + ".pids");
+        SchemeTable schemes;
+        IniSettingsStore store(temp.filePath("store.ini"));
+        TagExporter exporter;
+        ExportResult exported;
+        QObject::connect(&exporter, &TagExporter::finished, [&](const ExportResult &result) { exported = result; });
+        ASSERT_FALSE(exporter.start(request, schemes, store));
+        WaitUntil([&] { return !exporter.running(); }, 15000);
+        ASSERT_EQ(exported.images.size(), 3);
+        EXPECT_EQ(exported.images[0].tags.failure.code, c.lost);
+        EXPECT_EQ(exported.unreadable(), c.lost == NoteCode::None ? 0 : 1);
+        EXPECT_TRUE(exported.written());
     }
     qputenv("BRINDLEWAY_WORKER", QFile::encodeName(temp.filePath("none")));
     EXPECT_TRUE(run().refusal.text().startsWith("Cannot start the image worker")) << "never in-process";

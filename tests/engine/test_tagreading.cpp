@@ -91,12 +91,15 @@ TEST(TagReading, EachFieldComesFromWhereTheGuidelinesSayAndWhatCannotComeBackIsN
          {{7, "20240131"}, {22, "101530+0000"}}, {}},
         {"IIM already over its limit, and a value a run refuses", iim({{90, c32 + "xx"}, {10, "12"}}), {}, Absent,
          {{8, c32 + "xx"}, {19, "12"}}, {{OverLimit, 8, {"34", "32"}}, {Refused, 19, {"12"}}}},
+        {"Windows-1252 IIM that a run from a Unicode data file writes in UTF-8", iim({{90, QByteArray(16, '\xe9') + QByteArray(16, 'a')}}),
+         {}, Absent, {{8, QString(16, u'é') + QString(16, 'a')}}, {{GrowsInUtf8, 8, {"48", "32"}}}},
         {"unreadable XMP", iim({{90, "Oslo"}}), "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF", Absent, {{8, "Oslo"}},
          {{XmpUnreadable, 0, {}}}},
         {"nothing", {}, {}, Absent, {}, {}},
     };
     for (const auto &c : cases) {
-        const TagReading read = ReadTagSlots(c.iim, c.xmp, c.digest);
+        // As an export into a UTF-8 data file reads them.
+        const TagReading read = ReadTagSlots(c.iim, c.xmp, c.digest, true);
         EXPECT_EQ(valuesOf(read), c.values) << c.what;
         EXPECT_EQ(read.notes, c.notes) << c.what;
     }
