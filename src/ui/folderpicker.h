@@ -9,6 +9,7 @@ class UiServices;
 
 inline const QString FolderPickerTitle = QStringLiteral("Select directory containing images to be tagged.");
 inline const QString SaveFolderPickerTitle = QStringLiteral("Select the directory for the tagged images.");
+inline const QString ExportFolderPickerTitle = QStringLiteral("Select the directory whose tags to export.");
 
 // Drops trailing separators so a folder reads the same however the chooser
 // spelled it; the root stays "/".

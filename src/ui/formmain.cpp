@@ -4,6 +4,7 @@
 #include "engine/batchrunner.h"
 #include "engine/lineplanner.h"
 #include "engine/notetext.h"
+#include "engine/tagexporter.h"
 #include "engine/freeimagelayer.h"
 #include "model/appstate.h"
 #include "model/codepage.h"
@@ -166,7 +167,7 @@ QString runSummary(const BatchResult &result)
 
 FormMain::FormMain(AppState &state, SettingsStore &store, SettingsStore &choicesStore, UiServices &ui, QWidget *parent)
     : QMainWindow(parent), state(state), store(store), choicesStore(choicesStore), ui(ui),
-      registry(std::make_unique<NoRegistry>()), runner(new BatchRunner(this))
+      registry(std::make_unique<NoRegistry>()), runner(new BatchRunner(this)), exporter(new TagExporter(this))
 {
     setObjectName(QStringLiteral("FormMain"));
     auto *central = new QWidget(this);
@@ -262,6 +263,8 @@ FormMain::FormMain(AppState &state, SettingsStore &store, SettingsStore &choices
     CmdFileOpen = CmdFile->addAction(QStringLiteral("&Open tab delimited IPTC text file..."));
     CmdFileOpen->setObjectName(QStringLiteral("CmdFileOpen"));
     CmdFileOpen->setShortcut(QKeySequence::Open);
+    CmdFileExport = CmdFile->addAction(QStringLiteral("&Export tags to data file..."));
+    CmdFileExport->setObjectName(QStringLiteral("CmdFileExport"));
     CmdFile->addSeparator()->setObjectName(QStringLiteral("CmdFileSeparator01"));
     CmdFileExit = CmdFile->addAction(QStringLiteral("E&xit"));
     CmdFileExit->setObjectName(QStringLiteral("CmdFileExit"));
@@ -283,11 +286,15 @@ FormMain::FormMain(AppState &state, SettingsStore &store, SettingsStore &choices
     connect(CmdBatchTag, &QPushButton::clicked, this, &FormMain::CmdBatchTag_Click);
     connect(CmdCheck, &QPushButton::clicked, this, &FormMain::CmdCheck_Click);
     connect(CmdCancel, &QPushButton::clicked, runner, &BatchRunner::cancel);
-    connect(runner, &BatchRunner::progress, this, [this](int done, int lines) {
-        ProgressBarBatch->setMaximum(lines);
+    connect(CmdCancel, &QPushButton::clicked, exporter, &TagExporter::cancel);
+    const auto showProgress = [this](int done, int count) {
+        ProgressBarBatch->setMaximum(count);
         ProgressBarBatch->setValue(done);
-    });
+    };
+    connect(runner, &BatchRunner::progress, this, showProgress);
+    connect(exporter, &TagExporter::progress, this, showProgress);
     connect(runner, &BatchRunner::finished, this, &FormMain::runFinished);
+    connect(exporter, &TagExporter::finished, this, &FormMain::exportFinished);
     connect(CmdShowProblems, &QPushButton::clicked, this, &FormMain::CmdShowProblems_Click);
     connect(ComboParsing, &QComboBox::currentIndexChanged, this, &FormMain::ComboParsing_Click);
     // Replace and Append toggle together, so one of them tells of either.
@@ -295,6 +302,7 @@ FormMain::FormMain(AppState &state, SettingsStore &store, SettingsStore &choices
     connect(CheckLossless, &QCheckBox::toggled, this, &FormMain::clearRunReport);
     connect(Text1, &QLineEdit::textChanged, this, &FormMain::clearRunReport);
     connect(CmdFileOpen, &QAction::triggered, this, &FormMain::CmdBrowseIPTCfile_Click);
+    connect(CmdFileExport, &QAction::triggered, this, &FormMain::CmdFileExport_Click);
     connect(CmdFileExit, &QAction::triggered, this, &QWidget::close);
     connect(CmdSetupParsing, &QAction::triggered, this, &FormMain::CmdManageParsing_Click);
     connect(CmdHelpAbout, &QAction::triggered, this, &FormMain::CmdHelpAbout_Click);
@@ -584,7 +592,77 @@ void FormMain::runFinished(const BatchResult &result)
 
 bool FormMain::batchRunning() const
 {
-    return runner->running();
+    return runner->running() || exporter->running();
+}
+
+void FormMain::CmdFileExport_Click()
+{
+    const QString start = startFolder(remembered.imageFolder, folderOf(remembered.dataFile));
+    const std::optional<QString> folder = BrowseForFolder(this, ui, ExportFolderPickerTitle, start);
+    if (!folder)
+        return;
+    // Beside the folder, named after it.
+    const QFileInfo info(*folder);
+    const QString name = info.fileName().isEmpty() ? QStringLiteral("tags") : info.fileName();
+    const std::optional<QString> file =
+        ui.chooseSaveFile(this, DataFileFilters, QDir(info.absolutePath()).filePath(name + QStringLiteral(".txt")));
+    if (!file)
+        return;
+    closeRequested = false;
+    clearRunReport();
+    ExportRequest request;
+    request.imageFolder = *folder;
+    request.dataFile = *file;
+    // The save dialog has asked before replacing a file.
+    request.replace = true;
+    const auto consent = [this](const QStringList &losses) { return ui.ask(this, SchemeLossQuestion(store.location(), losses)); };
+    if (const Problem refusal = exporter->start(request, state.Schemes, store, consent)) {
+        ui.message(this, refusal.text());
+        return;
+    }
+    exportFolder = *folder;
+    showRunning(true);
+}
+
+void FormMain::exportFinished(const ExportResult &result)
+{
+    showRunning(false);
+    if (closeRequested) {
+        close();
+        return;
+    }
+    QStringList problems;
+    for (const ExportedImage &image : result.images) {
+        if (image.tags.failure)
+            problems << QStringLiteral("%1, not read: %2").arg(image.name, NoteText(image.tags.failure));
+        for (const TagReadNote &note : image.tags.notes)
+            problems << QStringLiteral("%1: %2").arg(image.name, TagReadNoteText(note));
+    }
+    if (!result.problem && !result.stopped) {
+        // What the user exported is what they will tag next.
+        FillSchemeList();
+        const int scheme = ComboParsing->findText(result.schemeName, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        ComboParsing->setCurrentIndex(scheme);
+        setImageFolder(exportFolder);
+        ComboEncoding->setCurrentIndex(ComboEncoding->findText(EncodingName(TextEncoding::Utf8)));
+        openDataFile(result.dataFile);
+    }
+    if (result.problem)
+        ui.message(this, result.problem.text());
+    const qsizetype read = result.images.size() - result.unreadable();
+    QString summary = result.stopped ? QStringLiteral("Export cancelled: nothing was written.")
+                                     : QStringLiteral("Exported: %1 of %2 images read (%3 with values that will not come back exactly)")
+                                           .arg(read)
+                                           .arg(result.images.size())
+                                           .arg(result.noted());
+    if (result.written())
+        summary += QStringLiteral("; the data file and the scheme \u201c%1\u201d are now chosen.").arg(result.schemeName);
+    else if (!result.stopped)
+        summary += result.dataFile.isEmpty() ? QStringLiteral("; nothing was written.") : QStringLiteral("; no scheme was stored.");
+    problemLines = problems;
+    LabelRunSummary->setText(summary);
+    LabelRunSummary->setToolTip(summary);
+    CmdShowProblems->setVisible(!problemLines.isEmpty());
 }
 
 void FormMain::CmdShowProblems_Click()
@@ -608,7 +686,7 @@ void FormMain::setInputsEnabled(bool enabled)
                                                            CmdCheck, CmdBatchTag})
         input->setEnabled(enabled);
     CheckLossless->setEnabled(enabled && ReencodingAvailable());
-    for (QAction *action : {CmdFileOpen, CmdSetupParsing, CmdHelpAbout})
+    for (QAction *action : {CmdFileOpen, CmdFileExport, CmdSetupParsing, CmdHelpAbout})
         action->setEnabled(enabled);
 }
 
@@ -628,9 +706,10 @@ void FormMain::closeEvent(QCloseEvent *event)
 {
     // Closing mid-run lets the lines in hand be saved; the run then stops
     // and the window closes itself.
-    if (runner->running()) {
+    if (batchRunning()) {
         closeRequested = true;
         runner->cancel();
+        exporter->cancel();
         event->ignore();
         return;
     }
@@ -648,14 +727,14 @@ void FormMain::showEvent(QShowEvent *event)
 
 void FormMain::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (!runner->running() && droppedPath(event->mimeData()))
+    if (!batchRunning() && droppedPath(event->mimeData()))
         event->acceptProposedAction();
 }
 
 void FormMain::dropEvent(QDropEvent *event)
 {
     const std::optional<QString> path = droppedPath(event->mimeData());
-    if (runner->running() || !path)
+    if (batchRunning() || !path)
         return;
     event->acceptProposedAction();
     if (!QFileInfo(*path).isDir()) {

@@ -21,10 +21,12 @@ class QPushButton;
 class QRadioButton;
 class RegistryAccess;
 class SettingsStore;
+class TagExporter;
 class UiServices;
 struct AppState;
 struct BatchOptions;
 struct BatchResult;
+struct ExportResult;
 
 inline const QString MainWindowTitle = QStringLiteral("Selvenor Brindleway");
 inline const QString NoSchemesText =
@@ -43,6 +45,7 @@ public:
     // or the first when that is out of range.
     void FillSchemeList();
 
+    // Whether a batch run or an export is under way.
     bool batchRunning() const;
 
 protected:
@@ -73,6 +76,9 @@ private:
     void CmdBatchTag_Click();
     void CmdCheck_Click();
     void CmdShowProblems_Click();
+    // Reads a folder's tags into a new data file and scheme, which then become the window's.
+    void CmdFileExport_Click();
+    void exportFinished(const ExportResult &result);
     void ComboParsing_Click(int index);
 
     void setInputsEnabled(bool enabled);
@@ -87,6 +93,8 @@ private:
     UiServices &ui;
     std::unique_ptr<RegistryAccess> registry;
     BatchRunner *runner;
+    TagExporter *exporter;
+    QString exportFolder; // the folder of the export under way
     bool closeRequested = false; // the window closes once the run has finished the lines in hand
     QStringList problemLines; // the last run's, each naming its row
     // As chosen last, in this session or an earlier one, even where a path
@@ -118,6 +126,7 @@ private:
     QLabel *LabelRunSummary; // what the last run did, in one line
     QPushButton *CmdShowProblems;
     QAction *CmdFileOpen;
+    QAction *CmdFileExport;
     QAction *CmdFileExit;
     QAction *CmdSetupParsing;
     QAction *CmdHelpAbout;

@@ -570,4 +570,46 @@ TEST_F(FormMainTest, TheLastChoicesComeBackWhereTheyStillHoldAndThePickersStartT
     EXPECT_TRUE(ui.messages.isEmpty()) << shownMessages();
 }
 
+TEST_F(FormMainTest, ExportingAFolderMakesItsDataFileAndSchemeTheWindowsForTheNextRun)
+{
+    ASSERT_NO_FATAL_FAILURE(prepareBatch());
+    runBatch();
+    auto *exportTags = child<QAction>("CmdFileExport");
+    // A cancelled chooser exports nothing; a refused export says why, as a run does.
+    for (const QString &file : {QString(), path("no/such/folder/tags.txt")}) {
+        ui.folderAnswers = {path("out")};
+        ui.saveAnswers = {file};
+        exportTags->trigger();
+        EXPECT_FALSE(window->batchRunning());
+    }
+    ASSERT_EQ(ui.messages.size(), 1);
+    EXPECT_TRUE(ui.messages.takeFirst().startsWith("Cannot write the data file")) << shownMessages();
+    EXPECT_EQ(ui.startedAt.mid(ui.startedAt.size() - 2), QStringList({path("in"), path("out.txt")}))
+        << "from the image folder, beside the folder chosen";
+
+    ui.folderAnswers = {path("out")};
+    ui.saveAnswers = {path("tags.txt")};
+    exportTags->trigger();
+    EXPECT_TRUE(window->batchRunning());
+    EXPECT_FALSE(child<QPushButton>("CmdBatchTag")->isEnabled());
+    EXPECT_FALSE(exportTags->isEnabled());
+    WaitUntil([this] { return !window->batchRunning(); });
+    EXPECT_EQ(ReadFileBytes(path("tags.txt")), "\xEF\xBB\xBF" "FILE NAME\tCaption/Abstract\r\nimg001.jpg\tHarbour at dawn\r\n"
+                                               "img002.jpg\tCaf\xC3\xA9 terrace\r\nimg003.jpg\tMarket\r\n");
+    EXPECT_EQ(child<QLabel>("LabelRunSummary")->text(), "Exported: 3 of 3 images read (0 with values that will not come back "
+                                                         "exactly); the data file and the scheme \u201cExported\u201d are now chosen.");
+    EXPECT_EQ(child<QComboBox>("ComboParsing")->currentText(), "Exported");
+    EXPECT_EQ(state.ImagePath, path("out"));
+    EXPECT_EQ(state.Data.LastDataLine, 3);
+    EXPECT_TRUE(ReadFileBytes(path("store.ini")).contains("Name=Exported"));
+    EXPECT_TRUE(ui.messages.isEmpty()) << shownMessages();
+
+    // They tag the next folder at once.
+    QDir().mkpath(path("again"));
+    chooseFolder("CmdBrowseSave", path("again"));
+    runBatch();
+    EXPECT_EQ(ReadTags(path("again/img002.jpg"))["IPTC:Caption-Abstract"], "Café terrace");
+    EXPECT_TRUE(ui.messages.isEmpty()) << shownMessages();
+}
+
 } // namespace
