@@ -3,11 +3,13 @@
 #include "engine/iimblock.h"
 #include "engine/sourceimage.h"
 #include "engine/tagsonly.h"
+#include "engine/xmpsidecar.h"
 #include "model/codepage.h"
 #include "model/tagslots.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 
 #include <cerrno>
@@ -16,9 +18,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+// No sidecar a program writes comes near this; a larger one is no sidecar.
+constexpr qint64 MaxSidecarBytes = 16 << 20;
+} // namespace
+
 bool ExportReads(ImageFormat format)
 {
     return UntaggedBecause(format).isEmpty();
+}
+
+QString ExistingSidecar(const QString &path)
+{
+    for (const SidecarNaming naming : {SidecarNaming::FullName, SidecarNaming::Stem}) {
+        const QString sidecar = SidecarName(path, naming);
+        if (QFileInfo(sidecar).isFile())
+            return sidecar;
+    }
+    return {};
 }
 
 namespace {
@@ -53,11 +70,31 @@ QList<TagReadNote> droppedValues(const QList<QByteArray> &copies, const QList<Ii
     }
     return notes;
 }
+// A sidecar's XMP alone, as a run writes it for a photo it does not rewrite.
+ImageTags readSidecar(const QString &path, bool unicodeData)
+{
+    ImageTags tags;
+    QFile file(ExistingSidecar(path));
+    if (file.fileName().isEmpty() || !file.open(QIODevice::ReadOnly)) {
+        tags.failure = {NoteCode::ReadFailed, {file.fileName().isEmpty() ? QStringLiteral("its XMP sidecar is gone") : file.errorString()}};
+        return tags;
+    }
+    if (file.size() > MaxSidecarBytes) {
+        tags.failure = {NoteCode::ReadFailed, {QStringLiteral("its XMP sidecar is larger than any sidecar")}};
+        return tags;
+    }
+    const TagReading reading = ReadTagSlots({}, file.read(MaxSidecarBytes), IptcDigest::Absent, unicodeData);
+    tags.values = reading.values;
+    tags.notes = reading.notes;
+    return tags;
+}
 } // namespace
 
 ImageTags ReadImageTags(const SourceImage &source, bool unicodeData)
 {
     ImageTags tags;
+    if (TagPlaceOf(source.format()) == TagPlace::Sidecar)
+        return readSidecar(source.path(), unicodeData);
     if (!ExportReads(source.format())) {
         tags.failure = source.format() == ImageFormat::Unknown ? Note{NoteCode::UnknownType, {}}
                                                                : Note{NoteCode::WrittenWithoutTags, {UntaggedBecause(source.format())}};
@@ -107,7 +144,10 @@ bool listed(const QString &path)
     const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     const ssize_t got = regular ? ::pread(fd, head, sizeof head, 0) : 0;
     ::close(fd);
-    return got < 0 || (got > 0 && ExportReads(FormatOf(QByteArrayView(head, got), path)));
+    if (got <= 0)
+        return got < 0;
+    const ImageFormat format = FormatOf(QByteArrayView(head, got), path);
+    return ExportReads(format) || (TagPlaceOf(format) == TagPlace::Sidecar && !ExistingSidecar(path).isEmpty());
 }
 } // namespace
 

@@ -20,8 +20,13 @@ struct ImageTags {
     Note failure;                             // why the image could not be read
 };
 
-// Whether the export lists images of this format.
+// Whether the export reads the tags of images of this format in the file
+// itself; camera raw files and HEIF are read from their XMP sidecars.
 bool ExportReads(ImageFormat format);
+
+// The XMP sidecar beside the image at `path` (darktable's name first, then
+// Lightroom's); empty when it has none.
+QString ExistingSidecar(const QString &path);
 
 // An image's tags: its container's own blocks, IPTC and XMP reconciled;
 // `unicodeData` as ReadTagSlots takes it. Parses the XMP packet, so it runs
@@ -31,8 +36,8 @@ ImageTags ReadImageTags(const SourceImage &source, bool unicodeData = false);
 ImageTags ReadImageTagsAt(const QString &path, bool unicodeData);
 
 // The files of `folder` (not its subfolders) that the export lists, in name
-// order: those of a type it reads, and those that cannot be opened to tell,
-// whose reading then says why.
+// order: those of a type it reads, camera raw files and HEIF images with a
+// sidecar, and those that cannot be opened to tell, whose reading then says why.
 QStringList ExportableImages(const QString &folder);
 
 // The data file for the images: the file name, then one column for each

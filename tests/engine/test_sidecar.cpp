@@ -1,6 +1,7 @@
 #include "enginefixture.h"
 #include "engine/batchcheck.h"
 #include "engine/sourceimage.h"
+#include "engine/tagexport.h"
 #include "engine/tagsonly.h"
 #include "engine/xmppacket.h"
 #include "engine/xmpsidecar.h"
@@ -110,6 +111,11 @@ TEST(Sidecar, CarriesTheXmpAndKeepsAnExistingSidecarsProperties)
         EXPECT_TRUE(sidecar.bytes.endsWith("<?xpacket end=\"w\"?>"));
         const QString path = temp.filePath(QStringLiteral("IMG_0001.xmp"));
         WriteFileBytes(path, sidecar.bytes);
+        // An export lists the photo beside it, and reads what the sidecar holds back.
+        WriteFileBytes(temp.filePath("IMG_0001.NEF"), QByteArray("MM\0*\0\0\0\x08", 8));
+        EXPECT_EQ(ExportableImages(temp.path()), QStringList{"IMG_0001.NEF"});
+        EXPECT_EQ(ReadImageTagsAt(temp.filePath("IMG_0001.NEF"), true).values[0],
+                  c.values.size() > 1 ? "Café at dawn" : c.existing ? "old" : "");
         const FileTags tags = ReadTags(path);
         EXPECT_EQ(tags.warnings, QStringList{});
         const QString kept = QString::fromUtf8(c.kept);
