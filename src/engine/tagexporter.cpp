@@ -49,6 +49,9 @@ Problem dataFileProblem(const ExportRequest &request)
     if (info.exists() || info.isSymLink()) {
         if (!request.replace)
             return {Problem::Kind::FileExists, QStringLiteral("%1 already exists").arg(shown(path))};
+        // Opening a pipe or a device could wait for ever.
+        if (info.exists() && !info.isFile())
+            return DataFileUnwritableMessage.arg(shown(path), QStringLiteral("it is not a plain file"));
         // The data file must never take a photo's place, whatever name reaches it.
         QFile file(path);
         if (file.open(QIODevice::ReadOnly) && FormatOf(file.read(FormatHeadBytes), path) != ImageFormat::Unknown)
