@@ -25,7 +25,8 @@ constexpr qint64 MaxSidecarBytes = 16 << 20;
 
 bool ExportReads(ImageFormat format)
 {
-    return UntaggedBecause(format).isEmpty();
+    const TagPlace place = TagPlaceOf(format);
+    return place == TagPlace::IptcAndXmp || place == TagPlace::XmpOnly;
 }
 
 QString ExistingSidecar(const QString &path)
@@ -96,8 +97,7 @@ ImageTags ReadImageTags(const SourceImage &source, bool unicodeData)
     if (TagPlaceOf(source.format()) == TagPlace::Sidecar)
         return readSidecar(source.path(), unicodeData);
     if (!ExportReads(source.format())) {
-        tags.failure = source.format() == ImageFormat::Unknown ? Note{NoteCode::UnknownType, {}}
-                                                               : Note{NoteCode::WrittenWithoutTags, {UntaggedBecause(source.format())}};
+        tags.failure = {NoteCode::UnknownType, {}};
         return tags;
     }
     const FoundMetadata found = ReadTagBlocks(source);

@@ -212,7 +212,11 @@ TEST_F(BatchCommandTest, ExportedTagsComeBackExactlyThroughARunAndWhatCannotIsNa
         {"f.tif", {"-charset", "iptc=Latin", "-IPTC:Caption-Abstract=" + caption, "-IPTC:Keywords=x", "-IPTC:Keywords=y",
                    "-XMP-dc:Subject=x", "-XMP-dc:Subject=y"}, "", ""},
         {"g.jpg", {}, "", "Unreadable g.jpg: cannot read the image: Too many levels of symbolic links\n"},
+        // A camera raw file's tags are its sidecar's.
+        {"h.nef", {"-XMP-dc:Description=Raw", "-XMP-dc:Subject=r1", "-XMP-dc:Subject=r2"}, "", ""},
     };
+    const auto raw = [](const QString &name) { return name.endsWith(".nef"); };
+    const auto tagged = [&](const QString &file) { return raw(file) ? file.chopped(4) + ".xmp" : file; };
     QDir(path("images")).removeRecursively();
     QDir().mkpath(path("empty"));
     for (const auto &image : images) {
@@ -222,8 +226,8 @@ TEST_F(BatchCommandTest, ExportedTagsComeBackExactlyThroughARunAndWhatCannotIsNa
             QFile::link(source, source);
             continue;
         }
-        MakeImage(source, QFileInfo(source).suffix());
-        RunTool("exiftool", QStringList{"-q", "-overwrite_original"} + image.exiftool + QStringList{source});
+        MakeImage(source, raw(source) ? "tif" : QFileInfo(source).suffix());
+        RunTool("exiftool", QStringList{"-q", "-overwrite_original"} + image.exiftool + QStringList{tagged(source)});
     }
     const QStringList exportTo{"--export", "--data", path("data.txt"), "--images", path("images")};
     Outcome outcome = run(exportTo + QStringList{"--images", path("empty")});
@@ -236,13 +240,14 @@ TEST_F(BatchCommandTest, ExportedTagsComeBackExactlyThroughARunAndWhatCannotIsNa
 
     outcome = run(exportTo);
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.out, "Images: 7\nExported: 6\nUnreadable: 1\nWarnings: 2\nColumns: 8\nData file: " + path("data.txt").toUtf8()
+    EXPECT_EQ(outcome.out, "Images: 8\nExported: 7\nUnreadable: 1\nWarnings: 2\nColumns: 8\nData file: " + path("data.txt").toUtf8()
                                + "\nScheme: Exported\n");
     for (const auto &image : images)
         EXPECT_TRUE(outcome.err.contains(image.said)) << outcome.err.toStdString();
     const QByteArray first = ReadFileBytes(path("data.txt"));
     EXPECT_TRUE(first.startsWith("\xEF\xBB\xBF" "FILE NAME\tCaption/Abstract\tHeadline\tKeywords\tDateCreated\tCity\tByLine\tTime created\r\n"));
     EXPECT_TRUE(first.contains("\r\nc.png\t\"Two\nlines,\ta \"\"quote\"\"\nand more\"\t\ta;b c\t20240131\t\tBob\t101530+0100\r\n"));
+    EXPECT_TRUE(first.endsWith("\r\nh.nef\tRaw\t\tr1;r2\t\t\t\t\r\n"));
 
     outcome = run(batch("Exported"));
     EXPECT_EQ(outcome.status, 0) << outcome.out.toStdString();
@@ -252,8 +257,8 @@ TEST_F(BatchCommandTest, ExportedTagsComeBackExactlyThroughARunAndWhatCannotIsNa
     for (const auto &image : images) {
         if (image.exiftool.isEmpty())
             continue;
-        const FileTags source = ReadTags(path("images/") + image.name);
-        const FileTags output = ReadTags(path("save/") + image.name);
+        const FileTags source = ReadTags(tagged(path("images/") + image.name));
+        const FileTags output = ReadTags(tagged(path("save/") + image.name));
         for (auto it = source.tags.begin(); it != source.tags.end(); ++it) {
             static const QRegularExpression compared("^(IPTC|XMP-(?!x:)[^:]*):(?!IPTC$)");
             if (compared.match(it.key()).hasMatch()) {
