@@ -9,7 +9,6 @@
 #include "model/slotexpression.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 namespace {
 bool hasSelectedScheme(const AppState &app)
@@ -118,24 +117,10 @@ LinePlanner::LinePlanner(const AppState &state, const BatchOptions &runOptions, 
         if (TagPlaceOf(DetectFormat(source)) != TagPlace::Sidecar)
             continue;
         found.besides = true;
-        found.sidecarSource = existingSidecar(source);
+        found.sidecarSource = ExistingSidecar(source, options.sidecarNaming);
         if (const auto id = IdentityOf(found.sidecarSource))
             sourceFiles.insert(*id);
     }
-}
-
-QString LinePlanner::existingSidecar(const QString &source) const
-{
-    // The chosen naming first, in either case of its extension.
-    const SidecarNaming other = options.sidecarNaming == SidecarNaming::Stem ? SidecarNaming::FullName : SidecarNaming::Stem;
-    for (const SidecarNaming naming : {options.sidecarNaming, other}) {
-        const QString name = SidecarName(source, naming);
-        for (const QString &path : {name, name.left(name.size() - 3) + QStringLiteral("XMP")}) {
-            if (QFileInfo(path).isFile())
-                return path;
-        }
-    }
-    return {};
 }
 
 QList<TagValue> LinePlanner::valuesFor(int L) const

@@ -75,7 +75,6 @@ private:
         QString sidecarSource;  // the sidecar it already has in the image folder
     };
     QList<TagValue> valuesFor(int line) const;
-    QString existingSidecar(const QString &source) const;
     // Why `output` may not be saved now; `exists` tells whether a file has its name.
     Note inspect(const QString &output, bool &exists) const;
 

@@ -153,7 +153,21 @@ Note SourceImage::open(const QString &path)
     length = qsizetype(info.st_size);
     static const unsigned char empty = 0;
     mapped = &empty;
-    if (length > 0) {
+    if (length > 0 && length <= ReadWholeBytes) {
+        // Small files are read: mapping and unmapping one costs more than
+        // copying it, and a copy cannot change or vanish under the writer.
+        owned.resize(length);
+        qsizetype got = 0;
+        while (got < length) {
+            const ssize_t n = ::pread(fd, owned.data() + got, size_t(length - got), got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return {NoteCode::SourceUnreadable, {n < 0 ? systemError(errno) : QStringLiteral("the file shrank while it was read")}};
+            got += n;
+        }
+        mapped = reinterpret_cast<const unsigned char *>(owned.constData());
+    } else if (length > 0) {
         void *at = ::mmap(nullptr, size_t(length), PROT_READ, MAP_PRIVATE, fd, 0);
         if (at == MAP_FAILED)
             return {NoteCode::SourceUnreadable, {systemError(errno)}};

@@ -2,6 +2,7 @@
 
 #include "engine/batchline.h"
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
@@ -41,8 +42,8 @@ struct PageSize {
     qint64 pixels() const { return width * height; }
 };
 
-// A line's source image, opened and mapped read-only once: every part of
-// the line's writing reads these bytes, and none can change them.
+// A line's source image, opened and read (or, when large, mapped read-only)
+// once: every part of the line's writing reads these bytes.
 class SourceImage {
 public:
     SourceImage() = default;
@@ -68,7 +69,10 @@ public:
 private:
     QString filePath;
     int fd = -1;
-    const unsigned char *mapped = nullptr;
+    // Files up to this size are read into `owned`; larger ones are mapped.
+    static constexpr qsizetype ReadWholeBytes = 1 << 20;
+    const unsigned char *mapped = nullptr; // the file's bytes, read or mapped
+    QByteArray owned;
     qsizetype length = 0;
     bool unmap = false;
     ImageFormat kind = ImageFormat::Unknown;

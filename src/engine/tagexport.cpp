@@ -29,16 +29,6 @@ bool ExportReads(ImageFormat format)
     return place == TagPlace::IptcAndXmp || place == TagPlace::XmpOnly;
 }
 
-QString ExistingSidecar(const QString &path)
-{
-    for (const SidecarNaming naming : {SidecarNaming::FullName, SidecarNaming::Stem}) {
-        const QString sidecar = SidecarName(path, naming);
-        if (QFileInfo(sidecar).isFile())
-            return sidecar;
-    }
-    return {};
-}
-
 namespace {
 // The field of a record-2 dataset; 0 for none of the 23.
 int slotOfDataset(int dataset)

@@ -24,10 +24,6 @@ struct ImageTags {
 // itself; camera raw files and HEIF are read from their XMP sidecars.
 bool ExportReads(ImageFormat format);
 
-// The XMP sidecar beside the image at `path` (darktable's name first, then
-// Lightroom's); empty when it has none.
-QString ExistingSidecar(const QString &path);
-
 // An image's tags: its container's own blocks, IPTC and XMP reconciled;
 // `unicodeData` as ReadTagSlots takes it. Parses the XMP packet, so it runs
 // where a library's fault costs only this image.

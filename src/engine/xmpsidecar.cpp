@@ -2,6 +2,8 @@
 
 #include "engine/metadataedit.h"
 
+#include <QFileInfo>
+
 namespace {
 
 // The packet without the padding XMP writers leave for edits in place, which a file of its own does not need.
@@ -26,6 +28,19 @@ QString SidecarName(const QString &imageName, SidecarNaming naming)
     if (naming == SidecarNaming::FullName || dot <= slash + 1)
         return imageName + QStringLiteral(".xmp");
     return imageName.left(dot) + QStringLiteral(".xmp");
+}
+
+QString ExistingSidecar(const QString &path, SidecarNaming preferred)
+{
+    const SidecarNaming other = preferred == SidecarNaming::Stem ? SidecarNaming::FullName : SidecarNaming::Stem;
+    for (const SidecarNaming naming : {preferred, other}) {
+        const QString name = SidecarName(path, naming);
+        for (const QString &sidecar : {name, name.left(name.size() - 3) + QStringLiteral("XMP")}) {
+            if (QFileInfo(sidecar).isFile())
+                return sidecar;
+        }
+    }
+    return {};
 }
 
 std::optional<SidecarNaming> SidecarNamingFrom(const QString &word)

@@ -22,6 +22,11 @@ inline constexpr qsizetype MaxSidecarBytes = 64 << 20;
 // or a path whose last part is one).
 QString SidecarName(const QString &imageName, SidecarNaming naming);
 
+// The sidecar that the image at `path` already has beside it, by the
+// `preferred` naming first, then the other, each ending in .xmp or .XMP;
+// empty when it has none.
+QString ExistingSidecar(const QString &path, SidecarNaming preferred = SidecarNaming::Stem);
+
 // The naming a word of the command line chooses: "lightroom" (Stem) or
 // "darktable" (FullName), in any case; none for another word.
 std::optional<SidecarNaming> SidecarNamingFrom(const QString &word);
