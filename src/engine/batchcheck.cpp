@@ -6,6 +6,8 @@
 #include "engine/savefolder.h"
 #include "engine/sourceimage.h"
 #include "engine/tagsonly.h"
+#include "engine/xmppacket.h"
+#include "engine/xmpsidecar.h"
 #include "model/appstate.h"
 
 #include <QDir>
@@ -14,17 +16,49 @@
 #include <algorithm>
 
 namespace {
-// The notes of a line before its output is put in place: as the worker
-// would refuse it, or as the writer will speak of it.
-QList<Note> foreseen(const LinePlan &plan, const LineSettings &settings, std::optional<TagPlace> &place)
+// What the check foresees for a line before its outputs are put in place.
+struct Foreseen {
+    QList<Note> notes;             // as the worker would refuse the line, or as the writer will speak of it
+    std::optional<TagPlace> place; // where its tags go, once its source is open
+    bool sidecar = false;          // a sidecar will be written beside the copy
+};
+
+// A photo whose tags go beside it: what making its sidecar will say. An
+// existing sidecar is read as the worker reads it, but only checked to be
+// XML here, since parsing it as XMP is for a worker to risk.
+Foreseen foreseenSidecar(const LinePlan &plan, const TagEdit &edit, Foreseen seen)
+{
+    if (!plan.sidecarSource.isEmpty()) {
+        const SidecarFile existing = ReadSidecarFile(plan.sidecarSource);
+        if (existing.failure)
+            return {{existing.failure}, seen.place, false};
+        if (!existing.bytes.trimmed().isEmpty() && !WellFormedXml(existing.bytes))
+            return {{{NoteCode::MetadataUnwritable, {UnreadableSidecarText}}}, seen.place, false};
+        seen.sidecar = true;
+        return seen;
+    }
+    // Without an existing sidecar nothing of the file's is read: the writer itself tells.
+    XmpMemory memory;
+    const SidecarOutcome made = WriteSidecar(nullptr, edit, memory);
+    seen.notes = made.outcome.notes;
+    seen.sidecar = made.outcome.written() && !made.bytes.isEmpty();
+    if (made.outcome.written() && !seen.sidecar)
+        seen.place = TagPlace::Nowhere;
+    return seen;
+}
+
+Foreseen foreseen(const LinePlan &plan, const LineSettings &settings)
 {
     if (plan.problem)
-        return {plan.problem};
+        return {{plan.problem}, {}, false};
     SourceImage source;
     if (Note why = OpenLineSource(source, plan.source))
-        return {why};
-    place = TagPlaceOf(source.format());
-    return ForeseenNotes(source, TagEdit{plan.values, settings.unicodeData}, settings.reencode, settings.maxMegapixels);
+        return {{why}, {}, false};
+    const TagEdit edit{plan.values, settings.unicodeData};
+    Foreseen seen{ForeseenNotes(source, edit, settings.reencode, settings.maxMegapixels), TagPlaceOf(source.format()), false};
+    if (seen.place == TagPlace::Sidecar && !plan.sidecar.isEmpty())
+        return foreseenSidecar(plan, edit, seen);
+    return seen;
 }
 
 bool written(const QList<Note> &notes)
@@ -55,17 +89,19 @@ BatchCheck CheckBatch(const AppState &app, const BatchOptions &options)
     for (int L = 1; L <= planner.lines(); ++L) {
         CheckedLine line{planner.plan(L), {}, {}};
         const LinePlan &plan = line.plan;
-        line.notes = foreseen(plan, settings, line.place);
+        const Foreseen seen = foreseen(plan, settings);
+        line.notes = seen.notes;
+        line.place = seen.place;
         if (!written(line.notes)) {
             line.place.reset();
         } else {
             // As the run will find the outputs when it puts this line's in place.
             if (plan.outputExists || writtenBy.contains(plan.outputKey))
                 line.notes.append(ReplacedNote(writtenBy, plan.outputKey, {}));
-            if (!plan.sidecar.isEmpty() && (plan.sidecarExists || writtenBy.contains(plan.sidecarKey)))
+            if (seen.sidecar && (plan.sidecarExists || writtenBy.contains(plan.sidecarKey)))
                 line.notes.append(ReplacedNote(writtenBy, plan.sidecarKey, plan.sidecar));
             writtenBy.insert(plan.outputKey, plan.row);
-            if (!plan.sidecar.isEmpty())
+            if (seen.sidecar)
                 writtenBy.insert(plan.sidecarKey, plan.row);
         }
         check.lines.append(std::move(line));

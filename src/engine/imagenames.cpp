@@ -26,17 +26,22 @@ ImageNames::ImageNames(QString imageFolder, NameMatching how) : folder(std::move
 
 const ImageNames::Listing &ImageNames::listing(const QString &subfolder) const
 {
-    const auto known = listings.constFind(subfolder);
+    // One listing a folder, however the data file spells its way there
+    // ("sub/", "sub/.", a link to it): else each spelling would list it again.
+    const QString path = subfolder.isEmpty() ? folder : folder + QLatin1Char('/') + subfolder;
+    const QString key = QFileInfo(path).canonicalFilePath();
+    const auto known = listings.constFind(key);
     if (known != listings.constEnd())
         return *known;
     Listing made;
-    const QDir dir(subfolder.isEmpty() ? folder : folder + QLatin1Char('/') + subfolder);
+    const QDir dir(path);
     for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name)) {
         made.byName[folded(name)].append(name);
         if (!isSidecar(name))
             made.byStem[folded(stemOf(name))].append(name);
     }
-    return *listings.insert(subfolder, made);
+    // A folder that does not exist lists nothing, under the empty key.
+    return *listings.insert(key, made);
 }
 
 ImageNames::Found ImageNames::find(const QString &name) const

@@ -32,5 +32,5 @@ private:
 
     QString folder;
     NameMatching matching;
-    mutable QHash<QString, Listing> listings; // by subfolder, "" for the folder itself
+    mutable QHash<QString, Listing> listings; // by the folder's canonical path
 };

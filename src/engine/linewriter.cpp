@@ -8,7 +8,6 @@
 #include "engine/xmppacket.h"
 #include "engine/xmpsidecar.h"
 
-#include <QFile>
 
 #include <cerrno>
 #include <cstring>
@@ -94,17 +93,13 @@ WorkerAnswer LineWriter::write(const LinePlan &plan)
 SidecarOutcome LineWriter::writeSidecar(const LinePlan &plan, const TagEdit &edit, const FileIdentity &sourceIdentity,
                                         std::unique_ptr<OutputTemporary> &temporary, const SourceImage &source)
 {
-    std::optional<QByteArray> existing;
+    SidecarFile existing;
     if (!plan.sidecarSource.isEmpty()) {
-        QFile file(plan.sidecarSource);
-        if (!file.open(QIODevice::ReadOnly))
-            return {{}, LineOutcome::failed({NoteCode::ReadFailed, {file.errorString()}})};
-        // One byte past the limit is enough for WriteSidecar to refuse it by size.
-        existing = file.read(MaxSidecarBytes + 1);
-        if (file.error() != QFileDevice::NoError)
-            return {{}, LineOutcome::failed({NoteCode::ReadFailed, {file.errorString()}})};
+        existing = ReadSidecarFile(plan.sidecarSource);
+        if (existing.failure)
+            return {{}, LineOutcome::failed(existing.failure)};
     }
-    SidecarOutcome made = WriteSidecar(existing ? &*existing : nullptr, edit, *memory);
+    SidecarOutcome made = WriteSidecar(plan.sidecarSource.isEmpty() ? nullptr : &existing.bytes, edit, *memory);
     if (!made.outcome.written() || made.bytes.isEmpty())
         return made;
     temporary = std::make_unique<OutputTemporary>();

@@ -106,7 +106,7 @@ ImageFormat FormatOf(QByteArrayView head, const QString &name)
     return ImageFormat::Unknown;
 }
 
-ImageFormat DetectFormat(const QString &path)
+ImageFormat DetectFormat(const QString &path, bool askLibrary)
 {
     char head[FormatHeadBytes];
     ssize_t got = -1;
@@ -119,7 +119,7 @@ ImageFormat DetectFormat(const QString &path)
     if (got <= 0)
         return ImageFormat::Unknown;
     const ImageFormat format = FormatOf(QByteArrayView(head, got), path);
-    if (format != ImageFormat::Unknown)
+    if (format != ImageFormat::Unknown || !askLibrary)
         return format;
     // Anything else is the image library's to tell, when it is there.
     return ImageLibraryKnows(path) ? ImageFormat::OtherImage : ImageFormat::Unknown;

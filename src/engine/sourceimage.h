@@ -32,8 +32,10 @@ inline constexpr qsizetype FormatHeadBytes = 32;
 ImageFormat FormatOf(QByteArrayView head, const QString &name);
 
 // The format of the file at `path`, reading only its first bytes; Unknown
-// when it cannot be read.
-ImageFormat DetectFormat(const QString &path);
+// when it cannot be read. Only with `askLibrary` does the image library
+// look at a file this program does not know, which may run its decoders:
+// never in the run's own process.
+ImageFormat DetectFormat(const QString &path, bool askLibrary);
 
 // A page's size as its header declares it.
 struct PageSize {

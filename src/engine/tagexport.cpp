@@ -18,11 +18,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-// No sidecar a program writes comes near this; a larger one is no sidecar.
-constexpr qint64 MaxSidecarBytes = 16 << 20;
-} // namespace
-
 bool ExportReads(ImageFormat format)
 {
     const TagPlace place = TagPlaceOf(format);
@@ -65,16 +60,17 @@ QList<TagReadNote> droppedValues(const QList<QByteArray> &copies, const QList<Ii
 ImageTags readSidecar(const QString &path, bool unicodeData)
 {
     ImageTags tags;
-    QFile file(ExistingSidecar(path));
-    if (file.fileName().isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        tags.failure = {NoteCode::ReadFailed, {file.fileName().isEmpty() ? QStringLiteral("its XMP sidecar is gone") : file.errorString()}};
+    const QString sidecar = ExistingSidecar(path);
+    if (sidecar.isEmpty()) {
+        tags.failure = {NoteCode::ReadFailed, {QStringLiteral("its XMP sidecar is gone")}};
         return tags;
     }
-    if (file.size() > MaxSidecarBytes) {
-        tags.failure = {NoteCode::ReadFailed, {QStringLiteral("its XMP sidecar is larger than any sidecar")}};
+    const SidecarFile file = ReadSidecarFile(sidecar);
+    if (file.failure) {
+        tags.failure = file.failure;
         return tags;
     }
-    const TagReading reading = ReadTagSlots({}, file.read(MaxSidecarBytes), IptcDigest::Absent, unicodeData);
+    const TagReading reading = ReadTagSlots({}, file.bytes, IptcDigest::Absent, unicodeData);
     tags.values = reading.values;
     tags.notes = reading.notes;
     return tags;

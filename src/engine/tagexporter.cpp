@@ -52,10 +52,16 @@ Problem dataFileProblem(const ExportRequest &request)
         // Opening a pipe or a device could wait for ever.
         if (info.exists() && !info.isFile())
             return DataFileUnwritableMessage.arg(shown(path), QStringLiteral("it is not a plain file"));
-        // The data file must never take a photo's place, whatever name reaches it.
+        // The data file must never take a photo's or a sidecar's place,
+        // whatever name reaches it: only a text file is replaced.
         QFile file(path);
-        if (file.open(QIODevice::ReadOnly) && FormatOf(file.read(FormatHeadBytes), path) != ImageFormat::Unknown)
-            return DataFileUnwritableMessage.arg(shown(path), QStringLiteral("it is an image"));
+        const QByteArray head = file.open(QIODevice::ReadOnly) ? file.read(4096) : QByteArray();
+        const bool utf16 = head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF");
+        if (FormatOf(head.first(std::min<qsizetype>(head.size(), FormatHeadBytes)), path) != ImageFormat::Unknown
+            || (head.contains('\0') && !utf16))
+            return DataFileUnwritableMessage.arg(shown(path), QStringLiteral("it is an image or no text"));
+        if (path.endsWith(QLatin1String(".xmp"), Qt::CaseInsensitive) || head.contains("<x:xmpmeta") || head.contains("<?xpacket"))
+            return DataFileUnwritableMessage.arg(shown(path), QStringLiteral("it is an XMP sidecar"));
     }
     const QString folder = info.absolutePath();
     if (const QString why = FolderProblem(folder); !why.isEmpty())
@@ -256,6 +262,11 @@ void TagExporter::write()
         return;
     }
     const ExportRequest &request = job->request;
+    // What is at the data file's name may have changed while the images were read.
+    if (const Problem problem = dataFileProblem(request)) {
+        result.problem = problem;
+        return;
+    }
     const ExportTable table = BuildExportTable(names, tags, request.allFields);
     const DataFileWriteResult written = WriteDataFile(request.dataFile, table.header, table.rows, request.format, request.replace);
     if (!written.written()) {

@@ -83,14 +83,6 @@ QString packetText(const QByteArray &packet)
 // Exiv2's XMP toolkit drops the description's rdf:about and gives namespaces
 // it did not know a trailing "/", so strict readers lose those properties:
 // both are put back as the source had them.
-bool wellFormed(const QByteArray &packet)
-{
-    QXmlStreamReader reader(packet);
-    while (!reader.atEnd())
-        reader.readNext();
-    return !reader.hasError();
-}
-
 QByteArray keepSourceForm(const QByteArray &source, QByteArray encoded)
 {
     static const QRegularExpression about(QStringLiteral("\\s(?:rdf:)?about=(\"[^\"]*\"|'[^']*')"));
@@ -148,6 +140,14 @@ QString XmpDateFromIim(const QString &day, const QString &clock)
               .arg(clock.left(2), clock.mid(2, 2), clock.mid(4, 2), clock.mid(6, 1), clock.mid(7, 2), clock.mid(9, 2));
 }
 
+bool WellFormedXml(const QByteArray &text)
+{
+    QXmlStreamReader reader(text);
+    while (!reader.atEnd())
+        reader.readNext();
+    return !reader.hasError();
+}
+
 XmpUpdate UpdateXmpPacket(const QByteArray &packet, const QList<TagValue> &values, XmpMemory &memory)
 {
     XmpUpdate update;
@@ -200,7 +200,7 @@ XmpUpdate UpdateXmpPacket(const QByteArray &packet, const QList<TagValue> &value
         const QByteArray written = keepSourceForm(packet, QByteArray::fromStdString(encoded));
         // The XMP toolkit writes a namespace's name as it read it, quotes
         // and all; what no reader could parse is not written.
-        if (!wellFormed(written)) {
+        if (!WellFormedXml(written)) {
             update.error = {NoteCode::MetadataUnwritable, {QStringLiteral("the XMP packet would not be valid XML once written")}};
             return update;
         }

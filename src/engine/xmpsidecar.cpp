@@ -2,7 +2,15 @@
 
 #include "engine/metadataedit.h"
 
+#include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -36,11 +44,50 @@ QString ExistingSidecar(const QString &path, SidecarNaming preferred)
     for (const SidecarNaming naming : {preferred, other}) {
         const QString name = SidecarName(path, naming);
         for (const QString &sidecar : {name, name.left(name.size() - 3) + QStringLiteral("XMP")}) {
-            if (QFileInfo(sidecar).isFile())
+            if (sidecar != path && QFileInfo(sidecar).isFile())
                 return sidecar;
         }
     }
     return {};
+}
+
+SidecarFile ReadSidecarFile(const QString &path)
+{
+    SidecarFile file;
+    // Not blocking: a FIFO put in a sidecar's place must not hold the line.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        file.failure = {NoteCode::ReadFailed, {QString::fromLocal8Bit(std::strerror(errno))}};
+        return file;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        file.failure = {NoteCode::ReadFailed, {QStringLiteral("the sidecar beside the image is no plain file")}};
+    } else if (info.st_size > MaxSidecarBytes) {
+        file.failure = {NoteCode::MetadataUnwritable,
+                        {QStringLiteral("the sidecar beside the image is larger than %1 MB").arg(MaxSidecarBytes >> 20)}};
+    } else {
+        // Its size as it is now, and one byte more to see that it grew.
+        file.bytes.resize(qsizetype(info.st_size) + 1);
+        qsizetype got = 0;
+        while (got < file.bytes.size()) {
+            const ssize_t n = ::pread(fd, file.bytes.data() + got, size_t(file.bytes.size() - got), got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                file.failure = {NoteCode::ReadFailed, {QString::fromLocal8Bit(std::strerror(errno))}};
+            if (n <= 0)
+                break;
+            got += n;
+        }
+        file.bytes.truncate(got);
+        if (got > info.st_size)
+            file.failure = {NoteCode::ReadFailed, {QStringLiteral("the sidecar beside the image grew while it was read")}};
+    }
+    ::close(fd);
+    if (file.failure)
+        file.bytes.clear();
+    return file;
 }
 
 std::optional<SidecarNaming> SidecarNamingFrom(const QString &word)
@@ -62,7 +109,7 @@ SidecarOutcome WriteSidecar(const QByteArray *existing, const TagEdit &edit, Xmp
         found.xmpPackets.append(*existing);
     const EditedMetadata edited = EditMetadata(found, edit, TagHomes::XmpOnly, SidecarFormatName, memory);
     if (edited.refusal.code == NoteCode::XmpUnreadable)
-        return {{}, LineOutcome::failed({NoteCode::MetadataUnwritable, {QStringLiteral("the sidecar beside the image cannot be read as XMP")}})};
+        return {{}, LineOutcome::failed({NoteCode::MetadataUnwritable, {UnreadableSidecarText}})};
     if (edited.refusal)
         return {{}, LineOutcome::failed(edited.refusal)};
     if (!edited.xmpChanged)

@@ -11,6 +11,8 @@ class XmpMemory;
 
 // How the notes of a sidecar name the place the tags went.
 inline const QString SidecarFormatName = QStringLiteral("an XMP sidecar");
+// Why a line fails whose existing sidecar cannot be read as XMP.
+inline const QString UnreadableSidecarText = QStringLiteral("the sidecar beside the image cannot be read as XMP");
 // A sidecar larger than this is no sidecar: a photo's own tags fit in a few kilobytes.
 inline constexpr qsizetype MaxSidecarBytes = 64 << 20;
 
@@ -24,8 +26,17 @@ QString SidecarName(const QString &imageName, SidecarNaming naming);
 
 // The sidecar that the image at `path` already has beside it, by the
 // `preferred` naming first, then the other, each ending in .xmp or .XMP;
-// empty when it has none.
+// empty when it has none (an image named like a sidecar is not its own).
 QString ExistingSidecar(const QString &path, SidecarNaming preferred = SidecarNaming::Stem);
+
+// The bytes of the sidecar at `path`, read without waiting on anything that
+// is no plain file and refused above MaxSidecarBytes; why not, as a
+// ReadFailed or MetadataUnwritable note, when they cannot be had.
+struct SidecarFile {
+    QByteArray bytes;
+    Note failure;
+};
+SidecarFile ReadSidecarFile(const QString &path);
 
 // The naming a word of the command line chooses: "lightroom" (Stem) or
 // "darktable" (FullName), in any case; none for another word.

@@ -109,6 +109,9 @@ TEST_F(BatchCommandTest, RefusalsExitWithTwoAndSayWhyOnStandardError)
 {
     WriteFileBytes(store, "[Parsing1]\nName=Press\nTag1=caption\n");
     WriteFileBytes(path("data.txt"), "name\na.jpg\n");
+    // What --force must never replace: an image only the image library knows, and a sidecar.
+    WriteFileBytes(path("images/a.bmp"), QByteArray("BM\x3a\0\0\0\0\0", 8));
+    WriteFileBytes(path("images/a.xmp"), "<x:xmpmeta xmlns:x='adobe:ns:meta/'/>");
     QStringList samePath = batch("Press");
     samePath[5] = path("images/");
     QStringList missingData = batch("Press");
@@ -138,6 +141,8 @@ TEST_F(BatchCommandTest, RefusalsExitWithTwoAndSayWhyOnStandardError)
         {{"--export", "--images", path("nowhere"), "--data", path("x.txt")}, "Cannot read the image folder"},
         {{"--export", "--images", path("images"), "--data", path("data.txt")}, "already exists (--force replaces it)"},
         {{"--export", "--images", path("images"), "--data", path("images/a.jpg"), "--force"}, "it is an image"},
+        {{"--export", "--images", path("images"), "--data", path("images/a.bmp"), "--force"}, "it is an image or no text"},
+        {{"--export", "--images", path("images"), "--data", path("images/a.xmp"), "--force"}, "it is an XMP sidecar"},
         {{"--export", "--images", path("images"), "--data", path("nowhere/x.txt")}, "Cannot write the data file"},
         {{"--export", "--images", path("images"), "--data", path("x.txt"), "--scheme", "Press"}, "already named \"Press\""},
         {batch("Press", {"--export"}), "--save does not go with --export"},

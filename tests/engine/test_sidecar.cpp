@@ -141,15 +141,16 @@ TEST_F(EngineTest, NamesFindTheirFilesAndRawFilesGetTheirSidecarsBesideThem)
     makeImages({"IMG_0001.JPG", "shot.jpg"});
     const QByteArray nef = QByteArray("MM\0*\0\0\0\x08", 8) + QByteArray(600, 'r');
     const QByteArray heic = QByteArray("\0\0\0\x1c" "ftypheic\0\0\0\0" "mif1heicmiaf", 28) + QByteArray(300, 'h');
-    for (const char *name : {"IMG_0001.NEF", "IMG_0002.NEF"})
+    for (const char *name : {"IMG_0001.NEF", "IMG_0002.NEF", "IMG_0003.NEF", "IMG_0004.NEF"})
         WriteFileBytes(imagePath(name), nef);
+    WriteFileBytes(imagePath("IMG_0003.xmp"), "this is no XMP <");
     WriteFileBytes(imagePath("IMG_0002.HEIC"), heic);
     WriteFileBytes(imagePath("IMG_0002.XMP"), "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
                                               "<rdf:Description rdf:about='' xmlns:xmp='http://ns.adobe.com/xap/1.0/' xmp:Rating='3'/>"
                                               "</rdf:RDF></x:xmpmeta>");
     useScheme({{1, "IPTC_Field2"}, {21, "IPTC_Field3"}});
     loadData({"File\tCaption\tRelease", "img_0001\tfirst\t", "IMG_0001.jpg\tjpeg\t", "SHOT\tshot\t", "IMG_0002.NEF\traw\t20240101",
-              "IMG_0002.HEIC\tphone\t"});
+              "IMG_0002.HEIC\tphone\t", "IMG_0003.NEF\tbroken\t", "IMG_0004.NEF\t\t"});
     const struct {
         NameMatching matching;
         SidecarNaming naming;
@@ -157,16 +158,21 @@ TEST_F(EngineTest, NamesFindTheirFilesAndRawFilesGetTheirSidecarsBesideThem)
         QStringList saved;
     } cases[] = {
         {NameMatching::Loose, SidecarNaming::Stem,
-         {{NoteCode::AmbiguousName}, {}, {}, {NoteCode::FieldsWithoutHome}, {NoteCode::ReplacedLine}},
-         {"IMG_0001.JPG", "IMG_0002.HEIC", "IMG_0002.NEF", "IMG_0002.xmp", "shot.jpg"}},
+         {{NoteCode::AmbiguousName}, {}, {}, {NoteCode::FieldsWithoutHome}, {NoteCode::ReplacedLine},
+          {NoteCode::MetadataUnwritable}, {}},
+         {"IMG_0001.JPG", "IMG_0002.HEIC", "IMG_0002.NEF", "IMG_0002.xmp", "IMG_0004.NEF", "IMG_0004.xmp", "shot.jpg"}},
         {NameMatching::Exact, SidecarNaming::FullName,
-         {{NoteCode::SourceMissing}, {NoteCode::SourceMissing}, {NoteCode::SourceMissing}, {NoteCode::FieldsWithoutHome}, {}},
-         {"IMG_0002.HEIC", "IMG_0002.HEIC.xmp", "IMG_0002.NEF", "IMG_0002.NEF.xmp"}},
+         {{NoteCode::SourceMissing}, {NoteCode::SourceMissing}, {NoteCode::SourceMissing}, {NoteCode::FieldsWithoutHome}, {},
+          {NoteCode::MetadataUnwritable}, {}},
+         {"IMG_0002.HEIC", "IMG_0002.HEIC.xmp", "IMG_0002.NEF", "IMG_0002.NEF.xmp", "IMG_0004.NEF", "IMG_0004.NEF.xmp"}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.matching == NameMatching::Exact ? "exact" : "loose");
         QDir(savePath()).removeRecursively();
         QDir().mkpath(savePath());
+        // A line that sets nothing writes no sidecar and leaves one already there alone.
+        const QString stale = savePath(c.naming == SidecarNaming::Stem ? "IMG_0004.xmp" : "IMG_0004.NEF.xmp");
+        WriteFileBytes(stale, "stale");
         BatchOptions options;
         options.matching = c.matching;
         options.sidecarNaming = c.naming;
@@ -180,6 +186,7 @@ TEST_F(EngineTest, NamesFindTheirFilesAndRawFilesGetTheirSidecarsBesideThem)
         EXPECT_EQ(FolderEntries(savePath()), c.saved);
         EXPECT_EQ(ReadFileBytes(savePath("IMG_0002.NEF")), nef) << "the raw file itself is untouched";
         EXPECT_EQ(ReadFileBytes(savePath("IMG_0002.HEIC")), heic);
+        EXPECT_EQ(ReadFileBytes(stale), "stale");
         const QString sidecar = savePath(c.naming == SidecarNaming::Stem ? "IMG_0002.xmp" : "IMG_0002.NEF.xmp");
         const FileTags tags = ReadTags(sidecar);
         EXPECT_EQ(tags["XMP-xmp:Rating"], "3") << "the sidecar it had is the base";
