@@ -75,13 +75,19 @@ WorkerAnswer LineWriter::write(const LinePlan &plan)
     }
     if (!answer.outcome.written())
         return answer;
-    WrittenOutput written;
-    if (Note why = temporary->finish(written))
-        return refuse(why);
+    // The sidecar first: a temporary not finished is removed, so a failure leaves neither behind.
+    WrittenOutput beside;
     if (sidecar) {
-        WrittenOutput beside;
         if (Note why = sidecar->finish(beside))
             return refuse(why);
+    }
+    WrittenOutput written;
+    if (Note why = temporary->finish(written)) {
+        if (sidecar)
+            sidecar->discard();
+        return refuse(why);
+    }
+    if (sidecar) {
         answer.sidecar = beside;
         held.emplace(plan.line, std::move(sidecar));
     }

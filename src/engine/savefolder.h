@@ -98,6 +98,8 @@ public:
     // Readies the written temporary to be put in place (not empty, with
     // the permissions of the file it will replace) and describes it.
     Note finish(WrittenOutput &written);
+    // Takes back finish(): the temporary is removed when this object goes.
+    void discard() { finished = false; }
 
 private:
     int folder = -1;      // the output's folder: the save folder's own descriptor, or ownedFolder
