@@ -195,9 +195,9 @@ void BatchRunner::commit()
     std::sort(run->placing.begin(), run->placing.end(), [](const auto &a, const auto &b) { return a.plan.line < b.plan.line; });
     QList<CommitItem> items;
     for (const Run::Written &each : run->placing) {
-        items.append({each.plan.output, each.output});
+        items.append({each.plan.output, each.output, each.sidecar.has_value()});
         if (each.sidecar)
-            items.append({each.plan.sidecar, *each.sidecar});
+            items.append({each.plan.sidecar, *each.sidecar, false});
     }
     Run *group = run.get();
     run->committing = QThread::create([group, items] { group->placed = group->folder.commit(items, group->planner->sources()); });

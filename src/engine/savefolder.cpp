@@ -374,6 +374,15 @@ QList<Committed> SaveFolder::commit(const QList<CommitItem> &items, const std::s
     }
     syncTogether(items, folders, results);
 
+    // Why item i may not be put in place now; `existing` is what it would replace.
+    const auto problemOf = [&](qsizetype i, std::optional<struct stat> &existing) {
+        Note why = results[i].failure;
+        if (!why && folders[size_t(i)].get() >= 0)
+            why = targetProblem(folders[size_t(i)].get(), finalNames[size_t(i)].constData(), existing);
+        if (!why && existing && sources.contains(identityOf(*existing)))
+            why = {NoteCode::WouldReplaceSource, {}};
+        return why;
+    };
     std::map<FileIdentity, qsizetype> renamedIn; // folder -> an item put in place there
     for (qsizetype i = 0; i < items.size(); ++i) {
         const int folder = folders[size_t(i)].get();
@@ -381,11 +390,12 @@ QList<Committed> SaveFolder::commit(const QList<CommitItem> &items, const std::s
             continue;
         const char *temporary = items[i].written.temporary.constData();
         std::optional<struct stat> existing;
-        Note why = results[i].failure;
-        if (!why)
-            why = targetProblem(folder, finalNames[size_t(i)].constData(), existing);
-        if (!why && existing && sources.contains(identityOf(*existing)))
-            why = {NoteCode::WouldReplaceSource, {}};
+        Note why = problemOf(i, existing);
+        // A photo's copy goes in place only when its sidecar can follow it.
+        if (!why && items[i].withNext && i + 1 < items.size()) {
+            std::optional<struct stat> next;
+            why = problemOf(i + 1, next);
+        }
         if (!why && ::renameat(folder, temporary, folder, finalNames[size_t(i)].constData()) != 0)
             why = writeFailed(QStringLiteral("it cannot be put in place (%1)").arg(systemError()));
         if (why) {

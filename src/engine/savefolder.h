@@ -32,6 +32,7 @@ QString FolderProblem(const QString &path);
 struct CommitItem {
     QString output; // its name below the save folder
     WrittenOutput written;
+    bool withNext = false; // put in place only when the next item (its sidecar) can follow
 };
 
 // What putting one output in place gave.

@@ -454,7 +454,23 @@ TEST_F(EngineTest, SavingFollowsNoLinkOrDotDotAndKeepsWhatItMayNotReplace)
         ASSERT_EQ(::stat(QFile::encodeName(savePath(name)).constData(), &info), 0);
         EXPECT_EQ(info.st_mode & 0777, mode) << "kept, as root too";
     }
-    EXPECT_EQ(FolderEntries(savePath()).size(), 6) << "no temporary is left";
+    // A copy whose sidecar cannot follow it stays out too, and nothing is replaced.
+    WriteFileBytes(savePath("raw.nef"), "old");
+    QList<CommitItem> pair;
+    std::vector<OutputTemporary> temporaries(2);
+    for (const QString &name : {QStringLiteral("raw.nef"), QStringLiteral("raw.xmp")}) {
+        OutputTemporary &temporary = temporaries[size_t(pair.size())];
+        ASSERT_FALSE(temporary.create(folder, name, source));
+        EXPECT_EQ(::write(temporary.handle(), "new", 3), 3);
+        pair.append({name, {}, pair.isEmpty()});
+        ASSERT_FALSE(temporary.finish(pair.last().written));
+    }
+    // Something takes the sidecar's name between writing and putting in place.
+    QDir().mkpath(savePath("raw.xmp"));
+    const QList<Committed> placed = folder.commit(pair, {});
+    EXPECT_EQ(placed.value(0).failure.code, NoteCode::OutputInTheWay);
+    EXPECT_EQ(ReadFileBytes(savePath("raw.nef")), "old");
+    EXPECT_EQ(FolderEntries(savePath()).size(), 8) << "no temporary is left";
 }
 
 TEST_F(EngineTest, TheNextRunRemovesTemporariesThatNoSaveHolds)
