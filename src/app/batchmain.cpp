@@ -361,10 +361,7 @@ int main(int argc, char **argv)
         return refuse(QStringLiteral("cannot read the scheme store %1: %2")
                           .arg(QDir::toNativeSeparators(store.location()), report.readError));
     const QString schemeName = parser.value(scheme);
-    for (int n = 1; n <= app.Schemes.SchemeCount && app.SelectedScheme < 0; ++n) {
-        if (app.Schemes.Schemes[n].Name == schemeName)
-            app.SelectedScheme = n - 1;
-    }
+    app.SelectedScheme = SchemeNamed(app.Schemes, schemeName) - 1;
     if (app.SelectedScheme < 0)
         return refuse(QStringLiteral("no stored parsing scheme is named \"%1\" (see --list-schemes)").arg(schemeName));
 

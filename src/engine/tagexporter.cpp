@@ -72,15 +72,6 @@ Problem dataFileProblem(const ExportRequest &request)
     return {};
 }
 
-bool schemeNamed(const SchemeTable &schemes, const QString &name)
-{
-    for (int n = 1; n <= schemes.SchemeCount; ++n) {
-        if (schemes.Schemes.at(n).Name == name)
-            return true;
-    }
-    return false;
-}
-
 // A name a run would not find the image by: it reads "\" as a folder
 // separator and refuses control characters.
 bool nameComesBack(const QString &name)
@@ -97,8 +88,8 @@ Problem ExportRefusal(const ExportRequest &request, const SchemeTable &schemes)
         return ImageFolderMessage.arg(shown(request.imageFolder), why);
     if (Problem problem = dataFileProblem(request))
         return problem;
-    if (!request.schemeName.isEmpty() && !request.replace && schemeNamed(schemes, request.schemeName))
-        return {Problem::Kind::FileExists, QStringLiteral("a parsing scheme is already named \"%1\"").arg(request.schemeName)};
+    if (!request.schemeName.isEmpty() && !request.replace && SchemeNamed(schemes, request.schemeName) > 0)
+        return {Problem::Kind::FileExists, SchemeNameTakenMessage.arg(request.schemeName)};
     return {};
 }
 

@@ -103,16 +103,22 @@ bool SaveParsings(const SchemeTable &table, SettingsStore &store, int removedCou
     return store.sync(consent);
 }
 
+int SchemeNamed(const SchemeTable &table, const QString &name)
+{
+    for (int n = 1; n <= table.SchemeCount; ++n) {
+        if (table.Schemes.at(n).Name == name)
+            return n;
+    }
+    return 0;
+}
+
 Problem StoreScheme(SchemeTable &table, SettingsStore &store, const ParsingScheme &scheme, bool replace,
                     const LossConsent &consent)
 {
-    int at = table.SchemeCount + 1;
-    for (int n = 1; n <= table.SchemeCount && at > table.SchemeCount; ++n) {
-        if (table.Schemes.at(n).Name == scheme.Name)
-            at = n;
-    }
-    if (at <= table.SchemeCount && !replace)
-        return {Problem::Kind::FileExists, QStringLiteral("a parsing scheme is already named \"%1\"").arg(scheme.Name)};
+    const int named = SchemeNamed(table, scheme.Name);
+    if (named > 0 && !replace)
+        return {Problem::Kind::FileExists, SchemeNameTakenMessage.arg(scheme.Name)};
+    const int at = named > 0 ? named : table.SchemeCount + 1;
     const SchemeTable before = table;
     if (table.Schemes.size() <= at)
         table.Schemes.resize(at + 1);

@@ -33,6 +33,11 @@ QString SchemeStoreReportText(const SchemeStoreReport &report, const QString &lo
 bool SaveParsings(const SchemeTable &table, SettingsStore &store, int removedCount = 0,
                   const LossConsent &consent = {});
 
+// The number (1 to SchemeCount) of the first scheme named `name`; 0 when none is.
+int SchemeNamed(const SchemeTable &table, const QString &name);
+// %1 the name.
+inline const QString SchemeNameTakenMessage = QStringLiteral("a parsing scheme is already named \"%1\"");
+
 // Stores `scheme` after the others, or in place of the first scheme of its
 // name when `replace` is set; a name already taken is refused otherwise. The
 // table gets the scheme too, and stays as it was when the store refuses.
