@@ -114,7 +114,7 @@ LinePlanner::LinePlanner(const AppState &state, const BatchOptions &runOptions, 
         const QString source = JoinFolderAndName(app.ImagePath, found.name);
         if (const auto id = IdentityOf(source))
             sourceFiles.insert(*id);
-        if (TagPlaceOf(DetectFormat(source, false)) != TagPlace::Sidecar)
+        if (TagPlaceOf(FormatOfFileHead(source).format) != TagPlace::Sidecar)
             continue;
         found.besides = true;
         found.sidecarSource = ExistingSidecar(source, options.sidecarNaming);

@@ -106,23 +106,25 @@ ImageFormat FormatOf(QByteArrayView head, const QString &name)
     return ImageFormat::Unknown;
 }
 
-ImageFormat DetectFormat(const QString &path, bool askLibrary)
+FileHead FormatOfFileHead(const QString &path)
 {
-    char head[FormatHeadBytes];
-    ssize_t got = -1;
-    if (const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); fd >= 0) {
-        struct stat info {};
-        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
-            got = ::pread(fd, head, sizeof head, 0);
-        ::close(fd);
+    FileHead found;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        found.error = errno;
+        return found;
     }
-    if (got <= 0)
-        return ImageFormat::Unknown;
-    const ImageFormat format = FormatOf(QByteArrayView(head, got), path);
-    if (format != ImageFormat::Unknown || !askLibrary)
-        return format;
-    // Anything else is the image library's to tell, when it is there.
-    return ImageLibraryKnows(path) ? ImageFormat::OtherImage : ImageFormat::Unknown;
+    char head[FormatHeadBytes];
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        const ssize_t got = ::pread(fd, head, sizeof head, 0);
+        if (got < 0)
+            found.error = errno;
+        else if (got > 0)
+            found.format = FormatOf(QByteArrayView(head, got), path);
+    }
+    ::close(fd);
+    return found;
 }
 
 SourceImage::~SourceImage()

@@ -31,11 +31,16 @@ QString FormatName(ImageFormat format);
 inline constexpr qsizetype FormatHeadBytes = 32;
 ImageFormat FormatOf(QByteArrayView head, const QString &name);
 
-// The format of the file at `path`, reading only its first bytes; Unknown
-// when it cannot be read. Only with `askLibrary` does the image library
-// look at a file this program does not know, which may run its decoders:
-// never in the run's own process.
-ImageFormat DetectFormat(const QString &path, bool askLibrary);
+// The format the first bytes of the file at `path` show to this program's
+// own reader (never the image library's, which may run its decoders: this
+// is safe in the run's own process). Unknown for anything but a plain file,
+// which is not read; `error` is the system's error number when the file
+// cannot be opened or read.
+struct FileHead {
+    ImageFormat format = ImageFormat::Unknown;
+    int error = 0;
+};
+FileHead FormatOfFileHead(const QString &path);
 
 // A page's size as its header declares it.
 struct PageSize {

@@ -14,9 +14,7 @@
 
 #include <cerrno>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 bool ExportReads(ImageFormat format)
 {
@@ -122,17 +120,10 @@ bool listed(const QString &path)
     const QByteArray native = QFile::encodeName(path);
     if (::lstat(native.constData(), &entry) != 0 || !(S_ISREG(entry.st_mode) || S_ISLNK(entry.st_mode)))
         return false;
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return errno != ENOENT;
-    char head[FormatHeadBytes];
-    struct stat info {};
-    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    const ssize_t got = regular ? ::pread(fd, head, sizeof head, 0) : 0;
-    ::close(fd);
-    if (got <= 0)
-        return got < 0;
-    const ImageFormat format = FormatOf(QByteArrayView(head, got), path);
+    const FileHead head = FormatOfFileHead(path);
+    if (head.error)
+        return head.error != ENOENT;
+    const ImageFormat format = head.format;
     return ExportReads(format) || (TagPlaceOf(format) == TagPlace::Sidecar && !ExistingSidecar(path).isEmpty());
 }
 } // namespace
