@@ -3,6 +3,7 @@
 #include "engine/foreseennotes.h"
 #include "engine/lineplanner.h"
 #include "engine/linewriter.h"
+#include "engine/metadataedit.h"
 #include "engine/savefolder.h"
 #include "engine/sourceimage.h"
 #include "engine/tagsonly.h"
@@ -25,26 +26,24 @@ struct Foreseen {
 
 // A photo whose tags go beside it: what making its sidecar will say. An
 // existing sidecar is read as the worker reads it, but only checked to be
-// XML here, since parsing it as XMP is for a worker to risk.
-Foreseen foreseenSidecar(const LinePlan &plan, const TagEdit &edit, Foreseen seen)
+// XML here, since parsing it as XMP is for a worker to risk; the values
+// alone tell the rest.
+Foreseen foreseenSidecar(const LinePlan &plan, const TagEdit &edit)
 {
     if (!plan.sidecarSource.isEmpty()) {
         const SidecarFile existing = ReadSidecarFile(plan.sidecarSource);
         if (existing.failure)
-            return {{existing.failure}, seen.place, false};
+            return {{existing.failure}, TagPlace::Sidecar, false};
         if (!existing.bytes.trimmed().isEmpty() && !WellFormedXml(existing.bytes))
-            return {{{NoteCode::MetadataUnwritable, {UnreadableSidecarText}}}, seen.place, false};
-        seen.sidecar = true;
-        return seen;
+            return {{{NoteCode::MetadataUnwritable, {UnreadableSidecarText}}}, TagPlace::Sidecar, false};
+        const QList<Note> notes = edit.values.isEmpty() ? QList<Note>() : ValueNotes({}, edit, TagHomes::XmpOnly, SidecarFormatName);
+        return {notes, TagPlace::Sidecar, true};
     }
     // Without an existing sidecar nothing of the file's is read: the writer itself tells.
     XmpMemory memory;
     const SidecarOutcome made = WriteSidecar(nullptr, edit, memory);
-    seen.notes = made.outcome.notes;
-    seen.sidecar = made.outcome.written() && !made.bytes.isEmpty();
-    if (made.outcome.written() && !seen.sidecar)
-        seen.place = TagPlace::Nowhere;
-    return seen;
+    const bool written = made.outcome.written() && !made.bytes.isEmpty();
+    return {made.outcome.notes, made.outcome.written() && !written ? TagPlace::Nowhere : TagPlace::Sidecar, written};
 }
 
 Foreseen foreseen(const LinePlan &plan, const LineSettings &settings)
@@ -55,10 +54,10 @@ Foreseen foreseen(const LinePlan &plan, const LineSettings &settings)
     if (Note why = OpenLineSource(source, plan.source))
         return {{why}, {}, false};
     const TagEdit edit{plan.values, settings.unicodeData};
-    Foreseen seen{ForeseenNotes(source, edit, settings.reencode, settings.maxMegapixels), TagPlaceOf(source.format()), false};
-    if (seen.place == TagPlace::Sidecar && !plan.sidecar.isEmpty())
-        return foreseenSidecar(plan, edit, seen);
-    return seen;
+    const TagPlace place = TagPlaceOf(source.format());
+    if (place == TagPlace::Sidecar && !plan.sidecar.isEmpty())
+        return foreseenSidecar(plan, edit);
+    return {ForeseenNotes(source, edit, settings.reencode, settings.maxMegapixels), place, false};
 }
 
 bool written(const QList<Note> &notes)

@@ -5,7 +5,6 @@
 #include "engine/sourceimage.h"
 #include "engine/tagsonly.h"
 #include "engine/tiffcontainer.h"
-#include "engine/xmpsidecar.h"
 
 QList<Note> ForeseenNotes(const SourceImage &source, const TagEdit &edit, bool reencode, int maxMegapixels)
 {
@@ -24,9 +23,6 @@ QList<Note> ForeseenNotes(const SourceImage &source, const TagEdit &edit, bool r
         if (const QString why = TiffUnwritable(source.bytes()); !why.isEmpty())
             return {{NoteCode::MetadataUnwritable, {QStringLiteral("the file is damaged: ") + why}}};
     }
-    // The sidecar beside the photo is read in the worker; the values alone tell the rest.
-    if (TagPlaceOf(source.format()) == TagPlace::Sidecar)
-        return notes + ValueNotes({}, edit, TagHomes::XmpOnly, SidecarFormatName);
     const TagHomes homes = TagPlaceOf(source.format()) == TagPlace::XmpOnly ? TagHomes::XmpOnly : TagHomes::IptcAndXmp;
     return notes + ValueNotes(ReadTagBlocks(source), edit, homes, FormatName(source.format()));
 }

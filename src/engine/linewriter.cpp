@@ -4,6 +4,7 @@
 #include "engine/reencode.h"
 #include "engine/sourceimage.h"
 #include "engine/outputbytes.h"
+#include "engine/outputfile.h"
 #include "engine/tagsonly.h"
 #include "engine/xmppacket.h"
 #include "engine/xmpsidecar.h"
@@ -60,12 +61,12 @@ WorkerAnswer LineWriter::write(const LinePlan &plan)
     std::unique_ptr<OutputTemporary> sidecar;
     if (besides) {
         // The sidecar first: a line whose sidecar cannot be made leaves no copy behind.
-        SidecarOutcome made = writeSidecar(plan, edit, *sourceIdentity, sidecar, source);
+        SidecarOutcome made = writeSidecar(plan, edit, *sourceIdentity, sidecar);
         if (!made.outcome.written()) {
             answer.outcome = made.outcome;
             return answer;
         }
-        answer.outcome = WriteTagsOnly(source, {}, temporary->handle(), *memory);
+        answer.outcome = WriteUnchanged(source, temporary->handle(), {});
         if (answer.outcome.written())
             answer.outcome = made.outcome;
     } else {
@@ -97,7 +98,7 @@ WorkerAnswer LineWriter::write(const LinePlan &plan)
 }
 
 SidecarOutcome LineWriter::writeSidecar(const LinePlan &plan, const TagEdit &edit, const FileIdentity &sourceIdentity,
-                                        std::unique_ptr<OutputTemporary> &temporary, const SourceImage &source)
+                                        std::unique_ptr<OutputTemporary> &temporary)
 {
     SidecarFile existing;
     if (!plan.sidecarSource.isEmpty()) {
@@ -111,9 +112,8 @@ SidecarOutcome LineWriter::writeSidecar(const LinePlan &plan, const TagEdit &edi
     temporary = std::make_unique<OutputTemporary>();
     Note why = temporary->create(folder, plan.sidecar, sourceIdentity);
     if (!why) {
-        OutputBytes bytes;
-        bytes.add(made.bytes);
-        why = bytes.write(source, temporary->handle());
+        if (const QString problem = WriteAt(temporary->handle(), made.bytes, 0); !problem.isEmpty())
+            why = {NoteCode::WriteFailed, {problem}};
     }
     if (why) {
         temporary.reset();

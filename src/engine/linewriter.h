@@ -38,7 +38,7 @@ private:
     // Writes the line's sidecar into `temporary` (left empty when the line
     // writes none); the sidecar's outcome, or why it could not be written.
     SidecarOutcome writeSidecar(const LinePlan &plan, const TagEdit &edit, const FileIdentity &sourceIdentity,
-                                std::unique_ptr<OutputTemporary> &temporary, const SourceImage &source);
+                                std::unique_ptr<OutputTemporary> &temporary);
 
     LineSettings settings;
     SaveFolder folder;

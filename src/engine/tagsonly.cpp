@@ -50,9 +50,6 @@ LineOutcome WriteTagsOnly(const SourceImage &source, const TagEdit &edit, int ou
 {
     if (const QString why = UntaggedBecause(source.format()); !why.isEmpty())
         return WriteUnchanged(source, out, {{NoteCode::WrittenWithoutTags, {why}}});
-    // A photo whose tags go beside it is copied as it is; the line writer makes its sidecar.
-    if (TagPlaceOf(source.format()) == TagPlace::Sidecar)
-        return WriteUnchanged(source, out, {});
     if (edit.values.isEmpty()) {
         const QString damage = SourceDamage(source);
         return WriteUnchanged(source, out, damage.isEmpty() ? QList<Note>() : QList<Note>{{NoteCode::SourceDamaged, {damage}}});
@@ -68,8 +65,12 @@ LineOutcome WriteTagsOnly(const SourceImage &source, const TagEdit &edit, int ou
         return WriteTaggedPsd(source, edit, memory, out);
     case ImageFormat::Gif:
         return WriteTaggedGif(source, edit, memory, out);
-    default:
+    case ImageFormat::Tiff:
+    case ImageFormat::BigTiff:
         return WriteTaggedTiff(source, edit, memory, out);
+    default:
+        // A photo whose tags go beside it is copied as it is; the line writer makes its sidecar.
+        return WriteUnchanged(source, out, {});
     }
 }
 
