@@ -15,6 +15,22 @@ QString systemError(int error = errno)
 }
 } // namespace
 
+qint64 ReadAt(int in, char *into, qint64 length, qint64 at)
+{
+    qint64 done = 0;
+    while (done < length) {
+        const ssize_t got = ::pread(in, into + done, size_t(length - done), off_t(at + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        done += got;
+    }
+    return done;
+}
+
 QString WriteAt(int out, QByteArrayView bytes, qint64 at)
 {
     for (qsizetype done = 0; done < bytes.size();) {

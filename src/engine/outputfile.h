@@ -3,7 +3,12 @@
 #include <QByteArrayView>
 #include <QString>
 
-// Writes into an open output file, checking every byte.
+// Reads from and writes into open files, checking every byte.
+
+// Reads up to `length` bytes at offset `at` of the open file `in` into
+// `into`, stopping early only at the file's end; how many were read, or -1
+// with errno set.
+qint64 ReadAt(int in, char *into, qint64 length, qint64 at);
 
 // Writes all of `bytes` at offset `at` of the open file `out`; returns why
 // it could not, empty on success.

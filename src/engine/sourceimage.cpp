@@ -2,6 +2,7 @@
 
 #include "engine/bytereader.h"
 #include "engine/freeimagelayer.h"
+#include "engine/outputfile.h"
 #include "engine/tiffstructure.h"
 
 #include <QFile>
@@ -159,15 +160,8 @@ Note SourceImage::open(const QString &path)
         // Small files are read: mapping and unmapping one costs more than
         // copying it, and a copy cannot change or vanish under the writer.
         owned.resize(length);
-        qsizetype got = 0;
-        while (got < length) {
-            const ssize_t n = ::pread(fd, owned.data() + got, size_t(length - got), got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return {NoteCode::SourceUnreadable, {n < 0 ? systemError(errno) : QStringLiteral("the file shrank while it was read")}};
-            got += n;
-        }
+        if (const qint64 got = ReadAt(fd, owned.data(), length, 0); got != length)
+            return {NoteCode::SourceUnreadable, {got < 0 ? systemError(errno) : QStringLiteral("the file shrank while it was read")}};
         mapped = reinterpret_cast<const unsigned char *>(owned.constData());
     } else if (length > 0) {
         void *at = ::mmap(nullptr, size_t(length), PROT_READ, MAP_PRIVATE, fd, 0);

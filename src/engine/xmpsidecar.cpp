@@ -1,6 +1,7 @@
 #include "engine/xmpsidecar.h"
 
 #include "engine/metadataedit.h"
+#include "engine/outputfile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -69,20 +70,12 @@ SidecarFile ReadSidecarFile(const QString &path)
     } else {
         // Its size as it is now, and one byte more to see that it grew.
         file.bytes.resize(qsizetype(info.st_size) + 1);
-        qsizetype got = 0;
-        while (got < file.bytes.size()) {
-            const ssize_t n = ::pread(fd, file.bytes.data() + got, size_t(file.bytes.size() - got), got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                file.failure = {NoteCode::ReadFailed, {QString::fromLocal8Bit(std::strerror(errno))}};
-            if (n <= 0)
-                break;
-            got += n;
-        }
-        file.bytes.truncate(got);
-        if (got > info.st_size)
+        const qint64 got = ReadAt(fd, file.bytes.data(), file.bytes.size(), 0);
+        if (got < 0)
+            file.failure = {NoteCode::ReadFailed, {QString::fromLocal8Bit(std::strerror(errno))}};
+        else if (got > info.st_size)
             file.failure = {NoteCode::ReadFailed, {QStringLiteral("the sidecar beside the image grew while it was read")}};
+        file.bytes.truncate(std::max<qint64>(got, 0));
     }
     ::close(fd);
     if (file.failure)
