@@ -238,6 +238,15 @@ int printExport(const ExportResult &result)
 }
 
 // brindleway-batch --export: the options it shares with a run are looked up by name.
+// Loads the stored schemes into `table`; why the store cannot be read, empty when it can.
+QString loadSchemeStore(SchemeTable &table, const SettingsStore &store)
+{
+    const SchemeStoreReport report = LoadSchemes(table, store);
+    if (report.readError.isEmpty())
+        return {};
+    return QStringLiteral("cannot read the scheme store %1: %2").arg(QDir::toNativeSeparators(store.location()), report.readError);
+}
+
 int runExport(const QCommandLineParser &parser)
 {
     for (const char *other : {"save", "append", "reencode", "lossless", "max-megapixels", "check", "match", "sidecar-name"}) {
@@ -267,10 +276,8 @@ int runExport(const QCommandLineParser &parser)
     }
     SchemeTable schemes;
     IniSettingsStore store;
-    const SchemeStoreReport report = LoadSchemes(schemes, store);
-    if (!report.readError.isEmpty())
-        return refuse(QStringLiteral("cannot read the scheme store %1: %2")
-                          .arg(QDir::toNativeSeparators(store.location()), report.readError));
+    if (const QString why = loadSchemeStore(schemes, store); !why.isEmpty())
+        return refuse(why);
     TagExporter exporter;
     TerminalProgress progress;
     QObject::connect(&exporter, &TagExporter::progress, &exporter, [&progress](int done, int images) { progress.show(done, images); });
@@ -356,10 +363,8 @@ int main(int argc, char **argv)
     AppState app;
     InitIptcTagKeys(app.IptcTagKeys);
     const IniSettingsStore store;
-    const SchemeStoreReport report = LoadSchemes(app.Schemes, store);
-    if (!report.readError.isEmpty())
-        return refuse(QStringLiteral("cannot read the scheme store %1: %2")
-                          .arg(QDir::toNativeSeparators(store.location()), report.readError));
+    if (const QString why = loadSchemeStore(app.Schemes, store); !why.isEmpty())
+        return refuse(why);
     const QString schemeName = parser.value(scheme);
     app.SelectedScheme = SchemeNamed(app.Schemes, schemeName) - 1;
     if (app.SelectedScheme < 0)
