@@ -1,10 +1,10 @@
 #include "engine/linewriter.h"
 
 #include "engine/lineplanner.h"
-#include "engine/reencode.h"
-#include "engine/sourceimage.h"
 #include "engine/outputbytes.h"
 #include "engine/outputfile.h"
+#include "engine/reencode.h"
+#include "engine/sourceimage.h"
 #include "engine/tagsonly.h"
 #include "engine/xmppacket.h"
 #include "engine/xmpsidecar.h"
@@ -49,7 +49,7 @@ WorkerAnswer LineWriter::write(const LinePlan &plan)
         return refuse(why);
     const auto sourceIdentity = IdentityOf(source.handle());
     if (!sourceIdentity)
-        return refuse({NoteCode::ReadFailed, {QString::fromLocal8Bit(std::strerror(errno))}});
+        return refuse({NoteCode::ReadFailed, {SystemError()}});
     auto temporary = std::make_unique<OutputTemporary>();
     if (Note why = temporary->create(folder, plan.output, *sourceIdentity))
         return refuse(why);

@@ -8,12 +8,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace {
-QString systemError(int error = errno)
+QString SystemError(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
 }
-} // namespace
 
 qint64 ReadAt(int in, char *into, qint64 length, qint64 at)
 {
@@ -38,7 +36,7 @@ QString WriteAt(int out, QByteArrayView bytes, qint64 at)
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0)
-            return systemError(put < 0 ? errno : EIO);
+            return SystemError(put < 0 ? errno : EIO);
         done += put;
     }
     return {};
@@ -64,7 +62,7 @@ QString CopyFileRange(int in, qint64 from, int out, qint64 at, qint64 length)
                 continue;
             // Older kernels and some file systems copy only through user space.
             if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != EBADF)
-                return systemError();
+                return SystemError();
             kernelCopies = false;
             buffer.resize(1 << 20);
         }
@@ -73,7 +71,7 @@ QString CopyFileRange(int in, qint64 from, int out, qint64 at, qint64 length)
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            return QStringLiteral("the image cannot be read (%1)").arg(systemError());
+            return QStringLiteral("the image cannot be read (%1)").arg(SystemError());
         if (got == 0)
             return QStringLiteral("the image ended before all of it was copied");
         if (const QString problem = WriteAt(out, {buffer.data(), qsizetype(got)}, at + done); !problem.isEmpty())

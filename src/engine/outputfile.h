@@ -3,7 +3,12 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <cerrno>
+
 // Reads from and writes into open files, checking every byte.
+
+// The system's words for an error number.
+QString SystemError(int error = errno);
 
 // Reads up to `length` bytes at offset `at` of the open file `in` into
 // `into`, stopping early only at the file's end; how many were read, or -1

@@ -1,5 +1,7 @@
 #include "engine/savefolder.h"
 
+#include "engine/outputfile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -60,10 +62,6 @@ struct DirCloser {
     void operator()(DIR *dir) const { ::closedir(dir); }
 };
 
-QString systemError(int error = errno)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 FileIdentity identityOf(const struct stat &info)
 {
@@ -129,7 +127,7 @@ OpenFolder openBelow(int saveFolder, const QList<QByteArray> &parts)
             return fail({NoteCode::OutsideSaveFolder, {QStringLiteral("%1 is a symbolic link").arg(walked)}});
         if (error == ENOTDIR)
             return fail({NoteCode::OutsideSaveFolder, {QStringLiteral("%1 is not a folder").arg(walked)}});
-        return fail(writeFailed(QStringLiteral("the folder %1 cannot be opened (%2)").arg(walked, systemError(error))));
+        return fail(writeFailed(QStringLiteral("the folder %1 cannot be opened (%2)").arg(walked, SystemError(error))));
     }
     return result;
 }
@@ -167,7 +165,7 @@ Note targetProblem(int folder, const char *file, std::optional<struct stat> &exi
     if (::fstatat(folder, file, &info, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT)
             return {};
-        return writeFailed(QStringLiteral("the file it would replace cannot be looked at (%1)").arg(systemError()));
+        return writeFailed(QStringLiteral("the file it would replace cannot be looked at (%1)").arg(SystemError()));
     }
     existing = info;
     if (S_ISLNK(info.st_mode))
@@ -227,7 +225,7 @@ void syncTogether(const QList<CommitItem> &items, const std::vector<OpenFolder> 
     for (const auto &[device, folder] : devices) {
         if (::syncfs(folder) == 0)
             continue;
-        const Note failure = writeFailed(QStringLiteral("the disk did not take it (%1)").arg(systemError()));
+        const Note failure = writeFailed(QStringLiteral("the disk did not take it (%1)").arg(SystemError()));
         for (qsizetype i = 0; i < items.size(); ++i) {
             if (!results[i].failure && items[i].written.folder.device == device)
                 results[i].failure = failure;
@@ -239,7 +237,7 @@ void syncTogether(const QList<CommitItem> &items, const std::vector<OpenFolder> 
             continue;
         Fd file(::openat(folders[size_t(i)].get(), items[i].written.temporary.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
         if (!file || ::fsync(file.get()) != 0)
-            results[i].failure = writeFailed(QStringLiteral("the disk did not take it (%1)").arg(systemError()));
+            results[i].failure = writeFailed(QStringLiteral("the disk did not take it (%1)").arg(SystemError()));
     }
 #endif
 }
@@ -286,7 +284,7 @@ QString FolderProblem(const QString &path)
         return QStringLiteral("it does not exist");
     if (errno == ENOTDIR)
         return QStringLiteral("it is not a folder");
-    return systemError();
+    return SystemError();
 }
 
 SaveFolder::~SaveFolder()
@@ -302,7 +300,7 @@ QString SaveFolder::open(const QString &path, std::optional<FileIdentity> expect
         return FolderProblem(path);
     const auto identity = IdentityOf(folder.get());
     if (!identity)
-        return systemError();
+        return SystemError();
     if (expected && *identity != *expected)
         return QStringLiteral("it is no longer the folder the run began with");
     if (fd >= 0)
@@ -397,7 +395,7 @@ QList<Committed> SaveFolder::commit(const QList<CommitItem> &items, const std::s
             why = problemOf(i + 1, next);
         }
         if (!why && ::renameat(folder, temporary, folder, finalNames[size_t(i)].constData()) != 0)
-            why = writeFailed(QStringLiteral("it cannot be put in place (%1)").arg(systemError()));
+            why = writeFailed(QStringLiteral("it cannot be put in place (%1)").arg(SystemError()));
         if (why) {
             results[i].failure = why;
             ::unlinkat(folder, temporary, 0);
@@ -410,7 +408,7 @@ QList<Committed> SaveFolder::commit(const QList<CommitItem> &items, const std::s
     for (const auto &[identity, i] : renamedIn) {
         if (::fsync(folders[size_t(i)].get()) == 0 || errno == EINVAL)
             continue;
-        const Note failure = writeFailed(QStringLiteral("its name in the folder did not reach the disk (%1)").arg(systemError()));
+        const Note failure = writeFailed(QStringLiteral("its name in the folder did not reach the disk (%1)").arg(SystemError()));
         for (qsizetype j = 0; j < items.size(); ++j) {
             if (!results[j].failure && items[j].written.folder == identity)
                 results[j].failure = failure;
@@ -440,7 +438,7 @@ Note OutputTemporary::create(const SaveFolder &saveFolder, const QString &output
         return why;
     const auto targetFolder = target.identity(saveFolder.identity());
     if (!targetFolder)
-        return writeFailed(QStringLiteral("its folder cannot be looked at (%1)").arg(systemError()));
+        return writeFailed(QStringLiteral("its folder cannot be looked at (%1)").arg(SystemError()));
     if (existing && identityOf(*existing) == source)
         return {NoteCode::WouldReplaceSource, {}};
     if (existing) {
@@ -461,7 +459,7 @@ Note OutputTemporary::create(const SaveFolder &saveFolder, const QString &output
         if (!created) {
             if (errno == EEXIST)
                 continue;
-            return writeFailed(QStringLiteral("no file can be made in the folder (%1)").arg(systemError()));
+            return writeFailed(QStringLiteral("no file can be made in the folder (%1)").arg(SystemError()));
         }
         // A file system without locks gets none; sweeps cannot lock there either, so they leave it be.
         int locked = 0;
@@ -469,7 +467,7 @@ Note OutputTemporary::create(const SaveFolder &saveFolder, const QString &output
             locked = ::flock(created.get(), LOCK_EX);
         while (locked != 0 && errno == EINTR);
         if (locked != 0 && errno != ENOLCK && errno != EOPNOTSUPP && errno != EINVAL)
-            return writeFailed(QStringLiteral("its temporary cannot be locked (%1)").arg(systemError()));
+            return writeFailed(QStringLiteral("its temporary cannot be locked (%1)").arg(SystemError()));
         // Another run's sweep may have removed it before the lock was held.
         const auto identity = IdentityOf(created.get());
         if (!identity || !nameIs(target.get(), candidate.constData(), *identity))
@@ -488,14 +486,14 @@ Note OutputTemporary::finish(WrittenOutput &written)
 {
     struct stat info {};
     if (::fstat(fd, &info) != 0)
-        return writeFailed(QStringLiteral("the written file cannot be looked at (%1)").arg(systemError()));
+        return writeFailed(QStringLiteral("the written file cannot be looked at (%1)").arg(SystemError()));
     if (info.st_size == 0)
         return writeFailed(QStringLiteral("nothing was written"));
     if (replacing) {
         // Only root can give the file back to its owner; others keep it as theirs.
         [[maybe_unused]] const int owned = ::fchown(fd, replacedOwner, replacedGroup);
         if (::fchmod(fd, replacedMode) != 0)
-            return writeFailed(QStringLiteral("it cannot be given the permissions of the file it replaces (%1)").arg(systemError()));
+            return writeFailed(QStringLiteral("it cannot be given the permissions of the file it replaces (%1)").arg(SystemError()));
     }
     written = {name, folderIdentity, identityOf(info), qint64(info.st_size)};
     finished = true;

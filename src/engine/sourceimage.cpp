@@ -18,10 +18,6 @@
 #include <unistd.h>
 
 namespace {
-QString systemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 // Camera raw files that are TIFF inside: only their name tells them from a TIFF.
 const QSet<QString> TiffRawEndings{"cr2", "nef", "nrw", "arw", "sr2", "srf", "pef", "3fr", "srw", "erf",
@@ -144,15 +140,15 @@ Note SourceImage::open(const QString &path)
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             return {NoteCode::SourceMissing, {}};
-        return {NoteCode::SourceUnreadable, {systemError(errno)}};
+        return {NoteCode::SourceUnreadable, {SystemError(errno)}};
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0)
-        return {NoteCode::SourceUnreadable, {systemError(errno)}};
+        return {NoteCode::SourceUnreadable, {SystemError(errno)}};
     if (!S_ISREG(info.st_mode))
         return {NoteCode::SourceNotAFile, {}};
     if (qint64(info.st_size) > std::numeric_limits<qsizetype>::max() / 2)
-        return {NoteCode::SourceUnreadable, {systemError(EFBIG)}};
+        return {NoteCode::SourceUnreadable, {SystemError(EFBIG)}};
     length = qsizetype(info.st_size);
     static const unsigned char empty = 0;
     mapped = &empty;
@@ -161,12 +157,12 @@ Note SourceImage::open(const QString &path)
         // copying it, and a copy cannot change or vanish under the writer.
         owned.resize(length);
         if (const qint64 got = ReadAt(fd, owned.data(), length, 0); got != length)
-            return {NoteCode::SourceUnreadable, {got < 0 ? systemError(errno) : QStringLiteral("the file shrank while it was read")}};
+            return {NoteCode::SourceUnreadable, {got < 0 ? SystemError(errno) : QStringLiteral("the file shrank while it was read")}};
         mapped = reinterpret_cast<const unsigned char *>(owned.constData());
     } else if (length > 0) {
         void *at = ::mmap(nullptr, size_t(length), PROT_READ, MAP_PRIVATE, fd, 0);
         if (at == MAP_FAILED)
-            return {NoteCode::SourceUnreadable, {systemError(errno)}};
+            return {NoteCode::SourceUnreadable, {SystemError(errno)}};
         mapped = static_cast<const unsigned char *>(at);
         unmap = true;
     }

@@ -2,6 +2,7 @@
 
 #include "engine/batchrunner.h"
 #include "engine/lineplanner.h"
+#include "engine/outputfile.h"
 #include "engine/savefolder.h"
 #include "engine/sourceimage.h"
 #include "engine/workerpool.h"
@@ -68,7 +69,7 @@ Problem dataFileProblem(const ExportRequest &request)
         return DataFileUnwritableMessage.arg(shown(path), QStringLiteral("the folder %1: %2").arg(shown(folder), why));
     // The new file is made beside the old one and put in its place, so the folder must take files.
     if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)
-        return DataFileUnwritableMessage.arg(shown(path), QString::fromLocal8Bit(std::strerror(errno)));
+        return DataFileUnwritableMessage.arg(shown(path), SystemError());
     return {};
 }
 

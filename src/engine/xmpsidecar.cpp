@@ -58,7 +58,7 @@ SidecarFile ReadSidecarFile(const QString &path)
     // Not blocking: a FIFO put in a sidecar's place must not hold the line.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        file.failure = {NoteCode::ReadFailed, {QString::fromLocal8Bit(std::strerror(errno))}};
+        file.failure = {NoteCode::ReadFailed, {SystemError()}};
         return file;
     }
     struct stat info {};
@@ -72,7 +72,7 @@ SidecarFile ReadSidecarFile(const QString &path)
         file.bytes.resize(qsizetype(info.st_size) + 1);
         const qint64 got = ReadAt(fd, file.bytes.data(), file.bytes.size(), 0);
         if (got < 0)
-            file.failure = {NoteCode::ReadFailed, {QString::fromLocal8Bit(std::strerror(errno))}};
+            file.failure = {NoteCode::ReadFailed, {SystemError()}};
         else if (got > info.st_size)
             file.failure = {NoteCode::ReadFailed, {QStringLiteral("the sidecar beside the image grew while it was read")}};
         file.bytes.truncate(std::max<qint64>(got, 0));
