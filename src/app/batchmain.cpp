@@ -1,3 +1,4 @@
+#include "app/versiontext.h"
 #include "engine/batchcheck.h"
 #include "engine/batchrunner.h"
 #include "engine/notetext.h"
@@ -23,9 +24,10 @@ enum ExitStatus { AllTagged = 0, SomeLinesFailed = 1, Refused = 2 };
 
 const char *const HelpText =
     "Usage:\n"
-    "  brindleway-batch --data FILE --images DIR --save DIR --scheme NAME [--append TEXT]\n"
-    "                   [--reencode] [--max-megapixels N] [--encoding NAME] [--check]\n"
-    "                   [--match exact|loose] [--sidecar-name lightroom|darktable]\n"
+    "  brindleway-batch --data FILE --images DIR --save DIR --scheme NAME\n"
+    "                   [--append TEXT] [--reencode] [--max-megapixels N]\n"
+    "                   [--encoding NAME] [--check] [--match exact|loose]\n"
+    "                   [--sidecar-name lightroom|darktable]\n"
     "  brindleway-batch --export --images DIR --data FILE [--scheme NAME]\n"
     "                   [--encoding utf-8|windows-1252] [--all-fields] [--force]\n"
     "  brindleway-batch --list-schemes\n"
@@ -83,7 +85,7 @@ const char *const HelpText =
     "                    exit 1 when the store holds anything not understood (named\n"
     "                    on standard error), 2 when it cannot be read\n"
     "  -h, --help        print this text\n"
-    "  --version         print the program's name and version\n"
+    "  --version         print the program's name, version, copyright and licence\n"
     "\n"
     "Schemes come from the same per-user store as the Brindleway window\n"
     "(Brindleway/Brindleway.ini under $XDG_CONFIG_HOME, by default ~/.config).\n"
@@ -115,8 +117,9 @@ const char *const HelpText =
     "IMG_0001.CR3.xmp or IMG_0001.xmp, whose tags are read for it), in name\n"
     "order: the file name, then one column for each\n"
     "field some image holds, headed as the window names the field. Where a file\n"
-    "holds IPTC and XMP, the IPTC is taken unless its digest shows that the XMP\n"
-    "was written with it, as the Metadata Working Group's guidelines say. Lists\n"
+    "holds IPTC and XMP, a field the XMP holds is taken from the XMP, as the\n"
+    "Metadata Working Group's guidelines say, unless the file's IPTC digest shows\n"
+    "that the IPTC changed after the XMP was written: then the IPTC is taken. Lists\n"
     "are joined with \";\"; a value holding a TAB, a line break or a double quote\n"
     "is quoted as spreadsheets quote it. FILE is UTF-8 with a byte-order mark and\n"
     "CR LF line ends; --encoding windows-1252 writes Windows-1252 and refuses a\n"
@@ -128,10 +131,12 @@ const char *const HelpText =
     "images, images exported, unreadable, with warnings, columns, the data file\n"
     "and the scheme. Standard error lists each image that could not be read\n"
     "(\"Unreadable NAME: reason\") and each value that will not come back exactly\n"
-    "(\"Warning NAME: ...\"): IPTC and XMP that differ, several values in a\n"
-    "field of one, a value over its IPTC limit. Exit status 0 when every image\n"
-    "was read and every value comes back, 1 when any image could not be read or\n"
-    "any value will not come back, 2 when the export was refused (a missing or\n"
+    "or that a spreadsheet would take as a formula (\"Warning NAME: ...\"): IPTC\n"
+    "and XMP that differ, several values in a field of one, a value over its IPTC\n"
+    "limit, a value that starts with =, +, - or @ and is no number (open FILE with\n"
+    "every column as text, and it stays as it is). Exit status 0 when every image\n"
+    "was read and no warning given, 1 when any image could not be read or any\n"
+    "warning was given, 2 when the export was refused (a missing or\n"
     "unreadable folder, no image to read, a data file that cannot be written or\n"
     "exists, a taken scheme name) or its data file or scheme could not be\n"
     "written.\n"
@@ -140,7 +145,24 @@ const char *const HelpText =
     "line was skipped, failed or saved with a warning, 2 when the run was refused\n"
     "before any line (no data lines, the same folder twice, an image folder or a\n"
     "save folder that is missing, not a folder or not readable, an unknown scheme,\n"
-    "an unreadable data file or scheme store, no worker process, bad arguments).\n";
+    "an unreadable data file or scheme store, no worker process, bad arguments).\n"
+    "\n"
+    "Files:\n"
+    "  ~/.config/Brindleway/Brindleway.ini\n"
+    "                    the parsing schemes, shared with the window; under\n"
+    "                    $XDG_CONFIG_HOME/Brindleway when that is set\n"
+    "  ~/.config/Brindleway/Brindleway.ini.bak\n"
+    "                    the store as it was before an export last changed it\n"
+    "\n"
+    "Examples:\n"
+    "  Tag the photos in shoot/ from captions.txt with the scheme Press:\n"
+    "    brindleway-batch --data captions.txt --images shoot --save tagged \\\n"
+    "      --scheme Press\n"
+    "  See first what that run would do, writing nothing:\n"
+    "    brindleway-batch --check --data captions.txt --images shoot \\\n"
+    "      --save tagged --scheme Press\n"
+    "  Read the tags of shoot/ into shoot.txt and a scheme that writes them again:\n"
+    "    brindleway-batch --export --images shoot --data shoot.txt\n";
 
 // A one-line bar on a terminal, nothing otherwise.
 class TerminalProgress {
@@ -341,7 +363,7 @@ int main(int argc, char **argv)
         return AllTagged;
     }
     if (parser.isSet(version)) {
-        std::fputs("brindleway-batch (Brindleway) " BRINDLEWAY_VERSION "\n", stdout);
+        PrintVersion("brindleway-batch");
         return AllTagged;
     }
     if (parser.isSet(list))

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <optional>
 
 namespace {
@@ -102,8 +103,13 @@ std::optional<WorkerRequest> readRequest(bool &ended)
 }
 } // namespace
 
-int main()
+int main(int argc, char **)
 {
+    // Run by hand it would wait for requests on standard input and say nothing.
+    if (argc > 1 || ::isatty(STDIN_FILENO) == 1) {
+        std::fputs("brindleway-worker: not meant to be run by hand; brindleway and brindleway-batch start it\n", stderr);
+        return 2;
+    }
     limitResources();
     // Answers get a descriptor of their own; what a library prints on
     // standard output goes to standard error instead of into an answer.

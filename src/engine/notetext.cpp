@@ -162,6 +162,10 @@ QString TagReadNoteText(const TagReadNote &note)
         return QStringLiteral("the XMP cannot be read, so only the IPTC was exported");
     case TagReadCode::OtherIimBlock:
         return QStringLiteral("%1: another IPTC block of the file holds \"%2\", which a run drops").arg(field, d(0));
+    case TagReadCode::SpreadsheetFormula:
+        return QStringLiteral("%1: a spreadsheet takes \"%2\" for a formula unless the data file's columns are opened "
+                              "as text")
+            .arg(field, d(0));
     }
     return {};
 }

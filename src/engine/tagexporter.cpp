@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <algorithm>
@@ -78,6 +79,27 @@ Problem dataFileProblem(const ExportRequest &request)
 bool nameComesBack(const QString &name)
 {
     return !name.contains(QLatin1Char('\\')) && !NameRefusal(name);
+}
+
+// Whether a spreadsheet opening the data file would take the value for a
+// formula (=HYPERLINK() included) rather than text: it starts as a formula
+// does and is no number such as -5 or +3.2.
+bool spreadsheetFormula(const QString &value)
+{
+    static const QRegularExpression number(QStringLiteral("^[+-]?(\\d+([.,]\\d*)?|[.,]\\d+)([eE][+-]?\\d+)?$"));
+    if (value.isEmpty() || !QStringLiteral("=+-@").contains(value.front()))
+        return false;
+    return !number.match(value).hasMatch();
+}
+
+void noteSpreadsheetFormulas(const QString &name, ImageTags &tags)
+{
+    if (spreadsheetFormula(name))
+        tags.notes.append({TagReadCode::SpreadsheetFormula, FileNameSlot, {name}});
+    for (int slot = 1; slot <= TagSlotCount; ++slot) {
+        if (spreadsheetFormula(tags.values[slot - 1]))
+            tags.notes.append({TagReadCode::SpreadsheetFormula, slot, {tags.values[slot - 1]}});
+    }
 }
 } // namespace
 
@@ -188,6 +210,8 @@ void TagExporter::answered(const LinePlan &plan, const WorkerAnswer &answer)
         image.tags.failure = answer.outcome.notes.value(0, {NoteCode::WorkerGarbled, {}});
     if (!image.tags.failure && !nameComesBack(image.name))
         image.tags.notes.append({TagReadCode::Refused, FileNameSlot, {image.name}});
+    if (!image.tags.failure)
+        noteSpreadsheetFormulas(image.name, image.tags);
     ++job->done;
     emit progress(job->done, int(job->images.size()));
     pump();

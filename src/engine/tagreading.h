@@ -39,6 +39,8 @@ enum class TagReadCode {
     XmpUnreadable, // the XMP packet does not parse and was not read (slot 0)
     OtherIimBlock, // a later IIM block of the file holds another value of a field the first holds,
                    // which a run drops: the value
+    SpreadsheetFormula, // a spreadsheet opening the data file would take the value for a formula
+                        // (added by the export, never read from an image): the value
 };
 
 struct TagReadNote {

@@ -1,6 +1,8 @@
 #include "engine/workerpool.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTimer>
 
@@ -41,7 +43,14 @@ QString WorkerProgram()
     const QString chosen = qEnvironmentVariable("BRINDLEWAY_WORKER");
     if (!chosen.isEmpty())
         return chosen;
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/brindleway-worker");
+    // Installed, the worker lives off PATH; in a build tree it sits beside the programs. The installed
+    // place comes first so that a worker left in bin/ by an older install is not taken.
+    const QDir programs(QCoreApplication::applicationDirPath());
+    const QString installed = QDir::cleanPath(programs.filePath(QStringLiteral(BRINDLEWAY_WORKER_FROM_BINDIR "/brindleway-worker")));
+    const QString beside = programs.filePath(QStringLiteral("brindleway-worker"));
+    if (!QFileInfo::exists(installed) && QFileInfo::exists(beside))
+        return beside;
+    return installed;
 }
 
 WorkerPool::WorkerPool(QString workerProgram, const LineSettings &lineSettings, Limits poolLimits, QObject *parent)

@@ -12,8 +12,9 @@
 
 class QProcess;
 
-// The worker program: $BRINDLEWAY_WORKER, else brindleway-worker beside
-// the running program.
+// The worker program: $BRINDLEWAY_WORKER, else brindleway-worker where an
+// install puts it (libexec/brindleway/ beside the running program's bin/),
+// else beside the running program, as in a build tree.
 QString WorkerProgram();
 
 // Worker processes that write planned lines, one line each at a time, so

@@ -57,9 +57,26 @@ TEST_F(BatchCommandTest, RunsTheFirstSchemeOfANameInEitherModeAndSaysHowEachLine
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.out, "Press\nArchive\nPress\n");
 
-    // GNU's two informational options; -h is --help.
-    EXPECT_EQ(run({"--version"}).out, "brindleway-batch (Brindleway) " BRINDLEWAY_VERSION "\n");
+    // GNU's two informational options; -h is --help. The window answers
+    // them without a display, and the worker, no command, says so at once.
+    EXPECT_TRUE(run({"--version"}).out.startsWith("brindleway-batch (Brindleway) " BRINDLEWAY_VERSION "\nCopyright"));
     EXPECT_EQ(run({"-h"}).out, run({"--help"}).out);
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    qunsetenv("DISPLAY");
+    qunsetenv("WAYLAND_DISPLAY");
+    const QString window = QFileInfo(program).dir().filePath("brindleway");
+    for (const char *option : {"--version", "--help"}) {
+        int status = -1;
+        EXPECT_TRUE(RunTool(window, {option}, &status).startsWith(option[2] == 'v' ? "brindleway (Brindleway)" : "Usage:"));
+        EXPECT_EQ(status, 0) << option;
+    }
+    qputenv("QT_QPA_PLATFORM", platform);
+    int status = -1;
+    QByteArray said;
+    RunTool(qEnvironmentVariable("BRINDLEWAY_WORKER"), {"--help"}, &status, &said);
+    EXPECT_EQ(status, 2);
+    EXPECT_FALSE(said.isEmpty());
 
     WriteFileBytes(path("data.txt"), "name\r\na.jpg\r\nb.jpg\r\n");
     const QByteArray source = ReadFileBytes(path("images/b.jpg"));
@@ -216,6 +233,9 @@ TEST_F(BatchCommandTest, ExportedTagsComeBackExactlyThroughARunAndWhatCannotIsNa
          "Warning e.jpg: Caption/Abstract: IPTC and XMP differ, and the IPTC value \"Old caption\" was left out\n"},
         {"f.tif", {"-charset", "iptc=Latin", "-IPTC:Caption-Abstract=" + caption, "-IPTC:Keywords=x", "-IPTC:Keywords=y",
                    "-XMP-dc:Subject=x", "-XMP-dc:Subject=y"}, "", ""},
+        // A spreadsheet would run the first as a formula; the numbers stay numbers.
+        {"formula.jpg", {"-IPTC:Caption-Abstract==1+1", "-IPTC:Headline=-5", "-IPTC:City=+3.2"}, "",
+         "Warning formula.jpg: Caption/Abstract:"},
         {"g.jpg", {}, "", "Unreadable g.jpg: cannot read the image: Too many levels of symbolic links\n"},
         // A camera raw file's tags are its sidecar's.
         {"h.nef", {"-XMP-dc:Description=Raw", "-XMP-dc:Subject=r1", "-XMP-dc:Subject=r2"}, "", ""},
@@ -245,10 +265,11 @@ TEST_F(BatchCommandTest, ExportedTagsComeBackExactlyThroughARunAndWhatCannotIsNa
 
     outcome = run(exportTo);
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.out, "Images: 8\nExported: 7\nUnreadable: 1\nWarnings: 2\nColumns: 8\nData file: " + path("data.txt").toUtf8()
+    EXPECT_EQ(outcome.out, "Images: 9\nExported: 8\nUnreadable: 1\nWarnings: 3\nColumns: 8\nData file: " + path("data.txt").toUtf8()
                                + "\nScheme: Exported\n");
     for (const auto &image : images)
         EXPECT_TRUE(outcome.err.contains(image.said)) << outcome.err.toStdString();
+    EXPECT_EQ(outcome.err.count("Warning formula.jpg"), 1) << outcome.err.toStdString();
     const QByteArray first = ReadFileBytes(path("data.txt"));
     EXPECT_TRUE(first.startsWith("\xEF\xBB\xBF" "FILE NAME\tCaption/Abstract\tHeadline\tKeywords\tDateCreated\tCity\tByLine\tTime created\r\n"));
     EXPECT_TRUE(first.contains("\r\nc.png\t\"Two\nlines,\ta \"\"quote\"\"\nand more\"\t\ta;b c\t20240131\t\tBob\t101530+0100\r\n"));
@@ -256,8 +277,10 @@ TEST_F(BatchCommandTest, ExportedTagsComeBackExactlyThroughARunAndWhatCannotIsNa
 
     outcome = run(batch("Exported"));
     EXPECT_EQ(outcome.status, 0) << outcome.out.toStdString();
+    // The formula comes back as it was, and is named again.
     outcome = run({"--export", "--data", path("again.txt"), "--images", path("save")});
-    EXPECT_EQ(outcome.status, 0) << outcome.err.toStdString();
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err.count("Warning "), 1) << outcome.err.toStdString();
     EXPECT_EQ(ReadFileBytes(path("again.txt")), first);
     for (const auto &image : images) {
         if (image.exiftool.isEmpty())
