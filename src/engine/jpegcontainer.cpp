@@ -1,6 +1,7 @@
 #include "engine/jpegcontainer.h"
 
 #include "engine/bytereader.h"
+#include "engine/iimblock.h"
 #include "engine/outputbytes.h"
 #include "engine/photoshopresources.h"
 #include "engine/sourceimage.h"
@@ -192,7 +193,20 @@ JpegLayout JpegSegments(QByteArrayView file)
     const unsigned char *data = Bytes(file);
     const qsizetype size = file.size();
     qsizetype pos = 2;
-    while (pos + 4 <= size && data[pos] == 0xFF) {
+    while (pos < size) {
+        if (data[pos] != 0xFF || (pos + 1 < size && data[pos + 1] == 0x00)) {
+            // Bytes that start no marker: libjpeg skips them to the next 0xFF, and so does this walk.
+            const qsizetype from = data[pos] == 0xFF ? pos + 2 : pos;
+            const void *next = from < size ? std::memchr(data + from, 0xFF, size_t(size - from)) : nullptr;
+            if (!next)
+                return layout; // what ends the file is no segment
+            const qsizetype to = static_cast<const unsigned char *>(next) - data;
+            layout.stray += to - pos;
+            pos = to;
+            continue;
+        }
+        if (pos + 2 > size)
+            break;
         const unsigned char marker = data[pos + 1];
         if (marker == 0xFF) { // fill byte
             ++pos;
@@ -200,20 +214,28 @@ JpegLayout JpegSegments(QByteArrayView file)
         }
         if (marker == 0xDA) {
             layout.scan = pos;
+            layout.whole = true;
             break;
         }
-        if (marker == 0xD9)
+        if (marker == 0xD9) {
+            layout.whole = true;
             break;
+        }
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) { // no length
             pos += 2;
             continue;
         }
+        if (pos + 4 > size)
+            break;
         const qsizetype length = Be16(data + pos + 2);
         if (length < 2 || pos + 2 + length > size)
             break;
         layout.segments.append({marker, pos, pos + 4, pos + 2 + length});
         pos += 2 + length;
     }
+    // Segments that end with the file are a whole file without an end marker.
+    if (pos == size)
+        layout.whole = true;
     return layout;
 }
 
@@ -243,6 +265,11 @@ FoundMetadata ReadJpegMetadata(QByteArrayView file)
 
 QString JpegDamage(QByteArrayView file, const JpegLayout &layout)
 {
+    const QString stray = layout.stray == 0
+        ? QString()
+        : QStringLiteral("%1 bytes between its segments start no marker (readers skip them; the copy keeps them)").arg(layout.stray);
+    if (layout.noImage())
+        return stray;
     if (layout.scan < 0)
         return QStringLiteral("its segments do not lead to image data");
     // Searched from the end, where the marker nearly always is: a forward
@@ -254,24 +281,32 @@ QString JpegDamage(QByteArrayView file, const JpegLayout &layout)
             break;
         at = static_cast<const unsigned char *>(found) - data;
         if (data[at - 1] == 0xFF)
-            return {};
+            return stray;
     }
     return QStringLiteral("its image data ends early");
+}
+
+Note JpegTagsRefusal(const JpegLayout &layout)
+{
+    if (layout.whole)
+        return {};
+    return {NoteCode::MetadataUnwritable, {QStringLiteral("the file is damaged: its segments do not lead to image data")}};
 }
 
 LineOutcome WriteTaggedJpeg(const SourceImage &source, const TagEdit &edit, XmpMemory &memory, int out)
 {
     const QByteArrayView file = source.bytes();
     const JpegLayout layout = JpegSegments(file);
-    if (layout.scan < 0)
-        return LineOutcome::failed({NoteCode::MetadataUnwritable,
-                                    {QStringLiteral("the file is damaged: its segments do not lead to image data")}});
+    if (Note refusal = JpegTagsRefusal(layout))
+        return LineOutcome::failed(refusal);
     const QList<JpegSegment> &segments = layout.segments;
     const FoundMetadata found = ReadJpegMetadata(file);
     const EditedMetadata edited = EditMetadata(found, edit, TagHomes::IptcAndXmp, FormatName(ImageFormat::Jpeg), memory);
     QList<Note> notes = edited.notes;
     if (const QString damage = JpegDamage(file, layout); !damage.isEmpty())
         notes.prepend({NoteCode::SourceDamaged, {damage}});
+    if (layout.noImage())
+        notes.prepend({NoteCode::NoImage, {}});
     for (const QByteArray &packet : edited.xmpPackets) {
         if (packet.size() > MaxXmpPacket)
             return LineOutcome::failed(
@@ -298,8 +333,16 @@ LineOutcome WriteTaggedJpeg(const SourceImage &source, const TagEdit &edit, XmpM
         for (const qsizetype s : groups[g].segments)
             groupOf.insert(s, g);
         std::optional<QByteArray> payload;
+        // A second IPTC record beside the first gets the same edit and keeps
+        // its own other datasets, which readers that take it show.
+        QList<QByteArray> later;
+        qsizetype records = 0;
+        for (const PhotoshopResource &resource : ParsePhotoshopResources(groups[g].payload)) {
+            if (g == target && resource.id == IptcResourceId && records++ > 0)
+                later.append(EditIim({groups[g].payload.sliced(resource.data, resource.size)}, edit).block);
+        }
         if (writeIptc)
-            payload = WithIptcResource(groups[g].payload, {g == target ? edited.iim : QByteArray(), digest, g == target});
+            payload = WithIptcResource(groups[g].payload, {g == target ? edited.iim : QByteArray(), digest, g == target}, later);
         rebuilt.append(payload && *payload != groups[g].payload ? payload : std::nullopt);
     }
 

@@ -25,9 +25,15 @@ struct JpegSegment {
 struct JpegLayout {
     QList<JpegSegment> segments; // those before the first scan
     qsizetype scan = -1;         // the first SOS marker; -1 when the segments do not lead to one
+    qsizetype stray = 0;         // bytes between segments that start no marker, which readers skip
+    bool whole = false;          // the segments lead to a scan, to an end marker or to the file's end
+    // A sound file of metadata alone: its segments end without a scan.
+    bool noImage() const { return scan < 0 && whole; }
 };
 
-// The segments before the first scan, walked by their lengths.
+// The segments before the first scan, walked by their lengths; bytes
+// between them that start no marker are skipped to the next 0xFF, as
+// libjpeg skips them.
 JpegLayout JpegSegments(QByteArrayView file);
 
 // The blocks this program owns, as readers find them.
@@ -51,6 +57,10 @@ JpegFrame JpegFrameOf(QByteArrayView file);
 // the encoded one, since it describes the encoded colour transform. Empty,
 // with `*why`, when either file cannot be walked.
 QByteArray ComposeReencodedJpeg(QByteArrayView source, QByteArrayView encoded, QString *why);
+
+// Why tags cannot go into a JPEG of this layout (its segments cannot be
+// followed to a scan or an end); none when they can.
+Note JpegTagsRefusal(const JpegLayout &layout);
 
 // Fills `out` with the source and the line's tags.
 LineOutcome WriteTaggedJpeg(const SourceImage &source, const TagEdit &edit, XmpMemory &memory, int out);

@@ -41,9 +41,10 @@ struct IptcResourceUpdate {
     bool addWhenMissing = true; // a block without an IPTC resource gets one, in id order
 };
 
-// The block with its IPTC resource (and digest) replaced as `update` says;
+// The block with its IPTC resource (and digest) replaced as `update` says,
+// and its later IPTC resources by `later` in order (those beyond it go);
 // everything else, and whatever follows the resources, byte for byte.
-QByteArray WithIptcResource(QByteArrayView block, const IptcResourceUpdate &update);
+QByteArray WithIptcResource(QByteArrayView block, const IptcResourceUpdate &update, const QList<QByteArray> &later = {});
 
 // The block with the resources `id` holds replaced, in order, by `data`
 // (each keeps its name; those beyond `data` go), or `data`'s first added in

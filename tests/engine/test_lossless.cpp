@@ -231,6 +231,10 @@ TEST_F(EngineTest, TagsOnlyUpdatesEveryIptcCopyAndReportsWhatItCannotDo)
     const QByteArray xmp = segment(0xE1, QByteArray("http://ns.adobe.com/xap/1.0/\0", 29) + "<x:xmpmeta xmlns:x='adobe:ns:meta/'/>");
     WriteFileBytes(imagePath("icc.jpg"), withSegments(jpeg.left(sof) + jpeg.mid(sof, 19) + icc + jpeg.mid(sof + 19), lookalikes + xmp));
     WriteFileBytes(imagePath("cut.jpg"), jpeg.left(jpeg.size() - 40));
+    // Two IPTC records in one block of resources, each with datasets of its own.
+    WriteFileBytes(imagePath("twice.jpg"), withSegments(jpeg, app13(resource(0x0404, dataset(80, "old by") + dataset(90, "Paris") + dataset(120, "old cap"))
+                                                                     + resource(0x0404, dataset(15, "OLD") + dataset(80, "old by2")
+                                                                                            + dataset(90, "Rome") + dataset(120, "old cap2")))));
     makeImages({"res.tif"});
     RunTool("exiftool", {"-q", "-overwrite_original", "-Photoshop:CopyrightFlag=True", "-XMP-rdf:About=uuid:42",
                          "-XMP-dc:Title=t", imagePath("res.tif")});
@@ -247,11 +251,11 @@ TEST_F(EngineTest, TagsOnlyUpdatesEveryIptcCopyAndReportsWhatItCannotDo)
     WriteFileBytes(temp.filePath("broken.xmp"), "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF");
     RunTool("exiftool", {"-q", "-m", "-overwrite_original", "-XMP<=" + temp.filePath("broken.xmp"), imagePath("xmp.webp")});
 
-    useScheme({{1, "IPTC_Field2"}, {15, "IPTC_Field2"}, {21, "20240215"}});
+    useScheme({{1, "IPTC_Field2"}, {13, "IPTC_Field2"}, {15, "IPTC_Field2"}, {17, "IPTC_Field2"}, {21, "20240215"}});
     loadData({"name\tvalue", "copies.jpg\tnew", "icc.jpg\tnew", "cut.jpg\tnew", "res.tif\tnew", "p.png\tnew", "big.tif\tnew",
-              "cut.webp\tnew", "cut.gif\tnew", "cut.psd\tnew", "xmp.webp\tnew"});
+              "cut.webp\tnew", "cut.gif\tnew", "cut.psd\tnew", "xmp.webp\tnew", "twice.jpg\tnew"});
     const BatchResult result = run();
-    EXPECT_EQ(result.saved(), 6);
+    EXPECT_EQ(result.saved(), 7);
     const QList<LineReport> warnings = result.with(LineStatus::SavedWithWarnings);
     EXPECT_EQ(LineNames(warnings), (QStringList{"3 cut.jpg"}));
     ASSERT_EQ(warnings.size(), 1);
@@ -274,6 +278,8 @@ TEST_F(EngineTest, TagsOnlyUpdatesEveryIptcCopyAndReportsWhatItCannotDo)
     EXPECT_TRUE(ReadFileBytes(savePath("icc.jpg")).contains(icc)) << "the ICC segment is kept byte for byte";
     EXPECT_TRUE(ReadFileBytes(savePath("icc.jpg")).contains(lookalikes));
     EXPECT_EQ(ReadTags(savePath("icc.jpg")).iptc.value(120), QList<QByteArray>{"new"});
+    const QByteArray twice = RunTool("exiftool", {"-a", "-s3", "-IPTC:all", savePath("twice.jpg")});
+    EXPECT_TRUE(!twice.contains("old") && !twice.contains("OLD") && twice.count("Paris") == 1 && twice.count("Rome") == 1) << twice.toStdString();
 
     // A TIFF with Photoshop resources gets the standard IPTC tag, typed LONG, and no IPTC copy in the resources.
     const FileTags tiff = ReadTags(savePath("res.tif"));
