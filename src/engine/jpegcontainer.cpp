@@ -477,6 +477,88 @@ qsizetype imageEnd(QByteArrayView file, qsizetype scan)
     }
     return -1;
 }
+
+// The offsets of the pictures an MPF header lists after the first: from the
+// header, as the file holds them. None when the file has no such header.
+struct MultiPicture {
+    qsizetype header = -1;        // in the file
+    QList<qsizetype> offsetsAt;   // in the file: where each offset is stored
+    qsizetype firstSizeAt = -1;   // in the file: where the first picture's size is stored
+    bool little = false;
+};
+
+MultiPicture multiPictureOf(QByteArrayView file)
+{
+    MultiPicture found;
+    for (const JpegSegment &segment : JpegSegments(file).segments) {
+        if (!holds(file, segment, 0xE2, MpfSignature))
+            continue;
+        const qsizetype header = segment.body + MpfSignature.size();
+        const TiffStructure mpf(file.sliced(header, segment.end - header));
+        const QList<qsizetype> ifds = mpf.directories();
+        const auto entries = ifds.isEmpty() ? std::nullopt : mpf.entry(ifds.front(), 0xB002);
+        if (!entries)
+            return found;
+        found.header = header;
+        found.little = mpf.littleEndian();
+        for (qsizetype at = entries->value; at + 16 <= entries->value + entries->size; at += 16) {
+            if (mpf.u32(at + 8) == 0)
+                found.firstSizeAt = header + at + 4;
+            else
+                found.offsetsAt.append(header + at + 8);
+        }
+        return found;
+    }
+    return found;
+}
+
+quint32 u32In(QByteArrayView file, qsizetype at, bool little)
+{
+    return little ? Le32(Bytes(file) + at) : Be32(Bytes(file) + at);
+}
+
+void putU32(QByteArray &out, qsizetype at, quint32 value, bool little)
+{
+    QByteArray bytes;
+    little ? PutLe32(bytes, value) : PutBe32(bytes, value);
+    out.replace(at, 4, bytes);
+}
+} // namespace
+
+QString JpegPicturesUnmovable(QByteArrayView file)
+{
+    const MultiPicture pictures = multiPictureOf(file);
+    if (pictures.offsetsAt.isEmpty())
+        return {};
+    const JpegLayout layout = JpegSegments(file);
+    const qsizetype end = layout.scan < 0 ? -1 : imageEnd(file, layout.scan);
+    for (const qsizetype at : pictures.offsetsAt) {
+        if (end < 0 || pictures.header + qint64(u32In(file, at, pictures.little)) < end)
+            return QStringLiteral("re-encoding cannot tell where this file's first picture ends and its further "
+                                  "pictures (MPF) begin; use tags only");
+    }
+    return {};
+}
+
+namespace {
+// The composed file's MPF header set again for its new first picture: the
+// first picture's size, and the offsets of the others, which follow it as
+// they followed the source's (from `sourceEnd` on, now from `primaryEnd`).
+void withMultiPictureOffsets(QByteArray &out, QByteArrayView source, qsizetype sourceEnd, qsizetype primaryEnd)
+{
+    const MultiPicture was = multiPictureOf(source);
+    const MultiPicture now = multiPictureOf(out);
+    if (now.header < 0 || was.offsetsAt.size() != now.offsetsAt.size())
+        return;
+    if (now.firstSizeAt >= 0)
+        putU32(out, now.firstSizeAt, quint32(primaryEnd), now.little);
+    for (qsizetype i = 0; i < now.offsetsAt.size(); ++i) {
+        const qint64 picture = was.header + qint64(u32In(source, was.offsetsAt[i], was.little));
+        const qint64 offset = primaryEnd + (picture - sourceEnd) - now.header;
+        if (offset > 0 && offset <= 0xFFFFFFFF)
+            putU32(out, now.offsetsAt[i], quint32(offset), now.little);
+    }
+}
 } // namespace
 
 JpegFrame JpegFrameOf(QByteArrayView file)
@@ -533,7 +615,10 @@ QByteArray ComposeReencodedJpeg(QByteArrayView source, QByteArrayView encoded, Q
             append(encoded, segment.start, segment.end);
     }
     append(encoded, encodedLayout.scan, encodedEnd);
+    const qsizetype primaryEnd = out.size();
     if (sourceEnd > 0)
         append(source, sourceEnd, source.size());
+    if (sourceEnd > 0)
+        withMultiPictureOffsets(out, source, sourceEnd, primaryEnd);
     return out;
 }

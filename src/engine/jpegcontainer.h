@@ -50,9 +50,15 @@ struct JpegFrame {
 };
 JpegFrame JpegFrameOf(QByteArrayView file);
 
+// Why the pictures an MPF header lists after the first (a gain map, a
+// second view) cannot follow a re-encoded first picture: they do not all
+// lie after its end. Empty when they can, or when there are none.
+QString JpegPicturesUnmovable(QByteArrayView file);
+
 // A re-encoded JPEG: the encoded image's frame (tables, frame header, scans)
 // with every APPn and COM segment of the source around it, byte for byte,
-// and whatever followed the source's image (a FotoStation trailer). The
+// and whatever followed the source's image (a FotoStation trailer, further
+// pictures, whose MPF offsets are set again). The
 // source's JFIF segment is kept, else the encoded one; the Adobe segment is
 // the encoded one, since it describes the encoded colour transform. Empty,
 // with `*why`, when either file cannot be walked.

@@ -360,6 +360,8 @@ Note ReencodeRefusal(const SourceImage &source, int maxMegapixels)
         return {NoteCode::DecodeFailed, {}};
     if (source.format() == ImageFormat::Jpeg && JpegFrameOf(source.bytes()).components() == 4)
         return {NoteCode::ReencodeRefused, {QStringLiteral("re-encoding would turn this CMYK image into RGB; use tags only")}};
+    if (const QString why = source.format() == ImageFormat::Jpeg ? JpegPicturesUnmovable(source.bytes()) : QString(); !why.isEmpty())
+        return {NoteCode::ReencodeRefused, {why}};
     return {};
 }
 
