@@ -1,7 +1,6 @@
 #include "engine/jpegcontainer.h"
 
 #include "engine/bytereader.h"
-#include "engine/iimblock.h"
 #include "engine/outputbytes.h"
 #include "engine/photoshopresources.h"
 #include "engine/sourceimage.h"
@@ -267,7 +266,7 @@ QString JpegDamage(QByteArrayView file, const JpegLayout &layout)
 {
     const QString stray = layout.stray == 0
         ? QString()
-        : QStringLiteral("%1 bytes between its segments start no marker (readers skip them; the copy keeps them)").arg(layout.stray);
+        : QStringLiteral("%1 bytes between its segments start no marker, which readers skip").arg(layout.stray);
     if (layout.noImage())
         return stray;
     if (layout.scan < 0)
@@ -333,16 +332,9 @@ LineOutcome WriteTaggedJpeg(const SourceImage &source, const TagEdit &edit, XmpM
         for (const qsizetype s : groups[g].segments)
             groupOf.insert(s, g);
         std::optional<QByteArray> payload;
-        // A second IPTC record beside the first gets the same edit and keeps
-        // its own other datasets, which readers that take it show.
-        QList<QByteArray> later;
-        qsizetype records = 0;
-        for (const PhotoshopResource &resource : ParsePhotoshopResources(groups[g].payload)) {
-            if (g == target && resource.id == IptcResourceId && records++ > 0)
-                later.append(EditIim({groups[g].payload.sliced(resource.data, resource.size)}, edit).block);
-        }
         if (writeIptc)
-            payload = WithIptcResource(groups[g].payload, {g == target ? edited.iim : QByteArray(), digest, g == target}, later);
+            payload = WithIptcResource(groups[g].payload, {g == target ? edited.iim : QByteArray(), digest, g == target},
+                                       g == target ? LaterIptcRecords(groups[g].payload, edit) : QList<QByteArray>());
         rebuilt.append(payload && *payload != groups[g].payload ? payload : std::nullopt);
     }
 

@@ -1,6 +1,7 @@
 #include "engine/photoshopresources.h"
 
 #include "engine/bytereader.h"
+#include "engine/iimblock.h"
 
 #include <QCryptographicHash>
 
@@ -149,6 +150,17 @@ QByteArray WithPhotoshopResource(QByteArrayView block, quint16 id, const QList<Q
         out += PhotoshopResourceBytes(id, data.front());
     out += block.sliced(parsedEnd);
     return out;
+}
+
+QList<QByteArray> LaterIptcRecords(QByteArrayView block, const TagEdit &edit)
+{
+    QList<QByteArray> later;
+    qsizetype records = 0;
+    for (const PhotoshopResource &resource : ParsePhotoshopResources(block)) {
+        if (resource.id == IptcResourceId && records++ > 0)
+            later.append(EditIim({block.sliced(resource.data, resource.size).toByteArray()}, edit).block);
+    }
+    return later;
 }
 
 QByteArray IptcDigest(const QByteArray &iim, int unit)

@@ -241,7 +241,8 @@ LineOutcome WriteTaggedTiff(const SourceImage &source, const TagEdit &edit, XmpM
             const QByteArrayView block = tiff.valueBytes(*resources);
             // A copy in the resources is kept current where the file had one, never added.
             const QByteArray updated
-                = WithIptcResource(block, {from.resourcesHoldIptc ? edited.iim : QByteArray(), IptcDigest(iim), from.resourcesHoldIptc});
+                = WithIptcResource(block, {from.resourcesHoldIptc ? edited.iim : QByteArray(), IptcDigest(iim), from.resourcesHoldIptc},
+                                   from.resourcesHoldIptc ? LaterIptcRecords(block, edit) : QList<QByteArray>());
             if (updated != block)
                 blocks.append({TiffTag::Photoshop, typeOr(resources, {TiffType::Byte, TiffType::Undefined}, TiffType::Undefined), updated});
         }

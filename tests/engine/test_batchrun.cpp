@@ -233,7 +233,10 @@ TEST_F(EngineTest, TheCheckForeseesLineForLineWhatTheRunReports)
         const FileTags controls = ReadTags(imagePath("out/ctl.jpg"));
         EXPECT_EQ(controls["IPTC:Caption-Abstract"] + controls["XMP-dc:Description"], "");
         EXPECT_EQ(controls["IPTC:DateCreated"], "2024:01:31");
-        EXPECT_EQ(ReadTags(imagePath("out/empty.tif"))["XMP-dc:Description"], "Harbour");
+        for (const char *name : {"stray.jpg", "meta.jpg", "empty.tif"}) {
+            const FileTags tagged = ReadTags(imagePath("out/") + name);
+            EXPECT_EQ(tagged["IPTC:Caption-Abstract"] + tagged["XMP-dc:Description"], "HarbourHarbour") << name;
+        }
     }
     SKIP_WITHOUT_REENCODING();
 }
