@@ -64,8 +64,9 @@ enum class NoteCode {
     WorkerUnavailable,   // why no worker could be started
     // Saved with warnings.
     ValueCut,            // field key, bytes before, bytes after
-    ValueNotWritten,     // field key, the value, the rule it breaks ("date", "time", "urgency", "country code", "length")
+    ValueNotWritten,     // field key, the value (characters XML cannot hold as U+FFFD), the rule it breaks ("date", "time", "urgency", "country code", "length", "text XML can hold (it holds U+0001)")
     SourceDamaged,       // what is wrong
+    NoImage,             // the file is a sound container of metadata alone, without image data
     XmpUnreadable,       // the image's XMP was left as it was; the IPTC was written
     WrittenWithoutTags,  // why: "unknown type", "damaged", or the format's name when it is not written yet
     FieldsWithoutHome,   // the format, then the field keys it has no place for

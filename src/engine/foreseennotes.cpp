@@ -4,7 +4,6 @@
 #include "engine/reencode.h"
 #include "engine/sourceimage.h"
 #include "engine/tagsonly.h"
-#include "engine/tiffcontainer.h"
 
 QList<Note> ForeseenNotes(const SourceImage &source, const TagEdit &edit, bool reencode, int maxMegapixels)
 {
@@ -17,12 +16,12 @@ QList<Note> ForeseenNotes(const SourceImage &source, const TagEdit &edit, bool r
         return {{NoteCode::WrittenWithoutTags, {why}}};
     if (const QString damage = SourceDamage(source); !damage.isEmpty())
         notes.append({NoteCode::SourceDamaged, {damage}});
+    if (HoldsNoImage(source))
+        notes.append({NoteCode::NoImage, {}});
     if (edit.values.isEmpty())
         return notes;
-    if (source.format() == ImageFormat::Tiff || source.format() == ImageFormat::BigTiff) {
-        if (const QString why = TiffUnwritable(source.bytes()); !why.isEmpty())
-            return {{NoteCode::MetadataUnwritable, {QStringLiteral("the file is damaged: ") + why}}};
-    }
+    if (Note refusal = TagsRefusal(source))
+        return {refusal};
     const TagHomes homes = TagPlaceOf(source.format()) == TagPlace::XmpOnly ? TagHomes::XmpOnly : TagHomes::IptcAndXmp;
     return notes + ValueNotes(ReadTagBlocks(source), edit, homes, FormatName(source.format()));
 }

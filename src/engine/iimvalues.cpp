@@ -94,6 +94,28 @@ QString brokenForm(SlotRole role, const QString &text)
     }
     return {};
 }
+
+// The characters of `text` that XML 1.0 cannot carry (C0 controls but TAB,
+// LF and CR; U+FFFE, U+FFFF; a lone surrogate), each replaced by U+FFFD,
+// and the code of the first as U+XXXX; no code when there is none.
+std::pair<QString, QString> withoutXmlForbidden(const QString &text)
+{
+    QString shown = text;
+    QString first;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && QChar::isLowSurrogate(text.at(i + 1).unicode())) {
+            ++i;
+            continue;
+        }
+        if ((c >= 0x20 || c == u'\t' || c == u'\n' || c == u'\r') && c != 0xFFFE && c != 0xFFFF && !QChar::isSurrogate(c))
+            continue;
+        if (first.isEmpty())
+            first = QStringLiteral("U+%1").arg(uint(c), 4, 16, QLatin1Char('0')).toUpper();
+        shown[i] = QChar::ReplacementCharacter;
+    }
+    return {shown, first};
+}
 } // namespace
 
 IimValues ToIimValues(const QList<TagValue> &values, bool utf8, bool iptc)
@@ -101,6 +123,11 @@ IimValues ToIimValues(const QList<TagValue> &values, bool utf8, bool iptc)
     IimValues result;
     for (const TagValue &value : values) {
         const TagSlotInfo &info = slotInfo(value.slot);
+        // The XMP cannot hold it, and an IPTC that held it alone would say what the XMP does not.
+        if (const auto [shown, first] = withoutXmlForbidden(value.text); !first.isEmpty()) {
+            result.notes.append({NoteCode::ValueNotWritten, {SlotKey(value.slot), shown, QStringLiteral("text XML can hold (it holds %1)").arg(first)}});
+            continue;
+        }
         if (const QString rule = brokenForm(info.role, value.text); !rule.isEmpty()) {
             result.notes.append({NoteCode::ValueNotWritten, {SlotKey(value.slot), value.text, rule}});
             continue;

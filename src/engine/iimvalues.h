@@ -27,7 +27,9 @@ QStringList ListItems(const QString &value);
 // The one rule for a line's values, which the run and the check both ask:
 // a date, time, urgency or country code not in its IIM form is written
 // nowhere, in IPTC or XMP, since no reader could take it for what it
-// claims; a text longer than its dataset allows is cut at a character in
+// claims; a value holding a character XML 1.0 cannot carry (a control
+// character, U+FFFE...) is written nowhere either, so IPTC and XMP never
+// differ; a text longer than its dataset allows is cut at a character in
 // IPTC (in UTF-8 or Windows-1252 as `utf8` says) while the XMP keeps it
 // whole. Without `iptc` (a format with no IPTC) nothing is cut.
 IimValues ToIimValues(const QList<TagValue> &values, bool utf8, bool iptc = true);

@@ -192,7 +192,20 @@ JpegLayout JpegSegments(QByteArrayView file)
     const unsigned char *data = Bytes(file);
     const qsizetype size = file.size();
     qsizetype pos = 2;
-    while (pos + 4 <= size && data[pos] == 0xFF) {
+    while (pos < size) {
+        if (data[pos] != 0xFF || (pos + 1 < size && data[pos + 1] == 0x00)) {
+            // Bytes that start no marker: libjpeg skips them to the next 0xFF, and so does this walk.
+            const qsizetype from = data[pos] == 0xFF ? pos + 2 : pos;
+            const void *next = from < size ? std::memchr(data + from, 0xFF, size_t(size - from)) : nullptr;
+            if (!next)
+                return layout; // what ends the file is no segment
+            const qsizetype to = static_cast<const unsigned char *>(next) - data;
+            layout.stray += to - pos;
+            pos = to;
+            continue;
+        }
+        if (pos + 2 > size)
+            break;
         const unsigned char marker = data[pos + 1];
         if (marker == 0xFF) { // fill byte
             ++pos;
@@ -200,20 +213,28 @@ JpegLayout JpegSegments(QByteArrayView file)
         }
         if (marker == 0xDA) {
             layout.scan = pos;
+            layout.whole = true;
             break;
         }
-        if (marker == 0xD9)
+        if (marker == 0xD9) {
+            layout.whole = true;
             break;
+        }
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) { // no length
             pos += 2;
             continue;
         }
+        if (pos + 4 > size)
+            break;
         const qsizetype length = Be16(data + pos + 2);
         if (length < 2 || pos + 2 + length > size)
             break;
         layout.segments.append({marker, pos, pos + 4, pos + 2 + length});
         pos += 2 + length;
     }
+    // Segments that end with the file are a whole file without an end marker.
+    if (pos == size)
+        layout.whole = true;
     return layout;
 }
 
@@ -243,6 +264,11 @@ FoundMetadata ReadJpegMetadata(QByteArrayView file)
 
 QString JpegDamage(QByteArrayView file, const JpegLayout &layout)
 {
+    const QString stray = layout.stray == 0
+        ? QString()
+        : QStringLiteral("%1 bytes between its segments start no marker, which readers skip").arg(layout.stray);
+    if (layout.noImage())
+        return stray;
     if (layout.scan < 0)
         return QStringLiteral("its segments do not lead to image data");
     // Searched from the end, where the marker nearly always is: a forward
@@ -254,24 +280,32 @@ QString JpegDamage(QByteArrayView file, const JpegLayout &layout)
             break;
         at = static_cast<const unsigned char *>(found) - data;
         if (data[at - 1] == 0xFF)
-            return {};
+            return stray;
     }
     return QStringLiteral("its image data ends early");
+}
+
+Note JpegTagsRefusal(const JpegLayout &layout)
+{
+    if (layout.whole)
+        return {};
+    return {NoteCode::MetadataUnwritable, {QStringLiteral("the file is damaged: its segments do not lead to image data")}};
 }
 
 LineOutcome WriteTaggedJpeg(const SourceImage &source, const TagEdit &edit, XmpMemory &memory, int out)
 {
     const QByteArrayView file = source.bytes();
     const JpegLayout layout = JpegSegments(file);
-    if (layout.scan < 0)
-        return LineOutcome::failed({NoteCode::MetadataUnwritable,
-                                    {QStringLiteral("the file is damaged: its segments do not lead to image data")}});
+    if (Note refusal = JpegTagsRefusal(layout))
+        return LineOutcome::failed(refusal);
     const QList<JpegSegment> &segments = layout.segments;
     const FoundMetadata found = ReadJpegMetadata(file);
     const EditedMetadata edited = EditMetadata(found, edit, TagHomes::IptcAndXmp, FormatName(ImageFormat::Jpeg), memory);
     QList<Note> notes = edited.notes;
     if (const QString damage = JpegDamage(file, layout); !damage.isEmpty())
         notes.prepend({NoteCode::SourceDamaged, {damage}});
+    if (layout.noImage())
+        notes.prepend({NoteCode::NoImage, {}});
     for (const QByteArray &packet : edited.xmpPackets) {
         if (packet.size() > MaxXmpPacket)
             return LineOutcome::failed(
@@ -299,7 +333,8 @@ LineOutcome WriteTaggedJpeg(const SourceImage &source, const TagEdit &edit, XmpM
             groupOf.insert(s, g);
         std::optional<QByteArray> payload;
         if (writeIptc)
-            payload = WithIptcResource(groups[g].payload, {g == target ? edited.iim : QByteArray(), digest, g == target});
+            payload = WithIptcResource(groups[g].payload, {g == target ? edited.iim : QByteArray(), digest, g == target},
+                                       g == target ? LaterIptcRecords(groups[g].payload, edit) : QList<QByteArray>());
         rebuilt.append(payload && *payload != groups[g].payload ? payload : std::nullopt);
     }
 
@@ -434,6 +469,88 @@ qsizetype imageEnd(QByteArrayView file, qsizetype scan)
     }
     return -1;
 }
+
+// The offsets of the pictures an MPF header lists after the first: from the
+// header, as the file holds them. None when the file has no such header.
+struct MultiPicture {
+    qsizetype header = -1;        // in the file
+    QList<qsizetype> offsetsAt;   // in the file: where each offset is stored
+    qsizetype firstSizeAt = -1;   // in the file: where the first picture's size is stored
+    bool little = false;
+};
+
+MultiPicture multiPictureOf(QByteArrayView file)
+{
+    MultiPicture found;
+    for (const JpegSegment &segment : JpegSegments(file).segments) {
+        if (!holds(file, segment, 0xE2, MpfSignature))
+            continue;
+        const qsizetype header = segment.body + MpfSignature.size();
+        const TiffStructure mpf(file.sliced(header, segment.end - header));
+        const QList<qsizetype> ifds = mpf.directories();
+        const auto entries = ifds.isEmpty() ? std::nullopt : mpf.entry(ifds.front(), 0xB002);
+        if (!entries)
+            return found;
+        found.header = header;
+        found.little = mpf.littleEndian();
+        for (qsizetype at = entries->value; at + 16 <= entries->value + entries->size; at += 16) {
+            if (mpf.u32(at + 8) == 0)
+                found.firstSizeAt = header + at + 4;
+            else
+                found.offsetsAt.append(header + at + 8);
+        }
+        return found;
+    }
+    return found;
+}
+
+quint32 u32In(QByteArrayView file, qsizetype at, bool little)
+{
+    return little ? Le32(Bytes(file) + at) : Be32(Bytes(file) + at);
+}
+
+void putU32(QByteArray &out, qsizetype at, quint32 value, bool little)
+{
+    QByteArray bytes;
+    little ? PutLe32(bytes, value) : PutBe32(bytes, value);
+    out.replace(at, 4, bytes);
+}
+} // namespace
+
+QString JpegPicturesUnmovable(QByteArrayView file)
+{
+    const MultiPicture pictures = multiPictureOf(file);
+    if (pictures.offsetsAt.isEmpty())
+        return {};
+    const JpegLayout layout = JpegSegments(file);
+    const qsizetype end = layout.scan < 0 ? -1 : imageEnd(file, layout.scan);
+    for (const qsizetype at : pictures.offsetsAt) {
+        if (end < 0 || pictures.header + qint64(u32In(file, at, pictures.little)) < end)
+            return QStringLiteral("re-encoding cannot tell where this file's first picture ends and its further "
+                                  "pictures (MPF) begin; use tags only");
+    }
+    return {};
+}
+
+namespace {
+// The composed file's MPF header set again for its new first picture: the
+// first picture's size, and the offsets of the others, which follow it as
+// they followed the source's (from `sourceEnd` on, now from `primaryEnd`).
+void withMultiPictureOffsets(QByteArray &out, QByteArrayView source, qsizetype sourceEnd, qsizetype primaryEnd)
+{
+    const MultiPicture was = multiPictureOf(source);
+    const MultiPicture now = multiPictureOf(out);
+    if (now.header < 0 || was.offsetsAt.size() != now.offsetsAt.size())
+        return;
+    if (now.firstSizeAt >= 0)
+        putU32(out, now.firstSizeAt, quint32(primaryEnd), now.little);
+    for (qsizetype i = 0; i < now.offsetsAt.size(); ++i) {
+        const qint64 picture = was.header + qint64(u32In(source, was.offsetsAt[i], was.little));
+        const qint64 offset = primaryEnd + (picture - sourceEnd) - now.header;
+        if (offset > 0 && offset <= 0xFFFFFFFF)
+            putU32(out, now.offsetsAt[i], quint32(offset), now.little);
+    }
+}
 } // namespace
 
 JpegFrame JpegFrameOf(QByteArrayView file)
@@ -490,7 +607,10 @@ QByteArray ComposeReencodedJpeg(QByteArrayView source, QByteArrayView encoded, Q
             append(encoded, segment.start, segment.end);
     }
     append(encoded, encodedLayout.scan, encodedEnd);
+    const qsizetype primaryEnd = out.size();
     if (sourceEnd > 0)
         append(source, sourceEnd, source.size());
+    if (sourceEnd > 0)
+        withMultiPictureOffsets(out, source, sourceEnd, primaryEnd);
     return out;
 }

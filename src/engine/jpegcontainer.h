@@ -25,9 +25,15 @@ struct JpegSegment {
 struct JpegLayout {
     QList<JpegSegment> segments; // those before the first scan
     qsizetype scan = -1;         // the first SOS marker; -1 when the segments do not lead to one
+    qsizetype stray = 0;         // bytes between segments that start no marker, which readers skip
+    bool whole = false;          // the segments lead to a scan, to an end marker or to the file's end
+    // A sound file of metadata alone: its segments end without a scan.
+    bool noImage() const { return scan < 0 && whole; }
 };
 
-// The segments before the first scan, walked by their lengths.
+// The segments before the first scan, walked by their lengths; bytes
+// between them that start no marker are skipped to the next 0xFF, as
+// libjpeg skips them.
 JpegLayout JpegSegments(QByteArrayView file);
 
 // The blocks this program owns, as readers find them.
@@ -44,13 +50,23 @@ struct JpegFrame {
 };
 JpegFrame JpegFrameOf(QByteArrayView file);
 
+// Why the pictures an MPF header lists after the first (a gain map, a
+// second view) cannot follow a re-encoded first picture: they do not all
+// lie after its end. Empty when they can, or when there are none.
+QString JpegPicturesUnmovable(QByteArrayView file);
+
 // A re-encoded JPEG: the encoded image's frame (tables, frame header, scans)
 // with every APPn and COM segment of the source around it, byte for byte,
-// and whatever followed the source's image (a FotoStation trailer). The
+// and whatever followed the source's image (a FotoStation trailer, further
+// pictures, whose MPF offsets are set again). The
 // source's JFIF segment is kept, else the encoded one; the Adobe segment is
 // the encoded one, since it describes the encoded colour transform. Empty,
 // with `*why`, when either file cannot be walked.
 QByteArray ComposeReencodedJpeg(QByteArrayView source, QByteArrayView encoded, QString *why);
+
+// Why tags cannot go into a JPEG of this layout (its segments cannot be
+// followed to a scan or an end); none when they can.
+Note JpegTagsRefusal(const JpegLayout &layout);
 
 // Fills `out` with the source and the line's tags.
 LineOutcome WriteTaggedJpeg(const SourceImage &source, const TagEdit &edit, XmpMemory &memory, int out);

@@ -87,6 +87,8 @@ QString NoteText(const Note &note)
         return QStringLiteral("%1 \"%2\" is not %3, so it was written nowhere").arg(d(0), d(1), d(2));
     case NoteCode::SourceDamaged:
         return QStringLiteral("the source image itself is damaged: %1").arg(d(0));
+    case NoteCode::NoImage:
+        return QStringLiteral("the file holds metadata but no image");
     case NoteCode::XmpUnreadable:
         return QStringLiteral("the image's XMP packet cannot be read, so it was left as it was; the IPTC was written");
     case NoteCode::WrittenWithoutTags:

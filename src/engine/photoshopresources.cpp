@@ -1,6 +1,7 @@
 #include "engine/photoshopresources.h"
 
 #include "engine/bytereader.h"
+#include "engine/iimblock.h"
 
 #include <QCryptographicHash>
 
@@ -83,7 +84,7 @@ QByteArray PhotoshopResourceBytes(quint16 id, QByteArrayView data)
     return out;
 }
 
-QByteArray WithIptcResource(QByteArrayView block, const IptcResourceUpdate &update)
+QByteArray WithIptcResource(QByteArrayView block, const IptcResourceUpdate &update, const QList<QByteArray> &later)
 {
     const QList<PhotoshopResource> resources = ParsePhotoshopResources(block);
     const qsizetype parsedEnd = resources.isEmpty() ? 0 : resources.back().end;
@@ -91,14 +92,15 @@ QByteArray WithIptcResource(QByteArrayView block, const IptcResourceUpdate &upda
     const bool held = std::any_of(resources.begin(), resources.end(),
                                   [](const PhotoshopResource &r) { return r.id == IptcResourceId; });
     bool placed = held || update.iim.isEmpty() || !update.addWhenMissing;
-    bool seenIptc = false;
+    qsizetype seenIptc = 0;
     for (const PhotoshopResource &resource : resources) {
         const QByteArrayView bytes = block.sliced(resource.start, resource.end - resource.start);
         if (resource.id == IptcResourceId) {
-            // One IPTC resource: a second one would be a stale copy.
-            if (!seenIptc && !update.iim.isEmpty())
-                out += PhotoshopResourceBytes(IptcResourceId, update.iim);
-            seenIptc = true;
+            // A later IPTC resource left as it was would be a stale copy.
+            const QByteArray iim = seenIptc == 0 ? update.iim : later.value(seenIptc - 1);
+            if (!iim.isEmpty())
+                out += PhotoshopResourceBytes(IptcResourceId, iim);
+            ++seenIptc;
             continue;
         }
         if (!placed && resource.id > IptcResourceId) {
@@ -148,6 +150,17 @@ QByteArray WithPhotoshopResource(QByteArrayView block, quint16 id, const QList<Q
         out += PhotoshopResourceBytes(id, data.front());
     out += block.sliced(parsedEnd);
     return out;
+}
+
+QList<QByteArray> LaterIptcRecords(QByteArrayView block, const TagEdit &edit)
+{
+    QList<QByteArray> later;
+    qsizetype records = 0;
+    for (const PhotoshopResource &resource : ParsePhotoshopResources(block)) {
+        if (resource.id == IptcResourceId && records++ > 0)
+            later.append(EditIim({block.sliced(resource.data, resource.size).toByteArray()}, edit).block);
+    }
+    return later;
 }
 
 QByteArray IptcDigest(const QByteArray &iim, int unit)

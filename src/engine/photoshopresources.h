@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/batchline.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -41,14 +43,20 @@ struct IptcResourceUpdate {
     bool addWhenMissing = true; // a block without an IPTC resource gets one, in id order
 };
 
-// The block with its IPTC resource (and digest) replaced as `update` says;
+// The block with its IPTC resource (and digest) replaced as `update` says,
+// and its later IPTC resources by `later` in order (those beyond it go);
 // everything else, and whatever follows the resources, byte for byte.
-QByteArray WithIptcResource(QByteArrayView block, const IptcResourceUpdate &update);
+QByteArray WithIptcResource(QByteArrayView block, const IptcResourceUpdate &update, const QList<QByteArray> &later = {});
 
 // The block with the resources `id` holds replaced, in order, by `data`
 // (each keeps its name; those beyond `data` go), or `data`'s first added in
 // id order when it holds none; everything else byte for byte.
 QByteArray WithPhotoshopResource(QByteArrayView block, quint16 id, const QList<QByteArray> &data);
+
+// What the IPTC resources of `block` after the first become with the line's
+// values, in order: each keeps its own other datasets, which readers that
+// take it show (WithIptcResource's `later`).
+QList<QByteArray> LaterIptcRecords(QByteArrayView block, const TagEdit &edit);
 
 // The MD5 digest readers compare with the digest resource: of the IPTC
 // block as stored, zero-padded to a multiple of `unit` bytes.

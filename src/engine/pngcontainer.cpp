@@ -258,7 +258,7 @@ LineOutcome WriteTaggedPng(const SourceImage &source, const TagEdit &edit, XmpMe
             if (!writeIptc || (chunk.kind == OwnedChunk::PhotoshopProfile && !iimOf(chunk)))
                 break;
             iptcHeld = true;
-            const QByteArray content = irb ? WithIptcResource(chunk.content, {edited.iim, digest, true}) : edited.iim;
+            const QByteArray content = irb ? WithIptcResource(chunk.content, {edited.iim, digest, true}, LaterIptcRecords(chunk.content, edit)) : edited.iim;
             const QByteArray name = chunk.kind == OwnedChunk::IptcProfile ? "iptc" : "8bim";
             replaced.insert(chunk.index, textChunk(type, chunk.text.keyword, rawProfile(name, content)));
             break;

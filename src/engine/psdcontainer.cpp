@@ -98,7 +98,7 @@ LineOutcome WriteTaggedPsd(const SourceImage &source, const TagEdit &edit, XmpMe
     QByteArray updated = block.toByteArray();
     if (!edited.iim.isEmpty()) {
         const QByteArray digest = IptcDigest(edited.iim);
-        updated = WithIptcResource(updated, {edited.iim, digest, true});
+        updated = WithIptcResource(updated, {edited.iim, digest, true}, LaterIptcRecords(updated, edit));
         // Readers tell by the digest that the IPTC and the XMP were written in step.
         bool digestHeld = false;
         PhotoshopResourceData(updated, IptcDigestId, &digestHeld);

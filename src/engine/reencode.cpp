@@ -348,13 +348,20 @@ Note ReencodeRefusal(const SourceImage &source, int maxMegapixels)
         // Nothing the image library could make of it would be this image.
         if (!whole)
             return {NoteCode::DecodeFailed, {}};
+        // Carrying the source's entries over would overfill the new directory.
+        if (const QString full = TiffDirectoryFull(source.bytes()); !full.isEmpty())
+            return {NoteCode::MetadataUnwritable, {full}};
         if (tiff.entry(ifds.front(), TiffTag::DngVersion))
             return {NoteCode::ReencodeRefused, {QStringLiteral("re-encoding would lose a DNG's raw image data; use tags only")}};
     }
     if (source.format() == ImageFormat::BigTiff)
         return {NoteCode::ReencodeRefused, {QStringLiteral("re-encoding cannot carry a BigTIFF's metadata over; use tags only")}};
+    if (source.format() == ImageFormat::Jpeg && !JpegSegments(source.bytes()).whole)
+        return {NoteCode::DecodeFailed, {}};
     if (source.format() == ImageFormat::Jpeg && JpegFrameOf(source.bytes()).components() == 4)
         return {NoteCode::ReencodeRefused, {QStringLiteral("re-encoding would turn this CMYK image into RGB; use tags only")}};
+    if (const QString why = source.format() == ImageFormat::Jpeg ? JpegPicturesUnmovable(source.bytes()) : QString(); !why.isEmpty())
+        return {NoteCode::ReencodeRefused, {why}};
     return {};
 }
 
@@ -365,6 +372,11 @@ LineOutcome WriteReencoded(const SourceImage &source, const TagEdit &edit, const
         return refused(QStringLiteral("re-encoding covers JPEG, TIFF and PNG only; use tags only"));
     if (Note refusal = ReencodeRefusal(source, maxMegapixels))
         return refusal.code == NoteCode::TooManyPixels ? LineOutcome::skipped(refusal) : LineOutcome::failed(refusal);
+    // Metadata alone: there is no image to re-encode, and tags only writes it whole.
+    if (HoldsNoImage(source)) {
+        XmpMemory memory;
+        return WriteTagsOnly(source, edit, out, memory);
+    }
     const ImageType type = imageTypeOf(source.format());
     int saveFlags = SaveFlagsFor(outputName, type);
     QList<Note> warnings;

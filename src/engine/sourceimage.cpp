@@ -2,6 +2,7 @@
 
 #include "engine/bytereader.h"
 #include "engine/freeimagelayer.h"
+#include "engine/jpegcontainer.h"
 #include "engine/outputfile.h"
 #include "engine/tiffstructure.h"
 
@@ -179,22 +180,14 @@ QList<PageSize> SourceImage::pages() const
     const unsigned char *p = data();
     switch (kind) {
     case ImageFormat::Jpeg:
-        // The first frame header; markers before it are walked by their lengths.
-        for (qsizetype at = 2; at + 4 <= length && p[at] == 0xFF;) {
-            const unsigned char marker = p[at + 1];
-            if (marker == 0xFF) {
-                ++at;
-                continue;
-            }
-            const qsizetype segment = Be16(p + at + 2);
+        // The first frame header, found by the walk that writing follows.
+        for (const JpegSegment &segment : JpegSegments(file).segments) {
+            const unsigned char marker = segment.marker;
             const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-            if (frame && segment >= 7 && at + 9 <= length) {
-                sizes.append({Be16(p + at + 7), Be16(p + at + 5)});
+            if (frame && segment.end - segment.body >= 5) {
+                sizes.append({Be16(p + segment.body + 3), Be16(p + segment.body + 1)});
                 break;
             }
-            if (marker == 0xDA || segment < 2)
-                break;
-            at += 2 + segment;
         }
         break;
     case ImageFormat::Png:

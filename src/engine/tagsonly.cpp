@@ -51,8 +51,12 @@ LineOutcome WriteTagsOnly(const SourceImage &source, const TagEdit &edit, int ou
     if (const QString why = UntaggedBecause(source.format()); !why.isEmpty())
         return WriteUnchanged(source, out, {{NoteCode::WrittenWithoutTags, {why}}});
     if (edit.values.isEmpty()) {
-        const QString damage = SourceDamage(source);
-        return WriteUnchanged(source, out, damage.isEmpty() ? QList<Note>() : QList<Note>{{NoteCode::SourceDamaged, {damage}}});
+        QList<Note> notes;
+        if (HoldsNoImage(source))
+            notes.append({NoteCode::NoImage, {}});
+        if (const QString damage = SourceDamage(source); !damage.isEmpty())
+            notes.append({NoteCode::SourceDamaged, {damage}});
+        return WriteUnchanged(source, out, notes);
     }
     switch (source.format()) {
     case ImageFormat::Jpeg:
@@ -93,6 +97,32 @@ QString SourceDamage(const SourceImage &source)
     }
     case ImageFormat::Gif:
         return GifBlocks(file).damage;
+    default:
+        return {};
+    }
+}
+
+bool HoldsNoImage(const SourceImage &source)
+{
+    switch (source.format()) {
+    case ImageFormat::Jpeg:
+        return JpegSegments(source.bytes()).noImage();
+    case ImageFormat::Tiff:
+    case ImageFormat::BigTiff:
+        return TiffHoldsNoImage(source.bytes());
+    default:
+        return false;
+    }
+}
+
+Note TagsRefusal(const SourceImage &source)
+{
+    switch (source.format()) {
+    case ImageFormat::Jpeg:
+        return JpegTagsRefusal(JpegSegments(source.bytes()));
+    case ImageFormat::Tiff:
+    case ImageFormat::BigTiff:
+        return TiffTagsRefusal(source.bytes());
     default:
         return {};
     }

@@ -21,6 +21,14 @@ LineOutcome WriteTagsOnly(const SourceImage &source, const TagEdit &edit, int ou
 // end, a chunk's checksum wrong); empty when nothing is seen wrong.
 QString SourceDamage(const SourceImage &source);
 
+// Whether the source is a sound JPEG or TIFF that holds metadata but no image data.
+bool HoldsNoImage(const SourceImage &source);
+
+// Why the container writer refuses to put tags into the source, as the run
+// and the check both say it (a JPEG or TIFF it cannot walk, a TIFF
+// directory without room); none when it writes them.
+Note TagsRefusal(const SourceImage &source);
+
 // Where a line's tags go in an image of a format.
 TagPlace TagPlaceOf(ImageFormat format);
 

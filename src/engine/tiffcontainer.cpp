@@ -55,6 +55,11 @@ private:
     const TiffStructure &tiff;
 };
 
+// A classic TIFF counts a directory's entries in 16 bits.
+constexpr quint32 MaxClassicEntries = 0xFFFF;
+// The entries a tagged copy may add to the first directory: IPTC, XMP and Photoshop resources.
+constexpr quint32 OwnedEntries = 3;
+
 struct NewBlock {
     quint16 tag = 0;
     quint16 type = 0;
@@ -130,6 +135,44 @@ QString TiffUnwritable(QByteArrayView file)
     return {};
 }
 
+bool TiffHoldsNoImage(QByteArrayView file)
+{
+    if (!TiffUnwritable(file).isEmpty())
+        return false;
+    const TiffStructure tiff(file);
+    for (const qsizetype ifd : tiff.directories()) {
+        for (const TiffEntry &entry : tiff.entries(ifd)) {
+            if (entry.tag == TiffTag::StripOffsets || entry.tag == TiffTag::TileOffsets || entry.tag == TiffTag::SubIfds
+                || entry.tag == TiffTag::JpegInterchange)
+                return false;
+        }
+    }
+    return true;
+}
+
+QString TiffDirectoryFull(QByteArrayView file)
+{
+    const TiffStructure tiff(file);
+    const QList<qsizetype> ifds = tiff.directories();
+    if (tiff.big() || ifds.isEmpty())
+        return {};
+    const quint32 count = tiff.u16(ifds.front());
+    if (count + OwnedEntries <= MaxClassicEntries)
+        return {};
+    return QStringLiteral("its first directory holds %1 entries, too many to add tags to in a TIFF, whose directories hold at most %2")
+        .arg(count)
+        .arg(MaxClassicEntries);
+}
+
+Note TiffTagsRefusal(QByteArrayView file)
+{
+    if (const QString why = TiffUnwritable(file); !why.isEmpty())
+        return {NoteCode::MetadataUnwritable, {QStringLiteral("the file is damaged: ") + why}};
+    if (const QString why = TiffDirectoryFull(file); !why.isEmpty())
+        return {NoteCode::MetadataUnwritable, {why}};
+    return {};
+}
+
 QString TiffDamage(QByteArrayView file)
 {
     if (QString why = TiffUnwritable(file); !why.isEmpty())
@@ -166,8 +209,8 @@ LineOutcome WriteTaggedTiff(const SourceImage &source, const TagEdit &edit, XmpM
                             const TiffBase *base)
 {
     const QByteArrayView file = source.bytes();
-    if (const QString why = TiffUnwritable(file); !why.isEmpty())
-        return LineOutcome::failed({NoteCode::MetadataUnwritable, {QStringLiteral("the file is damaged: ") + why}});
+    if (Note refusal = TiffTagsRefusal(file))
+        return LineOutcome::failed(refusal);
     const TiffStructure tiff(file);
     const QList<qsizetype> ifds = tiff.directories();
     const QList<TiffEntry> entries = tiff.entries(ifds.front());
@@ -178,6 +221,8 @@ LineOutcome WriteTaggedTiff(const SourceImage &source, const TagEdit &edit, XmpM
     QList<Note> notes = edited.notes;
     if (const QString damage = TiffDamage(file); !damage.isEmpty())
         notes.prepend({NoteCode::SourceDamaged, {damage}});
+    if (TiffHoldsNoImage(file))
+        notes.prepend({NoteCode::NoImage, {}});
 
     const auto existing = [&](quint16 tag) -> std::optional<TiffEntry> {
         for (const TiffEntry &entry : entries) {
@@ -196,7 +241,8 @@ LineOutcome WriteTaggedTiff(const SourceImage &source, const TagEdit &edit, XmpM
             const QByteArrayView block = tiff.valueBytes(*resources);
             // A copy in the resources is kept current where the file had one, never added.
             const QByteArray updated
-                = WithIptcResource(block, {from.resourcesHoldIptc ? edited.iim : QByteArray(), IptcDigest(iim), from.resourcesHoldIptc});
+                = WithIptcResource(block, {from.resourcesHoldIptc ? edited.iim : QByteArray(), IptcDigest(iim), from.resourcesHoldIptc},
+                                   from.resourcesHoldIptc ? LaterIptcRecords(block, edit) : QList<QByteArray>());
             if (updated != block)
                 blocks.append({TiffTag::Photoshop, typeOr(resources, {TiffType::Byte, TiffType::Undefined}, TiffType::Undefined), updated});
         }
@@ -294,7 +340,8 @@ QByteArray WithAddedTiffEntries(QByteArrayView file, const QList<QList<TiffCarri
         for (const TiffEntry &entry : tiff.entries(ifds[page]))
             entries.insert(entry.tag, file.sliced(entry.at, tiff.entrySize()).toByteArray());
         for (const TiffCarriedEntry &carried : added.value(page)) {
-            if (entries.contains(carried.tag))
+            // A count that does not fit would wrap and lose the whole directory.
+            if (entries.contains(carried.tag) || (!tiff.big() && quint32(entries.size()) >= MaxClassicEntries))
                 continue;
             const qsizetype at = out.size();
             if (carried.value.size() > tiff.offsetSize()) {

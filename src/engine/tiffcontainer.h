@@ -28,6 +28,16 @@ QString TiffDamage(QByteArrayView file);
 // unreadable, its chain in a circle or leading out); empty when they can.
 QString TiffUnwritable(QByteArrayView file);
 
+// Whether the file is sound but none of its directories holds image data
+// (strips, tiles, sub-images or an old-style JPEG).
+bool TiffHoldsNoImage(QByteArrayView file);
+// Why the first directory has no room for the entries a tagged copy may
+// add (a classic TIFF counts them in 16 bits); empty when it has.
+QString TiffDirectoryFull(QByteArrayView file);
+// Why tags cannot go into the file (TiffUnwritable, TiffDirectoryFull), as
+// the run and the check both say it; none when they can.
+Note TiffTagsRefusal(QByteArrayView file);
+
 // Where the blocks a tagged copy starts from come from: by default the
 // file's own; a re-encoded image takes the source's.
 struct TiffBase {

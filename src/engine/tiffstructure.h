@@ -33,6 +33,7 @@ inline constexpr quint16 Xmp = 700;
 inline constexpr quint16 TileOffsets = 324;
 inline constexpr quint16 TileByteCounts = 325;
 inline constexpr quint16 SubIfds = 330;
+inline constexpr quint16 JpegInterchange = 513;
 inline constexpr quint16 Iptc = 33723;
 inline constexpr quint16 Photoshop = 34377;
 inline constexpr quint16 ExifIfd = 34665;

@@ -145,6 +145,22 @@ TEST_F(EngineTest, TheCheckForeseesLineForLineWhatTheRunReports)
     WriteFileBytes(imagePath("out/v.jpg"), "last week's");
     WriteFileBytes(imagePath("out/w.jpg"), "kept");
     ::chmod(QFile::encodeName(imagePath("out/w.jpg")).constData(), 0444);
+    // Containers with no image (metadata alone, an empty directory), bytes between segments, a full directory.
+    makeImages({"ctl.jpg", "stray.jpg"});
+    const QByteArray jpeg = ReadFileBytes(imagePath("stray.jpg"));
+    const qsizetype app0 = 4 + ((qsizetype(uchar(jpeg[4])) << 8) | uchar(jpeg[5]));
+    WriteFileBytes(imagePath("stray.jpg"), jpeg.left(app0) + "stray" + jpeg.mid(app0));
+    WriteFileBytes(imagePath("meta.jpg"), QByteArray("\xFF\xD8\xFF\xFE\0\6note\xFF\xD9", 12));
+    const QByteArray tiff("MM\0*\0\0\0\x08", 8);
+    WriteFileBytes(imagePath("empty.tif"), tiff + QByteArray(7, '\0'));
+    const auto longEntry = [](int tag, quint32 value) { return BigEndian(tag, 2) + BigEndian(4, 2) + BigEndian(1, 4) + BigEndian(value, 4); };
+    QByteArray entries;
+    for (const auto &[tag, value] : {std::pair{256, 1}, {257, 1}, {258, 8}, {259, 1}, {262, 1}, {273, 8 + 2 + 65534 * 12 + 4},
+                                     {277, 1}, {278, 1}, {279, 1}})
+        entries += longEntry(tag, value);
+    while (entries.size() < 65534 * 12)
+        entries += longEntry(65000, 0);
+    WriteFileBytes(imagePath("full.tif"), tiff + BigEndian(65534, 2) + entries + BigEndian(0, 4) + "\x80");
     const struct {
         QByteArray fields; // name, caption, date, urgency, country
         NoteCode expected; // a note both must give; None: the line is saved in full
@@ -168,6 +184,11 @@ TEST_F(EngineTest, TheCheckForeseesLineForLineWhatTheRunReports)
         {"x.jpg\t\t31/01/2024\t0\t12", NoteCode::ReplacedLine},
         {"sig.tif\t\t\t\t", NoteCode::SourceDamaged, NoteCode::DecodeFailed},
         {"sig.tif\t\t20240131\t\t", NoteCode::MetadataUnwritable, NoteCode::DecodeFailed},
+        {"full.tif\tHarbour\t\t\t", NoteCode::MetadataUnwritable},
+        {"stray.jpg\tHarbour\t\t\t", NoteCode::SourceDamaged},
+        {"meta.jpg\tHarbour\t\t\t", NoteCode::NoImage},
+        {"empty.tif\tHarbour\t\t\t", NoteCode::NoImage},
+        {QByteArray("ctl.jpg\tbad\0\x01 cap\t20240131\t\t", 28), NoteCode::ValueNotWritten},
     };
     QList<QByteArray> data{"File\tCaption\tDate\tUrgency\tCountry"};
     for (const auto &line : lines)
@@ -203,10 +224,19 @@ TEST_F(EngineTest, TheCheckForeseesLineForLineWhatTheRunReports)
             EXPECT_TRUE(expected == NoteCode::None ? reported.isEmpty() : reported.contains(expected)) << "line " << i + 1;
         }
         // What the line with a NUL names lies outside the save folder and is never written.
-        EXPECT_EQ(FolderEntries(imagePath("out")), (QStringList{"a.jpg", "away", "ok.jpg", "sig.tif", "sub", "v.jpg", "w.jpg", "x.jpg"}));
+        EXPECT_EQ(FolderEntries(imagePath("out")), (QStringList{"a.jpg", "away", "ctl.jpg", "empty.tif", "meta.jpg", "ok.jpg", "sig.tif",
+                                                              "stray.jpg", "sub", "v.jpg", "w.jpg", "x.jpg"}));
         EXPECT_EQ(FolderEntries(temp.path()), (QStringList{"data.txt", "images", "save"}));
         EXPECT_EQ(ReadFileBytes(imagePath("out/w.jpg")), "kept");
-        EXPECT_EQ(result.files, reencode ? 3 : 4);
+        EXPECT_EQ(result.files, reencode ? 7 : 8);
+        // A caption XML cannot hold goes nowhere, so IPTC and XMP still agree.
+        const FileTags controls = ReadTags(imagePath("out/ctl.jpg"));
+        EXPECT_EQ(controls["IPTC:Caption-Abstract"] + controls["XMP-dc:Description"], "");
+        EXPECT_EQ(controls["IPTC:DateCreated"], "2024:01:31");
+        for (const char *name : {"stray.jpg", "meta.jpg", "empty.tif"}) {
+            const FileTags tagged = ReadTags(imagePath("out/") + name);
+            EXPECT_EQ(tagged["IPTC:Caption-Abstract"] + tagged["XMP-dc:Description"], "HarbourHarbour") << name;
+        }
     }
     SKIP_WITHOUT_REENCODING();
 }

@@ -231,6 +231,10 @@ TEST_F(EngineTest, TagsOnlyUpdatesEveryIptcCopyAndReportsWhatItCannotDo)
     const QByteArray xmp = segment(0xE1, QByteArray("http://ns.adobe.com/xap/1.0/\0", 29) + "<x:xmpmeta xmlns:x='adobe:ns:meta/'/>");
     WriteFileBytes(imagePath("icc.jpg"), withSegments(jpeg.left(sof) + jpeg.mid(sof, 19) + icc + jpeg.mid(sof + 19), lookalikes + xmp));
     WriteFileBytes(imagePath("cut.jpg"), jpeg.left(jpeg.size() - 40));
+    // Two IPTC records in one block of resources, each with datasets of its own.
+    WriteFileBytes(imagePath("twice.jpg"), withSegments(jpeg, app13(resource(0x0404, dataset(80, "old by") + dataset(90, "Paris") + dataset(120, "old cap"))
+                                                                     + resource(0x0404, dataset(15, "OLD") + dataset(80, "old by2")
+                                                                                            + dataset(90, "Rome") + dataset(120, "old cap2")))));
     makeImages({"res.tif"});
     RunTool("exiftool", {"-q", "-overwrite_original", "-Photoshop:CopyrightFlag=True", "-XMP-rdf:About=uuid:42",
                          "-XMP-dc:Title=t", imagePath("res.tif")});
@@ -247,11 +251,11 @@ TEST_F(EngineTest, TagsOnlyUpdatesEveryIptcCopyAndReportsWhatItCannotDo)
     WriteFileBytes(temp.filePath("broken.xmp"), "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF");
     RunTool("exiftool", {"-q", "-m", "-overwrite_original", "-XMP<=" + temp.filePath("broken.xmp"), imagePath("xmp.webp")});
 
-    useScheme({{1, "IPTC_Field2"}, {15, "IPTC_Field2"}, {21, "20240215"}});
+    useScheme({{1, "IPTC_Field2"}, {13, "IPTC_Field2"}, {15, "IPTC_Field2"}, {17, "IPTC_Field2"}, {21, "20240215"}});
     loadData({"name\tvalue", "copies.jpg\tnew", "icc.jpg\tnew", "cut.jpg\tnew", "res.tif\tnew", "p.png\tnew", "big.tif\tnew",
-              "cut.webp\tnew", "cut.gif\tnew", "cut.psd\tnew", "xmp.webp\tnew"});
+              "cut.webp\tnew", "cut.gif\tnew", "cut.psd\tnew", "xmp.webp\tnew", "twice.jpg\tnew"});
     const BatchResult result = run();
-    EXPECT_EQ(result.saved(), 6);
+    EXPECT_EQ(result.saved(), 7);
     const QList<LineReport> warnings = result.with(LineStatus::SavedWithWarnings);
     EXPECT_EQ(LineNames(warnings), (QStringList{"3 cut.jpg"}));
     ASSERT_EQ(warnings.size(), 1);
@@ -274,6 +278,8 @@ TEST_F(EngineTest, TagsOnlyUpdatesEveryIptcCopyAndReportsWhatItCannotDo)
     EXPECT_TRUE(ReadFileBytes(savePath("icc.jpg")).contains(icc)) << "the ICC segment is kept byte for byte";
     EXPECT_TRUE(ReadFileBytes(savePath("icc.jpg")).contains(lookalikes));
     EXPECT_EQ(ReadTags(savePath("icc.jpg")).iptc.value(120), QList<QByteArray>{"new"});
+    const QByteArray twice = RunTool("exiftool", {"-a", "-s3", "-IPTC:all", savePath("twice.jpg")});
+    EXPECT_TRUE(!twice.contains("old") && !twice.contains("OLD") && twice.count("Paris") == 1 && twice.count("Rome") == 1) << twice.toStdString();
 
     // A TIFF with Photoshop resources gets the standard IPTC tag, typed LONG, and no IPTC copy in the resources.
     const FileTags tiff = ReadTags(savePath("res.tif"));
@@ -328,6 +334,19 @@ QByteArray photoshopPayload(const QByteArray &jpeg)
     }
     return payload;
 }
+// A phone's picture: `jpeg` with an MPF segment, then `between`, and a
+// second picture after it that the MPF header finds by its offset.
+QByteArray withSecondPicture(const QByteArray &jpeg, const QByteArray &second, const QByteArray &between = {})
+{
+    const auto mpf = [&](quint32 firstSize, quint32 secondAt) {
+        return segment(0xE2, QByteArray("MPF\0II*\0\x08\0\0\0", 12) + le(3, 2) + entry(0xB000, 7, 4, 0x30303130)
+                                 + entry(0xB001, 4, 1, 2) + entry(0xB002, 7, 32, 50) + le(0, 4) + le(0x030000, 4)
+                                 + le(firstSize, 4) + le(0, 4) + le(0, 4) + le(0x010002, 4) + le(second.size(), 4)
+                                 + le(secondAt, 4) + le(0, 4));
+    };
+    const qsizetype first = 2 + mpf(0, 0).size() + between.size() + jpeg.size() - 2;
+    return withSegments(jpeg, mpf(quint32(first), quint32(first - 2 - 8)) + between) + second;
+}
 } // namespace
 
 // Each container writer copies every byte it does not own, including what
@@ -371,14 +390,7 @@ TEST_F(EngineTest, EachContainerKeepsEveryByteItDoesNotOwn)
     // an XMP segment between the two that grows.
     const QByteArray second = ReadFileBytes(imagePath("second.jpg"));
     const QByteArray xmp = segment(0xE1, QByteArray("http://ns.adobe.com/xap/1.0/\0", 29) + "<x:xmpmeta xmlns:x='adobe:ns:meta/'/>");
-    const auto mpf = [&](quint32 firstSize, quint32 secondAt) {
-        return segment(0xE2, QByteArray("MPF\0", 4) + head + le(3, 2) + entry(0xB000, 7, 4, 0x30303130)
-                                 + entry(0xB001, 4, 1, 2) + entry(0xB002, 7, 32, 50) + le(0, 4) + le(0x030000, 4)
-                                 + le(firstSize, 4) + le(0, 4) + le(0, 4) + le(0x010002, 4) + le(second.size(), 4)
-                                 + le(secondAt, 4) + le(0, 4));
-    };
-    const qsizetype first = 2 + mpf(0, 0).size() + xmp.size() + jpeg.size() - 2;
-    WriteFileBytes(imagePath("phone.jpg"), withSegments(jpeg, mpf(quint32(first), quint32(first - 2 - 8)) + xmp) + second);
+    WriteFileBytes(imagePath("phone.jpg"), withSecondPicture(jpeg, second, xmp));
 
     // WebP: a simple lossy file and a lossless one with alpha, which become
     // extended; an animation with EXIF, an ICC profile, XMP and bytes after its RIFF.
@@ -555,6 +567,7 @@ TEST_F(EngineTest, ReencodingKeepsPagesColoursAndSamplesOrSaysWhyNot)
         {"jpeg.tif", ramp, nullptr, "File:FileType", "jpg:"},
         {"png.tif", ramp, nullptr, "File:FileType", "png:"},
         {"plain.TiF", ramp + QStringList{"-compress", "None"}, nullptr, "IFD0:Compression"},
+        {"hdr.jpg", ramp, nullptr, "MPF0:NumberOfImages"}, // given a gain map below
     };
     QList<QByteArray> data{"name"};
     for (const Case &c : cases) {
@@ -562,6 +575,9 @@ TEST_F(EngineTest, ReencodingKeepsPagesColoursAndSamplesOrSaysWhyNot)
         data << QByteArray(c.name) + "\tcaption";
     }
     RunTool("exiftool", {"-q", "-overwrite_original", "-PNG:Gamma=1.0", imagePath("deep.png")});
+    MakeImage(imagePath("gain.jpg"), "jpg", 16, 12);
+    const QByteArray gainMap = ReadFileBytes(imagePath("gain.jpg"));
+    WriteFileBytes(imagePath("hdr.jpg"), withSecondPicture(ReadFileBytes(imagePath("hdr.jpg")), gainMap));
     loadData(data);
     useScheme({{1, "IPTC_Field2"}});
     const BatchResult result = run(true);
@@ -588,6 +604,9 @@ TEST_F(EngineTest, ReencodingKeepsPagesColoursAndSamplesOrSaysWhyNot)
         EXPECT_EQ(now["XMP-dc:Description"], "caption");
         const QByteArray pages = RunTool("identify", {source});
         ASSERT_EQ(RunTool("identify", {output}).count('\n'), pages.count('\n'));
+        if (c.name == QLatin1String("hdr.jpg")) {
+            EXPECT_EQ(RunTool("exiftool", {"-b", "-MPImage2:PreviewImage", output}), gainMap) << "the gain map is found";
+        }
         if (was["File:FileType"] == "JPEG") {
             // 95 and up: the JPEG writer's highest quality, not its lowest.
             EXPECT_GE(RunTool("identify", {"-format", "%Q", output}).toInt(), 95);
