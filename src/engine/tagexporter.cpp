@@ -263,10 +263,7 @@ void TagExporter::write()
     }
     const ExportTable table = BuildExportTable(names, tags, request.allFields);
     const DataFileWriteResult written = WriteDataFile(request.dataFile, table.header, table.rows, request.format, request.replace);
-    if (!written.written()) {
-        result.problem = {written.problem.kind(), QStringLiteral("No data file was written: %1.").arg(written.problem.text())};
-        if (written.unheld.isEmpty())
-            return;
+    if (!written.unheld.isEmpty()) {
         // Each value by its image and field, as the user will look for it.
         QStringList named;
         for (const UnheldValue &value : written.unheld)
@@ -275,6 +272,10 @@ void TagExporter::write()
             named << QStringLiteral("and %1 more").arg(written.moreUnheld);
         result.problem = QStringLiteral("No data file was written: %1 cannot hold these values: %2.")
                              .arg(EncodingName(request.format.encoding), named.join(QStringLiteral("; ")));
+        return;
+    }
+    if (!written.written()) {
+        result.problem = {written.problem.kind(), QStringLiteral("No data file was written: %1.").arg(written.problem.text())};
         return;
     }
     result.dataFile = request.dataFile;

@@ -92,7 +92,9 @@ DataFileWriteResult WriteDataFile(const QString &path, const QStringList &header
         const QStringList &fields = r == 0 ? header : rows.at(r - 1);
         const QByteArray line = encoded(DataFileLine(fields) + lineEnd, format.encoding, &exact);
         if (exact) {
-            file.write(line);
+            // Once a value is refused the file will not be kept; the rest is only searched.
+            if (result.unheld.isEmpty())
+                file.write(line);
             continue;
         }
         for (qsizetype c = 0; c < fields.size(); ++c) {
