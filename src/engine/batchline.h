@@ -42,7 +42,7 @@ enum class NoteCode {
     OutsideSaveFolder,   // why: a link or no folder on the way (the folder)
     OutputFolderMissing, // the folder below the save folder that does not exist
     WouldReplaceSource,  //
-    SidecarNameTaken,    // the row of the line whose copy of its photo has the name the sidecar needs
+    SidecarNameTaken,    // the row of the line whose output (a photo's copy or sidecar) has the name the sidecar needs
     SourceMissing,       //
     SourceNotAFile,      //
     SourceUnreadable,    // the system's reason

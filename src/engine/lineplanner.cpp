@@ -192,6 +192,19 @@ void LinePlanner::nameSidecars(const QHash<QString, int> &copies)
         if (const auto sidecar = IdentityOf(each.sidecarSource))
             sourceFiles.insert(*sidecar);
     }
+    // A full name may still be another photo's by the stem (IMG_1.CR2.xmp beside IMG_1.CR2.NEF): the later line is refused.
+    QHash<QString, std::pair<QString, int>> owners; // sidecar key -> the output of its photo, the row of the first line
+    for (int L = 1; L <= lines(); ++L) {
+        Found &each = found[size_t(L - 1)];
+        QString output;
+        if (each.sidecar.isEmpty() || each.sidecarProblem || nameProblem(each, output))
+            continue;
+        const auto owner = owners.constFind(QDir::cleanPath(each.sidecar));
+        if (owner == owners.cend())
+            owners.insert(QDir::cleanPath(each.sidecar), {QDir::cleanPath(output), app.Data.row(L)});
+        else if (owner->first != QDir::cleanPath(output))
+            each.sidecarProblem = {NoteCode::SidecarNameTaken, {QString::number(owner->second)}};
+    }
 }
 
 QList<TagValue> LinePlanner::valuesFor(int L) const

@@ -85,7 +85,8 @@ private:
     // (`copies`: output key -> the row of the first line saving it) or of
     // another photo's sidecar: the photo whose sidecar would have a name
     // that a copy has, or that another photo's would have too, gets a
-    // sidecar of its full name instead.
+    // sidecar of its full name instead; a line whose sidecar still meets
+    // another's is refused.
     void nameSidecars(const QHash<QString, int> &copies);
     // Why `output` may not be saved now; `exists` tells whether a file has its name.
     Note inspect(const QString &output, bool &exists) const;

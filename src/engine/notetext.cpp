@@ -35,7 +35,7 @@ QString NoteText(const Note &note)
     case NoteCode::WouldReplaceSource:
         return QStringLiteral("the output would replace a source image");
     case NoteCode::SidecarNameTaken:
-        return QStringLiteral("the photo's sidecar would replace the photo of row %1").arg(d(0));
+        return QStringLiteral("the photo's sidecar would replace an output of row %1").arg(d(0));
     case NoteCode::SourceMissing:
         return QStringLiteral("the image file does not exist");
     case NoteCode::SourceNotAFile:

@@ -143,7 +143,7 @@ TEST_F(EngineTest, NamesFindTheirFilesAndRawFilesGetTheirSidecarsBesideThem)
     makeImages({"IMG_0001.JPG", "shot.jpg"});
     const QByteArray nef = QByteArray("MM\0*\0\0\0\x08", 8) + QByteArray(600, 'r');
     const QByteArray heic = QByteArray("\0\0\0\x1c" "ftypheic\0\0\0\0" "mif1heicmiaf", 28) + QByteArray(300, 'h');
-    for (const char *name : {"IMG_0001.NEF", "IMG_0002.NEF", "IMG_0003.NEF", "IMG_0004.NEF"})
+    for (const char *name : {"IMG_0001.NEF", "IMG_0002.NEF", "IMG_0003.NEF", "IMG_0004.NEF", "IMG_0002.HEIC.NEF"})
         WriteFileBytes(imagePath(name), nef);
     WriteFileBytes(imagePath("IMG_0003.xmp"), "this is no XMP <");
     WriteFileBytes(imagePath("IMG_0002.HEIC"), heic);
@@ -159,7 +159,7 @@ TEST_F(EngineTest, NamesFindTheirFilesAndRawFilesGetTheirSidecarsBesideThem)
     useScheme({{1, "IPTC_Field2"}, {21, "IPTC_Field3"}});
     loadData({"File\tCaption\tRelease", "img_0001\tfirst\t", "IMG_0001.jpg\tjpeg\t", "SHOT\tshot\t", "IMG_0002.NEF\traw\t20240101",
               "IMG_0002.HEIC\tphone\t", "IMG_0003.NEF\tbroken\t", "IMG_0004.NEF\t\t", "x.xmp\tnamed so\t",
-              "Caf\xc3\xa9.jpg\tcomposed\t"});
+              "Caf\xc3\xa9.jpg\tcomposed\t", "IMG_0002.HEIC.NEF\tclash\t"});
     const struct {
         NameMatching matching;
         SidecarNaming naming;
@@ -170,13 +170,13 @@ TEST_F(EngineTest, NamesFindTheirFilesAndRawFilesGetTheirSidecarsBesideThem)
         // replaces another photo's, or a copy; the one that would is named in full, and says so.
         {NameMatching::Loose, SidecarNaming::Stem,
          {{NoteCode::AmbiguousName}, {}, {}, {NoteCode::FieldsWithoutHome}, {NoteCode::SidecarNamedInFull},
-          {NoteCode::MetadataUnwritable}, {}, {NoteCode::SidecarNamedInFull}, {}},
+          {NoteCode::MetadataUnwritable}, {}, {NoteCode::SidecarNamedInFull}, {}, {NoteCode::SidecarNameTaken}},
          {decomposed, "IMG_0001.JPG", "IMG_0002.HEIC", "IMG_0002.HEIC.xmp", "IMG_0002.NEF", "IMG_0002.xmp", "IMG_0004.NEF",
           "IMG_0004.xmp", "shot.jpg", "x.xmp", "x.xmp.xmp"}},
         {NameMatching::Exact, SidecarNaming::FullName,
          {{NoteCode::SourceMissing}, {NoteCode::SourceMissing}, {NoteCode::SourceMissing}, {NoteCode::FieldsWithoutHome}, {},
-          {NoteCode::MetadataUnwritable}, {}, {}, {NoteCode::SourceMissing}},
-         {"IMG_0002.HEIC", "IMG_0002.HEIC.xmp", "IMG_0002.NEF", "IMG_0002.NEF.xmp", "IMG_0004.NEF", "IMG_0004.NEF.xmp", "x.xmp",
+          {NoteCode::MetadataUnwritable}, {}, {}, {NoteCode::SourceMissing}, {}},
+         {"IMG_0002.HEIC", "IMG_0002.HEIC.NEF", "IMG_0002.HEIC.NEF.xmp", "IMG_0002.HEIC.xmp", "IMG_0002.NEF", "IMG_0002.NEF.xmp", "IMG_0004.NEF", "IMG_0004.NEF.xmp", "x.xmp",
           "x.xmp.xmp"}},
     };
     for (const auto &c : cases) {
@@ -212,6 +212,7 @@ TEST_F(EngineTest, NamesFindTheirFilesAndRawFilesGetTheirSidecarsBesideThem)
     const BatchCheck check = CheckBatch(app, {});
     EXPECT_EQ(check.lines[0].notes.value(0).details, (QStringList{"IMG_0001.JPG", "IMG_0001.NEF"}));
     EXPECT_TRUE(check.lines[4].notes.contains(Note{NoteCode::SidecarNamedInFull, {"IMG_0002.HEIC.xmp", "IMG_0002.NEF"}}));
+    EXPECT_EQ(check.lines[9].notes.value(0), (Note{NoteCode::SidecarNameTaken, {"6"}})) << "the row whose sidecar has the name";
     // An export names each file it leaves out, and why; the sidecars it reads for their photos are not left out.
     WriteFileBytes(imagePath(".brindleway-Ab3xY9.part"), nef);
     QList<std::pair<QString, NoteCode>> leftOut;
@@ -219,6 +220,7 @@ TEST_F(EngineTest, NamesFindTheirFilesAndRawFilesGetTheirSidecarsBesideThem)
         leftOut.append({file.name, file.why.code});
     EXPECT_EQ(leftOut, (QList<std::pair<QString, NoteCode>>{{".brindleway-Ab3xY9.part", NoteCode::TemporaryName},
                                                             {"IMG_0001.NEF", NoteCode::ReadFailed},
+                                                            {"IMG_0002.HEIC.NEF", NoteCode::ReadFailed},
                                                             {"IMG_0004.NEF", NoteCode::ReadFailed},
                                                             {"x.xmp", NoteCode::ReadFailed}}));
 }
