@@ -64,15 +64,20 @@ const char *const HelpText =
     "                    instead of the encoding its bytes show (automatic, the\n"
     "                    default)\n"
     "  --match HOW       how a data file's names find their images: loose (the\n"
-    "                    default) lets img_0001.jpg find IMG_0001.JPG and IMG_0001\n"
-    "                    find IMG_0001.CR3 when exactly one file fits; a name that\n"
-    "                    fits several files is skipped and they are listed; exact\n"
-    "                    takes each name as it stands. Outputs are named after the\n"
-    "                    file found\n"
+    "                    default) lets img_0001.jpg find IMG_0001.JPG, a name\n"
+    "                    find the file whatever its Unicode normalisation, and\n"
+    "                    IMG_0001 find IMG_0001.CR3 when exactly one file fits; a\n"
+    "                    name that fits several files is skipped and they are\n"
+    "                    listed; exact takes each name as it stands. Outputs are\n"
+    "                    named after the file found\n"
     "  --sidecar-name STYLE  how the XMP sidecar of a camera raw file or HEIC is\n"
     "                    named: lightroom (IMG_0001.xmp, the default, as Lightroom,\n"
     "                    Bridge and Capture One name it) or darktable\n"
-    "                    (IMG_0001.CR3.xmp, as darktable and digiKam do)\n"
+    "                    (IMG_0001.CR3.xmp, as darktable and digiKam do). Where\n"
+    "                    two photos of a run share a stem (IMG_0001.CR3 and\n"
+    "                    IMG_0001.HEIC), or a copy has the stem's sidecar name,\n"
+    "                    the raw file keeps IMG_0001.xmp and the other photo's\n"
+    "                    sidecar takes its full name, with a warning\n"
     "  --check           write nothing: print what the run would do, one line per\n"
     "                    data line (see Checking below)\n"
     "  --export          read the tags of the images in DIR into a new data file\n"
@@ -122,21 +127,25 @@ const char *const HelpText =
     "that the IPTC changed after the XMP was written: then the IPTC is taken. Lists\n"
     "are joined with \";\"; a value holding a TAB, a line break or a double quote\n"
     "is quoted as spreadsheets quote it. FILE is UTF-8 with a byte-order mark and\n"
-    "CR LF line ends; --encoding windows-1252 writes Windows-1252 and refuses a\n"
-    "value it cannot hold. The scheme NAME (by default the first free of\n"
+    "CR LF line ends; --encoding windows-1252 writes Windows-1252 and refuses\n"
+    "values it cannot hold, naming each (50 at most, then a count of the rest).\n"
+    "The scheme NAME (by default the first free of\n"
     "\"Exported\", \"Exported 2\"...) reads each field from its column and the file\n"
     "name from column 1, so that a run with FILE and NAME writes the same values\n"
     "back. An existing FILE or a taken NAME is refused unless --force is given;\n"
     "FILE is never put in place of an image. Standard output gets the counts:\n"
-    "images, images exported, unreadable, with warnings, columns, the data file\n"
-    "and the scheme. Standard error lists each image that could not be read\n"
-    "(\"Unreadable NAME: reason\") and each value that will not come back exactly\n"
-    "or that a spreadsheet would take as a formula (\"Warning NAME: ...\"): IPTC\n"
-    "and XMP that differ, several values in a field of one, a value over its IPTC\n"
-    "limit, a value that starts with =, +, - or @ and is no number (open FILE with\n"
-    "every column as text, and it stays as it is). Exit status 0 when every image\n"
-    "was read and no warning given, 1 when any image could not be read or any\n"
-    "warning was given, 2 when the export was refused (a missing or\n"
+    "images, images exported, unreadable, files left out, with warnings, columns,\n"
+    "the data file and the scheme. Standard error lists each image that could not\n"
+    "be read (\"Unreadable NAME: reason\"), each value that will not come back\n"
+    "exactly or that a spreadsheet would take as a formula (\"Warning NAME: ...\"):\n"
+    "IPTC and XMP that differ, several values in a field of one, a value over its\n"
+    "IPTC limit, a value that starts with =, +, - or @ and is no number (open FILE\n"
+    "with every column as text, and it stays as it is); and each other file of\n"
+    "the folder, which is left out (\"Left out NAME: reason\"): no image of a type\n"
+    "Brindleway reads, a camera raw file or HEIC without a sidecar, a run's\n"
+    "temporary. Exit status 0 when every file was read and no warning given, 1\n"
+    "when any image could not be read, any file was left out or any warning was\n"
+    "given, 2 when the export was refused (a missing or\n"
     "unreadable folder, no image to read, a data file that cannot be written or\n"
     "exists, a taken scheme name) or its data file or scheme could not be\n"
     "written.\n"
@@ -233,8 +242,8 @@ int printCheck(const BatchCheck &check)
     return check.problemLines() == 0 ? AllTagged : SomeLinesFailed;
 }
 
-// Every image not read, and every value that will not come back exactly, on
-// standard error; the counts on standard output.
+// Every image not read, every value that will not come back exactly, and
+// every file left out, on standard error; the counts on standard output.
 int printExport(const ExportResult &result)
 {
     QTextStream errors(stderr);
@@ -246,17 +255,20 @@ int printExport(const ExportResult &result)
         for (const TagReadNote &note : image.tags.notes)
             errors << "Warning " << image.name << ": " << TagReadNoteText(note) << '\n';
     }
+    for (const LeftOutFile &file : result.leftOut)
+        errors << "Left out " << file.name << ": " << NoteText(file.why) << '\n';
     errors.flush();
     if (!result.written())
         return refuse(result.problem.text());
     QTextStream(stdout) << "Images: " << result.images.size() << '\n'
                         << "Exported: " << result.images.size() - result.unreadable() << '\n'
                         << "Unreadable: " << result.unreadable() << '\n'
+                        << "Left out: " << result.leftOut.size() << '\n'
                         << "Warnings: " << result.noted() << '\n'
                         << "Columns: " << result.columns << '\n'
                         << "Data file: " << QDir::toNativeSeparators(result.dataFile) << '\n'
                         << "Scheme: " << result.schemeName << '\n';
-    return result.unreadable() + result.noted() == 0 ? AllTagged : SomeLinesFailed;
+    return result.unreadable() + result.noted() + result.leftOut.size() == 0 ? AllTagged : SomeLinesFailed;
 }
 
 // brindleway-batch --export: the options it shares with a run are looked up by name.

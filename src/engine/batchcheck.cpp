@@ -97,6 +97,8 @@ BatchCheck CheckBatch(const AppState &app, const BatchOptions &options)
             // As the run will find the outputs when it puts this line's in place.
             if (plan.outputExists || writtenBy.contains(plan.outputKey))
                 line.notes.append(ReplacedNote(writtenBy, plan.outputKey, {}));
+            if (seen.sidecar && plan.sidecarNote)
+                line.notes.append(plan.sidecarNote);
             if (seen.sidecar && (plan.sidecarExists || writtenBy.contains(plan.sidecarKey)))
                 line.notes.append(ReplacedNote(writtenBy, plan.sidecarKey, plan.sidecar));
             writtenBy.insert(plan.outputKey, plan.row);

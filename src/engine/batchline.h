@@ -38,9 +38,11 @@ enum class NoteCode {
     NameHoldsDotDot,     //
     NameHoldsControl,    // the character's code, as U+XXXX
     NameNotFileName,     // the name ends in a folder, "." or ".."
+    TemporaryName,       // the name is one a run gives the temporaries it writes outputs into
     OutsideSaveFolder,   // why: a link or no folder on the way (the folder)
     OutputFolderMissing, // the folder below the save folder that does not exist
     WouldReplaceSource,  //
+    SidecarNameTaken,    // the row of the line whose output (a photo's copy or sidecar) has the name the sidecar needs
     SourceMissing,       //
     SourceNotAFile,      //
     SourceUnreadable,    // the system's reason
@@ -72,6 +74,7 @@ enum class NoteCode {
     FieldsWithoutHome,   // the format, then the field keys it has no place for
     ReplacedLine,        // the row of the earlier line whose output this one replaced
     ReplacedFile,        // an output that was in the save folder before the run
+    SidecarNamedInFull,  // the sidecar's name, then the output (a photo's copy, or the photo whose sidecar) that has the name by the stem
     MetadataLost,        // what the output no longer holds (free text)
 };
 
@@ -135,7 +138,7 @@ enum class SaveOption {
 // How a data file's names find the files of the image folder.
 enum class NameMatching {
     Exact, // the name as it stands, as file systems compare names
-    Loose, // a name whose case differs, or that lacks its extension, finds the one file it can mean
+    Loose, // a name whose case or Unicode normalisation differs, or that lacks its extension, finds the one file it can mean
 };
 
 // How an XMP sidecar is named after its photo, IMG_0001.CR3.
@@ -186,6 +189,7 @@ struct LinePlan {
     QString sidecarKey;
     bool sidecarExists = false;
     QString sidecarSource;
+    Note sidecarNote;       // said once the sidecar is written: why it is named in full
     QList<TagValue> values; // slot order; slots without a value are left out
     Note problem;           // why the line is skipped without reading its image
 };

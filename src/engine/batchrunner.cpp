@@ -226,6 +226,8 @@ void BatchRunner::committed()
         QList<Note> notes = each.outcome.notes;
         if (output.replaced)
             notes.append(ReplacedNote(run->writtenBy, plan.outputKey, {}));
+        if (each.sidecar && plan.sidecarNote)
+            notes.append(plan.sidecarNote);
         if (sidecar.replaced)
             notes.append(ReplacedNote(run->writtenBy, plan.sidecarKey, plan.sidecar));
         run->writtenBy.insert(plan.outputKey, plan.row);

@@ -4,9 +4,11 @@
 #include <QFileInfo>
 
 namespace {
+// One form for names that differ only in case or in Unicode normalisation:
+// macOS stores "é" decomposed, where a data file typed elsewhere holds it composed.
 QString folded(const QString &name)
 {
-    return name.toCaseFolded();
+    return name.normalized(QString::NormalizationForm_D).toCaseFolded().normalized(QString::NormalizationForm_D);
 }
 
 // The name without its last extension; a leading dot starts a hidden name, not an extension.

@@ -18,7 +18,8 @@ public:
         QStringList candidates; // more than one file it could mean: the line is not guessed
     };
     // The file a data file's name means. A file of exactly that name wins;
-    // loosely, else the one file whose name matches without regard to case,
+    // loosely, else the one file whose name matches without regard to case
+    // or Unicode normalisation,
     // else, for a name without an extension, the one file of that stem (XMP
     // sidecars aside).
     Found find(const QString &name) const;

@@ -9,6 +9,9 @@
 #include "model/slotexpression.h"
 
 #include <QDir>
+#include <QSet>
+
+#include <algorithm>
 
 namespace {
 bool hasSelectedScheme(const AppState &app)
@@ -64,6 +67,8 @@ Note NameRefusal(const QString &name)
         return {NoteCode::AbsoluteName, {}};
     if (relative.split(QLatin1Char('/')).contains(QLatin1String("..")))
         return {NoteCode::NameHoldsDotDot, {}};
+    if (IsTemporaryName(relative))
+        return {NoteCode::TemporaryName, {}};
     return {};
 }
 
@@ -99,6 +104,7 @@ LinePlanner::LinePlanner(const AppState &state, const BatchOptions &runOptions, 
     : app(state), options(runOptions), folder(saveFolder)
 {
     const ImageNames names(app.ImagePath, options.matching);
+    QHash<QString, int> copies;
     // Outputs must never land on a file that any line reads, whatever name
     // reaches it: sources and the sidecars beside them.
     for (int L = 1; L <= lines(); ++L) {
@@ -112,14 +118,92 @@ LinePlanner::LinePlanner(const AppState &state, const BatchOptions &runOptions, 
         if (found.name.isEmpty())
             continue;
         const QString source = JoinFolderAndName(app.ImagePath, found.name);
-        if (const auto id = IdentityOf(source))
-            sourceFiles.insert(*id);
-        if (TagPlaceOf(FormatOfFileHead(source).format) != TagPlace::Sidecar)
+        const auto id = IdentityOf(source);
+        if (!id)
+            continue;
+        sourceFiles.insert(*id);
+        if (QString output; !nameProblem(found, output) && !copies.contains(QDir::cleanPath(output)))
+            copies.insert(QDir::cleanPath(output), app.Data.row(L));
+        const ImageFormat format = FormatOfFileHead(source).format;
+        if (TagPlaceOf(format) != TagPlace::Sidecar)
             continue;
         found.besides = true;
+        found.raw = format == ImageFormat::CameraRaw;
         found.sidecarSource = ExistingSidecar(source, options.sidecarNaming);
-        if (const auto id = IdentityOf(found.sidecarSource))
-            sourceFiles.insert(*id);
+        if (const auto sidecar = IdentityOf(found.sidecarSource))
+            sourceFiles.insert(*sidecar);
+    }
+    nameSidecars(copies);
+}
+
+Note LinePlanner::nameProblem(const Found &found, QString &output) const
+{
+    if (Note why = NameRefusal(found.sheet))
+        return why;
+    if (!found.candidates.isEmpty())
+        return {NoteCode::AmbiguousName, found.candidates};
+    // Loose matching may find a temporary that the sheet spells otherwise.
+    if (IsTemporaryName(found.name))
+        return {NoteCode::TemporaryName, {}};
+    // The output is named after the file found, not the sheet's spelling.
+    const QString name = OutputName(found.name, options);
+    // The appended text may bring a character the name did not have.
+    if (Note why = NameRefusal(name))
+        return why;
+    output = NameAsRelativePath(name);
+    return {};
+}
+
+void LinePlanner::nameSidecars(const QHash<QString, int> &copies)
+{
+    QHash<QString, QStringList> claims; // sidecar key -> the outputs of the photos it would be beside, in line order
+    QSet<QString> raws;                 // the outputs of camera raw files
+    for (Found &each : found) {
+        QString output;
+        if (!each.besides || nameProblem(each, output))
+            continue;
+        each.sidecar = SidecarName(output, options.sidecarNaming);
+        QStringList &photos = claims[QDir::cleanPath(each.sidecar)];
+        if (!photos.contains(QDir::cleanPath(output)))
+            photos.append(QDir::cleanPath(output));
+        if (each.raw)
+            raws.insert(QDir::cleanPath(output));
+    }
+    for (Found &each : found) {
+        QString output;
+        if (each.sidecar.isEmpty() || nameProblem(each, output))
+            continue;
+        const QString key = QDir::cleanPath(each.sidecar);
+        const QStringList &photos = claims[key];
+        // Readers that look for a sidecar by the stem look beside a camera raw file first.
+        const auto rawPhoto = std::find_if(photos.begin(), photos.end(), [&raws](const QString &photo) { return raws.contains(photo); });
+        const QString keeper = rawPhoto != photos.end() ? *rawPhoto : photos.value(0);
+        const QString taker = copies.contains(key) ? key : keeper != QDir::cleanPath(output) ? keeper : QString();
+        if (taker.isEmpty())
+            continue;
+        const QString full = SidecarName(output, SidecarNaming::FullName);
+        if (full == each.sidecar || copies.contains(QDir::cleanPath(full))) {
+            each.sidecarProblem = {NoteCode::SidecarNameTaken, {QString::number(copies.value(QDir::cleanPath(full), copies.value(key)))}};
+            continue;
+        }
+        each.sidecar = full;
+        each.sidecarNote = {NoteCode::SidecarNamedInFull, {full, taker}};
+        each.sidecarSource = ExistingSidecar(JoinFolderAndName(app.ImagePath, each.name), SidecarNaming::FullName);
+        if (const auto sidecar = IdentityOf(each.sidecarSource))
+            sourceFiles.insert(*sidecar);
+    }
+    // A full name may still be another photo's by the stem (IMG_1.CR2.xmp beside IMG_1.CR2.NEF): the later line is refused.
+    QHash<QString, std::pair<QString, int>> owners; // sidecar key -> the output of its photo, the row of the first line
+    for (int L = 1; L <= lines(); ++L) {
+        Found &each = found[size_t(L - 1)];
+        QString output;
+        if (each.sidecar.isEmpty() || each.sidecarProblem || nameProblem(each, output))
+            continue;
+        const auto owner = owners.constFind(QDir::cleanPath(each.sidecar));
+        if (owner == owners.cend())
+            owners.insert(QDir::cleanPath(each.sidecar), {QDir::cleanPath(output), app.Data.row(L)});
+        else if (owner->first != QDir::cleanPath(output))
+            each.sidecarProblem = {NoteCode::SidecarNameTaken, {QString::number(owner->second)}};
     }
 }
 
@@ -142,26 +226,21 @@ LinePlan LinePlanner::plan(int L) const
     plan.name = found.sheet;
     plan.source = JoinFolderAndName(app.ImagePath, found.name.isEmpty() ? found.sheet : found.name);
     plan.values = valuesFor(L);
-    if ((plan.problem = NameRefusal(plan.name)))
+    QString output;
+    if ((plan.problem = nameProblem(found, output)))
         return plan;
-    if (!found.candidates.isEmpty()) {
-        plan.problem = {NoteCode::AmbiguousName, found.candidates};
-        return plan;
-    }
-    // The output is named after the file found, not the sheet's spelling.
-    const QString output = OutputName(found.name, options);
-    // The appended text may bring a character the name did not have.
-    if ((plan.problem = NameRefusal(output)))
-        return plan;
-    plan.output = NameAsRelativePath(output);
+    plan.output = output;
     plan.outputKey = QDir::cleanPath(plan.output);
     plan.outputPath = JoinFolderAndName(app.SavePath, output);
     plan.problem = inspect(plan.output, plan.outputExists);
     if (plan.problem || !found.besides)
         return plan;
-    plan.sidecar = SidecarName(plan.output, options.sidecarNaming);
+    if ((plan.problem = found.sidecarProblem))
+        return plan;
+    plan.sidecar = found.sidecar;
     plan.sidecarKey = QDir::cleanPath(plan.sidecar);
     plan.sidecarSource = found.sidecarSource;
+    plan.sidecarNote = found.sidecarNote;
     plan.problem = inspect(plan.sidecar, plan.sidecarExists);
     return plan;
 }

@@ -72,9 +72,22 @@ private:
         QString name;           // the file it means ("/"-separated); empty when ambiguous or refused
         QStringList candidates; // the files it could mean, when more than one
         bool besides = false;   // its tags go into a sidecar
+        bool raw = false;       // a camera raw file, whose sidecar readers look for by its stem first
         QString sidecarSource;  // the sidecar it already has in the image folder
+        QString sidecar;        // its new sidecar's name below the save folder
+        Note sidecarProblem;    // why that sidecar may not be written
+        Note sidecarNote;       // why it is named in full
     };
     QList<TagValue> valuesFor(int line) const;
+    // Why the line's names may not be used; else `output` gets the output's name ("/"-separated).
+    Note nameProblem(const Found &found, QString &output) const;
+    // Names every sidecar so that none takes the name of a photo's copy
+    // (`copies`: output key -> the row of the first line saving it) or of
+    // another photo's sidecar: the photo whose sidecar would have a name
+    // that a copy has, or that another photo's would have too, gets a
+    // sidecar of its full name instead; a line whose sidecar still meets
+    // another's is refused.
+    void nameSidecars(const QHash<QString, int> &copies);
     // Why `output` may not be saved now; `exists` tells whether a file has its name.
     Note inspect(const QString &output, bool &exists) const;
 

@@ -25,6 +25,8 @@ QString NoteText(const Note &note)
         return QStringLiteral("the file name holds the control character %1").arg(d(0));
     case NoteCode::NameNotFileName:
         return QStringLiteral("the name does not end in a file name");
+    case NoteCode::TemporaryName:
+        return QStringLiteral("the name is one a run gives the temporaries it writes, which the next run removes");
     case NoteCode::OutsideSaveFolder:
         return d(0).isEmpty() ? QStringLiteral("the output would lie outside the save folder")
                               : QStringLiteral("the output would lie outside the save folder: %1").arg(d(0));
@@ -32,6 +34,8 @@ QString NoteText(const Note &note)
         return QStringLiteral("the folder %1 does not exist in the save folder").arg(d(0));
     case NoteCode::WouldReplaceSource:
         return QStringLiteral("the output would replace a source image");
+    case NoteCode::SidecarNameTaken:
+        return QStringLiteral("the photo's sidecar would replace an output of row %1").arg(d(0));
     case NoteCode::SourceMissing:
         return QStringLiteral("the image file does not exist");
     case NoteCode::SourceNotAFile:
@@ -104,6 +108,8 @@ QString NoteText(const Note &note)
         if (!note.details.isEmpty())
             return QStringLiteral("replaced the existing sidecar %1").arg(d(0));
         return QStringLiteral("replaced an existing file");
+    case NoteCode::SidecarNamedInFull:
+        return QStringLiteral("the sidecar is named %1 in full, since %2 has the name it would have by the stem").arg(d(0), d(1));
     case NoteCode::MetadataLost:
         return d(0);
     }

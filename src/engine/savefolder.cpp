@@ -261,6 +261,12 @@ std::optional<FileIdentity> IdentityOf(int fd)
     return identityOf(info);
 }
 
+bool IsTemporaryName(const QString &name)
+{
+    const QByteArray last = QFile::encodeName(name.mid(name.lastIndexOf(QLatin1Char('/')) + 1));
+    return isTemporaryName(std::string_view(last.constData(), size_t(last.size())));
+}
+
 bool SameFolder(const QString &a, const QString &b)
 {
     if (a == b)

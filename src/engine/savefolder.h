@@ -28,6 +28,10 @@ bool SameFolder(const QString &a, const QString &b);
 // folder, or the system's reason (permission denied...); empty when it can.
 QString FolderProblem(const QString &path);
 
+// Whether the last part of `name` ("/"-separated) is a name a run gives
+// its temporaries, which a run's sweep removes: no output or source may have one.
+bool IsTemporaryName(const QString &name);
+
 // One written output as the run puts it in place.
 struct CommitItem {
     QString output; // its name below the save folder

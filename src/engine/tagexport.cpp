@@ -1,6 +1,7 @@
 #include "engine/tagexport.h"
 
 #include "engine/iimblock.h"
+#include "engine/savefolder.h"
 #include "engine/sourceimage.h"
 #include "engine/tagsonly.h"
 #include "engine/xmpsidecar.h"
@@ -109,36 +110,56 @@ ImageTags ReadImageTagsAt(const QString &path, bool unicodeData)
 }
 
 namespace {
-// Whether the export lists the file: its first bytes show a type it reads,
-// or it cannot be opened to read them (a link to nothing is no file). Other
-// files (text, sidecars, types only the image library knows) are left out
-// without being opened by a library.
-bool listed(const QString &path)
+// Why the export does not list the file; none when it does: its first bytes
+// show a type it reads, or it cannot be opened to read them. Other files
+// (text, sidecars, types only the image library knows) are left out without
+// being opened by a library. `sidecar` gets the sidecar read for a listed
+// camera raw file or HEIF image.
+Note leftOut(const QString &path, QString &sidecar)
 {
+    // A run's temporary may hold a whole image, but it is no photo of the folder.
+    if (IsTemporaryName(QFileInfo(path).fileName()))
+        return {NoteCode::TemporaryName, {}};
     // Anything but a file or a link to one (a device, a pipe) is not even opened.
     struct stat entry {};
     const QByteArray native = QFile::encodeName(path);
-    if (::lstat(native.constData(), &entry) != 0 || !(S_ISREG(entry.st_mode) || S_ISLNK(entry.st_mode)))
-        return false;
+    if (::lstat(native.constData(), &entry) != 0)
+        return {NoteCode::SourceMissing, {}};
+    if (!(S_ISREG(entry.st_mode) || S_ISLNK(entry.st_mode)))
+        return {NoteCode::SourceNotAFile, {}};
     const FileHead head = FormatOfFileHead(path);
     if (head.error)
-        return head.error != ENOENT;
-    const ImageFormat format = head.format;
-    return ExportReads(format) || (TagPlaceOf(format) == TagPlace::Sidecar && !ExistingSidecar(path).isEmpty());
+        return head.error == ENOENT ? Note{NoteCode::SourceMissing, {}} : Note{};
+    if (ExportReads(head.format))
+        return {};
+    if (TagPlaceOf(head.format) != TagPlace::Sidecar)
+        return {NoteCode::UnknownType, {}};
+    sidecar = ExistingSidecar(path);
+    if (sidecar.isEmpty())
+        return {NoteCode::ReadFailed, {QStringLiteral("it has no XMP sidecar, where its tags would be")}};
+    return {};
 }
 } // namespace
 
-QStringList ExportableImages(const QString &folder)
+ExportListing ExportableImages(const QString &folder)
 {
-    QStringList names;
+    ExportListing listing;
     const QDir dir(folder);
+    QSet<QString> readFor; // the sidecars read for listed photos
     // System too, for links that lead nowhere readable.
     const QStringList entries = dir.entryList(QDir::Files | QDir::System | QDir::Hidden, QDir::Name);
     for (const QString &name : entries) {
-        if (listed(dir.filePath(name)))
-            names.append(name);
+        QString sidecar;
+        if (Note why = leftOut(dir.filePath(name), sidecar)) {
+            listing.leftOut.append({name, why});
+            continue;
+        }
+        listing.images.append(name);
+        if (!sidecar.isEmpty())
+            readFor.insert(QFileInfo(sidecar).fileName());
     }
-    return names;
+    listing.leftOut.removeIf([&readFor](const LeftOutFile &file) { return readFor.contains(file.name); });
+    return listing;
 }
 
 ExportTable BuildExportTable(const QStringList &names, const QList<ImageTags> &tags, bool allFields)

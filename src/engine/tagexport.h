@@ -31,10 +31,23 @@ ImageTags ReadImageTags(const SourceImage &source, bool unicodeData = false);
 // The same for the file at `path`, opened as a run's worker opens a source.
 ImageTags ReadImageTagsAt(const QString &path, bool unicodeData);
 
-// The files of `folder` (not its subfolders) that the export lists, in name
-// order: those of a type it reads, camera raw files and HEIF images with a
-// sidecar, and those that cannot be opened to tell, whose reading then says why.
-QStringList ExportableImages(const QString &folder);
+// A file of the folder that the export does not list, and why: UnknownType,
+// SourceNotAFile, SourceMissing (a link to nothing), TemporaryName, or
+// ReadFailed for a camera raw file or HEIF image without a sidecar.
+struct LeftOutFile {
+    QString name;
+    Note why;
+};
+
+// The files of `folder` (not its subfolders), in name order: the images the
+// export lists (those of a type it reads, camera raw files and HEIF images
+// with a sidecar, and those that cannot be opened to tell, whose reading
+// then says why), and every other file but the sidecars read for them.
+struct ExportListing {
+    QStringList images;
+    QList<LeftOutFile> leftOut;
+};
+ExportListing ExportableImages(const QString &folder);
 
 // The data file for the images: the file name, then one column for each
 // field some image holds (every field with `allFields`), headed as the

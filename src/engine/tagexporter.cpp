@@ -147,10 +147,12 @@ Problem TagExporter::start(const ExportRequest &request, SchemeTable &schemes, S
         return BusyMessage;
     if (Problem refusal = ExportRefusal(request, schemes))
         return refusal;
-    const QStringList names = ExportableImages(request.imageFolder);
+    const ExportListing listing = ExportableImages(request.imageFolder);
+    const QStringList &names = listing.images;
     if (names.isEmpty())
         return NoExportableImagesMessage.arg(shown(request.imageFolder));
     auto next = std::make_unique<Job>(request, schemes, store, consent);
+    next->result.leftOut = listing.leftOut;
     for (const QString &name : names)
         next->images.append({name, {}});
     LineSettings settings;
@@ -285,9 +287,19 @@ void TagExporter::write()
     }
     const ExportTable table = BuildExportTable(names, tags, request.allFields);
     const DataFileWriteResult written = WriteDataFile(request.dataFile, table.header, table.rows, request.format, request.replace);
+    if (!written.unheld.isEmpty()) {
+        // Each value by its image and field, as the user will look for it.
+        QStringList named;
+        for (const UnheldValue &value : written.unheld)
+            named << QStringLiteral("%1, %2: %3").arg(names.value(value.row - 2), table.header.value(value.column - 1), value.character);
+        if (written.moreUnheld > 0)
+            named << QStringLiteral("and %1 more").arg(written.moreUnheld);
+        result.problem = QStringLiteral("No data file was written: %1 cannot hold these values: %2.")
+                             .arg(EncodingName(request.format.encoding), named.join(QStringLiteral("; ")));
+        return;
+    }
     if (!written.written()) {
-        const QString image = written.row > 1 ? QStringLiteral(" (%1)").arg(names.value(written.row - 2)) : QString();
-        result.problem = {written.problem.kind(), QStringLiteral("No data file was written: %1%2.").arg(written.problem.text(), image)};
+        result.problem = {written.problem.kind(), QStringLiteral("No data file was written: %1.").arg(written.problem.text())};
         return;
     }
     result.dataFile = request.dataFile;

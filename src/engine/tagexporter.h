@@ -43,6 +43,7 @@ struct ExportedImage {
 struct ExportResult {
     Problem problem;             // why nothing was read, or why the data file or the scheme was not written
     QList<ExportedImage> images; // every image listed and reached, in name order
+    QList<LeftOutFile> leftOut;  // the folder's other files, in name order
     QString dataFile;            // as written
     QString schemeName;          // as stored
     int columns = 0;             // of the data file, the file name's included

@@ -87,23 +87,39 @@ DataFileWriteResult WriteDataFile(const QString &path, const QStringList &header
     bool exact = true;
     if (format.encoding != TextEncoding::Windows1252)
         file.write(encoded(QString(QChar::ByteOrderMark), format.encoding, &exact));
+    DataFileWriteResult result;
     for (qsizetype r = 0; r <= rows.size(); ++r) {
         const QStringList &fields = r == 0 ? header : rows.at(r - 1);
         const QByteArray line = encoded(DataFileLine(fields) + lineEnd, format.encoding, &exact);
         if (exact) {
-            file.write(line);
+            // Once a value is refused the file will not be kept; the rest is only searched.
+            if (result.unheld.isEmpty())
+                file.write(line);
             continue;
         }
-        qsizetype c = 0;
-        while (c + 1 < fields.size() && firstUnheld(fields.at(c), format.encoding).isEmpty())
-            ++c;
-        const QString name = header.value(c);
-        return {QStringLiteral("row %1, column %2%3 holds %4, which %5 cannot hold")
-                    .arg(r + 1)
-                    .arg(c + 1)
-                    .arg(name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(name),
-                         firstUnheld(fields.value(c), format.encoding), EncodingName(format.encoding)),
-                int(r) + 1, int(c) + 1};
+        for (qsizetype c = 0; c < fields.size(); ++c) {
+            const QString character = firstUnheld(fields.at(c), format.encoding);
+            if (character.isEmpty())
+                continue;
+            if (result.unheld.size() < MaxUnheldNamed)
+                result.unheld.append({int(r) + 1, int(c) + 1, character});
+            else
+                ++result.moreUnheld;
+        }
+    }
+    if (!result.unheld.isEmpty()) {
+        QStringList named;
+        for (const UnheldValue &value : result.unheld) {
+            const QString name = header.value(value.column - 1);
+            named << QStringLiteral("row %1, column %2%3 holds %4")
+                         .arg(value.row)
+                         .arg(value.column)
+                         .arg(name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(name), value.character);
+        }
+        if (result.moreUnheld > 0)
+            named << QStringLiteral("and %1 more").arg(result.moreUnheld);
+        result.problem = QStringLiteral("%1 cannot hold these values: %2").arg(EncodingName(format.encoding), named.join(QStringLiteral("; ")));
+        return result;
     }
     if (!file.commit())
         return {QStringLiteral("cannot write %1: %2").arg(shown, file.errorString())};

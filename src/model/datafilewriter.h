@@ -13,10 +13,19 @@ struct DataFileFormat {
     bool crlf = true;                           // CR LF line ends, else LF
 };
 
+// A value the encoding cannot hold.
+struct UnheldValue {
+    int row = 0;       // the header is row 1
+    int column = 0;    // from 1
+    QString character; // the first character it cannot hold, for the user: “Ł” (U+0141)
+};
+// The values the writer names at most; the rest are counted.
+inline constexpr int MaxUnheldNamed = 50;
+
 struct DataFileWriteResult {
-    Problem problem; // FileExists, or why nothing was written
-    int row = 0;     // the row (the header is row 1) and column of a value the encoding cannot hold
-    int column = 0;
+    Problem problem;           // FileExists, or why nothing was written
+    QList<UnheldValue> unheld = {}; // the values the encoding cannot hold, in file order, MaxUnheldNamed at most
+    int moreUnheld = 0;        // those beyond them
     bool written() const { return !problem; }
 };
 
@@ -33,6 +42,7 @@ QString DataFileLine(const QStringList &fields);
 // Writes a data file of the header and the rows, one line each, their fields
 // separated by TABs, as LoadDataFile reads them back. A file at `path` is
 // replaced only when `replace` is set; the new file appears whole or not at
-// all. A field the encoding cannot hold is refused, and nothing is written.
+// all. Fields the encoding cannot hold are refused, each named, and nothing
+// is written.
 DataFileWriteResult WriteDataFile(const QString &path, const QStringList &header, const QList<QStringList> &rows,
                                   const DataFileFormat &format = {}, bool replace = false);

@@ -638,6 +638,8 @@ void FormMain::exportFinished(const ExportResult &result)
         for (const TagReadNote &note : image.tags.notes)
             problems << QStringLiteral("%1: %2").arg(image.name, TagReadNoteText(note));
     }
+    for (const LeftOutFile &file : result.leftOut)
+        problems << QStringLiteral("%1, left out: %2").arg(file.name, NoteText(file.why));
     if (!result.problem && !result.stopped) {
         // What the user exported is what they will tag next.
         FillSchemeList();
@@ -655,6 +657,8 @@ void FormMain::exportFinished(const ExportResult &result)
                                            .arg(read)
                                            .arg(result.images.size())
                                            .arg(result.noted());
+    if (!result.stopped && !result.leftOut.isEmpty())
+        summary += QStringLiteral("; %1 other files left out").arg(result.leftOut.size());
     if (result.written())
         summary += QStringLiteral("; the data file and the scheme \u201c%1\u201d are now chosen.").arg(result.schemeName);
     else if (!result.stopped)

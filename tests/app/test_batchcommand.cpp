@@ -254,22 +254,31 @@ TEST_F(BatchCommandTest, ExportedTagsComeBackExactlyThroughARunAndWhatCannotIsNa
         MakeImage(source, raw(source) ? "tif" : QFileInfo(source).suffix());
         RunTool("exiftool", QStringList{"-q", "-overwrite_original"} + image.exiftool + QStringList{tagged(source)});
     }
+    // Left out, each named: no image, a raw file without a sidecar, and a run's temporary holding a whole photo.
+    WriteFileBytes(path("images/notes.jpg"), "not a photo");
+    QFile::copy(path("images/h.nef"), path("images/i.nef"));
+    QFile::copy(path("images/a.jpg"), path("images/.brindleway-Ab3xY9.part"));
     const QStringList exportTo{"--export", "--data", path("data.txt"), "--images", path("images")};
     Outcome outcome = run(exportTo + QStringList{"--images", path("empty")});
     EXPECT_EQ(outcome.status, 2);
     EXPECT_TRUE(outcome.err.contains("holds no image")) << outcome.err.toStdString();
     outcome = run(exportTo + QStringList{"--encoding", "windows-1252"});
     EXPECT_EQ(outcome.status, 2);
-    EXPECT_TRUE(outcome.err.contains("which Windows-1252 cannot hold (b.jpg).")) << outcome.err.toStdString();
+    // Every value it cannot hold, by image and field.
+    for (const char *value : {"b.jpg, Headline: \u201c\u0141\u201d", "b.jpg, Keywords: \u201c\u017c\u201d"})
+        EXPECT_TRUE(outcome.err.contains(value)) << outcome.err.toStdString();
     EXPECT_FALSE(QFile::exists(path("data.txt")));
 
     outcome = run(exportTo);
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.out, "Images: 9\nExported: 8\nUnreadable: 1\nWarnings: 3\nColumns: 8\nData file: " + path("data.txt").toUtf8()
+    EXPECT_EQ(outcome.out, "Images: 9\nExported: 8\nUnreadable: 1\nLeft out: 3\nWarnings: 3\nColumns: 8\nData file: " + path("data.txt").toUtf8()
                                + "\nScheme: Exported\n");
     for (const auto &image : images)
         EXPECT_TRUE(outcome.err.contains(image.said)) << outcome.err.toStdString();
     EXPECT_EQ(outcome.err.count("Warning formula.jpg"), 1) << outcome.err.toStdString();
+    for (const char *name : {"notes.jpg", "i.nef", ".brindleway-Ab3xY9.part"})
+        EXPECT_TRUE(outcome.err.contains(QByteArray("Left out ") + name + ": ")) << outcome.err.toStdString();
+    EXPECT_FALSE(outcome.err.contains("Left out h.xmp")) << "read for h.nef";
     const QByteArray first = ReadFileBytes(path("data.txt"));
     EXPECT_TRUE(first.startsWith("\xEF\xBB\xBF" "FILE NAME\tCaption/Abstract\tHeadline\tKeywords\tDateCreated\tCity\tByLine\tTime created\r\n"));
     EXPECT_TRUE(first.contains("\r\nc.png\t\"Two\nlines,\ta \"\"quote\"\"\nand more\"\t\ta;b c\t20240131\t\tBob\t101530+0100\r\n"));

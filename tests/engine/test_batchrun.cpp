@@ -40,6 +40,10 @@ TEST(BatchPaths, AppendedTextGoesBeforeTheExtensionAndNoNameLeavesItsFolder)
                                    QString(".."), QString("a\x01.jpg"), QString("x.jpg") + QChar(0) + "/../f.jpg"})
         EXPECT_TRUE(NameRefusal(refused)) << refused.toStdString();
     EXPECT_EQ(NameRefusal(QString("x") + QChar(0)).details, QStringList{"U+0000"});
+    // The names a run gives its temporaries, which the next run sweeps away.
+    for (const char *temporary : {".brindleway-Ab3xY9.part", "sub\\.brindleway-000000.part"})
+        EXPECT_EQ(NameRefusal(temporary).code, NoteCode::TemporaryName) << temporary;
+    EXPECT_FALSE(NameRefusal(".brindleway-Ab3xY.part"));
     EXPECT_FALSE(NameRefusal("sub\\a..b.jpg"));
 }
 
@@ -142,6 +146,7 @@ TEST_F(EngineTest, TheCheckForeseesLineForLineWhatTheRunReports)
     QFile::link(imagePath("away"), imagePath("out/away"));
     WriteFileBytes(imagePath("notes.jpg"), "not an image");
     WriteFileBytes(imagePath("sig.tif"), QByteArray("II*\0", 4));
+    QFile::copy(imagePath("ok.jpg"), imagePath(".brindleway-Ab3xY9.part"));
     WriteFileBytes(imagePath("out/v.jpg"), "last week's");
     WriteFileBytes(imagePath("out/w.jpg"), "kept");
     ::chmod(QFile::encodeName(imagePath("out/w.jpg")).constData(), 0444);
@@ -189,6 +194,9 @@ TEST_F(EngineTest, TheCheckForeseesLineForLineWhatTheRunReports)
         {"meta.jpg\tHarbour\t\t\t", NoteCode::NoImage},
         {"empty.tif\tHarbour\t\t\t", NoteCode::NoImage},
         {QByteArray("ctl.jpg\tbad\0\x01 cap\t20240131\t\t", 28), NoteCode::ValueNotWritten},
+        // A run's temporary, named as it is or found loosely.
+        {".brindleway-Ab3xY9.part\t\t\t\t", NoteCode::TemporaryName},
+        {".BRINDLEWAY-AB3XY9.PART\t\t\t\t", NoteCode::TemporaryName},
     };
     QList<QByteArray> data{"File\tCaption\tDate\tUrgency\tCountry"};
     for (const auto &line : lines)

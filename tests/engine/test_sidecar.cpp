@@ -113,7 +113,9 @@ TEST(Sidecar, CarriesTheXmpAndKeepsAnExistingSidecarsProperties)
         WriteFileBytes(path, sidecar.bytes);
         // An export lists the photo beside it, and reads what the sidecar holds back.
         WriteFileBytes(temp.filePath("IMG_0001.NEF"), QByteArray("MM\0*\0\0\0\x08", 8));
-        EXPECT_EQ(ExportableImages(temp.path()), QStringList{"IMG_0001.NEF"});
+        const ExportListing listing = ExportableImages(temp.path());
+        EXPECT_EQ(listing.images, QStringList{"IMG_0001.NEF"});
+        EXPECT_TRUE(listing.leftOut.isEmpty()) << "its sidecar is read for it, not left out";
         EXPECT_EQ(ReadImageTagsAt(temp.filePath("IMG_0001.NEF"), true).values[0],
                   c.values.size() > 1 ? "Café at dawn" : c.existing ? "old" : "");
         const FileTags tags = ReadTags(path);
@@ -141,30 +143,41 @@ TEST_F(EngineTest, NamesFindTheirFilesAndRawFilesGetTheirSidecarsBesideThem)
     makeImages({"IMG_0001.JPG", "shot.jpg"});
     const QByteArray nef = QByteArray("MM\0*\0\0\0\x08", 8) + QByteArray(600, 'r');
     const QByteArray heic = QByteArray("\0\0\0\x1c" "ftypheic\0\0\0\0" "mif1heicmiaf", 28) + QByteArray(300, 'h');
-    for (const char *name : {"IMG_0001.NEF", "IMG_0002.NEF", "IMG_0003.NEF", "IMG_0004.NEF"})
+    for (const char *name : {"IMG_0001.NEF", "IMG_0002.NEF", "IMG_0003.NEF", "IMG_0004.NEF", "IMG_0002.HEIC.NEF"})
         WriteFileBytes(imagePath(name), nef);
     WriteFileBytes(imagePath("IMG_0003.xmp"), "this is no XMP <");
     WriteFileBytes(imagePath("IMG_0002.HEIC"), heic);
+    // A Canon raw file by its signature, named like a sidecar.
+    const QByteArray cr2 = QByteArray("II*\0\x10\0\0\0CR\x02\0", 12) + QByteArray(600, 'c');
+    WriteFileBytes(imagePath("x.xmp"), cr2);
+    // Stored decomposed, as macOS stores names; the data file holds it composed.
+    const QString decomposed = QString::fromUtf8("Cafe\xcc\x81.jpg");
+    MakeImage(imagePath(decomposed), "jpg");
     WriteFileBytes(imagePath("IMG_0002.XMP"), "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
                                               "<rdf:Description rdf:about='' xmlns:xmp='http://ns.adobe.com/xap/1.0/' xmp:Rating='3'/>"
                                               "</rdf:RDF></x:xmpmeta>");
     useScheme({{1, "IPTC_Field2"}, {21, "IPTC_Field3"}});
     loadData({"File\tCaption\tRelease", "img_0001\tfirst\t", "IMG_0001.jpg\tjpeg\t", "SHOT\tshot\t", "IMG_0002.NEF\traw\t20240101",
-              "IMG_0002.HEIC\tphone\t", "IMG_0003.NEF\tbroken\t", "IMG_0004.NEF\t\t"});
+              "IMG_0002.HEIC\tphone\t", "IMG_0003.NEF\tbroken\t", "IMG_0004.NEF\t\t", "x.xmp\tnamed so\t",
+              "Caf\xc3\xa9.jpg\tcomposed\t", "IMG_0002.HEIC.NEF\tclash\t"});
     const struct {
         NameMatching matching;
         SidecarNaming naming;
         QList<QList<NoteCode>> codes; // each line's
         QStringList saved;
     } cases[] = {
+        // A raw file and a HEIF image of one stem, or a raw file named like its own sidecar: no sidecar
+        // replaces another photo's, or a copy; the one that would is named in full, and says so.
         {NameMatching::Loose, SidecarNaming::Stem,
-         {{NoteCode::AmbiguousName}, {}, {}, {NoteCode::FieldsWithoutHome}, {NoteCode::ReplacedLine},
-          {NoteCode::MetadataUnwritable}, {}},
-         {"IMG_0001.JPG", "IMG_0002.HEIC", "IMG_0002.NEF", "IMG_0002.xmp", "IMG_0004.NEF", "IMG_0004.xmp", "shot.jpg"}},
+         {{NoteCode::AmbiguousName}, {}, {}, {NoteCode::FieldsWithoutHome}, {NoteCode::SidecarNamedInFull},
+          {NoteCode::MetadataUnwritable}, {}, {NoteCode::SidecarNamedInFull}, {}, {NoteCode::SidecarNameTaken}},
+         {decomposed, "IMG_0001.JPG", "IMG_0002.HEIC", "IMG_0002.HEIC.xmp", "IMG_0002.NEF", "IMG_0002.xmp", "IMG_0004.NEF",
+          "IMG_0004.xmp", "shot.jpg", "x.xmp", "x.xmp.xmp"}},
         {NameMatching::Exact, SidecarNaming::FullName,
          {{NoteCode::SourceMissing}, {NoteCode::SourceMissing}, {NoteCode::SourceMissing}, {NoteCode::FieldsWithoutHome}, {},
-          {NoteCode::MetadataUnwritable}, {}},
-         {"IMG_0002.HEIC", "IMG_0002.HEIC.xmp", "IMG_0002.NEF", "IMG_0002.NEF.xmp", "IMG_0004.NEF", "IMG_0004.NEF.xmp"}},
+          {NoteCode::MetadataUnwritable}, {}, {}, {NoteCode::SourceMissing}, {}},
+         {"IMG_0002.HEIC", "IMG_0002.HEIC.NEF", "IMG_0002.HEIC.NEF.xmp", "IMG_0002.HEIC.xmp", "IMG_0002.NEF", "IMG_0002.NEF.xmp", "IMG_0004.NEF", "IMG_0004.NEF.xmp", "x.xmp",
+          "x.xmp.xmp"}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.matching == NameMatching::Exact ? "exact" : "loose");
@@ -186,13 +199,28 @@ TEST_F(EngineTest, NamesFindTheirFilesAndRawFilesGetTheirSidecarsBesideThem)
         EXPECT_EQ(FolderEntries(savePath()), c.saved);
         EXPECT_EQ(ReadFileBytes(savePath("IMG_0002.NEF")), nef) << "the raw file itself is untouched";
         EXPECT_EQ(ReadFileBytes(savePath("IMG_0002.HEIC")), heic);
+        EXPECT_EQ(ReadFileBytes(savePath("x.xmp")), cr2);
+        EXPECT_EQ(ReadTags(savePath("x.xmp.xmp"))["XMP-dc:Description"], "named so");
+        EXPECT_EQ(ReadTags(savePath("IMG_0002.HEIC.xmp"))["XMP-dc:Description"], "phone");
         EXPECT_EQ(ReadFileBytes(stale), "stale");
         const QString sidecar = savePath(c.naming == SidecarNaming::Stem ? "IMG_0002.xmp" : "IMG_0002.NEF.xmp");
         const FileTags tags = ReadTags(sidecar);
         EXPECT_EQ(tags["XMP-xmp:Rating"], "3") << "the sidecar it had is the base";
-        EXPECT_EQ(tags["XMP-dc:Description"], c.naming == SidecarNaming::Stem ? "phone" : "raw");
+        EXPECT_EQ(tags["XMP-dc:Description"], "raw");
         EXPECT_TRUE(RunTool("exiv2", {"-px", sidecar}).contains("Xmp.dc.description")) << "exiv2 reads it too";
     }
-    EXPECT_EQ(ReadTags(savePath("IMG_0002.HEIC.xmp"))["XMP-dc:Description"], "phone");
-    EXPECT_EQ(CheckBatch(app, {}).lines[0].notes.value(0).details, (QStringList{"IMG_0001.JPG", "IMG_0001.NEF"}));
+    const BatchCheck check = CheckBatch(app, {});
+    EXPECT_EQ(check.lines[0].notes.value(0).details, (QStringList{"IMG_0001.JPG", "IMG_0001.NEF"}));
+    EXPECT_TRUE(check.lines[4].notes.contains(Note{NoteCode::SidecarNamedInFull, {"IMG_0002.HEIC.xmp", "IMG_0002.NEF"}}));
+    EXPECT_EQ(check.lines[9].notes.value(0), (Note{NoteCode::SidecarNameTaken, {"6"}})) << "the row whose sidecar has the name";
+    // An export names each file it leaves out, and why; the sidecars it reads for their photos are not left out.
+    WriteFileBytes(imagePath(".brindleway-Ab3xY9.part"), nef);
+    QList<std::pair<QString, NoteCode>> leftOut;
+    for (const LeftOutFile &file : ExportableImages(imagePath()).leftOut)
+        leftOut.append({file.name, file.why.code});
+    EXPECT_EQ(leftOut, (QList<std::pair<QString, NoteCode>>{{".brindleway-Ab3xY9.part", NoteCode::TemporaryName},
+                                                            {"IMG_0001.NEF", NoteCode::ReadFailed},
+                                                            {"IMG_0002.HEIC.NEF", NoteCode::ReadFailed},
+                                                            {"IMG_0004.NEF", NoteCode::ReadFailed},
+                                                            {"x.xmp", NoteCode::ReadFailed}}));
 }

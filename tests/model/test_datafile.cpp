@@ -250,7 +250,14 @@ TEST_F(DataFileTest, WrittenFilesReadBackTheSameFieldsAndRefuseWhatTheyCannotHol
     rows[1][3] = QStringLiteral("\u65e5\u672c");
     const DataFileWriteResult refused = WriteDataFile(path, header, rows, {TextEncoding::Windows1252}, true);
     EXPECT_EQ(refused.problem.kind(), Problem::Kind::Stated);
-    EXPECT_EQ(std::pair(refused.row, refused.column), std::pair(3, 4));
+    ASSERT_EQ(refused.unheld.size(), 1);
+    EXPECT_EQ(std::pair(refused.unheld[0].row, refused.unheld[0].column), std::pair(3, 4));
+    // Every value it cannot hold is named, up to a bound, and the rest counted.
+    const DataFileWriteResult many = WriteDataFile(path, header, QList<QStringList>(60, {"\u0141", "a", "\u65e5"}),
+                                                   {TextEncoding::Windows1252}, true);
+    EXPECT_EQ(many.unheld.size(), MaxUnheldNamed);
+    EXPECT_EQ(many.moreUnheld, 120 - MaxUnheldNamed);
+    EXPECT_EQ(std::pair(many.unheld[1].row, many.unheld[1].column), std::pair(2, 3));
     EXPECT_EQ(ReadFileBytes(path), before);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"out.txt"});
     EXPECT_TRUE(WriteDataFile(path, {"only"}, {}, {}, true).written());
