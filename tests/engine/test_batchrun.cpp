@@ -13,6 +13,7 @@
 #include <QFileInfo>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -369,6 +370,26 @@ TEST_F(EngineTest, WorkerFaultsCostOnlyTheirLineAndEveryWaitEnds)
     }
     qputenv("BRINDLEWAY_WORKER", QFile::encodeName(temp.filePath("none")));
     EXPECT_TRUE(run().refusal.text().startsWith("Cannot start the image worker")) << "never in-process";
+
+    // A system out of threads, as under a process limit: no address space holds a stack this large.
+    qputenv("BRINDLEWAY_WORKER", real.path);
+    const struct ThreadStarvation {
+        pthread_attr_t normal, huge;
+        ThreadStarvation()
+        {
+            pthread_getattr_default_np(&normal);
+            pthread_attr_init(&huge);
+            pthread_attr_setstacksize(&huge, size_t(1) << 62);
+            pthread_setattr_default_np(&huge);
+        }
+        ~ThreadStarvation() { pthread_setattr_default_np(&normal); }
+    } starved;
+    pthread_t thread;
+    ASSERT_NE(pthread_create(&thread, nullptr, [](void *) -> void * { return nullptr; }, nullptr), 0);
+    QDir(savePath()).removeRecursively();
+    QDir().mkpath(savePath());
+    EXPECT_EQ(run().saved(), 3) << "its groups are put in place all the same";
+    EXPECT_EQ(FolderEntries(savePath()), (QStringList{"a.tif", "b.jpg", "c.jpg"}));
 }
 
 TEST_F(EngineTest, ReencodingRefusesHugeDeclaredSizesAndAFailedSaveKeepsTheEarlierOutput)
