@@ -578,23 +578,17 @@ QStringList IniDocument::sectionNames(qsizetype most) const
 {
     QStringList names;
     QSet<QString> seen;
-    for (const auto &[hash, mark] : sectionIndex) {
+    for (qsizetype mark = 0; mark < qsizetype(marks.size()) && names.size() < most; ++mark) {
+        if (!isHeader(mark))
+            continue;
         const QString name = line(mark).decodedName();
-        if (!removedSections.contains(name) && names.size() < most && !seen.contains(name)) {
+        if (!removedSections.contains(name) && !seen.contains(name)) {
             seen.insert(name);
             names.append(name);
         }
     }
-    // In store order.
-    std::vector<std::pair<quint32, QString>> ordered;
-    for (const QString &name : names)
-        ordered.emplace_back(quint32(blocks(name).value(0)), name);
-    std::sort(ordered.begin(), ordered.end());
-    names.clear();
-    for (const auto &each : ordered)
-        names.append(each.second);
     for (const NewSection &added : appended) {
-        if (names.size() < most && !names.contains(added.name))
+        if (names.size() < most && !seen.contains(added.name))
             names.append(added.name);
     }
     return names;
