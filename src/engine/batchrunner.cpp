@@ -5,6 +5,7 @@
 #include "engine/workerpool.h"
 #include "engine/workerprotocol.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QHash>
 #include <QThread>
@@ -20,6 +21,9 @@ namespace {
 // again; each temporary holds a descriptor in its worker until then.
 constexpr qsizetype GroupFiles = 256;
 constexpr qint64 GroupBytes = qint64(256) << 20;
+// A run that goes while its group is being put in place waits this long
+// for it; a disk that does not answer by then keeps the run's memory.
+constexpr int CommitWaitMs = 10 * 60 * 1000;
 
 bool workerLost(const LineOutcome &outcome)
 {
@@ -77,8 +81,10 @@ BatchRunner::BatchRunner(QObject *parent) : QObject(parent) {}
 BatchRunner::~BatchRunner()
 {
     // The group in hand reaches its place before the folder it is put in closes.
-    if (run && run->committing)
-        run->committing->wait();
+    if (!run || !run->committing || run->committing->wait(QDeadlineTimer(CommitWaitMs)))
+        return;
+    run->committing->setParent(nullptr);
+    [[maybe_unused]] Run *kept = run.release();
 }
 
 Problem BatchRunner::start(const AppState &app, const BatchOptions &options)
@@ -200,10 +206,16 @@ void BatchRunner::commit()
             items.append({each.plan.sidecar, *each.sidecar, false});
     }
     Run *group = run.get();
-    run->committing = QThread::create([group, items] { group->placed = group->folder.commit(items, group->planner->sources()); });
+    const auto place = [group, items] { group->placed = group->folder.commit(items, group->planner->sources()); };
+    run->committing = QThread::create(place);
     run->committing->setParent(this);
     connect(run->committing, &QThread::finished, this, &BatchRunner::committed);
     run->committing->start();
+    if (run->committing->isRunning() || run->committing->isFinished())
+        return;
+    // No thread to be had (a process limit): the group is put in place here, and the run goes on as it would.
+    place();
+    QMetaObject::invokeMethod(this, &BatchRunner::committed, Qt::QueuedConnection);
 }
 
 void BatchRunner::committed()

@@ -23,5 +23,8 @@ QList<Note> ForeseenNotes(const SourceImage &source, const TagEdit &edit, bool r
     if (Note refusal = TagsRefusal(source))
         return {refusal};
     const TagHomes homes = TagPlaceOf(source.format()) == TagPlace::XmpOnly ? TagHomes::XmpOnly : TagHomes::IptcAndXmp;
-    return notes + ValueNotes(ReadTagBlocks(source), edit, homes, FormatName(source.format()));
+    const FoundMetadata found = ReadTagBlocks(source);
+    if (found.refusal)
+        return {found.refusal};
+    return notes + ValueNotes(found, edit, homes, FormatName(source.format()));
 }

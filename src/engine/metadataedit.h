@@ -15,6 +15,7 @@ struct FoundMetadata {
     QList<QByteArray> iimCopies;  // every IIM block; the first is the one readers take
     QList<QByteArray> xmpPackets; // every main XMP packet as stored; the first is the one readers take
     std::optional<QByteArray> iptcDigest; // the Photoshop resources' digest of the IPTC, where there is one
+    Note refusal; // why the blocks could not all be read, so that a line may write none of its values
 };
 
 // What a container can hold.

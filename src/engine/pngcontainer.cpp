@@ -17,8 +17,9 @@ const QByteArray XmpKeyword("XML:com.adobe.xmp");
 const QByteArray IptcProfile("Raw profile type iptc");
 const QByteArray PhotoshopProfile("Raw profile type 8bim");
 const QByteArray XmpProfile("Raw profile type xmp");
-// A metadata chunk that inflates to more than this is no metadata of ours.
-constexpr qsizetype MaxInflated = 64 << 20;
+// What the chunks of ours in one file may inflate to together: far beyond
+// any metadata, and a bound on what a file of small chunks can claim.
+constexpr qsizetype InflateBudget = 64 << 20;
 
 struct TextChunk {
     QByteArray type;    // tEXt, zTXt or iTXt
@@ -26,13 +27,23 @@ struct TextChunk {
     QByteArray text;    // inflated
 };
 
-std::optional<TextChunk> readText(QByteArrayView file, const PngChunk &chunk)
+// Whether a text chunk of `type` with `keyword` holds what this program owns.
+bool ownedKeyword(const QByteArray &type, QByteArrayView keyword)
+{
+    return (type == "iTXt" && keyword == XmpKeyword) || keyword == XmpProfile || keyword == IptcProfile
+        || keyword == PhotoshopProfile;
+}
+
+// A text chunk of ours, its text inflated out of what is left of `budget`;
+// none for another chunk, whose text is never inflated. `budget` goes below
+// zero when the text would take more than is left.
+std::optional<TextChunk> readText(QByteArrayView file, const PngChunk &chunk, qsizetype &budget)
 {
     if (chunk.type != "tEXt" && chunk.type != "zTXt" && chunk.type != "iTXt")
         return std::nullopt;
     const QByteArrayView data = file.sliced(chunk.data, chunk.size);
     const qsizetype nul = data.indexOf('\0');
-    if (nul < 1)
+    if (nul < 1 || !ownedKeyword(chunk.type, data.first(nul)))
         return std::nullopt;
     TextChunk text{chunk.type, data.first(nul).toByteArray(), {}};
     QByteArrayView rest = data.sliced(nul + 1);
@@ -57,9 +68,13 @@ std::optional<TextChunk> readText(QByteArrayView file, const PngChunk &chunk)
         text.text = rest.toByteArray();
         return text;
     }
-    const std::optional<QByteArray> inflated = Inflate(rest, MaxInflated);
+    bool tooLarge = false;
+    const std::optional<QByteArray> inflated = Inflate(rest, budget, &tooLarge);
+    if (tooLarge)
+        budget = -1;
     if (!inflated)
         return std::nullopt;
+    budget -= inflated->size();
     text.text = *inflated;
     return text;
 }
@@ -138,15 +153,26 @@ struct OwnedChunk {
     QByteArray content; // the packet, or the profile's bytes
 };
 
-QList<OwnedChunk> ownedChunks(QByteArrayView file, const QList<PngChunk> &chunks)
+struct OwnedChunks {
+    QList<OwnedChunk> chunks;
+    Note refusal; // why they could not all be read
+};
+
+OwnedChunks ownedChunks(QByteArrayView file, const QList<PngChunk> &chunks)
 {
-    QList<OwnedChunk> owned;
+    OwnedChunks owned;
+    qsizetype budget = InflateBudget;
     for (qsizetype i = 0; i < chunks.size(); ++i) {
-        std::optional<TextChunk> text = readText(file, chunks[i]);
+        std::optional<TextChunk> text = readText(file, chunks[i], budget);
+        if (budget < 0) {
+            owned.refusal = {NoteCode::MetadataUnwritable,
+                             {QStringLiteral("its metadata chunks inflate to more than %1 MB").arg(InflateBudget >> 20)}};
+            return owned;
+        }
         if (!text)
             continue;
         if (text->keyword == XmpKeyword && text->type == "iTXt") {
-            owned.append({i, *text, OwnedChunk::Xmp, text->text});
+            owned.chunks.append({i, *text, OwnedChunk::Xmp, text->text});
             continue;
         }
         OwnedChunk::Kind kind = OwnedChunk::PhotoshopProfile;
@@ -157,7 +183,7 @@ QList<OwnedChunk> ownedChunks(QByteArrayView file, const QList<PngChunk> &chunks
         else if (text->keyword != PhotoshopProfile)
             continue;
         if (const std::optional<QByteArray> profile = readRawProfile(text->text))
-            owned.append({i, *text, kind, *profile});
+            owned.chunks.append({i, *text, kind, *profile});
     }
     return owned;
 }
@@ -205,10 +231,12 @@ QString PngDamage(const PngLayout &layout)
         .arg(layout.badChecksums.join(QStringLiteral(", ")));
 }
 
-FoundMetadata ReadPngMetadata(QByteArrayView file)
+namespace {
+FoundMetadata foundIn(const OwnedChunks &owned)
 {
     FoundMetadata found;
-    for (const OwnedChunk &chunk : ownedChunks(file, PngChunks(file).chunks)) {
+    found.refusal = owned.refusal;
+    for (const OwnedChunk &chunk : owned.chunks) {
         if (chunk.kind == OwnedChunk::Xmp || chunk.kind == OwnedChunk::XmpProfile)
             found.xmpPackets.append(chunk.content);
         else if (const std::optional<QByteArray> iim = iimOf(chunk))
@@ -220,6 +248,12 @@ FoundMetadata ReadPngMetadata(QByteArrayView file)
     }
     return found;
 }
+} // namespace
+
+FoundMetadata ReadPngMetadata(QByteArrayView file)
+{
+    return foundIn(ownedChunks(file, PngChunks(file).chunks));
+}
 
 LineOutcome WriteTaggedPng(const SourceImage &source, const TagEdit &edit, XmpMemory &memory, int out)
 {
@@ -228,8 +262,11 @@ LineOutcome WriteTaggedPng(const SourceImage &source, const TagEdit &edit, XmpMe
     if (!layout.whole || layout.chunks.isEmpty() || layout.chunks.front().type != "IHDR")
         return LineOutcome::failed({NoteCode::MetadataUnwritable,
                                     {QStringLiteral("the file is damaged: its chunks do not run whole to its end")}});
-    const QList<OwnedChunk> owned = ownedChunks(file, layout.chunks);
-    const FoundMetadata found = ReadPngMetadata(file);
+    // Read once: inflating is what a line of PNG spends its time on.
+    const OwnedChunks owned = ownedChunks(file, layout.chunks);
+    if (owned.refusal)
+        return LineOutcome::failed(owned.refusal);
+    const FoundMetadata found = foundIn(owned);
     const EditedMetadata edited = EditMetadata(found, edit, TagHomes::IptcAndXmp, FormatName(ImageFormat::Png), memory);
     QList<Note> notes = edited.notes;
     if (const QString damage = PngDamage(layout); !damage.isEmpty())
@@ -240,7 +277,7 @@ LineOutcome WriteTaggedPng(const SourceImage &source, const TagEdit &edit, XmpMe
     QHash<qsizetype, QByteArray> replaced; // chunk index -> its new bytes
     bool iptcHeld = false;
     qsizetype packet = 0;
-    for (const OwnedChunk &chunk : owned) {
+    for (const OwnedChunk &chunk : owned.chunks) {
         const QByteArray &type = chunk.text.type;
         switch (chunk.kind) {
         case OwnedChunk::Xmp:

@@ -470,8 +470,11 @@ Note OutputTemporary::create(const SaveFolder &saveFolder, const QString &output
         // A file system without locks gets none; sweeps cannot lock there either, so they leave it be.
         int locked = 0;
         do
-            locked = ::flock(created.get(), LOCK_EX);
+            locked = ::flock(created.get(), LOCK_EX | LOCK_NB);
         while (locked != 0 && errno == EINTR);
+        // Another run's sweep holds it and removes it: no waiting on that, another name is drawn.
+        if (locked != 0 && errno == EWOULDBLOCK)
+            continue;
         if (locked != 0 && errno != ENOLCK && errno != EOPNOTSUPP && errno != EINVAL)
             return writeFailed(QStringLiteral("its temporary cannot be locked (%1)").arg(SystemError()));
         // Another run's sweep may have removed it before the lock was held.

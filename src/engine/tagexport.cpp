@@ -86,6 +86,10 @@ ImageTags ReadImageTags(const SourceImage &source, bool unicodeData)
         return tags;
     }
     const FoundMetadata found = ReadTagBlocks(source);
+    if (found.refusal) {
+        tags.failure = found.refusal;
+        return tags;
+    }
     // A run keeps what later blocks add, as readers that merge them show it.
     const QList<IimDataset> kept = MergedIim(found.iimCopies);
     QByteArray iim;

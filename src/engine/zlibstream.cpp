@@ -2,7 +2,7 @@
 
 #include <zlib.h>
 
-std::optional<QByteArray> Inflate(QByteArrayView stream, qsizetype limit)
+std::optional<QByteArray> Inflate(QByteArrayView stream, qsizetype limit, bool *tooLarge)
 {
     z_stream z{};
     if (inflateInit(&z) != Z_OK)
@@ -26,6 +26,8 @@ std::optional<QByteArray> Inflate(QByteArrayView stream, qsizetype limit)
             break;
     }
     inflateEnd(&z);
+    if (tooLarge)
+        *tooLarge = out.size() > limit;
     if (status != Z_STREAM_END || out.size() > limit)
         return std::nullopt;
     return out;

@@ -6,6 +6,8 @@
 
 namespace {
 const QString NameKey = QStringLiteral("Name");
+// A report names this many things at most: a store of countless stray lines costs no more to report.
+constexpr qsizetype MaxReported = 200;
 
 // n for a section named exactly as ParsingSection(n) names it, else 0.
 int schemeNumber(const QString &section)
@@ -51,22 +53,30 @@ SchemeStoreReport LoadSchemes(SchemeTable &table, const SettingsStore &store)
     table.SchemeCount = n - 1;
 
     SchemeStoreReport report{store.readError(), store.problems()};
-    for (const QString &section : store.sections()) {
+    bool more = false;
+    const auto add = [&](const QString &item) {
+        more = more || report.notUnderstood.size() >= MaxReported;
+        if (!more)
+            report.notUnderstood << item;
+    };
+    for (const QString &section : store.sections(table.SchemeCount + MaxReported)) {
         const int number = schemeNumber(section);
         if (number == 0) {
-            report.notUnderstood << QStringLiteral("[%1] is not a scheme section").arg(PrintableName(section));
+            add(QStringLiteral("[%1] is not a scheme section").arg(PrintableName(section)));
         } else if (number > table.SchemeCount) {
-            report.notUnderstood << QStringLiteral("[%1] is not loaded: the list of schemes ends before [%2], "
-                                                   "which is missing or has no Name")
-                                        .arg(section, ParsingSection(table.SchemeCount + 1));
+            add(QStringLiteral("[%1] is not loaded: the list of schemes ends before [%2], which is missing or has no Name")
+                    .arg(section, ParsingSection(table.SchemeCount + 1)));
         } else {
-            for (const QString &key : store.keys(section)) {
+            for (const QString &key : store.keys(section, SlotCount + 1 + MaxReported)) {
                 if (!isSchemeKey(key))
-                    report.notUnderstood
-                        << QStringLiteral("%1 in [%2] is not a scheme key").arg(PrintableName(key), section);
+                    add(QStringLiteral("%1 in [%2] is not a scheme key").arg(PrintableName(key), section));
             }
         }
+        if (more)
+            break;
     }
+    if (more)
+        report.notUnderstood << QStringLiteral("and more than can be listed");
     return report;
 }
 

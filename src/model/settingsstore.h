@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <limits>
 #include <memory>
 
 // Asked before a save would destroy what the store holds but nobody read
@@ -29,9 +30,10 @@ public:
     virtual QString lastError() const { return {}; }
 
     // The sections in store order, and the keys of one, so that a load can
-    // tell what it skipped.
-    virtual QStringList sections() const = 0;
-    virtual QStringList keys(const QString &section) const = 0;
+    // tell what it skipped; the first `most` of them.
+    static constexpr qsizetype All = std::numeric_limits<qsizetype>::max();
+    virtual QStringList sections(qsizetype most = All) const = 0;
+    virtual QStringList keys(const QString &section, qsizetype most = All) const = 0;
     // Why the store could not be read at all; empty when it could or does not exist yet.
     virtual QString readError() const { return {}; }
     // Lines of the store that are not sections or keys with text values, one each.
@@ -74,8 +76,8 @@ public:
     bool sync(const LossConsent &consent) override;
     QString location() const override;
     QString lastError() const override { return syncError; }
-    QStringList sections() const override;
-    QStringList keys(const QString &section) const override;
+    QStringList sections(qsizetype most = All) const override;
+    QStringList keys(const QString &section, qsizetype most = All) const override;
     QString readError() const override { return loadError; }
     QStringList problems() const override;
 
@@ -88,6 +90,7 @@ private:
         QString value;
     };
     bool fail(const QString &reason);
+    bool syncPending(const LossConsent &consent);
 
     QString fileName;
     Backup backup = Backup::Keep;

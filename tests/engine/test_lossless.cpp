@@ -1,9 +1,11 @@
 #include "enginefixture.h"
 
+#include "engine/batchcheck.h"
 #include "engine/tiffcontainer.h"
 #include "engine/tiffstructure.h"
 #include "engine/notetext.h"
 #include "engine/xmppacket.h"
+#include "engine/zlibstream.h"
 #include "model/codepage.h"
 #include "model/datafile.h"
 #include "model/tagslots.h"
@@ -368,6 +370,13 @@ TEST_F(EngineTest, EachContainerKeepsEveryByteItDoesNotOwn)
     const QByteArray exif = chunk("eXIf", head + le(1, 2) + entry(0x0112, 3, 1, 6) + le(0, 4));
     const qsizetype idat = png.indexOf("IDAT") - 4;
     WriteFileBytes(imagePath("chunks.png"), png.left(idat) + iccp + exif + png.mid(idat));
+    // Compressed text that inflates to more than a file's budget: comments, which are never inflated,
+    // and profiles of ours, which are refused rather than read in part.
+    const QByteArray zeros = Deflate(QByteArray(30 << 20, '\0'));
+    const QByteArray comments = chunk("zTXt", QByteArray("Comment\0\0", 9) + zeros).repeated(3);
+    WriteFileBytes(imagePath("comments.png"), png.left(idat) + comments + png.mid(idat));
+    const QByteArray profile = chunk("zTXt", QByteArray("Raw profile type iptc\0\0", 23) + zeros);
+    WriteFileBytes(imagePath("profiles.png"), png.left(idat) + profile.repeated(3) + png.mid(idat));
     // One Photoshop resource running across two APP13 segments, beside IPTC
     // whose Digital Creation Time has no zone: it must stay as stored.
     const QByteArray big = QByteArray(70000, 'p') + "end";
@@ -433,7 +442,7 @@ TEST_F(EngineTest, EachContainerKeepsEveryByteItDoesNotOwn)
 
     useScheme({{1, "IPTC_Field2"}});
     loadData(QList<QByteArray>{"name\tcaption", "pages.tif\tnew", "chunks.png\tnew", "chained.jpg\tnew", "canon.jpg\tnew",
-                               "phone.jpg\tnew"}
+                               "phone.jpg\tnew", "comments.png\tnew", "profiles.png\tnew"}
              + [&] {
                    QList<QByteArray> lines;
                    for (const QString &name : formats)
@@ -441,7 +450,12 @@ TEST_F(EngineTest, EachContainerKeepsEveryByteItDoesNotOwn)
                    return lines;
                }());
     const BatchResult result = run();
-    EXPECT_EQ(result.saved(), 5 + formats.size());
+    EXPECT_EQ(result.saved(), 6 + formats.size());
+    const QList<LineReport> failed = result.with(LineStatus::Failed);
+    ASSERT_EQ(LineNames(failed), QStringList{"7 profiles.png"});
+    EXPECT_EQ(Codes(failed[0].outcome), QList<NoteCode>{NoteCode::MetadataUnwritable});
+    EXPECT_EQ(CheckBatch(app, {}).lines.value(6).notes, failed[0].outcome.notes) << "the check foresees it";
+    EXPECT_TRUE(ReadFileBytes(savePath("comments.png")).contains(comments));
     const QList<LineReport> warned = result.with(LineStatus::SavedWithWarnings);
     ASSERT_EQ(LineNames(warned), QStringList{"2 chunks.png"});
     const QString reason = NotesText(warned[0].outcome.notes);

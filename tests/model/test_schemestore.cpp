@@ -13,7 +13,16 @@
 #include <QStringEncoder>
 #include <QTemporaryDir>
 
+#include <malloc.h>
+
 namespace {
+// What the program holds in memory now.
+qint64 allocated()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return qint64(info.uordblks + info.hblkhd);
+}
+
 const QStringList TrickyValues{"  leading and trailing  ", "a;b,c=d\"e\\f@g%h#i[j]k", "@at start", "   ",
                                 "Ελληνικά 日本語 café", QString(), "IPTC_Field3", "[F2][, ][F5]", "line\nbreak\ttab",
                                 "\"quoted\"", "a,b", "%U0041", "@Rect(1 2 3 4)", "[F1][;][F2]",
@@ -93,6 +102,10 @@ TEST(SchemeStore, HandEditedStoresLoadAsWrittenReportWhatIsNotUnderstoodAndSaveW
          "[Parsing3] is not loaded: the list of schemes ends before [Parsing2], which is missing or has no Name"},
         {"broken lines", "k=v\n[Parsing1]\nName=A\nName=B\nFoo=1\n[Parsing\nno equals\n", {"B"}, {},
          "line 6 in [Parsing1] is neither a [section] nor a key=value line"},
+        // Once 150 bytes of memory a byte, over a gigabyte for this one.
+        {"a store of blank lines", "[Parsing1]\nName=A\n" + QByteArray(8 << 20, '\n') + "Tag1=x\n", {"A"}, {{1, "x"}}, {}},
+        {"countless short lines", "[Parsing1]\nName=A\n" + QByteArray("a=\n#\n[\n").repeated(100000), {"A"}, {},
+         "and more than can be listed"},
     };
     SchemeTable table; // each load replaces all the one before left
     for (const auto &c : cases) {
@@ -100,8 +113,10 @@ TEST(SchemeStore, HandEditedStoresLoadAsWrittenReportWhatIsNotUnderstoodAndSaveW
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("Brindleway.ini"));
         WriteFileBytes(file, c.bytes);
+        const qint64 before = allocated();
         auto store = std::make_unique<IniSettingsStore>(file);
         const SchemeStoreReport report = LoadSchemes(table, *store);
+        EXPECT_LE(allocated() - before, 4 * c.bytes.size() + (1 << 20)) << "a store holds a small multiple of its file";
         EXPECT_EQ(SchemeNames(table), c.names);
         for (const auto &[slot, value] : c.values)
             EXPECT_EQ(table.Schemes[1].slot(slot), value) << slot;
