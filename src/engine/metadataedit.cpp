@@ -88,6 +88,7 @@ EditedMetadata EditMetadata(const FoundMetadata &found, const TagEdit &edit, Tag
         result.notes = checked.notes + homelessNote(xmpValues, format);
     }
 
+    result.xmpSet = XmpSettingsOf(xmpValues);
     const QList<QByteArray> packets = found.xmpPackets.isEmpty() ? QList<QByteArray>{QByteArray()} : found.xmpPackets;
     for (const QByteArray &packet : packets) {
         const XmpUpdate update = UpdateXmpPacket(packet, xmpValues, memory);
