@@ -4,19 +4,24 @@
 
 #include <QHash>
 #include <QStringDecoder>
-#include <QXmlStreamReader>
+#include <expat.h>
 
 #include <algorithm>
+#include <memory>
+#include <type_traits>
 
 namespace {
 const QString RdfUri = QStringLiteral("http://www.w3.org/1999/02/22-rdf-syntax-ns#");
 const QString XmlUri = QStringLiteral("http://www.w3.org/XML/1998/namespace");
 // Far beyond any real packet (the largest seen hold a few megabytes).
-constexpr qsizetype MaxPacketChars = qsizetype(64) << 20;
+constexpr qsizetype MaxPacketBytes = qsizetype(64) << 20;
 constexpr int MaxDepth = 200;
-constexpr qsizetype MaxAttributes = 100000;
+constexpr int MaxAttributes = 100000;
+// Between a name's namespace, local name and prefix as the reader reports
+// them: a character no XML name or namespace may hold.
+constexpr char NameSeparator = '\x01';
 
-bool isSpace(QChar c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // A start tag [start, end): from its "<" to past its ">"; empty for "<x/>".
 struct Tag {
@@ -32,6 +37,7 @@ struct Item {
     QString text;
 };
 
+// Offsets are bytes of the packet's UTF-8 text.
 struct Property {
     int node = 0;
     QString uri;
@@ -49,7 +55,7 @@ struct Property {
     QList<Item> items;
 };
 
-// rdf:RDF or one of its nodes, which new properties or a new node may go into.
+// x:xmpmeta, rdf:RDF or one of its nodes, which new properties or a new node may go into.
 struct Container {
     QString qname;
     Tag tag;
@@ -70,14 +76,14 @@ struct Parsed {
 };
 
 struct Attribute {
-    QString qname;
+    QByteArray qname;
     qsizetype start = 0; // of the whitespace before it
     qsizetype valueStart = 0;
     qsizetype valueEnd = 0; // the closing quote
 };
 
 // The attributes of a start tag the reader accepted, with where they stand.
-QList<Attribute> attributesOf(const QString &text, const Tag &tag)
+QList<Attribute> attributesOf(const QByteArray &text, const Tag &tag)
 {
     QList<Attribute> found;
     qsizetype i = tag.start + 1;
@@ -89,14 +95,14 @@ QList<Attribute> attributesOf(const QString &text, const Tag &tag)
         while (i < end && isSpace(text[i]))
             ++i;
         const qsizetype name = i;
-        while (i < end && text[i] != u'=' && !isSpace(text[i]))
+        while (i < end && text[i] != '=' && !isSpace(text[i]))
             ++i;
-        const QString qname = text.mid(name, i - name);
-        while (i < end && text[i] != u'\'' && text[i] != u'"')
+        const QByteArray qname = text.mid(name, i - name);
+        while (i < end && text[i] != '\'' && text[i] != '"')
             ++i;
         if (i >= end)
             break;
-        const QChar quote = text[i];
+        const char quote = text[i];
         const qsizetype value = ++i;
         while (i < end && text[i] != quote)
             ++i;
@@ -106,160 +112,226 @@ QList<Attribute> attributesOf(const QString &text, const Tag &tag)
     return found;
 }
 
-Parsed parse(const QString &text)
-{
-    Parsed parsed;
-    if (text.size() > MaxPacketChars) {
-        parsed.error = QStringLiteral("it is larger than %1 MB").arg(MaxPacketChars >> 20);
+struct ExpatDeleter {
+    void operator()(XML_Parser parser) const { XML_ParserFree(parser); }
+};
+
+// One pass of expat over the packet, which tells each tag's bytes; names
+// come as namespace, local name and prefix.
+class Reader {
+public:
+    explicit Reader(const QByteArray &text) : text(text) {}
+
+    Parsed read()
+    {
+        if (text.size() > MaxPacketBytes) {
+            parsed.error = QStringLiteral("it is larger than %1 MB").arg(MaxPacketBytes >> 20);
+            return parsed;
+        }
+        // UTF-8 whatever the declaration says: the text was made UTF-8 before.
+        parser.reset(XML_ParserCreateNS("UTF-8", NameSeparator));
+        XML_Parser p = parser.get();
+        XML_SetReturnNSTriplet(p, 1);
+        XML_SetUserData(p, this);
+        XML_SetElementHandler(p, &Reader::onStart, &Reader::onEnd);
+        XML_SetCharacterDataHandler(p, &Reader::onText);
+        XML_SetNamespaceDeclHandler(p, &Reader::onBind, &Reader::onUnbind);
+        XML_SetStartDoctypeDeclHandler(p, &Reader::onDoctype);
+        bound.insert(QStringLiteral("xml"), {XmlUri});
+        if (XML_Parse(p, text.constData(), int(text.size()), 1) == XML_STATUS_ERROR && parsed.error.isEmpty())
+            parsed.error = QStringLiteral("%1 (line %2)")
+                               .arg(QString::fromUtf8(XML_ErrorString(XML_GetErrorCode(p))))
+                               .arg(XML_GetCurrentLineNumber(p));
         return parsed;
     }
-    QXmlStreamReader reader(text);
-    QHash<QString, QStringList> bound{{QStringLiteral("xml"), {XmlUri}}};
-    QList<QStringList> declared; // per open element
+
+private:
+    const QByteArray &text;
+    std::unique_ptr<std::remove_pointer_t<XML_Parser>, ExpatDeleter> parser;
+    Parsed parsed;
+    QHash<QString, QStringList> bound; // prefix -> namespaces, innermost last
     QList<Tag> open;
     int rdfDepth = -1;
     int xmpmetaDepth = -1;
     bool inFirstRdf = false;
     bool inArray = false;
     int property = -1;
-    const auto scope = [&bound] {
+
+    void stop(const QString &why)
+    {
+        if (parsed.error.isEmpty())
+            parsed.error = why;
+        XML_StopParser(parser.get(), XML_FALSE);
+    }
+
+    QHash<QString, QString> scope() const
+    {
         QHash<QString, QString> now;
         for (auto it = bound.cbegin(); it != bound.cend(); ++it) {
             if (!it.value().isEmpty())
                 now.insert(it.key(), it.value().last());
         }
         return now;
+    }
+
+    struct Name {
+        QString uri;
+        QString local;
+        QString prefix;
+        QString qname() const { return prefix.isEmpty() ? local : prefix + u':' + local; }
     };
-    while (!reader.atEnd()) {
-        const QXmlStreamReader::TokenType token = reader.readNext();
-        const qsizetype at = qsizetype(reader.characterOffset());
-        if (token == QXmlStreamReader::DTD || token == QXmlStreamReader::EntityReference) {
-            parsed.error = QStringLiteral("it declares a document type");
-            return parsed;
+    static Name nameOf(const char *raw)
+    {
+        const QList<QByteArray> parts = QByteArray(raw).split(NameSeparator);
+        if (parts.size() == 1)
+            return {{}, QString::fromUtf8(parts[0]), {}};
+        return {QString::fromUtf8(parts[0]), QString::fromUtf8(parts[1]), parts.size() > 2 ? QString::fromUtf8(parts[2]) : QString()};
+    }
+
+    static void onDoctype(void *self, const XML_Char *, const XML_Char *, const XML_Char *, int)
+    {
+        static_cast<Reader *>(self)->stop(QStringLiteral("it declares a document type"));
+    }
+    static void onBind(void *self, const XML_Char *prefix, const XML_Char *uri)
+    {
+        static_cast<Reader *>(self)->bound[QString::fromUtf8(prefix ? prefix : "")].append(QString::fromUtf8(uri ? uri : ""));
+    }
+    static void onUnbind(void *self, const XML_Char *prefix)
+    {
+        QStringList &uris = static_cast<Reader *>(self)->bound[QString::fromUtf8(prefix ? prefix : "")];
+        if (!uris.isEmpty())
+            uris.removeLast();
+    }
+    static void onText(void *self, const XML_Char *data, int size)
+    {
+        Reader &r = *static_cast<Reader *>(self);
+        if (r.property < 0)
+            return;
+        const int level = int(r.open.size()) - r.rdfDepth;
+        Property &p = r.parsed.properties[r.property];
+        if (level == 2)
+            p.text += QString::fromUtf8(data, size);
+        else if (level == 4 && r.inArray && !p.items.isEmpty())
+            p.items.last().text += QString::fromUtf8(data, size);
+    }
+    static void onStart(void *self, const XML_Char *raw, const XML_Char **attributes)
+    {
+        static_cast<Reader *>(self)->start(raw, attributes);
+    }
+    static void onEnd(void *self, const XML_Char *) { static_cast<Reader *>(self)->end(); }
+
+    void start(const char *raw, const char **attributes)
+    {
+        if (open.size() >= MaxDepth)
+            return stop(QStringLiteral("its elements nest deeper than %1").arg(MaxDepth));
+        if (XML_GetSpecifiedAttributeCount(parser.get()) > 2 * MaxAttributes)
+            return stop(QStringLiteral("an element has more than %1 attributes").arg(MaxAttributes));
+        const qsizetype at = qsizetype(XML_GetCurrentByteIndex(parser.get()));
+        const qsizetype end = at + XML_GetCurrentByteCount(parser.get());
+        const Tag tag{at, end, end - at >= 2 && text[end - 2] == '/'};
+        open.append(tag);
+        const Name name = nameOf(raw);
+        if (rdfDepth < 0) {
+            if (!parsed.hasXmpmeta && name.uri == u"adobe:ns:meta/" && name.local == u"xmpmeta") {
+                parsed.hasXmpmeta = true;
+                parsed.xmpmeta = {name.qname(), tag, -1, -1, scope()};
+                xmpmetaDepth = int(open.size());
+            }
+            if (name.uri != RdfUri || name.local != u"RDF")
+                return;
+            rdfDepth = int(open.size());
+            if (!parsed.hasRdf) {
+                parsed.hasRdf = true;
+                inFirstRdf = true;
+                parsed.rdf = {name.qname(), tag, -1, -1, scope()};
+                parsed.rdfPrefix = name.prefix;
+            }
+            return;
         }
-        if (token == QXmlStreamReader::Characters && property >= 0) {
-            const int level = int(open.size()) - rdfDepth;
-            Property &p = parsed.properties[property];
-            if (level == 2)
-                p.text += reader.text();
-            else if (level == 4 && inArray && !p.items.isEmpty())
-                p.items.last().text += reader.text();
-            continue;
-        }
-        if (token == QXmlStreamReader::StartElement) {
-            if (open.size() >= MaxDepth) {
-                parsed.error = QStringLiteral("its elements nest deeper than %1").arg(MaxDepth);
-                return parsed;
+        const int level = int(open.size()) - rdfDepth;
+        if (level == 1) {
+            if (inFirstRdf && parsed.rdf.firstChild < 0)
+                parsed.rdf.firstChild = tag.start;
+            parsed.nodes.append({name.qname(), tag, -1, -1, parsed.nodes.isEmpty() ? scope() : QHash<QString, QString>()});
+            QHash<QByteArray, std::pair<Name, const char *>> byName;
+            for (const char **a = attributes; *a; a += 2) {
+                const Name attribute = nameOf(*a);
+                byName.insert(attribute.qname().toUtf8(), {attribute, a[1]});
             }
-            const QXmlStreamNamespaceDeclarations declarations = reader.namespaceDeclarations();
-            const QXmlStreamAttributes attributes = reader.attributes();
-            if (declarations.size() + attributes.size() > MaxAttributes) {
-                parsed.error = QStringLiteral("an element has more than %1 attributes").arg(MaxAttributes);
-                return parsed;
-            }
-            QStringList prefixes;
-            for (const QXmlStreamNamespaceDeclaration &declaration : declarations) {
-                bound[declaration.prefix().toString()].append(declaration.namespaceUri().toString());
-                prefixes.append(declaration.prefix().toString());
-            }
-            declared.append(prefixes);
-            const Tag tag{text.lastIndexOf(u'<', at - 1), at, at >= 2 && text[at - 2] == u'/'};
-            open.append(tag);
-            const QStringView uri = reader.namespaceUri();
-            const QStringView local = reader.name();
-            const QString qname = reader.qualifiedName().toString();
-            if (rdfDepth < 0) {
-                if (!parsed.hasXmpmeta && uri == u"adobe:ns:meta/" && local == u"xmpmeta") {
-                    parsed.hasXmpmeta = true;
-                    parsed.xmpmeta = {qname, tag, -1, -1, scope()};
-                    xmpmetaDepth = int(open.size());
-                }
-                if (uri != RdfUri || local != u"RDF")
+            for (const Attribute &attribute : attributesOf(text, tag)) {
+                const auto found = byName.constFind(attribute.qname);
+                if (found == byName.cend())
                     continue;
-                rdfDepth = int(open.size());
-                if (!parsed.hasRdf) {
-                    parsed.hasRdf = true;
-                    inFirstRdf = true;
-                    parsed.rdf = {qname, tag, -1, -1, scope()};
-                    parsed.rdfPrefix = reader.prefix().toString();
-                }
-                continue;
-            }
-            const int level = int(open.size()) - rdfDepth;
-            if (level == 1) {
-                if (inFirstRdf && parsed.rdf.firstChild < 0)
-                    parsed.rdf.firstChild = tag.start;
-                parsed.nodes.append({qname, tag, -1, -1, parsed.nodes.isEmpty() ? scope() : QHash<QString, QString>()});
-                // By name: finding each attribute by a search of the list would be quadratic.
-                QHash<QString, const QXmlStreamAttribute *> byName;
-                for (const QXmlStreamAttribute &attribute : attributes)
-                    byName.insert(attribute.qualifiedName().toString(), &attribute);
-                for (const Attribute &attribute : attributesOf(text, tag)) {
-                    const QXmlStreamAttribute *read = byName.value(attribute.qname);
-                    const QString ns = read ? read->namespaceUri().toString() : QString();
-                    if (ns.isEmpty() || ns == RdfUri || ns == XmlUri)
-                        continue;
-                    Property p;
-                    p.node = int(parsed.nodes.size()) - 1;
-                    p.uri = ns;
-                    p.name = attribute.qname.mid(attribute.qname.indexOf(u':') + 1);
-                    p.qname = attribute.qname;
-                    p.attribute = true;
-                    p.start = attribute.start;
-                    p.end = attribute.valueEnd + 1;
-                    p.valueStart = attribute.valueStart;
-                    p.text = read->value().toString();
-                    parsed.properties.append(p);
-                }
-            } else if (level == 2) {
-                Container &node = parsed.nodes.last();
-                if (node.firstChild < 0)
-                    node.firstChild = tag.start;
+                const Name &n = found->first;
+                if (n.uri.isEmpty() || n.uri == RdfUri || n.uri == XmlUri)
+                    continue;
                 Property p;
                 p.node = int(parsed.nodes.size()) - 1;
-                p.uri = uri.toString();
-                p.name = local.toString();
-                p.qname = qname;
-                p.start = tag.start;
-                const QStringList &rdf = bound.value(parsed.rdfPrefix);
-                p.rdfHere = !parsed.rdfPrefix.isEmpty() && !rdf.isEmpty() && rdf.last() == RdfUri;
-                property = int(parsed.properties.size());
+                p.uri = n.uri;
+                p.name = n.local;
+                p.qname = n.qname();
+                p.attribute = true;
+                p.start = attribute.start;
+                p.end = attribute.valueEnd + 1;
+                p.valueStart = attribute.valueStart;
+                p.text = QString::fromUtf8(found->second);
                 parsed.properties.append(p);
-            } else if (level == 3 && property >= 0 && uri == RdfUri
-                       && (local == u"Bag" || local == u"Seq" || local == u"Alt")) {
-                Property &p = parsed.properties[property];
-                if (p.array.isEmpty()) {
-                    p.array = local.toString();
-                    p.arrayQName = qname;
-                    p.arrayTag = tag;
-                    inArray = true;
-                }
-            } else if (level == 4 && inArray && uri == RdfUri && local == u"li") {
-                parsed.properties[property].items.append({attributes.value(XmlUri, QStringLiteral("lang")).toString(), tag, at, {}});
             }
-            continue;
+        } else if (level == 2) {
+            Container &node = parsed.nodes.last();
+            if (node.firstChild < 0)
+                node.firstChild = tag.start;
+            Property p;
+            p.node = int(parsed.nodes.size()) - 1;
+            p.uri = name.uri;
+            p.name = name.local;
+            p.qname = name.qname();
+            p.start = tag.start;
+            const QStringList &rdf = bound.value(parsed.rdfPrefix);
+            p.rdfHere = !parsed.rdfPrefix.isEmpty() && !rdf.isEmpty() && rdf.last() == RdfUri;
+            property = int(parsed.properties.size());
+            parsed.properties.append(p);
+        } else if (level == 3 && property >= 0 && name.uri == RdfUri
+                   && (name.local == u"Bag" || name.local == u"Seq" || name.local == u"Alt")) {
+            Property &p = parsed.properties[property];
+            if (p.array.isEmpty()) {
+                p.array = name.local;
+                p.arrayQName = name.qname();
+                p.arrayTag = tag;
+                inArray = true;
+            }
+        } else if (level == 4 && inArray && name.uri == RdfUri && name.local == u"li") {
+            QString lang;
+            for (const char **a = attributes; *a; a += 2) {
+                const Name attribute = nameOf(*a);
+                if (attribute.uri == XmlUri && attribute.local == u"lang")
+                    lang = QString::fromUtf8(a[1]);
+            }
+            parsed.properties[property].items.append({lang, tag, end, {}});
         }
-        if (token != QXmlStreamReader::EndElement)
-            continue;
+    }
+
+    void end()
+    {
         const Tag tag = open.takeLast();
-        for (const QString &prefix : declared.takeLast())
-            bound[prefix].removeLast();
-        const qsizetype endTag = tag.empty ? at : text.lastIndexOf(u'<', at - 1);
+        const qsizetype at = qsizetype(XML_GetCurrentByteIndex(parser.get()));
+        const qsizetype after = tag.empty ? tag.end : at + XML_GetCurrentByteCount(parser.get());
+        const qsizetype endTag = tag.empty ? tag.end : at;
         if (int(open.size()) == xmpmetaDepth)
-            parsed.xmpmeta.lastChildEnd = at;
+            parsed.xmpmeta.lastChildEnd = after;
         else if (int(open.size()) + 1 == xmpmetaDepth)
             xmpmetaDepth = -1;
         if (rdfDepth < 0)
-            continue;
+            return;
         const int level = int(open.size()) + 1 - rdfDepth;
         if (level == 0) {
             rdfDepth = -1;
             inFirstRdf = false;
         } else if (level == 1 && inFirstRdf) {
-            parsed.rdf.lastChildEnd = at;
+            parsed.rdf.lastChildEnd = after;
         } else if (level == 2 && property >= 0) {
-            parsed.properties[property].end = at;
-            parsed.nodes.last().lastChildEnd = at;
+            parsed.properties[property].end = after;
+            parsed.nodes.last().lastChildEnd = after;
             property = -1;
         } else if (level == 3 && inArray) {
             inArray = false;
@@ -269,10 +341,9 @@ Parsed parse(const QString &text)
                 p.items.last().contentEnd = endTag;
         }
     }
-    if (reader.hasError())
-        parsed.error = reader.errorString();
-    return parsed;
-}
+};
+
+Parsed parse(const QByteArray &text) { return Reader(text).read(); }
 
 QString escaped(const QString &value, bool attribute)
 {
@@ -295,14 +366,14 @@ QString escaped(const QString &value, bool attribute)
 }
 
 // The spaces that start the line of `at`; none when something else precedes it there.
-QString indentBefore(const QString &text, qsizetype at)
+QString indentBefore(const QByteArray &text, qsizetype at)
 {
     qsizetype i = at;
-    while (i > 0 && (text[i - 1] == u' ' || text[i - 1] == u'\t'))
+    while (i > 0 && (text[i - 1] == ' ' || text[i - 1] == '\t'))
         --i;
-    if (i > 0 && text[i - 1] != u'\n' && text[i - 1] != u'\r')
+    if (i > 0 && text[i - 1] != '\n' && text[i - 1] != '\r')
         return {};
-    return text.mid(i, at - i);
+    return QString::fromLatin1(text.mid(i, at - i));
 }
 
 QString arrayName(XmpForm form)
@@ -373,10 +444,10 @@ struct Bindings {
     }
 };
 
-QString applied(const QString &text, QList<Edit> edits, bool *overlap)
+QByteArray applied(const QByteArray &text, QList<Edit> edits, bool *overlap)
 {
     std::stable_sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) { return a.start < b.start; });
-    QString out;
+    QByteArray out;
     out.reserve(text.size() + 1024);
     qsizetype cursor = 0;
     for (const Edit &edit : edits) {
@@ -384,15 +455,15 @@ QString applied(const QString &text, QList<Edit> edits, bool *overlap)
             *overlap = true;
             return {};
         }
-        out += QStringView(text).sliced(cursor, edit.start - cursor);
-        out += edit.with;
+        out += QByteArrayView(text).sliced(cursor, edit.start - cursor);
+        out += edit.with.toUtf8();
         cursor = edit.end;
     }
-    out += QStringView(text).sliced(cursor);
+    out += QByteArrayView(text).sliced(cursor);
     return out;
 }
 
-qsizetype whitespaceBefore(const QString &text, qsizetype at)
+qsizetype whitespaceBefore(const QByteArray &text, qsizetype at)
 {
     while (at > 0 && isSpace(text[at - 1]))
         --at;
@@ -438,9 +509,20 @@ const char *const FreshPacket = "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCeh
                                 "<?xpacket end=\"w\"?>";
 } // namespace
 
+namespace {
+bool utf16(const QByteArray &packet) { return packet.size() >= 2 && (packet.at(0) == '\0' || packet.at(1) == '\0'); }
+
+QByteArray utf8Of(const QByteArray &packet)
+{
+    if (!utf16(packet))
+        return packet;
+    return DecodeText(packet, packet.at(0) == '\0' ? TextEncoding::Utf16BE : TextEncoding::Utf16LE).toUtf8();
+}
+} // namespace
+
 bool XmpPacketText(const QByteArray &packet, QString *text)
 {
-    if (packet.size() >= 2 && (packet.at(0) == '\0' || packet.at(1) == '\0')) {
+    if (utf16(packet)) {
         *text = DecodeText(packet, packet.at(0) == '\0' ? TextEncoding::Utf16BE : TextEncoding::Utf16LE);
         return true;
     }
@@ -454,13 +536,7 @@ XmpEditResult EditXmp(const QByteArray &packet, const QList<XmpSetting> &setting
     XmpEditResult result{packet, {}, {}};
     if (settings.isEmpty())
         return result;
-    QString text;
-    if (packet.isEmpty())
-        text = QString::fromUtf8(FreshPacket);
-    else if (!XmpPacketText(packet, &text)) {
-        result.unreadable = QStringLiteral("it is not valid UTF-8");
-        return result;
-    }
+    const QByteArray text = packet.isEmpty() ? QByteArray(FreshPacket) : utf8Of(packet);
     const Parsed parsed = parse(text);
     if (!parsed.error.isEmpty() || (!parsed.hasRdf && !parsed.hasXmpmeta)) {
         result.unreadable = parsed.error.isEmpty() ? QStringLiteral("it has no rdf:RDF element") : parsed.error;
@@ -567,12 +643,11 @@ XmpEditResult EditXmp(const QByteArray &packet, const QList<XmpSetting> &setting
     }
 
     bool overlap = false;
-    const QString edited = applied(text, edits, &overlap);
+    const QByteArray out = applied(text, edits, &overlap);
     if (overlap) {
         result.unwritable = QStringLiteral("the packet names a property twice in one place");
         return result;
     }
-    QByteArray out = edited.toUtf8();
     if (out == packet)
         return result;
     result.packet = fitPadding(packet, out);
@@ -584,12 +659,7 @@ XmpRead ReadXmp(const QByteArray &packet, const QList<XmpName> &names)
     XmpRead read;
     read.values.resize(names.size());
     read.present.fill(false, names.size());
-    QString text;
-    if (!XmpPacketText(packet, &text)) {
-        read.unreadable = QStringLiteral("it is not valid UTF-8");
-        return read;
-    }
-    const Parsed parsed = parse(text);
+    const Parsed parsed = parse(utf8Of(packet));
     if (!parsed.error.isEmpty() || (!parsed.hasRdf && !parsed.hasXmpmeta)) {
         read.unreadable = parsed.error.isEmpty() ? QStringLiteral("it has no rdf:RDF element") : parsed.error;
         return read;
