@@ -100,9 +100,10 @@ QByteArray extendedXmpSegments(const QByteArray &packet, const QByteArray &guid)
     return out;
 }
 
-// What becomes of the Extended XMP when the line's properties are written
-// into the main packet: they leave the extension, which readers would
-// otherwise take them from, and the main packet names the new extension.
+// What becomes of the Extended XMP when a line sets properties that live
+// there: they are set in the extension, which readers take them from, the
+// main packet loses any copy, and names the new extension by its GUID. An
+// extension that cannot be read goes, and the main packet names none.
 struct ExtendedXmpEdit {
     QList<qsizetype> segments; // the extension's segments, which `replacement` takes the place of
     QByteArray replacement;
@@ -119,28 +120,35 @@ std::optional<ExtendedXmpEdit> editExtendedXmp(QByteArrayView file, const QList<
     if (set.isEmpty() || !read.unreadable.isEmpty() || !read.present[0])
         return std::nullopt;
     const ExtendedXmp extended = extendedXmp(file, segments, read.values[0].value(0).toLatin1());
-    QList<XmpSetting> removals = set;
-    for (XmpSetting &removal : removals)
-        removal.remove = true;
-    const XmpEditResult cut = extended.packet.isEmpty() ? XmpEditResult{{}, QStringLiteral("missing"), {}}
-                                                        : EditXmp(extended.packet, removals);
-    if (cut.unreadable.isEmpty() && cut.unwritable.isEmpty() && cut.packet == extended.packet)
+    QList<XmpName> names;
+    for (const XmpSetting &setting : set)
+        names.append(setting.property);
+    const XmpRead inside = extended.packet.isEmpty() ? XmpRead{QStringLiteral("missing"), {}, {}, 0}
+                                                     : ReadXmp(extended.packet, names);
+    QList<XmpSetting> there;
+    QList<XmpSetting> fromMain;
+    for (qsizetype i = 0; i < set.size() && inside.unreadable.isEmpty(); ++i) {
+        if (!inside.present[i])
+            continue;
+        there.append(set[i]);
+        fromMain.append(set[i]);
+        fromMain.last().remove = true;
+    }
+    if (inside.unreadable.isEmpty() && there.isEmpty())
         return std::nullopt;
+    const XmpEditResult edited = inside.unreadable.isEmpty() ? EditXmp(extended.packet, there) : XmpEditResult{};
     ExtendedXmpEdit edit;
     edit.segments = extended.segments;
-    const bool keep = cut.unreadable.isEmpty() && cut.unwritable.isEmpty() && ReadXmp(cut.packet, {}).properties > 0;
-    XmpSetting update{pointer, XmpForm::Text, {}, !keep};
-    if (keep) {
-        const QByteArray guid = QCryptographicHash::hash(cut.packet, QCryptographicHash::Md5).toHex().toUpper();
-        edit.replacement = extendedXmpSegments(cut.packet, guid);
-        update.items = QStringList{QString::fromLatin1(guid)};
+    XmpSetting update{pointer, XmpForm::Text, {}, true};
+    if (inside.unreadable.isEmpty() && edited.unreadable.isEmpty() && edited.unwritable.isEmpty()) {
+        const QByteArray guid = QCryptographicHash::hash(edited.packet, QCryptographicHash::Md5).toHex().toUpper();
+        edit.replacement = extendedXmpSegments(edited.packet, guid);
+        update = {pointer, XmpForm::Text, {QString::fromLatin1(guid)}};
     } else {
-        edit.note = {NoteCode::MetadataLost,
-                     {extended.packet.isEmpty() || !cut.unreadable.isEmpty()
-                          ? QStringLiteral("the Extended XMP the main packet named, which could not be read")
-                          : QStringLiteral("the Extended XMP, which held only properties this line sets")}};
+        fromMain.clear();
+        edit.note = {NoteCode::MetadataLost, {QStringLiteral("the Extended XMP the main packet named, which could not be read")}};
     }
-    edit.mainPacket = EditXmp(mainPacket, {update}).packet;
+    edit.mainPacket = EditXmp(mainPacket, fromMain + QList<XmpSetting>{update}).packet;
     return edit;
 }
 

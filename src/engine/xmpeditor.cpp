@@ -551,7 +551,13 @@ XmpEditResult EditXmp(const QByteArray &packet, const QList<XmpSetting> &setting
     for (const XmpSetting &setting : settings) {
         const QList<int> found = byName.value(setting.property.uri + u' ' + setting.property.name);
         // An array or alternative cannot stand in an attribute: an element of the property is its home.
+        // An alternative keeps its other languages, so one of them is the home where there is one.
         int home = -1;
+        for (const int i : found) {
+            const Property &p = parsed.properties[i];
+            if (home < 0 && !setting.remove && setting.form == XmpForm::Alt && p.array == u"Alt")
+                home = i;
+        }
         for (const int i : found) {
             if (home < 0 && !setting.remove && (setting.form == XmpForm::Text || !parsed.properties[i].attribute))
                 home = i;

@@ -9,6 +9,7 @@
 #include "model/tagslots.h"
 #include "testsupport.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QtEndian>
 #include <QFile>
@@ -379,6 +380,44 @@ TEST_F(EngineTest, EachContainerKeepsEveryByteItDoesNotOwn)
     };
     const qsizetype first = 2 + mpf(0, 0).size() + xmp.size() + jpeg.size() - 2;
     WriteFileBytes(imagePath("phone.jpg"), withSegments(jpeg, mpf(quint32(first), quint32(first - 2 - 8)) + xmp) + second);
+    // Packets as other writers leave them: only the caption may change, in
+    // one packet, the same bytes for a copy read after the others.
+    const QByteArray rdf = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>";
+    const QByteArray ns = " xmlns:dc='http://purl.org/dc/elements/1.1/' xmlns:photoshop='http://ns.adobe.com/photoshop/1.0/'"
+                          " xmlns:xapMM='http://ns.adobe.com/xap/1.0/mm/' xmlns:bw='http://example.com/bw/'";
+    const QByteArray caption = "<dc:description><rdf:Alt><rdf:li xml:lang='x-default'>old</rdf:li>"
+                               "<rdf:li xml:lang='fr-FR'>ancienne</rdf:li></rdf:Alt></dc:description>";
+    const QByteArray empties = "<bw:Names><rdf:Alt/></bw:Names><photoshop:Instructions/>";
+    const auto packet = [&](const QByteArray &about, const QByteArray &attributes, const QByteArray &body) {
+        return "<?xpacket begin='\xEF\xBB\xBF' id='W5M0MpCehiHzreSzNTczkc9d'?>" + rdf + "<rdf:Description rdf:about='" + about + "'" + ns
+            + attributes + ">" + body + "</rdf:Description></rdf:RDF></x:xmpmeta>" + QByteArray(300, ' ') + "<?xpacket end='w'?>";
+    };
+    const auto extended = [&](const QByteArray &body, QByteArray *guid) {
+        const QByteArray packet = rdf + "<rdf:Description rdf:about=''" + ns + ">" + body + "</rdf:Description></rdf:RDF></x:xmpmeta>";
+        *guid = QCryptographicHash::hash(packet, QCryptographicHash::Md5).toHex().toUpper();
+        return segment(0xE1, QByteArray("http://ns.adobe.com/xmp/extension/\0", 35) + *guid + BigEndian(packet.size(), 4)
+                                 + BigEndian(0, 4) + packet);
+    };
+    const QByteArray xmpSignature("http://ns.adobe.com/xap/1.0/\0", 29);
+    QByteArray guid;
+    const QByteArray extension = extended(caption + "<bw:Note>in the extension</bw:Note>", &guid);
+    const QList<std::pair<QString, QByteArray>> packets{
+        {"attributes.jpg", segment(0xE1, xmpSignature + packet("", " photoshop:City='Paris' photoshop:Headline='old'", caption))},
+        {"prefixes.jpg", segment(0xE1, xmpSignature + packet("uuid:faf5bdd5-ba3d-11da-ad31-d33d75182f1b",
+                                                            " xapMM:InstanceID='xmp.iid:42' xmlns:e='http://purl.org/dc/elements/1.1/'",
+                                                            "<!-- kept --><?keep me?><e:description>twice</e:description>"
+                                                                + caption + empties))},
+        {"header.jpg", segment(0xE1, QByteArray("XMP\0://ns.adobe.com/xap/1.0/\0", 29)
+                                         + packet("", "", "<photoshop:City>Paris</photoshop:City>" + caption))},
+        {"extended.jpg", segment(0xE1, xmpSignature + packet("", " xmlns:xmpNote='http://ns.adobe.com/xmp/note/' xmpNote:HasExtendedXMP='" + guid + "'",
+                                                            "<photoshop:City>Paris</photoshop:City>")) + extension},
+        {"stale.jpg", segment(0xE1, xmpSignature + packet("", " xmlns:xmpNote='http://ns.adobe.com/xmp/note/' xmpNote:HasExtendedXMP='"
+                                                                 + QByteArray(32, 'A') + "'", caption))},
+    };
+    for (const auto &[name, segments] : packets) {
+        WriteFileBytes(imagePath(name), withSegments(jpeg, segments));
+        WriteFileBytes(imagePath("again-" + name), withSegments(jpeg, segments));
+    }
 
     // WebP: a simple lossy file and a lossless one with alpha, which become
     // extended; an animation with EXIF, an ICC profile, XMP and bytes after its RIFF.
@@ -426,12 +465,41 @@ TEST_F(EngineTest, EachContainerKeepsEveryByteItDoesNotOwn)
                    QList<QByteArray> lines;
                    for (const QString &name : formats)
                        lines << name.toUtf8() + "\tnew";
+                   for (const auto &[name, segments] : packets)
+                       lines << name.toUtf8() + "\tnew";
+                   for (const auto &[name, segments] : packets)
+                       lines << "again-" + name.toUtf8() + "\tnew";
                    return lines;
                }());
     const BatchResult result = run();
-    EXPECT_EQ(result.saved(), 5 + formats.size());
+    EXPECT_EQ(result.saved(), 5 + formats.size() + 2 * packets.size());
     const QList<LineReport> warned = result.with(LineStatus::SavedWithWarnings);
-    ASSERT_EQ(LineNames(warned), QStringList{"2 chunks.png"});
+    ASSERT_EQ(LineNames(warned), (QStringList{"2 chunks.png", "18 stale.jpg", "23 again-stale.jpg"}));
+    EXPECT_EQ(Codes(warned[1].outcome), QList<NoteCode>{NoteCode::MetadataLost}) << "the main packet no longer names a missing extension";
+    for (const auto &[name, segments] : packets) {
+        SCOPED_TRACE(name.toStdString());
+        const QByteArray out = ReadFileBytes(savePath(name));
+        EXPECT_EQ(ReadFileBytes(savePath("again-" + name)), out);
+        EXPECT_EQ(out.count(xmpSignature) + out.count(QByteArray("XMP\0://", 7)), 1) << "one packet";
+        const FileTags was = ReadTags(imagePath(name));
+        const FileTags now = ReadTags(savePath(name));
+        EXPECT_EQ(now["XMP-dc:Description"], "new");
+        EXPECT_EQ(now.warnings, QStringList{});
+        const auto others = [](const FileTags &tags) {
+            QStringList xmp;
+            for (auto it = tags.tags.begin(); it != tags.tags.end(); ++it) {
+                if (it.key().startsWith("XMP-") && it.key() != "XMP-dc:Description" && it.key() != "XMP-xmpNote:HasExtendedXMP")
+                    xmp << it.key() + '=' + it.value();
+            }
+            return xmp;
+        };
+        EXPECT_EQ(others(now), others(was));
+        EXPECT_EQ(now["XMP-dc:Description-fr-FR"], "ancienne");
+        EXPECT_EQ(out.contains(empties), name == "prefixes.jpg") << "empty properties stay";
+        EXPECT_EQ(out.contains("http://ns.adobe.com/xmp/extension/"), name == "extended.jpg");
+    }
+    EXPECT_EQ(ReadTags(savePath("extended.jpg"))["XMP-bw:Note"], "in the extension");
+    EXPECT_EQ(ReadTags(savePath("prefixes.jpg"))["XMP-xmpMM:InstanceID"], "xmp.iid:42");
     const QString reason = NotesText(warned[0].outcome.notes);
     EXPECT_TRUE(reason.contains("checksum of its iCCP chunk")) << reason.toStdString();
 
