@@ -3,6 +3,7 @@
 #include "engine/tiffcontainer.h"
 #include "engine/tiffstructure.h"
 #include "engine/notetext.h"
+#include "engine/xmpeditor.h"
 #include "engine/xmppacket.h"
 #include "model/codepage.h"
 #include "model/datafile.h"
@@ -200,6 +201,58 @@ TEST(XmpDate, OnlyValidIimDatesAndTimesBecomeXmpDates)
     EXPECT_EQ(XmpDateFromIim("20240229", "235959-0530"), "2024-02-29T23:59:59-05:30");
     EXPECT_EQ(XmpDateFromIim("20240315", "246000+0000"), "2024-03-15") << "the time alone is dropped";
     EXPECT_EQ(XmpDateFromIim("20230229", "120000+0000"), QString());
+}
+
+// Each packet gets the values where the property stands, and nothing else changes.
+TEST(XmpEditor, SetsEachPropertyWhereItStandsOrRefusesWhatItCannotRead)
+{
+    const QString dc = "http://purl.org/dc/elements/1.1/";
+    const QList<XmpSetting> settings{{{dc, "dc", "description"}, XmpForm::Alt, {"new"}},
+                                     {{dc, "dc", "subject"}, XmpForm::Bag, {"a", "b"}},
+                                     {{"http://ns.adobe.com/photoshop/1.0/", "photoshop", "City"}, XmpForm::Text, {"Zürich & <Co> \"q\""}}};
+    const QByteArray rdf = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'";
+    const QByteArray end = "</rdf:RDF></x:xmpmeta>";
+    const QByteArray padded = "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?>" + rdf + "><rdf:Description rdf:about=''/>" + end
+        + QByteArray(2000, ' ') + "<?xpacket end='w'?>";
+    const QString wide = QString::fromUtf8(rdf + "/>" + end.mid(10));
+    const struct {
+        const char *what;
+        QByteArray packet;
+        QList<QByteArray> found; // in the edited packet; none when it must be refused
+    } cases[]{
+        {"attribute form, in place", rdf + "><rdf:Description rdf:about='' xmlns:photoshop='http://ns.adobe.com/photoshop/1.0/' "
+                                           "photoshop:City='Paris'/>" + end,
+         {"photoshop:City='Zürich &amp; &lt;Co&gt; &quot;q&quot;'", "<dc:description>"}},
+        {"dc bound to another namespace", rdf + " xmlns:dc='http://example.com/'><rdf:Description rdf:about='' dc:x='1'/>" + end,
+         {"xmlns:dc1=\"http://purl.org/dc/elements/1.1/\"", "dc:x='1'", "<dc1:subject>"}},
+        {"a duplicate in another description", rdf + " xmlns:d='http://purl.org/dc/elements/1.1/'><rdf:Description rdf:about=''>"
+                                                     "<d:subject>old</d:subject></rdf:Description><rdf:Description rdf:about=''>"
+                                                     "<d:subject><rdf:Seq><rdf:li>old</rdf:li></rdf:Seq></d:subject>"
+                                                     "</rdf:Description>" + end,
+         {"<d:subject>\n <rdf:Bag>", "</rdf:Description><rdf:Description rdf:about=''></rdf:Description>"}},
+        {"padding taken up", padded, {"<?xpacket end='w'?>"}},
+        {"UTF-16", QByteArray(reinterpret_cast<const char *>(wide.utf16()), wide.size() * 2), {"<dc:description>"}},
+        {"a document type", "<!DOCTYPE x [<!ENTITY e 'e'>]>" + rdf + "/>" + end.mid(10), {}},
+        {"not well-formed", rdf + "><rdf:Description>" + end, {}},
+        {"no rdf:RDF", "<x/>", {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const XmpEditResult edited = EditXmp(c.packet, settings);
+        EXPECT_EQ(edited.unreadable.isEmpty(), !c.found.isEmpty());
+        if (c.found.isEmpty())
+            continue;
+        for (const QByteArray &found : c.found)
+            EXPECT_TRUE(edited.packet.contains(found)) << found.toStdString() << "\n" << edited.packet.toStdString();
+        QList<XmpName> names;
+        for (const XmpSetting &setting : settings)
+            names.append(setting.property);
+        const XmpRead read = ReadXmp(edited.packet, names);
+        for (qsizetype i = 0; i < settings.size(); ++i)
+            EXPECT_EQ(read.values[i], settings[i].items);
+        EXPECT_EQ(EditXmp(edited.packet, settings).packet, edited.packet) << "a second edit changes nothing";
+    }
+    EXPECT_EQ(EditXmp(padded, settings).packet.size(), padded.size()) << "edited in place";
 }
 
 namespace {
