@@ -88,7 +88,9 @@ QString NoteText(const Note &note)
     case NoteCode::SourceDamaged:
         return QStringLiteral("the source image itself is damaged: %1").arg(d(0));
     case NoteCode::XmpUnreadable:
-        return QStringLiteral("the image's XMP packet cannot be read, so it was left as it was; the IPTC was written");
+        if (note.details.isEmpty())
+            return QStringLiteral("the image's XMP packet cannot be read, so it was left as it was; the IPTC was written");
+        return QStringLiteral("the image's XMP packet cannot be read (%1), so it was left as it was; the IPTC was written").arg(d(0));
     case NoteCode::WrittenWithoutTags:
         return QStringLiteral("written without tags: %1").arg(d(0));
     case NoteCode::FieldsWithoutHome:

@@ -512,11 +512,22 @@ const char *const FreshPacket = "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCeh
 namespace {
 bool utf16(const QByteArray &packet) { return packet.size() >= 2 && (packet.at(0) == '\0' || packet.at(1) == '\0'); }
 
+// The packet as UTF-8, which is how it is written again: a UTF-16 packet's
+// declaration says so too.
 QByteArray utf8Of(const QByteArray &packet)
 {
     if (!utf16(packet))
         return packet;
-    return DecodeText(packet, packet.at(0) == '\0' ? TextEncoding::Utf16BE : TextEncoding::Utf16LE).toUtf8();
+    QByteArray text = DecodeText(packet, packet.at(0) == '\0' ? TextEncoding::Utf16BE : TextEncoding::Utf16LE).toUtf8();
+    const qsizetype start = text.indexOf("<?xml");
+    const qsizetype end = start >= 0 && start < 8 ? text.indexOf("?>", start) : -1;
+    const qsizetype encoding = end > 0 ? text.indexOf("encoding=", start) : -1;
+    if (encoding < 0 || encoding + 10 > end)
+        return text;
+    const qsizetype close = text.indexOf(text[encoding + 9], encoding + 10);
+    if (close > 0 && close < end)
+        text.replace(encoding + 10, close - encoding - 10, "UTF-8");
+    return text;
 }
 } // namespace
 

@@ -4,7 +4,6 @@
 #include "model/codepage.h"
 #include "model/tagslots.h"
 
-#include <QXmlStreamReader>
 
 #include <array>
 #include <optional>
@@ -76,12 +75,9 @@ QString XmpDateFromIim(const QString &day, const QString &clock)
               .arg(clock.left(2), clock.mid(2, 2), clock.mid(4, 2), clock.mid(6, 1), clock.mid(7, 2), clock.mid(9, 2));
 }
 
-bool WellFormedXml(const QByteArray &text)
+bool ReadableXmp(const QByteArray &packet)
 {
-    QXmlStreamReader reader(text);
-    while (!reader.atEnd())
-        reader.readNext();
-    return !reader.hasError();
+    return ReadXmp(packet, {}).unreadable.isEmpty();
 }
 
 QList<XmpSetting> XmpSettingsOf(const QList<TagValue> &values)

@@ -41,9 +41,8 @@ QList<XmpSetting> XmpSettingsOf(const QList<TagValue> &values);
 // TimeCreated; without a date it is left alone.
 XmpUpdate UpdateXmpPacket(const QByteArray &packet, const QList<TagValue> &values, XmpMemory &memory);
 
-// Whether `text` is well-formed XML, as every reader of an XMP packet
-// needs; linear, and safe on any bytes.
-bool WellFormedXml(const QByteArray &text);
+// Whether `packet` reads as XMP, as the editor reads it; linear, and safe on any bytes.
+bool ReadableXmp(const QByteArray &packet);
 
 // The ISO 8601 form of an IIM date with an optional IIM time, as XMP
 // dates are written; empty when the date (or a given time) is not valid.
