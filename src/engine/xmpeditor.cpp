@@ -7,6 +7,7 @@
 #include <expat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <type_traits>
 
@@ -182,10 +183,13 @@ private:
     };
     static Name nameOf(const char *raw)
     {
-        const QList<QByteArray> parts = QByteArray(raw).split(NameSeparator);
-        if (parts.size() == 1)
-            return {{}, QString::fromUtf8(parts[0]), {}};
-        return {QString::fromUtf8(parts[0]), QString::fromUtf8(parts[1]), parts.size() > 2 ? QString::fromUtf8(parts[2]) : QString()};
+        const char *first = std::strchr(raw, NameSeparator);
+        if (!first)
+            return {{}, QString::fromUtf8(raw), {}};
+        const char *second = std::strchr(first + 1, NameSeparator);
+        const char *localEnd = second ? second : first + 1 + std::strlen(first + 1);
+        return {QString::fromUtf8(raw, first - raw), QString::fromUtf8(first + 1, localEnd - first - 1),
+                second ? QString::fromUtf8(second + 1) : QString()};
     }
 
     static void onDoctype(void *self, const XML_Char *, const XML_Char *, const XML_Char *, int)
@@ -253,16 +257,18 @@ private:
             if (inFirstRdf && parsed.rdf.firstChild < 0)
                 parsed.rdf.firstChild = tag.start;
             parsed.nodes.append({name.qname(), tag, -1, -1, parsed.nodes.isEmpty() ? scope() : QHash<QString, QString>()});
-            QHash<QByteArray, std::pair<Name, const char *>> byName;
-            for (const char **a = attributes; *a; a += 2) {
-                const Name attribute = nameOf(*a);
-                byName.insert(attribute.qname().toUtf8(), {attribute, a[1]});
-            }
+            // Expat reports the attributes in the tag's order, without the namespace declarations.
+            const char **next = attributes;
             for (const Attribute &attribute : attributesOf(text, tag)) {
-                const auto found = byName.constFind(attribute.qname);
-                if (found == byName.cend())
+                if (attribute.qname == "xmlns" || attribute.qname.startsWith("xmlns:"))
                     continue;
-                const Name &n = found->first;
+                if (!*next)
+                    return stop(QStringLiteral("its attributes cannot be followed"));
+                const Name n = nameOf(next[0]);
+                const char *value = next[1];
+                next += 2;
+                if (!attribute.qname.endsWith(n.local.toUtf8()))
+                    return stop(QStringLiteral("its attributes cannot be followed"));
                 if (n.uri.isEmpty() || n.uri == RdfUri || n.uri == XmlUri)
                     continue;
                 Property p;
@@ -274,7 +280,7 @@ private:
                 p.start = attribute.start;
                 p.end = attribute.valueEnd + 1;
                 p.valueStart = attribute.valueStart;
-                p.text = QString::fromUtf8(found->second);
+                p.text = QString::fromUtf8(value);
                 parsed.properties.append(p);
             }
         } else if (level == 2) {
