@@ -32,6 +32,7 @@ struct Tag {
 };
 
 struct Item {
+    QString qname;
     QString lang;
     Tag tag;
     qsizetype contentEnd = 0; // where its end tag starts
@@ -313,7 +314,7 @@ private:
                 if (attribute.uri == XmlUri && attribute.local == u"lang")
                     lang = QString::fromUtf8(a[1]);
             }
-            parsed.properties[property].items.append({lang, tag, end, {}});
+            parsed.properties[property].items.append({name.qname(), lang, tag, end, {}});
         }
     }
 
@@ -596,7 +597,7 @@ XmpEditResult EditXmp(const QByteArray &packet, const QList<XmpSetting> &setting
                 });
                 const QString li = p.arrayQName.left(p.arrayQName.indexOf(u':') + 1) + QStringLiteral("li");
                 if (item != p.items.end() && item->tag.empty)
-                    edits.append({item->tag.end - 2, item->tag.end, u'>' + value + QStringLiteral("</") + li + u'>'});
+                    edits.append({item->tag.end - 2, item->tag.end, u'>' + value + QStringLiteral("</") + item->qname + u'>'});
                 else if (item != p.items.end())
                     edits.append({item->tag.end, item->contentEnd, value});
                 else {

@@ -230,6 +230,10 @@ TEST(XmpEditor, SetsEachPropertyWhereItStandsOrRefusesWhatItCannotRead)
                                                      "<d:subject><rdf:Seq><rdf:li>old</rdf:li></rdf:Seq></d:subject>"
                                                      "</rdf:Description>" + end,
          {"<d:subject>\n <rdf:Bag>", "</rdf:Description><rdf:Description rdf:about=''></rdf:Description>"}},
+        {"an empty default under another rdf prefix", rdf + " xmlns:r='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
+                                                           "xmlns:dc='http://purl.org/dc/elements/1.1/'><dc:description><rdf:Alt>"
+                                                           "<r:li xml:lang='x-default'/></rdf:Alt></dc:description></rdf:Description>" + end,
+         {"<r:li xml:lang='x-default'>new</r:li>"}},
         {"padding taken up", padded, {"<?xpacket end='w'?>"}},
         {"UTF-16", QByteArray(reinterpret_cast<const char *>(wide.utf16()), wide.size() * 2), {"<dc:description>"}},
         {"a document type", "<!DOCTYPE x [<!ENTITY e 'e'>]>" + rdf + "/>" + end.mid(10), {}},
