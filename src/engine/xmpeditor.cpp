@@ -157,6 +157,7 @@ private:
     int xmpmetaDepth = -1;
     bool inFirstRdf = false;
     bool inArray = false;
+    bool inItem = false;
     int property = -1;
 
     void stop(const QString &why)
@@ -216,7 +217,7 @@ private:
         Property &p = r.parsed.properties[r.property];
         if (level == 2)
             p.text += QString::fromUtf8(data, size);
-        else if (level == 4 && r.inArray && !p.items.isEmpty())
+        else if (level == 4 && r.inItem)
             p.items.last().text += QString::fromUtf8(data, size);
     }
     static void onStart(void *self, const XML_Char *raw, const XML_Char **attributes)
@@ -315,6 +316,7 @@ private:
                     lang = QString::fromUtf8(a[1]);
             }
             parsed.properties[property].items.append({name.qname(), lang, tag, end, {}});
+            inItem = true;
         }
     }
 
@@ -342,10 +344,9 @@ private:
             property = -1;
         } else if (level == 3 && inArray) {
             inArray = false;
-        } else if (level == 4 && inArray) {
-            Property &p = parsed.properties[property];
-            if (!p.items.isEmpty())
-                p.items.last().contentEnd = endTag;
+        } else if (level == 4 && inItem) {
+            parsed.properties[property].items.last().contentEnd = endTag;
+            inItem = false;
         }
     }
 };

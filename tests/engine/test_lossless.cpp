@@ -234,6 +234,10 @@ TEST(XmpEditor, SetsEachPropertyWhereItStandsOrRefusesWhatItCannotRead)
                                                            "xmlns:dc='http://purl.org/dc/elements/1.1/'><dc:description><rdf:Alt>"
                                                            "<r:li xml:lang='x-default'/></rdf:Alt></dc:description></rdf:Description>" + end,
          {"<r:li xml:lang='x-default'>new</r:li>"}},
+        {"an item of another namespace", rdf + "><rdf:Description xmlns:dc='http://purl.org/dc/elements/1.1/'><dc:description><rdf:Alt>"
+                                               "<rdf:li xml:lang='x-default'>old</rdf:li><o:li xmlns:o='http://example.com/'/></rdf:Alt>"
+                                               "</dc:description></rdf:Description>" + end,
+         {"<rdf:li xml:lang='x-default'>new</rdf:li><o:li xmlns:o='http://example.com/'/>"}},
         {"padding taken up", padded, {"<?xpacket end='w'?>"}},
         {"UTF-16", QByteArray(reinterpret_cast<const char *>(wide.utf16()), wide.size() * 2), {"<dc:description>"}},
         {"a document type", "<!DOCTYPE x [<!ENTITY e 'e'>]>" + rdf + "/>" + end.mid(10), {}},
