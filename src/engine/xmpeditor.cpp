@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <type_traits>
 
 namespace {
@@ -518,15 +519,27 @@ const char *const FreshPacket = "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCeh
 } // namespace
 
 namespace {
-bool utf16(const QByteArray &packet) { return packet.size() >= 2 && (packet.at(0) == '\0' || packet.at(1) == '\0'); }
+// Packets may be stored in UTF-16, as the XMP specification allows: told by
+// a byte-order mark, or by the NUL byte of its first character.
+std::optional<TextEncoding> utf16(const QByteArray &packet)
+{
+    if (packet.size() < 2)
+        return std::nullopt;
+    if (packet.startsWith("\xFE\xFF") || packet.at(0) == '\0')
+        return TextEncoding::Utf16BE;
+    if (packet.startsWith("\xFF\xFE") || packet.at(1) == '\0')
+        return TextEncoding::Utf16LE;
+    return std::nullopt;
+}
 
 // The packet as UTF-8, which is how it is written again: a UTF-16 packet's
 // declaration says so too.
 QByteArray utf8Of(const QByteArray &packet)
 {
-    if (!utf16(packet))
+    const std::optional<TextEncoding> wide = utf16(packet);
+    if (!wide)
         return packet;
-    QByteArray text = DecodeText(packet, packet.at(0) == '\0' ? TextEncoding::Utf16BE : TextEncoding::Utf16LE).toUtf8();
+    QByteArray text = DecodeText(packet, *wide).toUtf8();
     const qsizetype start = text.indexOf("<?xml");
     const qsizetype end = start >= 0 && start < 8 ? text.indexOf("?>", start) : -1;
     const qsizetype encoding = end > 0 ? text.indexOf("encoding=", start) : -1;
@@ -541,8 +554,8 @@ QByteArray utf8Of(const QByteArray &packet)
 
 bool XmpPacketText(const QByteArray &packet, QString *text)
 {
-    if (utf16(packet)) {
-        *text = DecodeText(packet, packet.at(0) == '\0' ? TextEncoding::Utf16BE : TextEncoding::Utf16LE);
+    if (const std::optional<TextEncoding> wide = utf16(packet)) {
+        *text = DecodeText(packet, *wide);
         return true;
     }
     QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);

@@ -240,6 +240,8 @@ TEST(XmpEditor, SetsEachPropertyWhereItStandsOrRefusesWhatItCannotRead)
          {"<rdf:li xml:lang='x-default'>new</rdf:li><o:li xmlns:o='http://example.com/'/>"}},
         {"padding taken up", padded, {"<?xpacket end='w'?>"}},
         {"UTF-16", QByteArray(reinterpret_cast<const char *>(wide.utf16()), wide.size() * 2), {"<dc:description>"}},
+        {"UTF-16 with a byte-order mark", "\xFE\xFF" + QByteArray(QStringEncoder(QStringConverter::Utf16BE).encode(wide)),
+         {"<dc:description>"}},
         {"a document type", "<!DOCTYPE x [<!ENTITY e 'e'>]>" + rdf + "/>" + end.mid(10), {}},
         {"not well-formed", rdf + "><rdf:Description>" + end, {}},
         {"no rdf:RDF", "<x/>", {}},
