@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <type_traits>
+#include <utility>
 
 namespace {
 const QString RdfUri = QStringLiteral("http://www.w3.org/1999/02/22-rdf-syntax-ns#");
@@ -54,6 +55,8 @@ struct Property {
     bool rdfHere = false; // whether the packet's rdf prefix means RDF at the element
     QString array;       // Bag, Seq or Alt when the value is one
     QString arrayQName;
+    bool arrayBindsRdf = false; // whether the array's start tag binds its own prefix
+    QString declarations; // the namespaces the element's start tag binds, as written there
     Tag arrayTag;
     QList<Item> items;
 };
@@ -160,6 +163,7 @@ private:
     bool inArray = false;
     bool inItem = false;
     int property = -1;
+    QStringList binding; // the prefixes the next start tag binds
 
     void stop(const QString &why)
     {
@@ -201,7 +205,9 @@ private:
     }
     static void onBind(void *self, const XML_Char *prefix, const XML_Char *uri)
     {
-        static_cast<Reader *>(self)->bound[QString::fromUtf8(prefix ? prefix : "")].append(QString::fromUtf8(uri ? uri : ""));
+        Reader &r = *static_cast<Reader *>(self);
+        r.bound[QString::fromUtf8(prefix ? prefix : "")].append(QString::fromUtf8(uri ? uri : ""));
+        r.binding.append(QString::fromUtf8(prefix ? prefix : ""));
     }
     static void onUnbind(void *self, const XML_Char *prefix)
     {
@@ -237,6 +243,7 @@ private:
         const qsizetype end = at + XML_GetCurrentByteCount(parser.get());
         const Tag tag{at, end, end - at >= 2 && text[end - 2] == '/'};
         open.append(tag);
+        const QStringList binds = std::exchange(binding, {});
         const Name name = nameOf(raw);
         if (rdfDepth < 0) {
             if (!parsed.hasXmpmeta && name.uri == u"adobe:ns:meta/" && name.local == u"xmpmeta") {
@@ -296,6 +303,11 @@ private:
             p.name = name.local;
             p.qname = name.qname();
             p.start = tag.start;
+            // A value written anew keeps what the element binds: its own name, or its array's, may need it.
+            for (const Attribute &attribute : binds.isEmpty() ? QList<Attribute>() : attributesOf(text, tag)) {
+                if (attribute.qname == "xmlns" || attribute.qname.startsWith("xmlns:"))
+                    p.declarations += QString::fromUtf8(text.mid(attribute.start, attribute.valueEnd + 1 - attribute.start));
+            }
             const QStringList &rdf = bound.value(parsed.rdfPrefix);
             p.rdfHere = !parsed.rdfPrefix.isEmpty() && !rdf.isEmpty() && rdf.last() == RdfUri;
             property = int(parsed.properties.size());
@@ -306,6 +318,7 @@ private:
             if (p.array.isEmpty()) {
                 p.array = name.local;
                 p.arrayQName = name.qname();
+                p.arrayBindsRdf = binds.contains(name.prefix);
                 p.arrayTag = tag;
                 inArray = true;
             }
@@ -390,20 +403,21 @@ QString arrayName(XmpForm form)
     return form == XmpForm::Alt ? QStringLiteral("Alt") : form == XmpForm::Seq ? QStringLiteral("Seq") : QStringLiteral("Bag");
 }
 
-// The property as an element named `qname` whose lines start with `indent`;
-// `rdf` is the prefix bound to RDF there, or empty to bind one on the array.
-QString propertyElement(const QString &qname, const XmpSetting &setting, const QString &indent, const QString &rdf)
+// The property as an element named `qname` whose lines start with `indent`,
+// its array's names with the prefix `rdf`, which the array binds itself when
+// `bind` says so; `declarations` go into its start tag as they stand.
+QString propertyElement(const QString &qname, const XmpSetting &setting, const QString &indent, const QString &rdf, bool bind,
+                        const QString &declarations = {})
 {
     if (setting.form == XmpForm::Text)
-        return u'<' + qname + u'>' + escaped(setting.items.value(0), false) + QStringLiteral("</") + qname + u'>';
-    const QString r = rdf.isEmpty() ? QStringLiteral("rdf") : rdf;
-    const QString array = r + u':' + arrayName(setting.form);
-    const QString binding = rdf.isEmpty() ? QStringLiteral(" xmlns:rdf=\"%1\"").arg(RdfUri) : QString();
+        return u'<' + qname + declarations + u'>' + escaped(setting.items.value(0), false) + QStringLiteral("</") + qname + u'>';
+    const QString array = rdf + u':' + arrayName(setting.form);
+    const QString binding = bind ? QStringLiteral(" xmlns:%1=\"%2\"").arg(rdf, RdfUri) : QString();
     const QString language = setting.form == XmpForm::Alt ? QStringLiteral(" xml:lang=\"x-default\"") : QString();
-    QString out = u'<' + qname + QStringLiteral(">\n") + indent + QStringLiteral(" <") + array + binding + u'>';
+    QString out = u'<' + qname + declarations + QStringLiteral(">\n") + indent + QStringLiteral(" <") + array + binding + u'>';
     for (const QString &item : setting.items)
-        out += u'\n' + indent + QStringLiteral("  <") + r + QStringLiteral(":li") + language + u'>' + escaped(item, false)
-            + QStringLiteral("</") + r + QStringLiteral(":li>");
+        out += u'\n' + indent + QStringLiteral("  <") + rdf + QStringLiteral(":li") + language + u'>' + escaped(item, false)
+            + QStringLiteral("</") + rdf + QStringLiteral(":li>");
     return out + u'\n' + indent + QStringLiteral(" </") + array + QStringLiteral(">\n") + indent + QStringLiteral("</") + qname + u'>';
 }
 
@@ -629,9 +643,12 @@ XmpEditResult EditXmp(const QByteArray &packet, const QList<XmpSetting> &setting
                 }
                 continue;
             }
-            edits.append({p.start, p.end,
-                          propertyElement(p.qname, setting, indentBefore(text, p.start),
-                                          p.rdfHere ? parsed.rdfPrefix : QString())});
+            // The RDF prefix its array has, so a second edit writes the same bytes; else the
+            // packet's own where it holds here, else one bound on the array.
+            const QString arrayPrefix = p.arrayQName.section(u':', 0, -2);
+            const QString rdf = !arrayPrefix.isEmpty() ? arrayPrefix : p.rdfHere ? parsed.rdfPrefix : QStringLiteral("rdf");
+            const bool bind = !arrayPrefix.isEmpty() ? p.arrayBindsRdf : !p.rdfHere;
+            edits.append({p.start, p.end, propertyElement(p.qname, setting, indentBefore(text, p.start), rdf, bind, p.declarations)});
         }
         if (home < 0 && !setting.remove)
             missing.append(&setting);
@@ -656,7 +673,7 @@ XmpEditResult EditXmp(const QByteArray &packet, const QList<XmpSetting> &setting
         QString block;
         for (const XmpSetting *setting : missing) {
             const QString prefix = bindings.prefixFor(setting->property.uri, setting->property.prefix);
-            block += u'\n' + propertyIndent + propertyElement(prefix + u':' + setting->property.name, *setting, propertyIndent, rdf);
+            block += u'\n' + propertyIndent + propertyElement(prefix + u':' + setting->property.name, *setting, propertyIndent, rdf, false);
         }
         // The namespaces are bound on the outermost element written.
         const QString declarations = bindings.declarations();

@@ -238,6 +238,10 @@ TEST(XmpEditor, SetsEachPropertyWhereItStandsOrRefusesWhatItCannotRead)
                                                "<rdf:li xml:lang='x-default'>old</rdf:li><o:li xmlns:o='http://example.com/'/></rdf:Alt>"
                                                "</dc:description></rdf:Description>" + end,
          {"<rdf:li xml:lang='x-default'>new</rdf:li><o:li xmlns:o='http://example.com/'/>"}},
+        {"namespaces bound on the property", rdf + "><rdf:Description><e:subject xmlns:e='http://purl.org/dc/elements/1.1/' "
+                                                   "xmlns:r='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><r:Seq/></e:subject>"
+                                                   "</rdf:Description>" + end,
+         {"<e:subject xmlns:e='http://purl.org/dc/elements/1.1/' xmlns:r='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>\n <r:Bag>"}},
         {"padding taken up", padded, {"<?xpacket end='w'?>"}},
         {"UTF-16", QByteArray(reinterpret_cast<const char *>(wide.utf16()), wide.size() * 2), {"<dc:description>"}},
         {"UTF-16 with a byte-order mark", "\xFE\xFF" + QByteArray(QStringEncoder(QStringConverter::Utf16BE).encode(wide)),
