@@ -34,7 +34,7 @@ Foreseen foreseenSidecar(const LinePlan &plan, const TagEdit &edit)
         const SidecarFile existing = ReadSidecarFile(plan.sidecarSource);
         if (existing.failure)
             return {{existing.failure}, TagPlace::Sidecar, false};
-        if (!existing.bytes.trimmed().isEmpty() && !WellFormedXml(existing.bytes))
+        if (!existing.bytes.trimmed().isEmpty() && !ReadableXmp(existing.bytes))
             return {{{NoteCode::MetadataUnwritable, {UnreadableSidecarText}}}, TagPlace::Sidecar, false};
         const QList<Note> notes = edit.values.isEmpty() ? QList<Note>() : ValueNotes({}, edit, TagHomes::XmpOnly, SidecarFormatName);
         return {notes, TagPlace::Sidecar, true};

@@ -7,7 +7,9 @@
 #include "engine/tiffstructure.h"
 #include "engine/xmppacket.h"
 
+#include <QCryptographicHash>
 #include <QHash>
+#include <QSet>
 
 #include <cstring>
 #include <algorithm>
@@ -15,6 +17,12 @@
 
 namespace {
 const QByteArray XmpSignature("http://ns.adobe.com/xap/1.0/\0", 29);
+// What some writers put before the main packet instead; readers take it for
+// XMP, so it is read, and replaced under the standard signature.
+const QByteArray OddXmpSignature("XMP\0://ns.adobe.com/xap/1.0/\0", 29);
+const QByteArray ExtendedXmpSignature("http://ns.adobe.com/xmp/extension/\0", 35);
+// The signature, the GUID, the extension's full length and this part's offset.
+constexpr qsizetype ExtendedXmpHeader = 35 + 32 + 4 + 4;
 const QByteArray PhotoshopSignature("Photoshop 3.0\0", 14);
 const QByteArray ExifSignature("Exif\0\0", 6);
 const QByteArray MpfSignature("MPF\0", 4);
@@ -35,7 +43,114 @@ bool holds(QByteArrayView file, const JpegSegment &segment, unsigned char marker
     return segment.marker == marker && StartsWith(bodyOf(file, segment), signature);
 }
 
-bool isXmp(QByteArrayView file, const JpegSegment &segment) { return holds(file, segment, 0xE1, XmpSignature); }
+bool isXmp(QByteArrayView file, const JpegSegment &segment)
+{
+    return holds(file, segment, 0xE1, XmpSignature) || holds(file, segment, 0xE1, OddXmpSignature);
+}
+
+// The Extended XMP the main packet points at by its GUID.
+struct ExtendedXmp {
+    QList<qsizetype> segments; // indices
+    QByteArray packet;         // empty when its parts do not make a whole
+};
+
+ExtendedXmp extendedXmp(QByteArrayView file, const QList<JpegSegment> &segments, const QByteArray &guid)
+{
+    ExtendedXmp extended;
+    QList<std::pair<quint32, QByteArrayView>> parts;
+    quint32 full = 0;
+    bool consistent = true;
+    for (qsizetype i = 0; i < segments.size(); ++i) {
+        const QByteArrayView body = bodyOf(file, segments[i]);
+        if (!holds(file, segments[i], 0xE1, ExtendedXmpSignature) || body.size() < ExtendedXmpHeader
+            || body.sliced(ExtendedXmpSignature.size(), 32) != guid)
+            continue;
+        extended.segments.append(i);
+        const quint32 length = Be32(Bytes(body) + ExtendedXmpHeader - 8);
+        consistent = consistent && (parts.isEmpty() || length == full);
+        full = length;
+        parts.append({Be32(Bytes(body) + ExtendedXmpHeader - 4), body.sliced(ExtendedXmpHeader)});
+    }
+    std::stable_sort(parts.begin(), parts.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    QByteArray packet;
+    for (const auto &[offset, data] : parts) {
+        consistent = consistent && offset == quint32(packet.size());
+        if (consistent)
+            packet += data;
+    }
+    if (consistent && packet.size() == qsizetype(full))
+        extended.packet = packet;
+    return extended;
+}
+
+QByteArray segmentBytes(unsigned char marker, const QByteArray &signature, QByteArrayView payload);
+
+// The Extended XMP's segments for `packet`, named by its GUID.
+QByteArray extendedXmpSegments(const QByteArray &packet, const QByteArray &guid)
+{
+    QByteArray out;
+    const qsizetype chunk = MaxSegmentBody - ExtendedXmpHeader;
+    for (qsizetype at = 0; at < packet.size(); at += chunk) {
+        QByteArray part = guid;
+        PutBe32(part, quint32(packet.size()));
+        PutBe32(part, quint32(at));
+        part += QByteArrayView(packet).sliced(at, std::min(chunk, packet.size() - at));
+        out += segmentBytes(0xE1, ExtendedXmpSignature, part);
+    }
+    return out;
+}
+
+// What becomes of the Extended XMP when a line sets properties that live
+// there: they are set in the extension, which readers take them from, the
+// main packet loses any copy, and names the new extension by its GUID. An
+// extension that cannot be read goes, and the main packet names none.
+struct ExtendedXmpEdit {
+    QList<qsizetype> segments; // the extension's segments, which `replacement` takes the place of
+    QByteArray replacement;
+    QByteArray mainPacket;
+    Note note;
+};
+
+std::optional<ExtendedXmpEdit> editExtendedXmp(QByteArrayView file, const QList<JpegSegment> &segments,
+                                               const QByteArray &mainPacket, const QList<XmpSetting> &set)
+{
+    const XmpName pointer{QStringLiteral("http://ns.adobe.com/xmp/note/"), QStringLiteral("xmpNote"),
+                          QStringLiteral("HasExtendedXMP")};
+    const XmpRead read = ReadXmp(mainPacket, {pointer});
+    if (set.isEmpty() || !read.unreadable.isEmpty() || !read.present[0])
+        return std::nullopt;
+    const ExtendedXmp extended = extendedXmp(file, segments, read.values[0].value(0).toLatin1());
+    QList<XmpName> names;
+    for (const XmpSetting &setting : set)
+        names.append(setting.property);
+    const XmpRead inside = extended.packet.isEmpty() ? XmpRead{QStringLiteral("missing"), {}, {}, 0}
+                                                     : ReadXmp(extended.packet, names);
+    QList<XmpSetting> there;
+    QList<XmpSetting> fromMain;
+    for (qsizetype i = 0; i < set.size() && inside.unreadable.isEmpty(); ++i) {
+        if (!inside.present[i])
+            continue;
+        there.append(set[i]);
+        fromMain.append(set[i]);
+        fromMain.last().remove = true;
+    }
+    if (inside.unreadable.isEmpty() && there.isEmpty())
+        return std::nullopt;
+    const XmpEditResult edited = inside.unreadable.isEmpty() ? EditXmp(extended.packet, there) : XmpEditResult{};
+    ExtendedXmpEdit edit;
+    edit.segments = extended.segments;
+    XmpSetting update{pointer, XmpForm::Text, {}, true};
+    if (inside.unreadable.isEmpty() && edited.unreadable.isEmpty() && edited.unwritable.isEmpty()) {
+        const QByteArray guid = QCryptographicHash::hash(edited.packet, QCryptographicHash::Md5).toHex().toUpper();
+        edit.replacement = extendedXmpSegments(edited.packet, guid);
+        update = {pointer, XmpForm::Text, {QString::fromLatin1(guid)}};
+    } else {
+        fromMain.clear();
+        edit.note = {NoteCode::MetadataLost, {QStringLiteral("the Extended XMP the main packet named, which could not be read")}};
+    }
+    edit.mainPacket = EditXmp(mainPacket, fromMain + QList<XmpSetting>{update}).packet;
+    return edit;
+}
 
 // Photoshop resources of consecutive APP13 segments, joined where one
 // resource runs on into the next segment.
@@ -306,7 +421,20 @@ LineOutcome WriteTaggedJpeg(const SourceImage &source, const TagEdit &edit, XmpM
         notes.prepend({NoteCode::SourceDamaged, {damage}});
     if (layout.noImage())
         notes.prepend({NoteCode::NoImage, {}});
-    for (const QByteArray &packet : edited.xmpPackets) {
+    QList<QByteArray> packets = edited.xmpPackets;
+    bool xmpChanged = edited.xmpChanged;
+    QSet<qsizetype> extensionSegments;
+    std::optional<ExtendedXmpEdit> extension;
+    if (!found.xmpPackets.isEmpty() && !packets.isEmpty())
+        extension = editExtendedXmp(file, segments, packets.front(), edited.xmpSet);
+    if (extension) {
+        packets.front() = extension->mainPacket;
+        xmpChanged = true;
+        extensionSegments = QSet<qsizetype>(extension->segments.begin(), extension->segments.end());
+        if (extension->note)
+            notes.append(extension->note);
+    }
+    for (const QByteArray &packet : packets) {
         if (packet.size() > MaxXmpPacket)
             return LineOutcome::failed(
                 {NoteCode::BlockTooLarge, {QStringLiteral("XMP"), QString::number(packet.size()), QString::number(MaxXmpPacket)}});
@@ -350,8 +478,8 @@ LineOutcome WriteTaggedJpeg(const SourceImage &source, const TagEdit &edit, XmpM
             anchor = i;
     }
     const auto insertNew = [&](OutputBytes &output) {
-        if (found.xmpPackets.isEmpty() && !edited.xmpPackets.isEmpty())
-            output.add(segmentBytes(0xE1, XmpSignature, edited.xmpPackets.front()));
+        if (found.xmpPackets.isEmpty() && !packets.isEmpty())
+            output.add(segmentBytes(0xE1, XmpSignature, packets.front()));
         if (groups.isEmpty() && writeIptc)
             output.add(app13Segments(WithIptcResource({}, {edited.iim, {}, true})));
     };
@@ -365,12 +493,17 @@ LineOutcome WriteTaggedJpeg(const SourceImage &source, const TagEdit &edit, XmpM
     for (qsizetype i = 0; i < segments.size(); ++i) {
         const JpegSegment &segment = segments[i];
         const qsizetype group = groupOf.value(i, -1);
-        if (isXmp(file, segment) && edited.xmpChanged) {
+        if (isXmp(file, segment) && xmpChanged) {
             output.copy(cursor, segment.start);
             // The same size where the new packet fits, so nothing after it moves.
             const qsizetype room = segment.end - segment.body - XmpSignature.size();
-            const QByteArray packet = PaddedXmpPacket(edited.xmpPackets.value(xmpIndex++), room);
+            const QByteArray packet = PaddedXmpPacket(packets.value(xmpIndex++), room);
             output.add(segmentBytes(0xE1, XmpSignature, packet));
+            cursor = segment.end;
+        } else if (extensionSegments.contains(i)) {
+            output.copy(cursor, segment.start);
+            if (extension->segments.front() == i)
+                output.add(extension->replacement);
             cursor = segment.end;
         } else if (group >= 0 && rebuilt[group]) {
             output.copy(cursor, segment.start);

@@ -54,8 +54,9 @@ Note XmpOnlyRefusal(const Note &refusal, const QString &format)
 {
     if (refusal.code != NoteCode::XmpUnreadable)
         return refusal;
+    const QString why = refusal.details.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(refusal.details.front());
     return {NoteCode::MetadataUnwritable,
-            {QStringLiteral("its XMP packet cannot be read, and %1 has no other place for the values").arg(format)}};
+            {QStringLiteral("its XMP packet cannot be read%1, and %2 has no other place for the values").arg(why, format)}};
 }
 
 QList<Note> ValueNotes(const FoundMetadata &found, const TagEdit &edit, TagHomes homes, const QString &format)
@@ -88,6 +89,7 @@ EditedMetadata EditMetadata(const FoundMetadata &found, const TagEdit &edit, Tag
         result.notes = checked.notes + homelessNote(xmpValues, format);
     }
 
+    result.xmpSet = XmpSettingsOf(xmpValues);
     const QList<QByteArray> packets = found.xmpPackets.isEmpty() ? QList<QByteArray>{QByteArray()} : found.xmpPackets;
     for (const QByteArray &packet : packets) {
         const XmpUpdate update = UpdateXmpPacket(packet, xmpValues, memory);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/batchline.h"
+#include "engine/xmpeditor.h"
 
 #include <QByteArray>
 #include <QList>
@@ -29,6 +30,7 @@ struct EditedMetadata {
     QByteArray iim;                // the new IIM block (IptcAndXmp only); empty when the file keeps none
     QList<QByteArray> xmpPackets;  // one new packet for each the file held, or one when it held none
     bool xmpChanged = false;       // false: the packets are the file's own
+    QList<XmpSetting> xmpSet;      // the XMP properties the line sets
     QList<Note> notes;             // what the line's report says of the values and the packet
     Note refusal;                  // XmpOnly: why no value can be written (the packet cannot be read or written)
 };

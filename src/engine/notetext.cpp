@@ -94,7 +94,9 @@ QString NoteText(const Note &note)
     case NoteCode::NoImage:
         return QStringLiteral("the file holds metadata but no image");
     case NoteCode::XmpUnreadable:
-        return QStringLiteral("the image's XMP packet cannot be read, so it was left as it was; the IPTC was written");
+        if (note.details.isEmpty())
+            return QStringLiteral("the image's XMP packet cannot be read, so it was left as it was; the IPTC was written");
+        return QStringLiteral("the image's XMP packet cannot be read (%1), so it was left as it was; the IPTC was written").arg(d(0));
     case NoteCode::WrittenWithoutTags:
         return QStringLiteral("written without tags: %1").arg(d(0));
     case NoteCode::FieldsWithoutHome:

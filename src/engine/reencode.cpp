@@ -24,6 +24,21 @@
 #include <set>
 
 namespace {
+// Readies Exiv2 once per process: its XMP toolkit started, its reports
+// (which are not for the user) silenced.
+void PrepareExiv2()
+{
+    struct Library {
+        Library()
+        {
+            Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+            Exiv2::XmpParser::initialize();
+        }
+        ~Library() { Exiv2::XmpParser::terminate(); }
+    };
+    static Library library;
+}
+
 // An anonymous file in memory that a path reaches, so that the tags-only
 // writer can read the composed image as it reads any source.
 class MemoryFile {

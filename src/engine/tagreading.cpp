@@ -1,6 +1,5 @@
 #include "engine/tagreading.h"
 
-#include "engine/exiv2compat.h"
 #include "engine/iimblock.h"
 #include "engine/iimvalues.h"
 #include "engine/xmppacket.h"
@@ -10,8 +9,6 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QStringDecoder>
-
-#include <exiv2/exiv2.hpp>
 
 #include <algorithm>
 #include <string>
@@ -89,42 +86,20 @@ struct XmpFields {
 // A property's items: a language alternative's default, an array's items,
 // or the text. Translations are not the value a run writes, so a property
 // without a default counts as absent.
-Items itemsOf(const Exiv2::XmpData &xmp, std::string_view name)
-{
-    const auto it = xmp.findKey(Exiv2::XmpKey(std::string(name)));
-    if (it == xmp.end())
-        return {};
-    const Exiv2::Value &value = it->value();
-    if (const auto *alternatives = dynamic_cast<const Exiv2::LangAltValue *>(&value)) {
-        const auto text = alternatives->value_.find("x-default");
-        if (text == alternatives->value_.end())
-            return {};
-        return QStringList{QString::fromStdString(text->second)};
-    }
-    if (const auto *array = dynamic_cast<const Exiv2::XmpArrayValue *>(&value)) {
-        QStringList items;
-        for (Exiv2Size i = 0; i < array->count(); ++i)
-            items.append(QString::fromStdString(array->toString(i)));
-        return items;
-    }
-    return QStringList{QString::fromStdString(value.toString())};
-}
-
 XmpFields readXmp(const QByteArray &packet)
 {
     XmpFields read;
     if (packet.isEmpty())
         return read;
-    PrepareExiv2();
-    Exiv2::XmpData xmp;
-    try {
-        read.readable = Exiv2::XmpParser::decode(xmp, packet.toStdString()) == 0;
-    } catch (const std::exception &) {
-        read.readable = false;
-    }
+    QList<XmpName> names;
+    for (int slot = 1; slot <= TagSlotCount; ++slot)
+        names.append(SlotXmpName(slot));
+    const XmpRead xmp = ReadXmp(packet, names);
+    read.readable = xmp.unreadable.isEmpty();
     for (int slot = 1; slot <= TagSlotCount && read.readable; ++slot) {
-        if (!slotInfo(slot).xmp.empty())
-            read.fields[slot - 1] = itemsOf(xmp, slotInfo(slot).xmp);
+        const bool alternative = SlotXmpForm(slot) == XmpForm::Alt;
+        if (!names[slot - 1].name.isEmpty() && xmp.present[slot - 1] && !(alternative && xmp.values[slot - 1].isEmpty()))
+            read.fields[slot - 1] = xmp.values[slot - 1];
     }
     return read;
 }

@@ -5,29 +5,26 @@
 #include <QByteArray>
 #include <QString>
 
-#include <memory>
 
-// XMP packets through Exiv2's XMP toolkit: the properties a line sets are
-// written into the packet the file holds, and everything else in it stays.
+#include "engine/xmpeditor.h"
 
-// Readies Exiv2 once per process: its XMP toolkit started, its reports
-// (which are not for the user) silenced.
-void PrepareExiv2();
+// The XMP a line's values become: the properties it sets are written into
+// the packet the file holds, and every other byte of it stays.
 
-// What a process that writes many images keeps from one to the next: the
-// parse of the last packet read, which the next image often repeats (copies,
-// photos of one shoot). Parsing a packet is the dearest part of tagging a
-// small photo.
+// What a process that writes many images keeps from one to the next; the
+// editor reads each packet afresh, which costs less than keeping a parse.
 class XmpMemory {
 public:
     XmpMemory();
     ~XmpMemory();
     XmpMemory(const XmpMemory &) = delete;
     XmpMemory &operator=(const XmpMemory &) = delete;
-
-    struct Parse;
-    std::unique_ptr<Parse> last;
 };
+
+// The XMP property a slot is kept in step with, and the form of its value;
+// an empty name for a slot with none.
+XmpName SlotXmpName(int slot);
+XmpForm SlotXmpForm(int slot);
 
 struct XmpUpdate {
     QByteArray packet; // the packet to store; the input itself when unchanged
@@ -35,15 +32,17 @@ struct XmpUpdate {
     Note error;        // XmpUnreadable or MetadataUnwritable: the input packet was kept
 };
 
+// The XMP properties `values` set, in slot order; the date joins the
+// values' DateCreated and TimeCreated, and without a date none is set.
+QList<XmpSetting> XmpSettingsOf(const QList<TagValue> &values);
+
 // Sets in `packet` (possibly empty) the XMP property of every value whose
-// slot has one; the other properties, rdf:about and the namespaces stay as
-// the packet had them. The XMP date joins the values' DateCreated and
+// slot has one; every other byte stays as the packet had it. The XMP date joins the values' DateCreated and
 // TimeCreated; without a date it is left alone.
 XmpUpdate UpdateXmpPacket(const QByteArray &packet, const QList<TagValue> &values, XmpMemory &memory);
 
-// Whether `text` is well-formed XML, as every reader of an XMP packet
-// needs; linear, and safe on any bytes.
-bool WellFormedXml(const QByteArray &text);
+// Whether `packet` reads as XMP, as the editor reads it; linear, and safe on any bytes.
+bool ReadableXmp(const QByteArray &packet);
 
 // The ISO 8601 form of an IIM date with an optional IIM time, as XMP
 // dates are written; empty when the date (or a given time) is not valid.

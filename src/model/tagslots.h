@@ -26,7 +26,7 @@ struct TagSlotInfo {
     int dataset;            // IIM record-2 dataset number; 0 for the file-name slot
     SlotRole role;          // the form its value takes
     int maxBytes;           // the IIM limit of one dataset (one item of a list)
-    std::string_view xmp{}; // Exiv2 key of the XMP property kept in step; empty when IIM only
+    std::string_view xmp{}; // the XMP property kept in step, as "Xmp.group.Name"; empty when IIM only
 };
 
 inline constexpr int SlotCount = 24;

@@ -4,6 +4,7 @@
 #include "engine/tiffcontainer.h"
 #include "engine/tiffstructure.h"
 #include "engine/notetext.h"
+#include "engine/xmpeditor.h"
 #include "engine/xmppacket.h"
 #include "engine/zlibstream.h"
 #include "model/codepage.h"
@@ -11,6 +12,7 @@
 #include "model/tagslots.h"
 #include "testsupport.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QtEndian>
 #include <QFile>
@@ -201,6 +203,72 @@ TEST(XmpDate, OnlyValidIimDatesAndTimesBecomeXmpDates)
     EXPECT_EQ(XmpDateFromIim("20240229", "235959-0530"), "2024-02-29T23:59:59-05:30");
     EXPECT_EQ(XmpDateFromIim("20240315", "246000+0000"), "2024-03-15") << "the time alone is dropped";
     EXPECT_EQ(XmpDateFromIim("20230229", "120000+0000"), QString());
+}
+
+// Each packet gets the values where the property stands, and nothing else changes.
+TEST(XmpEditor, SetsEachPropertyWhereItStandsOrRefusesWhatItCannotRead)
+{
+    const QString dc = "http://purl.org/dc/elements/1.1/";
+    const QList<XmpSetting> settings{{{dc, "dc", "description"}, XmpForm::Alt, {"new"}},
+                                     {{dc, "dc", "subject"}, XmpForm::Bag, {"a", "b"}},
+                                     {{"http://ns.adobe.com/photoshop/1.0/", "photoshop", "City"}, XmpForm::Text, {"Zürich & <Co> \"q\""}}};
+    const QByteArray rdf = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'";
+    const QByteArray end = "</rdf:RDF></x:xmpmeta>";
+    const QByteArray padded = "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?>" + rdf + "><rdf:Description rdf:about=''/>" + end
+        + QByteArray(2000, ' ') + "<?xpacket end='w'?>";
+    const QString wide = QString::fromUtf8(rdf + "/>" + end.mid(10));
+    const struct {
+        const char *what;
+        QByteArray packet;
+        QList<QByteArray> found; // in the edited packet; none when it must be refused
+    } cases[]{
+        {"attribute form, in place", rdf + "><rdf:Description rdf:about='' xmlns:photoshop='http://ns.adobe.com/photoshop/1.0/' "
+                                           "photoshop:City='Paris'/>" + end,
+         {"photoshop:City='Zürich &amp; &lt;Co&gt; &quot;q&quot;'", "<dc:description>"}},
+        {"dc bound to another namespace", rdf + " xmlns:dc='http://example.com/'><rdf:Description rdf:about='' dc:x='1'/>" + end,
+         {"xmlns:dc1=\"http://purl.org/dc/elements/1.1/\"", "dc:x='1'", "<dc1:subject>"}},
+        {"a duplicate in another description", rdf + " xmlns:d='http://purl.org/dc/elements/1.1/'><rdf:Description rdf:about=''>"
+                                                     "<d:subject>old</d:subject></rdf:Description><rdf:Description rdf:about=''>"
+                                                     "<d:subject><rdf:Seq><rdf:li>old</rdf:li></rdf:Seq></d:subject>"
+                                                     "</rdf:Description>" + end,
+         {"<d:subject>\n <rdf:Bag>", "</rdf:Description><rdf:Description rdf:about=''></rdf:Description>"}},
+        {"an empty default under another rdf prefix", rdf + " xmlns:r='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
+                                                           "xmlns:dc='http://purl.org/dc/elements/1.1/'><dc:description><rdf:Alt>"
+                                                           "<r:li xml:lang='x-default'/></rdf:Alt></dc:description></rdf:Description>" + end,
+         {"<r:li xml:lang='x-default'>new</r:li>"}},
+        {"an item of another namespace", rdf + "><rdf:Description xmlns:dc='http://purl.org/dc/elements/1.1/'><dc:description><rdf:Alt>"
+                                               "<rdf:li xml:lang='x-default'>old</rdf:li><o:li xmlns:o='http://example.com/'/></rdf:Alt>"
+                                               "</dc:description></rdf:Description>" + end,
+         {"<rdf:li xml:lang='x-default'>new</rdf:li><o:li xmlns:o='http://example.com/'/>"}},
+        {"namespaces bound on the property", rdf + "><rdf:Description><e:subject xmlns:e='http://purl.org/dc/elements/1.1/' "
+                                                   "xmlns:r='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><r:Seq/></e:subject>"
+                                                   "</rdf:Description>" + end,
+         {"<e:subject xmlns:e='http://purl.org/dc/elements/1.1/' xmlns:r='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>\n <r:Bag>"}},
+        {"padding taken up", padded, {"<?xpacket end='w'?>"}},
+        {"UTF-16", QByteArray(reinterpret_cast<const char *>(wide.utf16()), wide.size() * 2), {"<dc:description>"}},
+        {"UTF-16 with a byte-order mark", "\xFE\xFF" + QByteArray(QStringEncoder(QStringConverter::Utf16BE).encode(wide)),
+         {"<dc:description>"}},
+        {"a document type", "<!DOCTYPE x [<!ENTITY e 'e'>]>" + rdf + "/>" + end.mid(10), {}},
+        {"not well-formed", rdf + "><rdf:Description>" + end, {}},
+        {"no rdf:RDF", "<x/>", {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const XmpEditResult edited = EditXmp(c.packet, settings);
+        EXPECT_EQ(edited.unreadable.isEmpty(), !c.found.isEmpty());
+        if (c.found.isEmpty())
+            continue;
+        for (const QByteArray &found : c.found)
+            EXPECT_TRUE(edited.packet.contains(found)) << found.toStdString() << "\n" << edited.packet.toStdString();
+        QList<XmpName> names;
+        for (const XmpSetting &setting : settings)
+            names.append(setting.property);
+        const XmpRead read = ReadXmp(edited.packet, names);
+        for (qsizetype i = 0; i < settings.size(); ++i)
+            EXPECT_EQ(read.values[i], settings[i].items);
+        EXPECT_EQ(EditXmp(edited.packet, settings).packet, edited.packet) << "a second edit changes nothing";
+    }
+    EXPECT_EQ(EditXmp(padded, settings).packet.size(), padded.size()) << "edited in place";
 }
 
 namespace {
@@ -400,6 +468,44 @@ TEST_F(EngineTest, EachContainerKeepsEveryByteItDoesNotOwn)
     const QByteArray second = ReadFileBytes(imagePath("second.jpg"));
     const QByteArray xmp = segment(0xE1, QByteArray("http://ns.adobe.com/xap/1.0/\0", 29) + "<x:xmpmeta xmlns:x='adobe:ns:meta/'/>");
     WriteFileBytes(imagePath("phone.jpg"), withSecondPicture(jpeg, second, xmp));
+    // Packets as other writers leave them: only the caption may change, in
+    // one packet, the same bytes for a copy read after the others.
+    const QByteArray rdf = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>";
+    const QByteArray ns = " xmlns:dc='http://purl.org/dc/elements/1.1/' xmlns:photoshop='http://ns.adobe.com/photoshop/1.0/'"
+                          " xmlns:xapMM='http://ns.adobe.com/xap/1.0/mm/' xmlns:bw='http://example.com/bw/'";
+    const QByteArray caption = "<dc:description><rdf:Alt><rdf:li xml:lang='x-default'>old</rdf:li>"
+                               "<rdf:li xml:lang='fr-FR'>ancienne</rdf:li></rdf:Alt></dc:description>";
+    const QByteArray empties = "<bw:Names><rdf:Alt/></bw:Names><photoshop:Instructions/>";
+    const auto packet = [&](const QByteArray &about, const QByteArray &attributes, const QByteArray &body) {
+        return "<?xpacket begin='\xEF\xBB\xBF' id='W5M0MpCehiHzreSzNTczkc9d'?>" + rdf + "<rdf:Description rdf:about='" + about + "'" + ns
+            + attributes + ">" + body + "</rdf:Description></rdf:RDF></x:xmpmeta>" + QByteArray(300, ' ') + "<?xpacket end='w'?>";
+    };
+    const auto extended = [&](const QByteArray &body, QByteArray *guid) {
+        const QByteArray packet = rdf + "<rdf:Description rdf:about=''" + ns + ">" + body + "</rdf:Description></rdf:RDF></x:xmpmeta>";
+        *guid = QCryptographicHash::hash(packet, QCryptographicHash::Md5).toHex().toUpper();
+        return segment(0xE1, QByteArray("http://ns.adobe.com/xmp/extension/\0", 35) + *guid + BigEndian(packet.size(), 4)
+                                 + BigEndian(0, 4) + packet);
+    };
+    const QByteArray xmpSignature("http://ns.adobe.com/xap/1.0/\0", 29);
+    QByteArray guid;
+    const QByteArray extension = extended(caption + "<bw:Note>in the extension</bw:Note>", &guid);
+    const QList<std::pair<QString, QByteArray>> packets{
+        {"attributes.jpg", segment(0xE1, xmpSignature + packet("", " photoshop:City='Paris' photoshop:Headline='old'", caption))},
+        {"prefixes.jpg", segment(0xE1, xmpSignature + packet("uuid:faf5bdd5-ba3d-11da-ad31-d33d75182f1b",
+                                                            " xapMM:InstanceID='xmp.iid:42' xmlns:e='http://purl.org/dc/elements/1.1/'",
+                                                            "<!-- kept --><?keep me?><e:description>twice</e:description>"
+                                                                + caption + empties))},
+        {"header.jpg", segment(0xE1, QByteArray("XMP\0://ns.adobe.com/xap/1.0/\0", 29)
+                                         + packet("", "", "<photoshop:City>Paris</photoshop:City>" + caption))},
+        {"extended.jpg", segment(0xE1, xmpSignature + packet("", " xmlns:xmpNote='http://ns.adobe.com/xmp/note/' xmpNote:HasExtendedXMP='" + guid + "'",
+                                                            "<photoshop:City>Paris</photoshop:City>")) + extension},
+        {"stale.jpg", segment(0xE1, xmpSignature + packet("", " xmlns:xmpNote='http://ns.adobe.com/xmp/note/' xmpNote:HasExtendedXMP='"
+                                                                 + QByteArray(32, 'A') + "'", caption))},
+    };
+    for (const auto &[name, segments] : packets) {
+        WriteFileBytes(imagePath(name), withSegments(jpeg, segments));
+        WriteFileBytes(imagePath("again-" + name), withSegments(jpeg, segments));
+    }
 
     // WebP: a simple lossy file and a lossless one with alpha, which become
     // extended; an animation with EXIF, an ICC profile, XMP and bytes after its RIFF.
@@ -447,17 +553,46 @@ TEST_F(EngineTest, EachContainerKeepsEveryByteItDoesNotOwn)
                    QList<QByteArray> lines;
                    for (const QString &name : formats)
                        lines << name.toUtf8() + "\tnew";
+                   for (const auto &[name, segments] : packets)
+                       lines << name.toUtf8() + "\tnew";
+                   for (const auto &[name, segments] : packets)
+                       lines << "again-" + name.toUtf8() + "\tnew";
                    return lines;
                }());
     const BatchResult result = run();
-    EXPECT_EQ(result.saved(), 6 + formats.size());
+    EXPECT_EQ(result.saved(), 6 + formats.size() + 2 * packets.size());
     const QList<LineReport> failed = result.with(LineStatus::Failed);
     ASSERT_EQ(LineNames(failed), QStringList{"7 profiles.png"});
     EXPECT_EQ(Codes(failed[0].outcome), QList<NoteCode>{NoteCode::MetadataUnwritable});
     EXPECT_EQ(CheckBatch(app, {}).lines.value(6).notes, failed[0].outcome.notes) << "the check foresees it";
     EXPECT_TRUE(ReadFileBytes(savePath("comments.png")).contains(comments));
     const QList<LineReport> warned = result.with(LineStatus::SavedWithWarnings);
-    ASSERT_EQ(LineNames(warned), QStringList{"2 chunks.png"});
+    ASSERT_EQ(LineNames(warned), (QStringList{"2 chunks.png", "20 stale.jpg", "25 again-stale.jpg"}));
+    EXPECT_EQ(Codes(warned[1].outcome), QList<NoteCode>{NoteCode::MetadataLost}) << "the main packet no longer names a missing extension";
+    for (const auto &[name, segments] : packets) {
+        SCOPED_TRACE(name.toStdString());
+        const QByteArray out = ReadFileBytes(savePath(name));
+        EXPECT_EQ(ReadFileBytes(savePath("again-" + name)), out);
+        EXPECT_EQ(out.count(xmpSignature) + out.count(QByteArray("XMP\0://", 7)), 1) << "one packet";
+        const FileTags was = ReadTags(imagePath(name));
+        const FileTags now = ReadTags(savePath(name));
+        EXPECT_EQ(now["XMP-dc:Description"], "new");
+        EXPECT_EQ(now.warnings, QStringList{});
+        const auto others = [](const FileTags &tags) {
+            QStringList xmp;
+            for (auto it = tags.tags.begin(); it != tags.tags.end(); ++it) {
+                if (it.key().startsWith("XMP-") && it.key() != "XMP-dc:Description" && it.key() != "XMP-xmpNote:HasExtendedXMP")
+                    xmp << it.key() + '=' + it.value();
+            }
+            return xmp;
+        };
+        EXPECT_EQ(others(now), others(was));
+        EXPECT_EQ(now["XMP-dc:Description-fr-FR"], "ancienne");
+        EXPECT_EQ(out.contains(empties), name == "prefixes.jpg") << "empty properties stay";
+        EXPECT_EQ(out.contains("http://ns.adobe.com/xmp/extension/"), name == "extended.jpg");
+    }
+    EXPECT_EQ(ReadTags(savePath("extended.jpg"))["XMP-bw:Note"], "in the extension");
+    EXPECT_EQ(ReadTags(savePath("prefixes.jpg"))["XMP-xmpMM:InstanceID"], "xmp.iid:42");
     const QString reason = NotesText(warned[0].outcome.notes);
     EXPECT_TRUE(reason.contains("checksum of its iCCP chunk")) << reason.toStdString();
 
