@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/batchline.h"
+#include "engine/jpegsegments.h"
 #include "engine/metadataedit.h"
 
 #include <QByteArrayView>
@@ -15,26 +16,6 @@ class XmpMemory;
 // Photoshop resources of APP13, the standard XMP segments, and the IPTC
 // record of a FotoStation trailer; every other byte is copied as it stands.
 
-struct JpegSegment {
-    unsigned char marker = 0;
-    qsizetype start = 0; // the 0xFF of its marker
-    qsizetype body = 0;  // just past its length
-    qsizetype end = 0;   // one past it
-};
-
-struct JpegLayout {
-    QList<JpegSegment> segments; // those before the first scan
-    qsizetype scan = -1;         // the first SOS marker; -1 when the segments do not lead to one
-    qsizetype stray = 0;         // bytes between segments that start no marker, which readers skip
-    bool whole = false;          // the segments lead to a scan, to an end marker or to the file's end
-    // A sound file of metadata alone: its segments end without a scan.
-    bool noImage() const { return scan < 0 && whole; }
-};
-
-// The segments before the first scan, walked by their lengths; bytes
-// between them that start no marker are skipped to the next 0xFF, as
-// libjpeg skips them.
-JpegLayout JpegSegments(QByteArrayView file);
 
 // The blocks this program owns, as readers find them.
 FoundMetadata ReadJpegMetadata(QByteArrayView file);

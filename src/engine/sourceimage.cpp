@@ -2,7 +2,7 @@
 
 #include "engine/bytereader.h"
 #include "engine/freeimagelayer.h"
-#include "engine/jpegcontainer.h"
+#include "engine/jpegsegments.h"
 #include "engine/outputfile.h"
 #include "engine/tiffstructure.h"
 
