@@ -94,6 +94,8 @@ BatchCheck CheckBatch(const AppState &app, const BatchOptions &options)
         if (!written(line.notes)) {
             line.place.reset();
         } else {
+            if (plan.blanks)
+                line.notes.append(plan.blanks);
             // As the run will find the outputs when it puts this line's in place.
             if (plan.outputExists || writtenBy.contains(plan.outputKey))
                 line.notes.append(ReplacedNote(writtenBy, plan.outputKey, {}));

@@ -236,6 +236,8 @@ void BatchRunner::committed()
             continue;
         }
         QList<Note> notes = each.outcome.notes;
+        if (plan.blanks)
+            notes.append(plan.blanks);
         if (output.replaced)
             notes.append(ReplacedNote(run->writtenBy, plan.outputKey, {}));
         if (each.sidecar && plan.sidecarNote)

@@ -217,6 +217,23 @@ QList<TagValue> LinePlanner::valuesFor(int L) const
     return values;
 }
 
+Note LinePlanner::blanksFor(int L) const
+{
+    QStringList details;
+    for (int slot = 1; slot <= TagSlotCount; ++slot) {
+        const QList<int> missing = MissingColumns(selectedScheme(app), slot, L, app.Data);
+        if (missing.isEmpty())
+            continue;
+        QStringList columns;
+        for (const int column : missing)
+            columns.append(QString::number(column));
+        details << SlotKey(slot) << columns.join(QLatin1Char(','));
+    }
+    if (details.isEmpty())
+        return {};
+    return {NoteCode::FieldsLeftBlank, details};
+}
+
 LinePlan LinePlanner::plan(int L) const
 {
     LinePlan plan;
@@ -226,6 +243,7 @@ LinePlan LinePlanner::plan(int L) const
     plan.name = found.sheet;
     plan.source = JoinFolderAndName(app.ImagePath, found.name.isEmpty() ? found.sheet : found.name);
     plan.values = valuesFor(L);
+    plan.blanks = blanksFor(L);
     QString output;
     if ((plan.problem = nameProblem(found, output)))
         return plan;

@@ -79,6 +79,7 @@ private:
         Note sidecarNote;       // why it is named in full
     };
     QList<TagValue> valuesFor(int line) const;
+    Note blanksFor(int line) const;
     // Why the line's names may not be used; else `output` gets the output's name ("/"-separated).
     Note nameProblem(const Found &found, QString &output) const;
     // Names every sidecar so that none takes the name of a photo's copy

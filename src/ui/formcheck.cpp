@@ -114,7 +114,7 @@ FormCheck::FormCheck(const BatchCheck &check, const IptcDataFile &data, bool onl
         TableCheck->setItem(r, FileColumn, cell(plan.name, QDir::toNativeSeparators(plan.source)));
         QStringList problems;
         for (const Note &note : line.notes)
-            problems << NoteText(note);
+            problems << NoteText(note, Tense::Future);
         TableCheck->setItem(r, OutputColumn, cell(plan.output, QDir::toNativeSeparators(plan.outputPath)));
         TableCheck->setItem(r, ProblemsColumn, cell(problems.join(QStringLiteral("; ")), problems.join(QLatin1Char('\n'))));
         TableCheck->setItem(r, TagsColumn, cell(line.place ? TagPlaceText(*line.place) : QString()));

@@ -194,6 +194,8 @@ TEST_F(EngineTest, TheCheckForeseesLineForLineWhatTheRunReports)
         {"meta.jpg\tHarbour\t\t\t", NoteCode::NoImage},
         {"empty.tif\tHarbour\t\t\t", NoteCode::NoImage},
         {QByteArray("ctl.jpg\tbad\0\x01 cap\t20240131\t\t", 28), NoteCode::ValueNotWritten},
+        // A short line: the fields that read the columns it lacks are left blank, and both say so.
+        {"x.jpg\tHarbour", NoteCode::FieldsLeftBlank},
         // A run's temporary, named as it is or found loosely.
         {".brindleway-Ab3xY9.part\t\t\t\t", NoteCode::TemporaryName},
         {".BRINDLEWAY-AB3XY9.PART\t\t\t\t", NoteCode::TemporaryName},
@@ -230,6 +232,9 @@ TEST_F(EngineTest, TheCheckForeseesLineForLineWhatTheRunReports)
             EXPECT_EQ(result.reports[i].row, i == 0 ? 2 : i + 3);
             const NoteCode expected = reencode && lines[i].reencoded != NoteCode::None ? lines[i].reencoded : lines[i].expected;
             EXPECT_TRUE(expected == NoteCode::None ? reported.isEmpty() : reported.contains(expected)) << "line " << i + 1;
+            if (expected == NoteCode::FieldsLeftBlank) {
+                EXPECT_EQ(check.lines[i].notes.value(0).details, (QStringList{SlotKey(DateCreatedSlot), "3", SlotKey(10), "5", SlotKey(19), "4"}));
+            }
         }
         // What the line with a NUL names lies outside the save folder and is never written.
         EXPECT_EQ(FolderEntries(imagePath("out")), (QStringList{"a.jpg", "away", "ctl.jpg", "empty.tif", "meta.jpg", "ok.jpg", "sig.tif",
@@ -241,6 +246,8 @@ TEST_F(EngineTest, TheCheckForeseesLineForLineWhatTheRunReports)
         const FileTags controls = ReadTags(imagePath("out/ctl.jpg"));
         EXPECT_EQ(controls["IPTC:Caption-Abstract"] + controls["XMP-dc:Description"], "");
         EXPECT_EQ(controls["IPTC:DateCreated"], "2024:01:31");
+        const FileTags shortLine = ReadTags(imagePath("out/x.jpg"));
+        EXPECT_EQ(shortLine["IPTC:Caption-Abstract"] + shortLine["IPTC:DateCreated"] + shortLine["IPTC:Urgency"], "Harbour");
         for (const char *name : {"stray.jpg", "meta.jpg", "empty.tif"}) {
             const FileTags tagged = ReadTags(imagePath("out/") + name);
             EXPECT_EQ(tagged["IPTC:Caption-Abstract"] + tagged["XMP-dc:Description"], "HarbourHarbour") << name;
