@@ -100,6 +100,14 @@ Problem RunRefusal(const AppState &app)
     return {};
 }
 
+QString OpenSaveFolder(SaveFolder &folder, const QString &path)
+{
+    QString why = folder.open(path);
+    if (why.isEmpty())
+        why = folder.writeProblem();
+    return why.isEmpty() ? QString() : SaveFolderMessage.arg(QDir::toNativeSeparators(path), why);
+}
+
 LinePlanner::LinePlanner(const AppState &state, const BatchOptions &runOptions, const SaveFolder &saveFolder)
     : app(state), options(runOptions), folder(saveFolder)
 {

@@ -50,6 +50,11 @@ Note ReplacedNote(const QHash<QString, int> &writtenBy, const QString &key, cons
 // fix them; none when it may.
 Problem RunRefusal(const AppState &app);
 
+// Opens the save folder for a run or a check and makes sure a file can be
+// made in it, so that a folder nothing can be saved into is refused before
+// any line; the refusal's words, empty when it may be used.
+QString OpenSaveFolder(SaveFolder &folder, const QString &path);
+
 // Plans the lines of one run of app's selected scheme. Works from its own
 // copy of what it reads, so that nothing changed during the run reaches it.
 class LinePlanner {

@@ -15,7 +15,9 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -92,6 +94,36 @@ TEST_F(EngineTest, RefusalsComeInOrderAndWriteNothing)
     EXPECT_EQ(busy.refusal, BusyMessage);
     EXPECT_EQ(FolderEntries(savePath()), QStringList{"a.jpg"});
     EXPECT_FALSE(QFileInfo::exists(temp.filePath("nowhere")));
+
+    // A save folder no file can be made in is refused by both before any line, with the system's reason, and
+    // keeps nothing of the probe. Root writes past permission bits, so the folder is made immutable too.
+    const QString locked = temp.filePath("locked");
+    QDir().mkpath(locked);
+    ::chmod(QFile::encodeName(locked).constData(), 0555);
+    const int dir = ::open(QFile::encodeName(locked).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const auto immutable = [dir](bool on) {
+        int flags = 0;
+        if (::ioctl(dir, FS_IOC_GETFLAGS, &flags) != 0)
+            return;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        ::ioctl(dir, FS_IOC_SETFLAGS, &flags);
+    };
+    immutable(true);
+    const bool unwritable = ::mkdirat(dir, "probe", 0700) != 0;
+    ::unlinkat(dir, "probe", AT_REMOVEDIR);
+    if (unwritable) {
+        app.SavePath = locked;
+        const QString refusal = run().refusal.text();
+        EXPECT_TRUE(refusal.startsWith(SaveFolderMessage.arg(locked, QString()).chopped(1))) << refusal.toStdString();
+        EXPECT_GT(refusal.size(), SaveFolderMessage.arg(locked, QString()).size()) << "the system's reason";
+        EXPECT_EQ(CheckBatch(app, {}).refusal.text(), refusal);
+    }
+    immutable(false);
+    ::close(dir);
+    ::chmod(QFile::encodeName(locked).constData(), 0755);
+    EXPECT_EQ(FolderEntries(locked), QStringList());
+    if (!unwritable)
+        GTEST_SKIP() << "the folder cannot be made unwritable here (no immutable flag on this file system)";
 }
 
 TEST_F(EngineTest, EveryLineIsAccountedForInBothPathsAndTheRunGoesOn)
