@@ -268,6 +268,12 @@ TEST_F(FormMainTest, FolderButtonsSetThePathCancelKeepsItAFailedDataFileKeepsThe
     EXPECT_EQ(encoding->currentText(), "Windows-1250");
     EXPECT_EQ(ui.messages.last(), MissingDataFileMessage);
     EXPECT_EQ(state.Data.FieldGrid.cell(1, 2), u"Łódź"_qs);
+    // A new data file is read as its bytes show, not as the last one was forced; one that fails leaves the chooser be.
+    chooseDataFile(path("gone.txt"));
+    EXPECT_EQ(encoding->currentText(), "Windows-1250");
+    chooseDataFile(first);
+    EXPECT_EQ(encoding->currentText(), "Automatic");
+    EXPECT_EQ(state.Data.FieldGrid.cell(1, 2), u"Kraków"_qs);
 }
 
 TEST_F(FormMainTest, BatchFollowsTheWindowLocksItsInputsAndLeavesOneLineAndEveryProblemOneClickAway)
