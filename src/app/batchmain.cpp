@@ -234,7 +234,7 @@ int printCheck(const BatchCheck &check)
         for (const TagValue &value : line.plan.values)
             values << SlotKey(value.slot) + QLatin1Char('=') + value.text;
         out << (line.notes.isEmpty() ? "ok" : "PROBLEM") << '\t' << line.row() << '\t' << line.plan.line << '\t'
-            << line.plan.source << '\t' << line.plan.outputPath << '\t' << NotesText(line.notes) << '\t'
+            << line.plan.source << '\t' << line.plan.outputPath << '\t' << NotesText(line.notes, Tense::Future) << '\t'
             << (line.place ? TagPlaceText(*line.place) : QString()) << '\t' << values.join(QLatin1Char('\t')) << '\n';
     }
     // The count stays out of the table, so that the table imports as it is.

@@ -78,8 +78,8 @@ BatchCheck CheckBatch(const AppState &app, const BatchOptions &options)
     if ((check.refusal = RunRefusal(app)))
         return check;
     SaveFolder folder;
-    if (const QString why = folder.open(app.SavePath); !why.isEmpty()) {
-        check.refusal = SaveFolderMessage.arg(QDir::toNativeSeparators(app.SavePath), why);
+    if (const QString refusal = OpenSaveFolder(folder, app.SavePath); !refusal.isEmpty()) {
+        check.refusal = refusal;
         return check;
     }
     const LinePlanner planner(app, options, folder);
@@ -94,6 +94,8 @@ BatchCheck CheckBatch(const AppState &app, const BatchOptions &options)
         if (!written(line.notes)) {
             line.place.reset();
         } else {
+            if (plan.blanks)
+                line.notes.append(plan.blanks);
             // As the run will find the outputs when it puts this line's in place.
             if (plan.outputExists || writtenBy.contains(plan.outputKey))
                 line.notes.append(ReplacedNote(writtenBy, plan.outputKey, {}));

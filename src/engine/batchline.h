@@ -76,6 +76,7 @@ enum class NoteCode {
     ReplacedFile,        // an output that was in the save folder before the run
     SidecarNamedInFull,  // the sidecar's name, then the output (a photo's copy, or the photo whose sidecar) that has the name by the stem
     MetadataLost,        // what the output no longer holds (free text)
+    FieldsLeftBlank,     // for each field that reads a column its line does not have: the field key, then those columns joined by ","
 };
 
 struct Note {
@@ -190,6 +191,7 @@ struct LinePlan {
     bool sidecarExists = false;
     QString sidecarSource;
     Note sidecarNote;       // said once the sidecar is written: why it is named in full
+    Note blanks;            // said once the line is written: the fields left blank for want of a column
     QList<TagValue> values; // slot order; slots without a value are left out
     Note problem;           // why the line is skipped without reading its image
 };

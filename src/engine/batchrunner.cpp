@@ -94,8 +94,8 @@ Problem BatchRunner::start(const AppState &app, const BatchOptions &options)
     if (Problem refusal = RunRefusal(app))
         return refusal;
     auto next = std::make_unique<Run>(options);
-    if (const QString why = next->folder.open(app.SavePath); !why.isEmpty())
-        return SaveFolderMessage.arg(QDir::toNativeSeparators(app.SavePath), why);
+    if (const QString refusal = OpenSaveFolder(next->folder, app.SavePath); !refusal.isEmpty())
+        return refusal;
     next->planner.emplace(app, options, next->folder);
     const int lines = next->planner->lines();
     next->result.lines = lines;
@@ -236,6 +236,8 @@ void BatchRunner::committed()
             continue;
         }
         QList<Note> notes = each.outcome.notes;
+        if (plan.blanks)
+            notes.append(plan.blanks);
         if (output.replaced)
             notes.append(ReplacedNote(run->writtenBy, plan.outputKey, {}));
         if (each.sidecar && plan.sidecarNote)

@@ -100,6 +100,14 @@ Problem RunRefusal(const AppState &app)
     return {};
 }
 
+QString OpenSaveFolder(SaveFolder &folder, const QString &path)
+{
+    QString why = folder.open(path);
+    if (why.isEmpty())
+        why = folder.writeProblem();
+    return why.isEmpty() ? QString() : SaveFolderMessage.arg(QDir::toNativeSeparators(path), why);
+}
+
 LinePlanner::LinePlanner(const AppState &state, const BatchOptions &runOptions, const SaveFolder &saveFolder)
     : app(state), options(runOptions), folder(saveFolder)
 {
@@ -217,6 +225,23 @@ QList<TagValue> LinePlanner::valuesFor(int L) const
     return values;
 }
 
+Note LinePlanner::blanksFor(int L) const
+{
+    QStringList details;
+    for (int slot = 1; slot <= TagSlotCount; ++slot) {
+        const QList<int> missing = MissingColumns(selectedScheme(app), slot, L, app.Data);
+        if (missing.isEmpty())
+            continue;
+        QStringList columns;
+        for (const int column : missing)
+            columns.append(QString::number(column));
+        details << SlotKey(slot) << columns.join(QLatin1Char(','));
+    }
+    if (details.isEmpty())
+        return {};
+    return {NoteCode::FieldsLeftBlank, details};
+}
+
 LinePlan LinePlanner::plan(int L) const
 {
     LinePlan plan;
@@ -226,6 +251,7 @@ LinePlan LinePlanner::plan(int L) const
     plan.name = found.sheet;
     plan.source = JoinFolderAndName(app.ImagePath, found.name.isEmpty() ? found.sheet : found.name);
     plan.values = valuesFor(L);
+    plan.blanks = blanksFor(L);
     QString output;
     if ((plan.problem = nameProblem(found, output)))
         return plan;

@@ -50,6 +50,11 @@ Note ReplacedNote(const QHash<QString, int> &writtenBy, const QString &key, cons
 // fix them; none when it may.
 Problem RunRefusal(const AppState &app);
 
+// Opens the save folder for a run or a check and makes sure a file can be
+// made in it, so that a folder nothing can be saved into is refused before
+// any line; the refusal's words, empty when it may be used.
+QString OpenSaveFolder(SaveFolder &folder, const QString &path);
+
 // Plans the lines of one run of app's selected scheme. Works from its own
 // copy of what it reads, so that nothing changed during the run reaches it.
 class LinePlanner {
@@ -79,6 +84,7 @@ private:
         Note sidecarNote;       // why it is named in full
     };
     QList<TagValue> valuesFor(int line) const;
+    Note blanksFor(int line) const;
     // Why the line's names may not be used; else `output` gets the output's name ("/"-separated).
     Note nameProblem(const Found &found, QString &output) const;
     // Names every sidecar so that none takes the name of a photo's copy

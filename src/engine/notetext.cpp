@@ -9,9 +9,12 @@ QString detail(const Note &note, qsizetype i)
 }
 } // namespace
 
-QString NoteText(const Note &note)
+QString NoteText(const Note &note, Tense tense)
 {
     const auto d = [&note](qsizetype i) { return detail(note, i); };
+    const auto said = [tense](const char *past, const char *future) {
+        return QString::fromLatin1(tense == Tense::Past ? past : future);
+    };
     switch (note.code) {
     case NoteCode::None:
         return {};
@@ -86,43 +89,60 @@ QString NoteText(const Note &note)
     case NoteCode::WorkerUnavailable:
         return QStringLiteral("the image could not be processed: no worker could be started (%1)").arg(d(0));
     case NoteCode::ValueCut:
-        return QStringLiteral("%1 cut from %2 to %3 bytes to fit IPTC (the XMP holds it whole)").arg(d(0), d(1), d(2));
+        return said("%1 cut from %2 to %3 bytes to fit IPTC (the XMP holds it whole)",
+                    "%1 will be cut from %2 to %3 bytes to fit IPTC (the XMP will hold it whole)")
+            .arg(d(0), d(1), d(2));
     case NoteCode::ValueNotWritten:
-        return QStringLiteral("%1 \"%2\" is not %3, so it was written nowhere").arg(d(0), d(1), d(2));
+        return said("%1 \"%2\" is not %3, so it was written nowhere", "%1 \"%2\" is not %3, so it will be written nowhere")
+            .arg(d(0), d(1), d(2));
     case NoteCode::SourceDamaged:
         return QStringLiteral("the source image itself is damaged: %1").arg(d(0));
     case NoteCode::NoImage:
         return QStringLiteral("the file holds metadata but no image");
     case NoteCode::XmpUnreadable:
         if (note.details.isEmpty())
-            return QStringLiteral("the image's XMP packet cannot be read, so it was left as it was; the IPTC was written");
-        return QStringLiteral("the image's XMP packet cannot be read (%1), so it was left as it was; the IPTC was written").arg(d(0));
+            return said("the image's XMP packet cannot be read, so it was left as it was; the IPTC was written",
+                        "the image's XMP packet cannot be read, so it will be left as it is; the IPTC will be written");
+        return said("the image's XMP packet cannot be read (%1), so it was left as it was; the IPTC was written",
+                    "the image's XMP packet cannot be read (%1), so it will be left as it is; the IPTC will be written")
+            .arg(d(0));
     case NoteCode::WrittenWithoutTags:
-        return QStringLiteral("written without tags: %1").arg(d(0));
+        return said("written without tags: %1", "will be written without tags: %1").arg(d(0));
     case NoteCode::FieldsWithoutHome:
-        return QStringLiteral("%1 has no place for %2, which were not written")
+        return said("%1 has no place for %2, which were not written", "%1 has no place for %2, which will not be written")
             .arg(d(0), note.details.mid(1).join(QStringLiteral(", ")));
     case NoteCode::ReplacedLine:
         if (note.details.size() > 1)
-            return QStringLiteral("the sidecar %2 replaced that of row %1").arg(d(0), d(1));
-        return QStringLiteral("replaced the output of row %1").arg(d(0));
+            return said("the sidecar %2 replaced that of row %1", "the sidecar %2 will replace that of row %1").arg(d(0), d(1));
+        return said("replaced the output of row %1", "will replace the output of row %1").arg(d(0));
     case NoteCode::ReplacedFile:
         if (!note.details.isEmpty())
-            return QStringLiteral("replaced the existing sidecar %1").arg(d(0));
-        return QStringLiteral("replaced an existing file");
+            return said("replaced the existing sidecar %1", "will replace the existing sidecar %1").arg(d(0));
+        return said("replaced an existing file", "will replace an existing file");
     case NoteCode::SidecarNamedInFull:
         return QStringLiteral("the sidecar is named %1 in full, since %2 has the name it would have by the stem").arg(d(0), d(1));
     case NoteCode::MetadataLost:
         return d(0);
+    case NoteCode::FieldsLeftBlank: {
+        QStringList fields;
+        for (qsizetype i = 0; i + 1 < note.details.size(); i += 2) {
+            const QString columns = note.details.at(i + 1);
+            fields << QStringLiteral("%1 (column%2 %3)")
+                          .arg(note.details.at(i), columns.contains(QLatin1Char(',')) ? QStringLiteral("s") : QString(),
+                               QString(columns).replace(QLatin1Char(','), QStringLiteral(", ")));
+        }
+        return said("the line has no column for %1, so it was left blank", "the line has no column for %1, so it will be left blank")
+            .arg(fields.join(QStringLiteral("; ")));
+    }
     }
     return {};
 }
 
-QString NotesText(const QList<Note> &notes)
+QString NotesText(const QList<Note> &notes, Tense tense)
 {
     QStringList texts;
     for (const Note &note : notes)
-        texts << NoteText(note);
+        texts << NoteText(note, tense);
     return texts.join(QStringLiteral("; "));
 }
 

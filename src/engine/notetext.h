@@ -5,12 +5,15 @@
 
 #include <QString>
 
+// A run speaks of what it did; the check, of what a run will do.
+enum class Tense { Past, Future };
+
 // The usual words for a note, one line, for the check, the command line and
 // the window.
-QString NoteText(const Note &note);
+QString NoteText(const Note &note, Tense tense = Tense::Past);
 
 // The notes' words joined by "; ".
-QString NotesText(const QList<Note> &notes);
+QString NotesText(const QList<Note> &notes, Tense tense = Tense::Past);
 
 // How a line's tags are written, in a few words: "IPTC and XMP", "XMP only",
 // "XMP sidecar", "no tags".

@@ -75,6 +75,18 @@ bool nameIs(int folder, const char *name, const FileIdentity &file)
     return ::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && identityOf(named) == file;
 }
 
+// A fresh name of the kind a sweep removes.
+QByteArray temporaryName()
+{
+    static constexpr char Alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    QByteArray name(TemporaryPrefix.data(), qsizetype(TemporaryPrefix.size()));
+    // One draw a name: each draw from the system's generator costs a system call.
+    quint64 random = QRandomGenerator::global()->generate64();
+    for (int i = 0; i < TemporaryRandomLength; ++i, random /= sizeof Alphabet - 1)
+        name += Alphabet[random % (sizeof Alphabet - 1)];
+    return name + QByteArray(TemporarySuffix.data(), qsizetype(TemporarySuffix.size()));
+}
+
 Note writeFailed(const QString &what)
 {
     return {NoteCode::WriteFailed, {what}};
@@ -316,6 +328,21 @@ QString SaveFolder::open(const QString &path, std::optional<FileIdentity> expect
     return {};
 }
 
+QString SaveFolder::writeProblem() const
+{
+    for (int attempt = 0; attempt < 32; ++attempt) {
+        const QByteArray name = temporaryName();
+        const Fd probe(::openat(fd, name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!probe && errno == EEXIST)
+            continue;
+        if (!probe)
+            return SystemError();
+        ::unlinkat(fd, name.constData(), 0);
+        return {};
+    }
+    return {};
+}
+
 SaveFolder::Target SaveFolder::inspect(const QString &name) const
 {
     Target target;
@@ -453,14 +480,8 @@ Note OutputTemporary::create(const SaveFolder &saveFolder, const QString &output
         replacedOwner = existing->st_uid;
         replacedGroup = existing->st_gid;
     }
-    static constexpr char Alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     for (int attempt = 0; attempt < 32; ++attempt) {
-        QByteArray candidate(TemporaryPrefix.data(), qsizetype(TemporaryPrefix.size()));
-        // One draw a name: each draw from the system's generator costs a system call.
-        quint64 random = QRandomGenerator::global()->generate64();
-        for (int i = 0; i < TemporaryRandomLength; ++i, random /= sizeof Alphabet - 1)
-            candidate += Alphabet[random % (sizeof Alphabet - 1)];
-        candidate += QByteArray(TemporarySuffix.data(), qsizetype(TemporarySuffix.size()));
+        const QByteArray candidate = temporaryName();
         Fd created(::openat(target.get(), candidate.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
         if (!created) {
             if (errno == EEXIST)

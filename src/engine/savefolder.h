@@ -59,6 +59,10 @@ public:
     // not that one (the path was swapped during the run) is refused.
     QString open(const QString &path, std::optional<FileIdentity> expected = std::nullopt);
     FileIdentity identity() const { return id; }
+    // Why no file can be made in the folder (a read-only file system, no
+    // permission): the system's reason, found by making a temporary and
+    // removing it at once; empty when one can.
+    QString writeProblem() const;
     int handle() const { return fd; }
 
     // What saving the output `name` would meet now: why it may not be

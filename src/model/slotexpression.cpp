@@ -84,6 +84,27 @@ std::optional<QString> EvaluateTagSlot(const ParsingScheme &scheme, int slot, in
     return expression;
 }
 
+QList<int> MissingColumns(const ParsingScheme &scheme, int slot, int L, const IptcDataFile &data)
+{
+    const QString &expression = scheme.slot(slot);
+    QList<int> read;
+    if (const auto field = FieldReferenceNumber(expression)) {
+        read.append(*field);
+    } else if (expression.startsWith(QLatin1Char('['))) {
+        for (const QString &piece : AggregationGroups(expression).value_or(QStringList())) {
+            if (const auto field = piece.startsWith(QLatin1Char('F')) ? decimalNumber(QStringView(piece).mid(1)) : std::nullopt)
+                read.append(*field);
+        }
+    }
+    const int cells = data.FieldGrid.fieldCount(L);
+    QList<int> missing;
+    for (const int field : read) {
+        if (field > cells && !missing.contains(field))
+            missing.append(field);
+    }
+    return missing;
+}
+
 QString EvaluateFileNameSlot(const ParsingScheme &scheme, int L, const IptcDataFile &data)
 {
     const QString &expression = scheme.slot(FileNameSlot);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -16,6 +17,10 @@ std::optional<int> FieldReferenceNumber(const QString &expression);
 
 // Slots 1..23: the tag value for data line L, or nullopt for no value.
 std::optional<QString> EvaluateTagSlot(const ParsingScheme &scheme, int slot, int L, const IptcDataFile &data);
+
+// The columns that slot `slot` reads and data line L does not have (a short
+// line, or a column the data file lacks), in the order it reads them.
+QList<int> MissingColumns(const ParsingScheme &scheme, int slot, int L, const IptcDataFile &data);
 
 // Slot 24: the image file name for data line L, possibly empty.
 QString EvaluateFileNameSlot(const ParsingScheme &scheme, int L, const IptcDataFile &data);

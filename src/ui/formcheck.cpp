@@ -114,7 +114,7 @@ FormCheck::FormCheck(const BatchCheck &check, const IptcDataFile &data, bool onl
         TableCheck->setItem(r, FileColumn, cell(plan.name, QDir::toNativeSeparators(plan.source)));
         QStringList problems;
         for (const Note &note : line.notes)
-            problems << NoteText(note);
+            problems << NoteText(note, Tense::Future);
         TableCheck->setItem(r, OutputColumn, cell(plan.output, QDir::toNativeSeparators(plan.outputPath)));
         TableCheck->setItem(r, ProblemsColumn, cell(problems.join(QStringLiteral("; ")), problems.join(QLatin1Char('\n'))));
         TableCheck->setItem(r, TagsColumn, cell(line.place ? TagPlaceText(*line.place) : QString()));
@@ -134,6 +134,12 @@ FormCheck::FormCheck(const BatchCheck &check, const IptcDataFile &data, bool onl
     const int widest = fontMetrics().averageCharWidth() * 48;
     for (int c = 0; c < TableCheck->columnCount(); ++c)
         TableCheck->setColumnWidth(c, std::min(TableCheck->columnWidth(c), widest));
+    // Rows up to 999999 show whole beside the warning icon, whatever the first rows' numbers.
+    const int margin = TableCheck->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, TableCheck) * 2 + 2;
+    const int sixDigits = TableCheck->fontMetrics().horizontalAdvance(QStringLiteral("999999")) + margin;
+    const int icon = TableCheck->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, TableCheck) + margin;
+    TableCheck->setColumnWidth(RowColumn, std::max(TableCheck->columnWidth(RowColumn), sixDigits + icon));
+    TableCheck->setColumnWidth(LineColumn, std::max(TableCheck->columnWidth(LineColumn), sixDigits));
 
     auto *copyRows = new QAction(this);
     copyRows->setShortcut(QKeySequence::Copy);
@@ -239,8 +245,11 @@ void FormCheck::CmdSave_Click()
         ui.chooseSaveFile(this, {QStringLiteral("Tab-separated text file (*.txt)")}, suggestedFile);
     if (!path)
         return;
+    // As the export writes its data files, so that a spreadsheet opens it the same way. Cells hold
+    // no line breaks, so every "\n" ends a line.
+    const QByteArray bytes = "\xEF\xBB\xBF" + rowsAsText(false, true).replace(QLatin1Char('\n'), QStringLiteral("\r\n")).toUtf8();
     QSaveFile file(*path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(rowsAsText(false, true).toUtf8()) < 0 || !file.commit())
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) < 0 || !file.commit())
         ui.message(this, QStringLiteral("Cannot write file %1:\n%2.")
                              .arg(QDir::toNativeSeparators(*path), file.errorString()));
 }

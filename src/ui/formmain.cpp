@@ -477,7 +477,20 @@ void FormMain::CmdBrowseIPTCfile_Click()
 {
     const QString start = startFolder(folderOf(remembered.dataFile), remembered.imageFolder);
     if (const std::optional<QString> path = ui.chooseOpenFile(this, DataFileFilters, start))
-        openDataFile(*path);
+        openChosenDataFile(*path);
+}
+
+bool FormMain::openChosenDataFile(const QString &path)
+{
+    // The encoding forced for one file says nothing of the next: a UTF-8 file read as
+    // Windows-1250 would go wrong without a word. Choosing the same file again keeps it.
+    if (path == dataFile)
+        return openDataFile(path);
+    ComboEncoding->setCurrentIndex(0); // Automatic
+    if (openDataFile(path))
+        return true;
+    ComboEncoding->setCurrentIndex(encodingIndex);
+    return false;
 }
 
 bool FormMain::openDataFile(const QString &path, bool quietly)
@@ -742,7 +755,7 @@ void FormMain::dropEvent(QDropEvent *event)
         return;
     event->acceptProposedAction();
     if (!QFileInfo(*path).isDir()) {
-        openDataFile(*path);
+        openChosenDataFile(*path);
         return;
     }
     // A folder fills the save folder when it lands on that frame, else the image folder.

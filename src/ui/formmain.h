@@ -63,6 +63,8 @@ private:
     // Reads `path` in the chosen encoding; on failure says why (unless
     // `quietly`) and keeps the file read before.
     bool openDataFile(const QString &path, bool quietly = false);
+    // A data file the user picked or dropped: read as its bytes show, unless it is the one open.
+    bool openChosenDataFile(const QString &path);
     void ComboEncoding_Activated(int index);
     // A run's end line and problems no longer describe the inputs once one changes.
     void clearRunReport();

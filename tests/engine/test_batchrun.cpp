@@ -15,7 +15,9 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -92,6 +94,36 @@ TEST_F(EngineTest, RefusalsComeInOrderAndWriteNothing)
     EXPECT_EQ(busy.refusal, BusyMessage);
     EXPECT_EQ(FolderEntries(savePath()), QStringList{"a.jpg"});
     EXPECT_FALSE(QFileInfo::exists(temp.filePath("nowhere")));
+
+    // A save folder no file can be made in is refused by both before any line, with the system's reason, and
+    // keeps nothing of the probe. Root writes past permission bits, so the folder is made immutable too.
+    const QString locked = temp.filePath("locked");
+    QDir().mkpath(locked);
+    ::chmod(QFile::encodeName(locked).constData(), 0555);
+    const int dir = ::open(QFile::encodeName(locked).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const auto immutable = [dir](bool on) {
+        int flags = 0;
+        if (::ioctl(dir, FS_IOC_GETFLAGS, &flags) != 0)
+            return;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        ::ioctl(dir, FS_IOC_SETFLAGS, &flags);
+    };
+    immutable(true);
+    const bool unwritable = ::mkdirat(dir, "probe", 0700) != 0;
+    ::unlinkat(dir, "probe", AT_REMOVEDIR);
+    if (unwritable) {
+        app.SavePath = locked;
+        const QString refusal = run().refusal.text();
+        EXPECT_TRUE(refusal.startsWith(SaveFolderMessage.arg(locked, QString()).chopped(1))) << refusal.toStdString();
+        EXPECT_GT(refusal.size(), SaveFolderMessage.arg(locked, QString()).size()) << "the system's reason";
+        EXPECT_EQ(CheckBatch(app, {}).refusal.text(), refusal);
+    }
+    immutable(false);
+    ::close(dir);
+    ::chmod(QFile::encodeName(locked).constData(), 0755);
+    EXPECT_EQ(FolderEntries(locked), QStringList());
+    if (!unwritable)
+        GTEST_SKIP() << "the folder cannot be made unwritable here (no immutable flag on this file system)";
 }
 
 TEST_F(EngineTest, EveryLineIsAccountedForInBothPathsAndTheRunGoesOn)
@@ -194,6 +226,8 @@ TEST_F(EngineTest, TheCheckForeseesLineForLineWhatTheRunReports)
         {"meta.jpg\tHarbour\t\t\t", NoteCode::NoImage},
         {"empty.tif\tHarbour\t\t\t", NoteCode::NoImage},
         {QByteArray("ctl.jpg\tbad\0\x01 cap\t20240131\t\t", 28), NoteCode::ValueNotWritten},
+        // A short line: the fields that read the columns it lacks are left blank, and both say so.
+        {"x.jpg\tHarbour", NoteCode::FieldsLeftBlank},
         // A run's temporary, named as it is or found loosely.
         {".brindleway-Ab3xY9.part\t\t\t\t", NoteCode::TemporaryName},
         {".BRINDLEWAY-AB3XY9.PART\t\t\t\t", NoteCode::TemporaryName},
@@ -230,6 +264,9 @@ TEST_F(EngineTest, TheCheckForeseesLineForLineWhatTheRunReports)
             EXPECT_EQ(result.reports[i].row, i == 0 ? 2 : i + 3);
             const NoteCode expected = reencode && lines[i].reencoded != NoteCode::None ? lines[i].reencoded : lines[i].expected;
             EXPECT_TRUE(expected == NoteCode::None ? reported.isEmpty() : reported.contains(expected)) << "line " << i + 1;
+            if (expected == NoteCode::FieldsLeftBlank) {
+                EXPECT_EQ(check.lines[i].notes.value(0).details, (QStringList{SlotKey(DateCreatedSlot), "3", SlotKey(10), "5", SlotKey(19), "4"}));
+            }
         }
         // What the line with a NUL names lies outside the save folder and is never written.
         EXPECT_EQ(FolderEntries(imagePath("out")), (QStringList{"a.jpg", "away", "ctl.jpg", "empty.tif", "meta.jpg", "ok.jpg", "sig.tif",
@@ -241,6 +278,8 @@ TEST_F(EngineTest, TheCheckForeseesLineForLineWhatTheRunReports)
         const FileTags controls = ReadTags(imagePath("out/ctl.jpg"));
         EXPECT_EQ(controls["IPTC:Caption-Abstract"] + controls["XMP-dc:Description"], "");
         EXPECT_EQ(controls["IPTC:DateCreated"], "2024:01:31");
+        const FileTags shortLine = ReadTags(imagePath("out/x.jpg"));
+        EXPECT_EQ(shortLine["IPTC:Caption-Abstract"] + shortLine["IPTC:DateCreated"] + shortLine["IPTC:Urgency"], "Harbour");
         for (const char *name : {"stray.jpg", "meta.jpg", "empty.tif"}) {
             const FileTags tagged = ReadTags(imagePath("out/") + name);
             EXPECT_EQ(tagged["IPTC:Caption-Abstract"] + tagged["XMP-dc:Description"], "HarbourHarbour") << name;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 
 // A tag slot gives a field, a constant or no value; the file-name slot gives a
 // field or an aggregation and otherwise falls back to field 1. Malformed field
@@ -56,6 +57,14 @@ TEST(SlotExpression, EverySlotExpressionEvaluatesAsDocumented)
         scheme.slot(1) = scheme.slot(FileNameSlot) = c.expression;
         EXPECT_EQ(EvaluateTagSlot(scheme, 1, c.line, data), c.tag);
         EXPECT_EQ(EvaluateFileNameSlot(scheme, c.line, data), c.fileName);
+    }
+    // The columns a slot reads that its line lacks, whether the line is short or the file has no such column;
+    // an empty cell is there, and text that only looks like a field reads nothing.
+    for (const auto &[expression, line, missing] : {std::tuple{"IPTC_Field4", 2, QList<int>{4}}, {"IPTC_Field5", 1, {5}},
+                                                    {"IPTC_Field3", 1, {}}, {"[F9][F2][F9][F7]", 1, {9, 7}},
+                                                    {"[F2", 9, {}}, {"IPTC_Fieldx", 1, {}}, {"Constant", 2, {}}}) {
+        scheme.slot(1) = QString::fromLatin1(expression);
+        EXPECT_EQ(MissingColumns(scheme, 1, line, data), missing) << expression;
     }
 }
 

@@ -268,6 +268,12 @@ TEST_F(FormMainTest, FolderButtonsSetThePathCancelKeepsItAFailedDataFileKeepsThe
     EXPECT_EQ(encoding->currentText(), "Windows-1250");
     EXPECT_EQ(ui.messages.last(), MissingDataFileMessage);
     EXPECT_EQ(state.Data.FieldGrid.cell(1, 2), u"Łódź"_qs);
+    // A new data file is read as its bytes show, not as the last one was forced; one that fails leaves the chooser be.
+    chooseDataFile(path("gone.txt"));
+    EXPECT_EQ(encoding->currentText(), "Windows-1250");
+    chooseDataFile(first);
+    EXPECT_EQ(encoding->currentText(), "Automatic");
+    EXPECT_EQ(state.Data.FieldGrid.cell(1, 2), u"Kraków"_qs);
 }
 
 TEST_F(FormMainTest, BatchFollowsTheWindowLocksItsInputsAndLeavesOneLineAndEveryProblemOneClickAway)
@@ -416,14 +422,15 @@ TEST_F(FormMainTest, CheckFindsEachProblemClassWithItsRowAndWritesNothing)
         {"gone.jpg\t\t\t\t\t\t", "the image file does not exist"},
         {"notes.jpg\t\t\t\t\t\t", "not an image of a known type"},
         {"../v1.jpg\t\t\t\t\t\t", "\"..\""},
-        {"v2.jpg\t\t\t\t\t\t", "replaced an existing file"},
-        {"./v1.jpg\t\t\t\t\t\t", "replaced the output of row 2"},
-        {"v3.jpg\t" + QByteArray(2001, 'c') + "\t\t\t\t\t", "Caption/Abstract cut from 2001 to 2000 bytes"},
-        {"v4.jpg\t\t31/01/2024\t\t\t\t", "is not a date (CCYYMMDD)"},
+        {"v2.jpg\t\t\t\t\t\t", "will replace an existing file"},
+        {"./v1.jpg\t\t\t\t\t\t", "will replace the output of row 2"},
+        {"v3.jpg\t" + QByteArray(2001, 'c') + "\t\t\t\t\t", "Caption/Abstract will be cut from 2001 to 2000 bytes"},
+        {"v4.jpg\t\t31/01/2024\t\t\t\t", "is not a date (CCYYMMDD), so it will be written nowhere"},
         {"v5.jpg\t\t\t18:30\t\t\t", "is not a time (HHMMSS+HHMM"},
         {"v6.jpg\t\t\t\t9\t\t", "Urgency \"9\" is not an urgency from 1 to 8"},
         {"v7.jpg\t\t\t\t\tUK\t", "not a three-letter country code"},
-        {"v8.jpg\t\t\t\t\t\tok;" + QByteArray(65, 'k'), "Keywords cut from 65 to 64 bytes"},
+        {"v8.jpg\t\t\t\t\t\tok;" + QByteArray(65, 'k'), "Keywords will be cut from 65 to 64 bytes"},
+        {"v9.jpg\tHarbour", "so it will be left blank"},
     };
     QByteArray data = "File\tCaption\tDate\tTime\tUrgency\tCountry\tKeywords\n";
     for (const auto &line : lines)
@@ -475,8 +482,10 @@ TEST_F(FormMainTest, CheckFindsEachProblemClassWithItsRowAndWritesNothing)
         ui.saveAnswers.push_back(path("check.txt"));
         Click(form, "CmdSave");
         const QList<QByteArray> saved = ReadFileBytes(path("check.txt")).split('\n');
-        EXPECT_EQ(saved.size(), std::size(lines) + 1) << "a header and 11 problem rows";
-        EXPECT_TRUE(saved[0].startsWith("Row\tLine\tFile\tOutput\tProblems\tTags go\tCaption/Abstract"));
+        EXPECT_EQ(saved.size(), std::size(lines) + 1) << "a header and 12 problem rows";
+        EXPECT_TRUE(saved[0].startsWith("\xEF\xBB\xBFRow\tLine\tFile\tOutput\tProblems\tTags go\tCaption/Abstract"));
+        EXPECT_TRUE(saved[0].endsWith('\r') && saved[1].endsWith('\r')) << "CR LF, as the export writes";
+        EXPECT_GE(table->columnWidth(0), table->fontMetrics().horizontalAdvance("999999") + 16) << "six digits beside the icon";
         EXPECT_EQ(ui.startedAt.last(), path("data-check.txt"));
         return int(QDialog::Accepted);
     };
