@@ -27,7 +27,7 @@ const char *const HelpText =
     "  brindleway-batch --data FILE --images DIR --save DIR --scheme NAME\n"
     "                   [--append TEXT] [--reencode] [--max-megapixels N]\n"
     "                   [--encoding NAME] [--check] [--match exact|loose]\n"
-    "                   [--sidecar-name lightroom|darktable]\n"
+    "                   [--sidecar-name lightroom|darktable] [--skip-existing]\n"
     "  brindleway-batch --export --images DIR --data FILE [--scheme NAME]\n"
     "                   [--encoding utf-8|windows-1252] [--all-fields] [--force]\n"
     "  brindleway-batch --list-schemes\n"
@@ -78,6 +78,10 @@ const char *const HelpText =
     "                    IMG_0001.HEIC), or a copy has the stem's sidecar name,\n"
     "                    the raw file keeps IMG_0001.xmp and the other photo's\n"
     "                    sidecar takes its full name, with a warning\n"
+    "  --skip-existing   skip a line whose output is already in the save folder,\n"
+    "                    leaving that file as it is, so that running a batch\n"
+    "                    again does only what is new; a camera raw file or HEIC\n"
+    "                    goes by its photo, not its sidecar\n"
     "  --check           write nothing: print what the run would do, one line per\n"
     "                    data line (see Checking below)\n"
     "  --export          read the tags of the images in DIR into a new data file\n"
@@ -283,7 +287,7 @@ QString loadSchemeStore(SchemeTable &table, const SettingsStore &store)
 
 int runExport(const QCommandLineParser &parser)
 {
-    for (const char *other : {"save", "append", "reencode", "lossless", "max-megapixels", "check", "match", "sidecar-name"}) {
+    for (const char *other : {"save", "append", "reencode", "lossless", "max-megapixels", "check", "match", "sidecar-name", "skip-existing"}) {
         if (parser.isSet(QLatin1String(other)))
             return refuse(QStringLiteral("--%1 does not go with --export (see --help)").arg(QLatin1String(other)));
     }
@@ -357,12 +361,13 @@ int main(int argc, char **argv)
     const QCommandLineOption checkOnly(QStringLiteral("check"));
     const QCommandLineOption match(QStringLiteral("match"), {}, QStringLiteral("HOW"));
     const QCommandLineOption sidecarName(QStringLiteral("sidecar-name"), {}, QStringLiteral("STYLE"));
+    const QCommandLineOption skipExisting(QStringLiteral("skip-existing"));
     const QCommandLineOption list(QStringLiteral("list-schemes"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     parser.addOptions(
-        {data, images, save, scheme, append, lossless, reencode, encoding, megapixels, checkOnly, match, sidecarName, list, help,
-         version});
+        {data, images, save, scheme, append, lossless, reencode, encoding, megapixels, checkOnly, match, sidecarName, skipExisting, list,
+         help, version});
     const QCommandLineOption exportTags(QStringLiteral("export"));
     const QCommandLineOption exportOnly[]{QCommandLineOption(QStringLiteral("all-fields")), QCommandLineOption(QStringLiteral("force"))};
     parser.addOptions({exportTags, exportOnly[0], exportOnly[1]});
@@ -419,6 +424,7 @@ int main(int argc, char **argv)
     if (parser.isSet(lossless) && parser.isSet(reencode))
         return refuse(QStringLiteral("--lossless and --reencode exclude each other (see --help)"));
     options.reencode = parser.isSet(reencode);
+    options.skipExisting = parser.isSet(skipExisting);
     if (options.reencode && !ReencodingAvailable())
         return refuse(ReencodingUnavailableMessage);
     if (parser.isSet(megapixels)) {

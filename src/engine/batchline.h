@@ -42,6 +42,7 @@ enum class NoteCode {
     OutsideSaveFolder,   // why: a link or no folder on the way (the folder)
     OutputFolderMissing, // the folder below the save folder that does not exist
     WouldReplaceSource,  //
+    OutputExists,        // the output was in the save folder before the run, which was told to skip such lines
     SidecarNameTaken,    // the row of the line whose output (a photo's copy or sidecar) has the name the sidecar needs
     SourceMissing,       //
     SourceNotAFile,      //
@@ -155,6 +156,7 @@ struct BatchOptions {
     bool reencode = false;   // decode and encode each image instead of writing its tags only
     int maxMegapixels = 200; // re-encoding refuses an image whose header declares more
     NameMatching matching = NameMatching::Loose;
+    bool skipExisting = false; // a line whose output is in the save folder before the run is skipped
     SidecarNaming sidecarNaming = SidecarNaming::Stem;
     int workers = 0;         // worker processes at most; 0 for one per core
     int lineMs = 600000;     // a line still unanswered after this long fails, and its worker is stopped

@@ -130,8 +130,14 @@ LinePlanner::LinePlanner(const AppState &state, const BatchOptions &runOptions, 
         if (!id)
             continue;
         sourceFiles.insert(*id);
-        if (QString output; !nameProblem(found, output) && !copies.contains(QDir::cleanPath(output)))
+        QString output;
+        if (!nameProblem(found, output) && !copies.contains(QDir::cleanPath(output)))
             copies.insert(QDir::cleanPath(output), app.Data.row(L));
+        // Told once for the whole run, before any line is written, so that
+        // the check and the run skip the same lines and a line whose output an
+        // earlier line wrote is not taken for one the run found.
+        if (options.skipExisting && !output.isEmpty())
+            found.existed = folder.inspect(output).existing.has_value();
         const ImageFormat format = FormatOfFileHead(source).format;
         if (TagPlaceOf(format) != TagPlace::Sidecar)
             continue;
@@ -259,6 +265,9 @@ LinePlan LinePlanner::plan(int L) const
     plan.outputKey = QDir::cleanPath(plan.output);
     plan.outputPath = JoinFolderAndName(app.SavePath, output);
     plan.problem = inspect(plan.output, plan.outputExists);
+    // A photo's sidecar goes with it: the photo's output alone decides.
+    if (!plan.problem && found.existed)
+        plan.problem = {NoteCode::OutputExists, {}};
     if (plan.problem || !found.besides)
         return plan;
     if ((plan.problem = found.sidecarProblem))

@@ -82,6 +82,7 @@ private:
         QString sidecar;        // its new sidecar's name below the save folder
         Note sidecarProblem;    // why that sidecar may not be written
         Note sidecarNote;       // why it is named in full
+        bool existed = false;   // its output was in the save folder when the run began
     };
     QList<TagValue> valuesFor(int line) const;
     Note blanksFor(int line) const;

@@ -37,6 +37,9 @@ QString NoteText(const Note &note, Tense tense)
         return QStringLiteral("the folder %1 does not exist in the save folder").arg(d(0));
     case NoteCode::WouldReplaceSource:
         return QStringLiteral("the output would replace a source image");
+    case NoteCode::OutputExists:
+        return said("the output was already in the save folder, so it was left as it was",
+                    "the output is already in the save folder and will be left as it is");
     case NoteCode::SidecarNameTaken:
         return QStringLiteral("the photo's sidecar would replace an output of row %1").arg(d(0));
     case NoteCode::SourceMissing:

@@ -43,6 +43,7 @@ void LoadLastChoices(const SettingsStore &store, LastChoices &choices)
     readFlag(store, QStringLiteral("SaveMode"), AppendMode, ReplaceMode, choices.appendFileName);
     readInto(store, QStringLiteral("AppendText"), choices.appendText);
     readFlag(store, QStringLiteral("WriteMode"), ReencodeMode, TagsOnlyMode, choices.reencode);
+    readFlag(store, QStringLiteral("SkipExisting"), Yes, No, choices.skipExisting);
     const QString geometry = store.read(Section, QStringLiteral("WindowGeometry"), QString());
     if (!geometry.isEmpty())
         choices.windowGeometry = QByteArray::fromBase64(geometry.toLatin1());
@@ -60,6 +61,7 @@ bool SaveLastChoices(const LastChoices &choices, SettingsStore &store)
         {"SaveMode", choices.appendFileName ? AppendMode : ReplaceMode},
         {"AppendText", choices.appendText},
         {"WriteMode", choices.reencode ? ReencodeMode : TagsOnlyMode},
+        {"SkipExisting", choices.skipExisting ? Yes : No},
         {"WindowGeometry", QString::fromLatin1(choices.windowGeometry.toBase64())},
         {"CheckShowsOnlyProblems", choices.checkOnlyProblems ? Yes : No},
     };

@@ -16,6 +16,7 @@ struct LastChoices {
     bool appendFileName = false;
     QString appendText;
     bool reencode = false;
+    bool skipExisting = false;
     QByteArray windowGeometry;
     bool checkOnlyProblems = false;
 };

@@ -130,21 +130,43 @@ QGroupBox *group(const QString &caption, const QString &name, QWidget *parent)
     return box;
 }
 
-// Each line of a run not saved in full, in line order, by the data file's
-// row as a spreadsheet shows it.
-QStringList listProblems(const BatchResult &result)
+// Each line of a run not saved in full, by the data file's row as a
+// spreadsheet shows it, grouped by kind (its first note's code): failures
+// first, then skipped lines, then warnings, so that a few real problems are
+// not buried under thousands of replaced files. Groups of one status come
+// in the order of their first line, and lines in line order.
+QList<ProblemGroup> listProblems(const BatchResult &result)
 {
-    QStringList lines;
-    for (const LineReport &report : result.reports) {
-        if (report.outcome.status == LineStatus::Saved)
-            continue;
-        const QString name = report.name.isEmpty() ? QStringLiteral("(no file name)") : report.name;
-        const QString kind = report.outcome.status == LineStatus::Skipped ? QStringLiteral("skipped")
-            : report.outcome.status == LineStatus::Failed                 ? QStringLiteral("failed")
-                                                                          : QStringLiteral("saved with warnings");
-        lines << QStringLiteral("Row %1, %2, %3: %4").arg(report.row).arg(name, kind, NotesText(report.outcome.notes));
+    QList<ProblemGroup> groups;
+    QList<const LineReport *> firsts;
+    for (const LineStatus status : {LineStatus::Failed, LineStatus::Skipped, LineStatus::SavedWithWarnings}) {
+        const qsizetype begin = groups.size();
+        const QString kind = status == LineStatus::Skipped ? QStringLiteral("skipped")
+            : status == LineStatus::Failed                 ? QStringLiteral("failed")
+                                                           : QStringLiteral("saved with warnings");
+        for (const LineReport &report : result.reports) {
+            if (report.outcome.status != status)
+                continue;
+            const int code = int(report.outcome.notes.value(0).code);
+            auto group = std::find_if(groups.begin() + begin, groups.end(), [code](const ProblemGroup &g) { return g.code == code; });
+            if (group == groups.end()) {
+                groups.append({kind, code, {}});
+                firsts.append(&report);
+                group = groups.end() - 1;
+            }
+            const QString name = report.name.isEmpty() ? QStringLiteral("(no file name)") : report.name;
+            group->lines << QStringLiteral("Row %1, %2, %3: %4").arg(report.row).arg(name, kind, NotesText(report.outcome.notes));
+        }
     }
-    return lines;
+    for (qsizetype i = 0; i < groups.size(); ++i) {
+        ProblemGroup &group = groups[i];
+        const LineReport &first = *firsts[i];
+        QString heading = QStringLiteral("%1 %2 %3").arg(group.lines.size()).arg(group.lines.size() == 1 ? QStringLiteral("line") : QStringLiteral("lines"), group.heading);
+        if (!first.outcome.notes.isEmpty())
+            heading += QStringLiteral(", like row %1: %2").arg(first.row).arg(NoteText(first.outcome.notes.first()));
+        group.heading = heading;
+    }
+    return groups;
 }
 
 QString runSummary(const BatchResult &result)
@@ -238,6 +260,8 @@ FormMain::FormMain(AppState &state, SettingsStore &store, SettingsStore &choices
         CheckLossless->setEnabled(false);
         CheckLossless->setToolTip(ReencodingUnavailableMessage);
     }
+    CheckSkipExisting = new QCheckBox(QStringLiteral("S&kip images already in the save folder"), FrameSave);
+    CheckSkipExisting->setObjectName(QStringLiteral("CheckSkipExisting"));
     CmdBatchTag = fixedButton(QStringLiteral("Batch &tag"), QStringLiteral("CmdBatchTag"), FrameSave,
                               QStringLiteral("Write the tagged images"));
     CmdCheck = fixedButton(QStringLiteral("&Check"), QStringLiteral("CmdCheck"), FrameSave,
@@ -300,6 +324,7 @@ FormMain::FormMain(AppState &state, SettingsStore &store, SettingsStore &choices
     // Replace and Append toggle together, so one of them tells of either.
     connect(OptionReplace[1], &QRadioButton::toggled, this, &FormMain::clearRunReport);
     connect(CheckLossless, &QCheckBox::toggled, this, &FormMain::clearRunReport);
+    connect(CheckSkipExisting, &QCheckBox::toggled, this, &FormMain::clearRunReport);
     connect(Text1, &QLineEdit::textChanged, this, &FormMain::clearRunReport);
     connect(CmdFileOpen, &QAction::triggered, this, &FormMain::CmdBrowseIPTCfile_Click);
     connect(CmdFileExport, &QAction::triggered, this, &FormMain::CmdFileExport_Click);
@@ -337,10 +362,11 @@ FormMain::FormMain(AppState &state, SettingsStore &store, SettingsStore &choices
     saveLayout->addWidget(CmdBatchTag, 2, 3);
     saveLayout->addWidget(OptionReplace[2], 3, 0);
     saveLayout->addWidget(CheckLossless, 3, 1, 1, 3);
-    saveLayout->addWidget(ProgressBarBatch, 4, 0, 1, 3);
-    saveLayout->addWidget(CmdCancel, 4, 3);
-    saveLayout->addWidget(LabelRunSummary, 5, 0, 1, 3);
-    saveLayout->addWidget(CmdShowProblems, 5, 3, Qt::AlignTop);
+    saveLayout->addWidget(CheckSkipExisting, 4, 1, 1, 3);
+    saveLayout->addWidget(ProgressBarBatch, 5, 0, 1, 3);
+    saveLayout->addWidget(CmdCancel, 5, 3);
+    saveLayout->addWidget(LabelRunSummary, 6, 0, 1, 3);
+    saveLayout->addWidget(CmdShowProblems, 6, 3, Qt::AlignTop);
     saveLayout->setColumnStretch(2, 1);
 
     auto *layout = new QVBoxLayout(central);
@@ -352,8 +378,8 @@ FormMain::FormMain(AppState &state, SettingsStore &store, SettingsStore &choices
     setCentralWidget(central);
 
     SetTabChain({CmdBrowseImages, CmdBrowseIPTCfile, ComboEncoding, ComboParsing, CmdManageParsing, CmdBrowseSave,
-                 OptionReplace[0], OptionReplace[1], Text1, OptionReplace[2], CheckLossless, CmdCheck, CmdBatchTag,
-                 CmdCancel, CmdShowProblems});
+                 OptionReplace[0], OptionReplace[1], Text1, OptionReplace[2], CheckLossless, CheckSkipExisting, CmdCheck,
+                 CmdBatchTag, CmdCancel, CmdShowProblems});
     CmdBrowseImages->setFocus();
 
     setWindowTitle(MainWindowTitle);
@@ -382,6 +408,7 @@ void FormMain::restoreChoices()
     remembered.encoding = ComboEncoding->currentText();
     remembered.appendText = Text1->text();
     remembered.reencode = !CheckLossless->isChecked();
+    remembered.skipExisting = CheckSkipExisting->isChecked();
     LoadLastChoices(choicesStore, remembered);
 
     if (const std::optional<EncodingChoice> choice = EncodingChoiceNamed(remembered.encoding)) {
@@ -401,6 +428,7 @@ void FormMain::restoreChoices()
     OptionReplace[remembered.appendFileName ? 1 : 0]->setChecked(true);
     Text1->setText(remembered.appendText);
     CheckLossless->setChecked(!remembered.reencode || !ReencodingAvailable());
+    CheckSkipExisting->setChecked(remembered.skipExisting);
     if (!remembered.windowGeometry.isEmpty())
         restoreGeometry(remembered.windowGeometry);
 }
@@ -414,6 +442,7 @@ void FormMain::saveChoices()
     // Without the image library the box says nothing of the choice to keep.
     if (ReencodingAvailable())
         remembered.reencode = !CheckLossless->isChecked();
+    remembered.skipExisting = CheckSkipExisting->isChecked();
     remembered.windowGeometry = saveGeometry();
     // Losing the choices costs the user a few clicks at the next start, not work: no message.
     SaveLastChoices(remembered, choicesStore);
@@ -567,6 +596,7 @@ BatchOptions FormMain::chosenOptions() const
         options.appendText = Text1->text();
     }
     options.reencode = !CheckLossless->isChecked();
+    options.skipExisting = CheckSkipExisting->isChecked();
     return options;
 }
 
@@ -676,7 +706,9 @@ void FormMain::exportFinished(const ExportResult &result)
         summary += QStringLiteral("; the data file and the scheme \u201c%1\u201d are now chosen.").arg(result.schemeName);
     else if (!result.stopped)
         summary += result.dataFile.isEmpty() ? QStringLiteral("; nothing was written.") : QStringLiteral("; no scheme was stored.");
-    problemLines = problems;
+    problemLines.clear();
+    if (!problems.isEmpty())
+        problemLines.append({{}, 0, problems});
     LabelRunSummary->setText(summary);
     LabelRunSummary->setToolTip(summary);
     CmdShowProblems->setVisible(!problemLines.isEmpty());
@@ -700,7 +732,7 @@ void FormMain::setInputsEnabled(bool enabled)
     for (QWidget *input : std::initializer_list<QWidget *>{CmdBrowseImages, CmdBrowseIPTCfile, ComboEncoding,
                                                            ComboParsing, CmdManageParsing, CmdBrowseSave,
                                                            OptionReplace[0], OptionReplace[1], Text1, CheckLossless,
-                                                           CmdCheck, CmdBatchTag})
+                                                           CheckSkipExisting, CmdCheck, CmdBatchTag})
         input->setEnabled(enabled);
     CheckLossless->setEnabled(enabled && ReencodingAvailable());
     for (QAction *action : {CmdFileOpen, CmdFileExport, CmdSetupParsing, CmdHelpAbout})

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/lastchoices.h"
+#include "ui/formproblems.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -98,7 +99,7 @@ private:
     TagExporter *exporter;
     QString exportFolder; // the folder of the export under way
     bool closeRequested = false; // the window closes once the run has finished the lines in hand
-    QStringList problemLines; // the last run's, each naming its row
+    QList<ProblemGroup> problemLines; // the last run's, each naming its row, by kind
     // As chosen last, in this session or an earlier one, even where a path
     // is gone for now: a drive plugged in tomorrow brings its folder back.
     LastChoices remembered;
@@ -121,6 +122,7 @@ private:
     std::array<QRadioButton *, 3> OptionReplace;
     QLineEdit *Text1;
     QCheckBox *CheckLossless;
+    QCheckBox *CheckSkipExisting;
     QPushButton *CmdBatchTag;
     QPushButton *CmdCheck;
     QProgressBar *ProgressBarBatch;

@@ -7,22 +7,36 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
-FormProblems::FormProblems(const QString &summary, const QStringList &lines, const QString &suggestedFile,
+FormProblems::FormProblems(const QString &summary, const QList<ProblemGroup> &groups, const QString &suggestedFile,
                            UiServices &ui, QWidget *parent)
-    : QDialog(parent), summary(summary), lines(lines), suggestedFile(suggestedFile), ui(ui)
+    : QDialog(parent), summary(summary), groups(groups), suggestedFile(suggestedFile), ui(ui)
 {
     setObjectName(QStringLiteral("FormProblems"));
     auto *label = new QLabel(summary, this);
     label->setObjectName(QStringLiteral("LabelSummary"));
     label->setWordWrap(true);
-    TextProblems = new QPlainTextEdit(lines.join(QLatin1Char('\n')), this);
-    TextProblems->setObjectName(QStringLiteral("TextProblems"));
-    TextProblems->setReadOnly(true);
+    TreeProblems = new QTreeWidget(this);
+    TreeProblems->setObjectName(QStringLiteral("TreeProblems"));
+    TreeProblems->setHeaderHidden(true);
+    TreeProblems->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    for (const ProblemGroup &group : groups) {
+        QTreeWidgetItem *parentItem = nullptr;
+        if (!group.heading.isEmpty()) {
+            parentItem = new QTreeWidgetItem(TreeProblems, {group.heading});
+            parentItem->setData(0, Qt::UserRole, group.code);
+            parentItem->setFirstColumnSpanned(true);
+        }
+        for (const QString &line : group.lines) {
+            auto *item = parentItem ? new QTreeWidgetItem(parentItem, {line}) : new QTreeWidgetItem(TreeProblems, {line});
+            item->setToolTip(0, line);
+        }
+    }
+    TreeProblems->expandAll();
     CmdCopy = new QPushButton(QStringLiteral("&Copy"), this);
     CmdCopy->setObjectName(QStringLiteral("CmdCopy"));
     CmdSave = new QPushButton(QStringLiteral("&Save as text..."), this);
@@ -42,7 +56,7 @@ FormProblems::FormProblems(const QString &summary, const QStringList &lines, con
     buttons->addWidget(CmdClose);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(label);
-    layout->addWidget(TextProblems, 1);
+    layout->addWidget(TreeProblems, 1);
     layout->addLayout(buttons);
 
     setWindowTitle(QStringLiteral("Problem lines"));
@@ -51,7 +65,15 @@ FormProblems::FormProblems(const QString &summary, const QStringList &lines, con
 
 QString FormProblems::text() const
 {
-    return summary + QLatin1Char('\n') + lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+    QString text = summary + QLatin1Char('\n');
+    for (const ProblemGroup &group : groups) {
+        const QString indent = group.heading.isEmpty() ? QString() : QStringLiteral("  ");
+        if (!group.heading.isEmpty())
+            text += group.heading + QLatin1Char('\n');
+        for (const QString &line : group.lines)
+            text += indent + line + QLatin1Char('\n');
+    }
+    return text;
 }
 
 void FormProblems::CmdCopy_Click()

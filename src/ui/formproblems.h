@@ -1,18 +1,28 @@
 #pragma once
 
 #include <QDialog>
+#include <QList>
 #include <QStringList>
 
-class QPlainTextEdit;
+class QTreeWidget;
 class QPushButton;
 class UiServices;
 
-// Every problem line of a run, in full, to read, copy or keep as a file.
+// Lines of one kind under their heading; `code` is the kind's NoteCode (as
+// int; 0 for lines without notes). Lines without a heading stand alone.
+struct ProblemGroup {
+    QString heading;
+    int code = 0;
+    QStringList lines;
+};
+
+// Every problem line of a run, in full and grouped by kind, to read, copy
+// or keep as a file.
 class FormProblems : public QDialog {
     Q_OBJECT
 public:
     // `suggestedFile` is what Save as text offers.
-    FormProblems(const QString &summary, const QStringList &lines, const QString &suggestedFile, UiServices &ui,
+    FormProblems(const QString &summary, const QList<ProblemGroup> &groups, const QString &suggestedFile, UiServices &ui,
                  QWidget *parent = nullptr);
 
 private:
@@ -21,10 +31,10 @@ private:
     QString text() const;
 
     QString summary;
-    QStringList lines;
+    QList<ProblemGroup> groups;
     QString suggestedFile;
     UiServices &ui;
-    QPlainTextEdit *TextProblems;
+    QTreeWidget *TreeProblems;
     QPushButton *CmdCopy;
     QPushButton *CmdSave;
     QPushButton *CmdClose;

@@ -109,6 +109,17 @@ TEST_F(BatchCommandTest, RunsTheFirstSchemeOfANameInEitherModeAndSaysHowEachLine
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.out, "Lines: 2\nSaved: 1\nFiles: 1\nSkipped: 1\nFailed: 0\nWarnings: 0\n"
                            "Skipped row 3, gone.jpg: the image file does not exist\n");
+    // Again with --skip-existing: an output already there is left byte for
+    // byte and only the new line is written; the check foresees the same.
+    WriteFileBytes(path("data.txt"), "name\na.jpg\nb.jpg\n");
+    WriteFileBytes(path("save/a.jpg"), "last week's");
+    const QList<QByteArray> foreseen = run(batch("Press", {"--check", "--skip-existing"})).out.split('\n');
+    ASSERT_EQ(foreseen.size(), 4);
+    EXPECT_TRUE(foreseen[1].startsWith("PROBLEM\t2\t1\t") && foreseen[2].startsWith("ok\t3\t2\t"));
+    outcome = run(batch("Press", {"--skip-existing"}));
+    EXPECT_TRUE(outcome.out.startsWith("Lines: 2\nSaved: 1\nFiles: 1\nSkipped: 1\nFailed: 0\nWarnings: 0\nSkipped row 2, a.jpg"));
+    EXPECT_EQ(ReadFileBytes(path("save/a.jpg")), "last week's");
+    EXPECT_EQ(ReadTags(path("save/b.jpg")).iptc.value(120), QList<QByteArray>{"first"});
 
     // Any encoding but Windows-1252 gives IPTC in UTF-8, declared by 1:90, where a value needs it.
     WriteFileBytes(path("data.txt"), "name\tcity\na.jpg\t\xA3\xF3\x64\x9F\n");

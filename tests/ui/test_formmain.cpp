@@ -28,6 +28,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QUrl>
 
 #include <cmath>
@@ -91,7 +92,7 @@ protected:
     QList<QWidget *> inputs() const
     {
         static const QRegularExpression names("^(CmdBrowse.*|Combo(Parsing|Encoding)|CmdManageParsing|OptionReplace_[01]|Text1|"
-                                              "CheckLossless|CmdCheck|CmdBatchTag)$");
+                                              "CheckLossless|CheckSkipExisting|CmdCheck|CmdBatchTag)$");
         return window->findChildren<QWidget *>(names);
     }
     std::string shownMessages() const { return ui.messages.join('|').toStdString(); }
@@ -284,7 +285,7 @@ TEST_F(FormMainTest, BatchFollowsTheWindowLocksItsInputsAndLeavesOneLineAndEvery
     ui.messages.clear();
     QByteArray missing;
     for (int i = 1; i <= 7; ++i)
-        missing += "missing" + QByteArray::number(i) + ".jpg\tNowhere\r\n";
+        missing += (i == 7 ? "..\\missing" : "missing") + QByteArray::number(i) + ".jpg\tNowhere\r\n";
     ASSERT_NO_FATAL_FAILURE(prepareBatch(missing));
     window->show();
     auto *bar = child<QProgressBar>("ProgressBarBatch");
@@ -305,7 +306,7 @@ TEST_F(FormMainTest, BatchFollowsTheWindowLocksItsInputsAndLeavesOneLineAndEvery
     });
     runBatch();
     QObject::disconnect(cancelAtFirst);
-    EXPECT_EQ(enabledDuringRun, QList<bool>(14, false));
+    EXPECT_EQ(enabledDuringRun, QList<bool>(15, false));
     EXPECT_EQ(shown, "1 of 10") << "the bar counts lines";
     const QStringList written = outputs();
     ASSERT_FALSE(written.isEmpty());
@@ -337,19 +338,27 @@ TEST_F(FormMainTest, BatchFollowsTheWindowLocksItsInputsAndLeavesOneLineAndEvery
 
     QDir(path("out")).removeRecursively();
     QDir().mkpath(path("out"));
+    WriteFileBytes(out("img003.jpg"), "last week's");
     runBatch();
     EXPECT_EQ(outputs(), QStringList({"img001.jpg", "img002.jpg", "img003.jpg"}));
     EXPECT_EQ(caption("img001.jpg"), "Harbour at dawn");
     EXPECT_EQ(caption("img002.jpg"), "Café terrace");
     EXPECT_EQ(bar->value(), 10) << "the bar counted every line";
-    const QString done = "Done: 3 of 10 lines saved (0 with warnings), 3 files written, 7 skipped, 0 failed.";
+    const QString done = "Done: 3 of 10 lines saved (1 with warnings), 3 files written, 7 skipped, 0 failed.";
     EXPECT_EQ(summary->text(), done);
     EXPECT_TRUE(ui.messages.isEmpty()) << "runs stay silent: " << shownMessages();
 
     ui.saveAnswers = {path("problems.txt"), path("no/such/folder/problems.txt")};
     QStringList listed;
+    QList<std::pair<int, int>> groups; // the kind's code, its lines
     ui.dialogHandlers.push_back([&](QDialog &form) {
-        listed = Find<QPlainTextEdit>(form, "TextProblems")->toPlainText().split('\n');
+        const auto *tree = Find<QTreeWidget>(form, "TreeProblems");
+        for (int g = 0; g < tree->topLevelItemCount(); ++g) {
+            const QTreeWidgetItem *group = tree->topLevelItem(g);
+            groups.append({group->data(0, Qt::UserRole).toInt(), group->childCount()});
+            for (int i = 0; i < group->childCount(); ++i)
+                listed << group->child(i)->text(0);
+        }
         Click(form, "CmdCopy");
         Click(form, "CmdSave");
         Click(form, "CmdSave");
@@ -357,11 +366,14 @@ TEST_F(FormMainTest, BatchFollowsTheWindowLocksItsInputsAndLeavesOneLineAndEvery
     });
     EXPECT_FALSE(child<QPushButton>("CmdShowProblems")->isHidden());
     click("CmdShowProblems");
-    ASSERT_EQ(listed.size(), 7);
+    // By kind, skipped lines before those saved with warnings whatever their rows.
+    EXPECT_EQ(groups, (QList<std::pair<int, int>>{
+                          {int(NoteCode::SourceMissing), 6}, {int(NoteCode::NameHoldsDotDot), 1}, {int(NoteCode::ReplacedFile), 1}}));
+    ASSERT_EQ(listed.size(), 8);
     EXPECT_EQ(listed[0], "Row 5, missing1.jpg, skipped: the image file does not exist");
-    EXPECT_TRUE(listed[6].startsWith("Row 11, missing7.jpg"));
-    const QString kept = done + '\n' + listed.join('\n') + '\n';
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), kept);
+    EXPECT_TRUE(listed[7].startsWith("Row 4, img003.jpg"));
+    const QString kept = QGuiApplication::clipboard()->text();
+    EXPECT_TRUE(kept.startsWith(done + '\n') && kept.contains("\n  " + listed[6] + '\n') && kept.endsWith(listed[7] + '\n'));
     EXPECT_EQ(QString::fromUtf8(ReadFileBytes(path("problems.txt"))), kept);
     ASSERT_EQ(ui.messages.size(), 1);
     EXPECT_TRUE(ui.messages.takeFirst().startsWith("Cannot write file"));
@@ -519,6 +531,7 @@ TEST_F(FormMainTest, TheLastChoicesComeBackWhereTheyStillHoldAndThePickersStartT
     child<QRadioButton>("OptionReplace_1")->click();
     TypeInto(child<QLineEdit>("Text1"), "_web");
     child<QCheckBox>("CheckLossless")->click();
+    child<QCheckBox>("CheckSkipExisting")->click();
     window->resize(700, 560);
     window->close();
     EXPECT_FALSE(ReadFileBytes(path("store.ini")).contains("Folder")) << "the schemes' store stays the schemes'";
@@ -539,6 +552,7 @@ TEST_F(FormMainTest, TheLastChoicesComeBackWhereTheyStillHoldAndThePickersStartT
     EXPECT_TRUE(child<QRadioButton>("OptionReplace_1")->isChecked());
     EXPECT_EQ(child<QLineEdit>("Text1")->text(), "_web");
     EXPECT_EQ(child<QCheckBox>("CheckLossless")->isChecked(), !ReencodingAvailable());
+    EXPECT_TRUE(child<QCheckBox>("CheckSkipExisting")->isChecked());
     EXPECT_EQ(window->size(), QSize(700, 560));
 
     // Each picker starts at its choice; the gone folder's at its nearest folder that exists.
