@@ -3,18 +3,18 @@
 // caption. Built once per container (FUZZ_JPEG, FUZZ_PNG, FUZZ_TIFF,
 // FUZZ_WEBP, FUZZ_PSD, FUZZ_GIF), each target takes only inputs of its own
 // format.
-#include "engine/gifcontainer.h"
-#include "engine/iimblock.h"
-#include "engine/jpegcontainer.h"
-#include "engine/photoshopresources.h"
-#include "engine/pngcontainer.h"
-#include "engine/psdcontainer.h"
-#include "engine/sourceimage.h"
-#include "engine/tagsonly.h"
-#include "engine/tiffcontainer.h"
-#include "engine/tiffstructure.h"
-#include "engine/webpcontainer.h"
-#include "engine/xmppacket.h"
+#include "engine/container/gifcontainer.h"
+#include "engine/metadata/iimblock.h"
+#include "engine/container/jpegcontainer.h"
+#include "engine/metadata/photoshopresources.h"
+#include "engine/container/pngcontainer.h"
+#include "engine/container/psdcontainer.h"
+#include "engine/container/sourceimage.h"
+#include "engine/container/tagsonly.h"
+#include "engine/container/tiffcontainer.h"
+#include "engine/container/tiffstructure.h"
+#include "engine/container/webpcontainer.h"
+#include "engine/metadata/xmppacket.h"
 #include "fuzzcheck.h"
 
 #include <QFile>

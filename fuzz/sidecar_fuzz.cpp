@@ -1,7 +1,7 @@
 // Whatever a photo's existing sidecar holds, the sidecar made from it
 // either fails its line or carries the new caption and reads back as XMP.
-#include "engine/xmppacket.h"
-#include "engine/xmpsidecar.h"
+#include "engine/metadata/xmppacket.h"
+#include "engine/metadata/xmpsidecar.h"
 #include "fuzzcheck.h"
 
 #include <cstdint>

@@ -1,8 +1,8 @@
 // Whatever an image holds, reading its tags back for a data file ends,
 // gives the same values when read again, and the data file written from
 // them reads back as those values, cell for cell.
-#include "engine/sourceimage.h"
-#include "engine/tagexport.h"
+#include "engine/container/sourceimage.h"
+#include "engine/worker/tagexport.h"
 #include "fuzzcheck.h"
 #include "model/datafile.h"
 #include "model/datafilewriter.h"

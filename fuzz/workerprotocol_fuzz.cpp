@@ -1,7 +1,7 @@
 // Whatever bytes a worker or a run sends, cutting them into messages and
 // decoding them ends, allocates no more than the bytes justify, and a
 // message that decodes encodes to bytes that decode to the same message.
-#include "engine/workerprotocol.h"
+#include "engine/run/workerprotocol.h"
 #include "fuzzcheck.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Whatever a packet holds, the edited packet reads again, holds the values
 // set, keeps every other property's value, and a second edit changes nothing.
-#include "engine/xmpeditor.h"
+#include "engine/metadata/xmpeditor.h"
 #include "fuzzcheck.h"
 
 #include <QMap>

@@ -1,8 +1,8 @@
 #include "ui/formcheck.h"
 
-#include "engine/batchcheck.h"
+#include "engine/run/batchcheck.h"
 #include "model/datafile.h"
-#include "engine/notetext.h"
+#include "engine/run/notetext.h"
 #include "model/tagslots.h"
 #include "ui/uiservices.h"
 

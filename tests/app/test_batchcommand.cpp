@@ -1,4 +1,4 @@
-#include "engine/freeimagelayer.h"
+#include "engine/platform/freeimagelayer.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 #include "enginefixture.h"
 
-#include "engine/batchcheck.h"
-#include "engine/lineplanner.h"
-#include "engine/outputfile.h"
-#include "engine/savefolder.h"
-#include "engine/tagexporter.h"
+#include "engine/run/batchcheck.h"
+#include "engine/run/lineplanner.h"
+#include "engine/platform/outputfile.h"
+#include "engine/platform/savefolder.h"
+#include "engine/run/tagexporter.h"
 #include "model/settingsstore.h"
 #include "testsupport.h"
 

@@ -1,10 +1,10 @@
 #include "enginefixture.h"
-#include "engine/batchcheck.h"
-#include "engine/sourceimage.h"
-#include "engine/tagexport.h"
-#include "engine/tagsonly.h"
-#include "engine/xmppacket.h"
-#include "engine/xmpsidecar.h"
+#include "engine/run/batchcheck.h"
+#include "engine/container/sourceimage.h"
+#include "engine/worker/tagexport.h"
+#include "engine/container/tagsonly.h"
+#include "engine/metadata/xmppacket.h"
+#include "engine/metadata/xmpsidecar.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "engine/tagreading.h"
-#include "engine/xmppacket.h"
+#include "engine/metadata/tagreading.h"
+#include "engine/metadata/xmppacket.h"
 #include "model/tagslots.h"
 #include "testsupport.h"
 

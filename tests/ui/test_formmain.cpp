@@ -1,7 +1,7 @@
 #include "test_schemedialogs_support.h"
 
-#include "engine/freeimagelayer.h"
-#include "engine/lineplanner.h"
+#include "engine/platform/freeimagelayer.h"
+#include "engine/run/lineplanner.h"
 #include "fakeuiservices.h"
 #include "model/appstate.h"
 #include "model/schemestore.h"

@@ -1,0 +1,212 @@
+#include "engine/container/sourceimage.h"
+
+#include "engine/platform/bytereader.h"
+#include "engine/platform/freeimagelayer.h"
+#include "engine/container/jpegsegments.h"
+#include "engine/platform/outputfile.h"
+#include "engine/container/tiffstructure.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Camera raw files that are TIFF inside: only their name tells them from a TIFF.
+const QSet<QString> TiffRawEndings{"cr2", "nef", "nrw", "arw", "sr2", "srf", "pef", "3fr", "srw", "erf",
+                                   "mef", "mos", "dcr", "kdc", "rwl", "iiq", "mrw", "raw"};
+
+// An ISO media file whose major brand, or a compatible brand within the
+// head, is one of `brands`: phones write HEIF with a major brand of their own.
+bool isBmffBrand(QByteArrayView head, std::initializer_list<const char *> brands)
+{
+    if (head.size() < 12 || head.sliced(4, 4) != "ftyp")
+        return false;
+    const qsizetype boxEnd = std::min<qsizetype>(head.size(), Be32(Bytes(head)));
+    for (qsizetype at = 8; at + 4 <= boxEnd; at += at == 8 ? 8 : 4) { // past the minor version
+        for (const char *brand : brands) {
+            if (head.sliced(at, 4) == brand)
+                return true;
+        }
+    }
+    return false;
+}
+} // namespace
+
+QString FormatName(ImageFormat format)
+{
+    switch (format) {
+    case ImageFormat::Unknown:
+        return QStringLiteral("unknown");
+    case ImageFormat::Jpeg:
+        return QStringLiteral("JPEG");
+    case ImageFormat::Png:
+        return QStringLiteral("PNG");
+    case ImageFormat::Tiff:
+        return QStringLiteral("TIFF");
+    case ImageFormat::BigTiff:
+        return QStringLiteral("BigTIFF");
+    case ImageFormat::WebP:
+        return QStringLiteral("WebP");
+    case ImageFormat::Psd:
+        return QStringLiteral("PSD");
+    case ImageFormat::Gif:
+        return QStringLiteral("GIF");
+    case ImageFormat::Heif:
+        return QStringLiteral("HEIF");
+    case ImageFormat::CameraRaw:
+        return QStringLiteral("camera raw");
+    case ImageFormat::OtherImage:
+        return QStringLiteral("image");
+    }
+    return {};
+}
+
+ImageFormat FormatOf(QByteArrayView head, const QString &name)
+{
+    if (StartsWith(head, "\xFF\xD8\xFF"))
+        return ImageFormat::Jpeg;
+    if (StartsWith(head, QByteArrayView("\x89PNG\r\n\x1a\n", 8)))
+        return ImageFormat::Png;
+    if (StartsWith(head, QByteArrayView("II*\0", 4)) || StartsWith(head, QByteArrayView("MM\0*", 4))) {
+        // Too short to be whole, but a TIFF still: its writer says what is wrong with it.
+        if (head.size() < 8)
+            return ImageFormat::Tiff;
+        // Canon's CR2 says so at 8, Phase One's IIQ puts its own header there.
+        if (StartsWith(head.sliced(8), "CR") || StartsWith(head.sliced(8), "IIII")
+            || TiffRawEndings.contains(QFileInfo(name).suffix().toLower()))
+            return ImageFormat::CameraRaw;
+        return ImageFormat::Tiff;
+    }
+    if (StartsWith(head, QByteArrayView("II+\0", 4)) || StartsWith(head, QByteArrayView("MM\0+", 4)))
+        return ImageFormat::BigTiff;
+    if (head.size() >= 12 && StartsWith(head, "RIFF") && head.sliced(8, 4) == "WEBP")
+        return ImageFormat::WebP;
+    if (StartsWith(head, "8BPS"))
+        return ImageFormat::Psd;
+    if (StartsWith(head, "GIF87a") || StartsWith(head, "GIF89a"))
+        return ImageFormat::Gif;
+    if (isBmffBrand(head, {"heic", "heix", "hevc", "hevx", "heim", "heis", "hevm", "hevs", "mif1", "msf1", "avif", "avis"}))
+        return ImageFormat::Heif;
+    if (isBmffBrand(head, {"crx "}) || StartsWith(head, "FUJIFILMCCD-RAW") || StartsWith(head, "IIRO")
+        || StartsWith(head, "IIRS") || StartsWith(head, "MMOR") || StartsWith(head, QByteArrayView("IIU\0", 4))
+        || StartsWith(head, "FOVb") || StartsWith(head, QByteArrayView("\0MRM", 4))
+        || (head.size() >= 14 && (StartsWith(head, "II") || StartsWith(head, "MM")) && head.sliced(6, 8) == "HEAPCCDR"))
+        return ImageFormat::CameraRaw;
+    return ImageFormat::Unknown;
+}
+
+FileHead FormatOfFileHead(const QString &path)
+{
+    FileHead found;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        found.error = errno;
+        return found;
+    }
+    char head[FormatHeadBytes];
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        const ssize_t got = ::pread(fd, head, sizeof head, 0);
+        if (got < 0)
+            found.error = errno;
+        else if (got > 0)
+            found.format = FormatOf(QByteArrayView(head, got), path);
+    }
+    ::close(fd);
+    return found;
+}
+
+SourceImage::~SourceImage()
+{
+    if (unmap)
+        ::munmap(const_cast<unsigned char *>(mapped), size_t(length));
+    if (fd >= 0)
+        ::close(fd);
+}
+
+Note SourceImage::open(const QString &path)
+{
+    filePath = path;
+    // Not blocking: a FIFO named like an image must not hold the line.
+    fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return {NoteCode::SourceMissing, {}};
+        return {NoteCode::SourceUnreadable, {SystemError(errno)}};
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return {NoteCode::SourceUnreadable, {SystemError(errno)}};
+    if (!S_ISREG(info.st_mode))
+        return {NoteCode::SourceNotAFile, {}};
+    if (qint64(info.st_size) > std::numeric_limits<qsizetype>::max() / 2)
+        return {NoteCode::SourceUnreadable, {SystemError(EFBIG)}};
+    length = qsizetype(info.st_size);
+    static const unsigned char empty = 0;
+    mapped = &empty;
+    if (length > 0 && length <= ReadWholeBytes) {
+        // Small files are read: mapping and unmapping one costs more than
+        // copying it, and a copy cannot change or vanish under the writer.
+        owned.resize(length);
+        if (const qint64 got = ReadAt(fd, owned.data(), length, 0); got != length)
+            return {NoteCode::SourceUnreadable, {got < 0 ? SystemError(errno) : QStringLiteral("the file shrank while it was read")}};
+        mapped = reinterpret_cast<const unsigned char *>(owned.constData());
+    } else if (length > 0) {
+        void *at = ::mmap(nullptr, size_t(length), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (at == MAP_FAILED)
+            return {NoteCode::SourceUnreadable, {SystemError(errno)}};
+        mapped = static_cast<const unsigned char *>(at);
+        unmap = true;
+    }
+    kind = FormatOf(bytes().first(std::min(length, FormatHeadBytes)), path);
+    if (kind == ImageFormat::Unknown && ImageLibraryKnows(path))
+        kind = ImageFormat::OtherImage;
+    return {};
+}
+
+QList<PageSize> SourceImage::pages() const
+{
+    QList<PageSize> sizes;
+    const QByteArrayView file = bytes();
+    const unsigned char *p = data();
+    switch (kind) {
+    case ImageFormat::Jpeg:
+        // The first frame header, found by the walk that writing follows.
+        for (const JpegSegment &segment : JpegSegments(file).segments) {
+            const unsigned char marker = segment.marker;
+            const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+            if (frame && segment.end - segment.body >= 5) {
+                sizes.append({Be16(p + segment.body + 3), Be16(p + segment.body + 1)});
+                break;
+            }
+        }
+        break;
+    case ImageFormat::Png:
+        if (length >= 24 && file.sliced(12, 4) == "IHDR")
+            sizes.append({Be32(p + 16), Be32(p + 20)});
+        break;
+    case ImageFormat::Tiff:
+    case ImageFormat::BigTiff: {
+        const TiffStructure tiff(file);
+        for (const qsizetype ifd : tiff.directories()) {
+            const auto width = tiff.entry(ifd, TiffTag::ImageWidth);
+            const auto height = tiff.entry(ifd, TiffTag::ImageLength);
+            if (width && height)
+                sizes.append({qint64(tiff.number(*width).value_or(0)), qint64(tiff.number(*height).value_or(0))});
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return sizes;
+}

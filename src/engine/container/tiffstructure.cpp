@@ -1,0 +1,193 @@
+#include "engine/container/tiffstructure.h"
+
+#include "engine/platform/bytereader.h"
+
+#include <QSet>
+
+int TiffTypeSize(quint16 type)
+{
+    switch (TiffType(type)) {
+    case TiffType::Byte:
+    case TiffType::Ascii:
+    case TiffType::SByte:
+    case TiffType::Undefined:
+        return 1;
+    case TiffType::Short:
+    case TiffType::SShort:
+        return 2;
+    case TiffType::Long:
+    case TiffType::SLong:
+    case TiffType::Float:
+    case TiffType::Ifd:
+        return 4;
+    case TiffType::Rational:
+    case TiffType::SRational:
+    case TiffType::Double:
+    case TiffType::Long8:
+    case TiffType::SLong8:
+    case TiffType::Ifd8:
+        return 8;
+    }
+    return 0;
+}
+
+TiffStructure::TiffStructure(QByteArrayView bytes) : file(bytes)
+{
+    if (file.size() < 8)
+        return;
+    if (StartsWith(file, "II"))
+        little = true;
+    else if (!StartsWith(file, "MM"))
+        return;
+    const quint16 magic = u16(2);
+    if (magic == 43) {
+        // BigTIFF: offsets are 8 bytes, and the header says so.
+        if (file.size() < 16 || u16(4) != 8 || u16(6) != 0)
+            return;
+        bigTiff = true;
+    } else if (magic != 42) {
+        return;
+    }
+    entriesLeft = 4 * (file.size() / entrySize()) + 4096;
+    ok = true;
+}
+
+quint16 TiffStructure::u16(qsizetype at) const
+{
+    const auto *p = Bytes(file) + at;
+    return little ? Le16(p) : Be16(p);
+}
+
+quint32 TiffStructure::u32(qsizetype at) const
+{
+    const auto *p = Bytes(file) + at;
+    return little ? Le32(p) : Be32(p);
+}
+
+quint64 TiffStructure::u64(qsizetype at) const
+{
+    const auto *p = Bytes(file) + at;
+    return little ? Le64(p) : Be64(p);
+}
+
+qsizetype TiffStructure::nextPointerAt(qsizetype ifd) const
+{
+    if (ifd < 0 || ifd > file.size() - countSize())
+        return -1;
+    const quint64 count = bigTiff ? u64(ifd) : u16(ifd);
+    const quint64 room = quint64(file.size() - ifd - countSize());
+    if (count > room / quint64(entrySize()))
+        return -1;
+    const qsizetype next = ifd + countSize() + qsizetype(count) * entrySize();
+    return next + offsetSize() <= file.size() ? next : -1;
+}
+
+QList<qsizetype> TiffStructure::directories() const
+{
+    QList<qsizetype> found;
+    if (!ok)
+        return found;
+    QSet<qsizetype> seen;
+    quint64 at = offsetAt(firstPointerAt());
+    while (at > 0 && at < quint64(file.size()) && !seen.contains(qsizetype(at))) {
+        seen.insert(qsizetype(at));
+        const qsizetype next = nextPointerAt(qsizetype(at));
+        if (next < 0)
+            break;
+        found.append(qsizetype(at));
+        at = offsetAt(next);
+    }
+    return found;
+}
+
+QList<TiffEntry> TiffStructure::entries(qsizetype ifd, bool *whole) const
+{
+    QList<TiffEntry> found;
+    const qsizetype end = nextPointerAt(ifd);
+    if (whole)
+        *whole = end >= 0;
+    if (end < 0)
+        return found;
+    const qint64 count = (end - ifd - countSize()) / entrySize();
+    if (count > entriesLeft) {
+        if (whole)
+            *whole = false;
+        return found;
+    }
+    entriesLeft -= count;
+    const int inlineBytes = offsetSize();
+    for (qsizetype at = ifd + countSize(); at < end; at += entrySize()) {
+        TiffEntry entry;
+        entry.at = at;
+        entry.tag = u16(at);
+        entry.type = u16(at + 2);
+        entry.count = bigTiff ? u64(at + 4) : u32(at + 4);
+        const int unit = TiffTypeSize(entry.type);
+        const qsizetype valueField = at + 4 + offsetSize(); // past tag, type and count
+        // A value larger than the file cannot be in it.
+        if (unit == 0 || entry.count > quint64(file.size()) / quint64(unit)) {
+            if (whole)
+                *whole = false;
+            continue;
+        }
+        entry.size = qsizetype(entry.count) * unit;
+        entry.inlined = entry.size <= inlineBytes;
+        const quint64 offset = entry.inlined ? quint64(valueField) : offsetAt(valueField);
+        if (offset > quint64(file.size()) || quint64(entry.size) > quint64(file.size()) - offset) {
+            if (whole)
+                *whole = false;
+            continue;
+        }
+        entry.value = qsizetype(offset);
+        found.append(entry);
+    }
+    return found;
+}
+
+std::optional<TiffEntry> TiffStructure::entry(qsizetype ifd, quint16 tag) const
+{
+    for (const TiffEntry &entry : entries(ifd)) {
+        if (entry.tag == tag)
+            return entry;
+    }
+    return std::nullopt;
+}
+
+QList<quint64> TiffStructure::numbers(const TiffEntry &entry, qsizetype limit) const
+{
+    QList<quint64> values;
+    const int unit = TiffTypeSize(entry.type);
+    const bool integral = entry.type == quint16(TiffType::Byte) || entry.type == quint16(TiffType::Short)
+        || entry.type == quint16(TiffType::Long) || entry.type == quint16(TiffType::Long8)
+        || entry.type == quint16(TiffType::Ifd) || entry.type == quint16(TiffType::Ifd8)
+        || entry.type == quint16(TiffType::Undefined);
+    if (!integral)
+        return values;
+    const qsizetype count = qsizetype(std::min<quint64>(entry.count, quint64(limit)));
+    values.reserve(count);
+    for (qsizetype i = 0; i < count; ++i) {
+        const qsizetype at = entry.value + i * unit;
+        switch (unit) {
+        case 1:
+            values.append(Bytes(file)[at]);
+            break;
+        case 2:
+            values.append(u16(at));
+            break;
+        case 4:
+            values.append(u32(at));
+            break;
+        default:
+            values.append(u64(at));
+        }
+    }
+    return values;
+}
+
+std::optional<quint64> TiffStructure::number(const TiffEntry &entry) const
+{
+    const QList<quint64> values = numbers(entry, 1);
+    if (values.isEmpty())
+        return std::nullopt;
+    return values.front();
+}

@@ -1,0 +1,129 @@
+#include "engine/worker/linewriter.h"
+
+#include "engine/run/lineplanner.h"
+#include "engine/container/outputbytes.h"
+#include "engine/platform/outputfile.h"
+#include "engine/worker/reencode.h"
+#include "engine/container/sourceimage.h"
+#include "engine/container/tagsonly.h"
+#include "engine/metadata/xmppacket.h"
+#include "engine/metadata/xmpsidecar.h"
+
+
+#include <cerrno>
+#include <cstring>
+
+Note OpenLineSource(SourceImage &source, const QString &path)
+{
+    if (Note why = source.open(path))
+        return why;
+    if (source.format() == ImageFormat::Unknown)
+        return {NoteCode::UnknownType, {}};
+    return {};
+}
+
+LineWriter::LineWriter(const LineSettings &lineSettings)
+    : settings(lineSettings), memory(std::make_unique<XmpMemory>())
+{
+    if (const QString why = folder.open(settings.saveFolder, settings.saveFolderIdentity); !why.isEmpty())
+        folderProblem = {NoteCode::SaveFolderChanged, {why}};
+}
+
+LineWriter::~LineWriter() = default;
+
+WorkerAnswer LineWriter::write(const LinePlan &plan)
+{
+    WorkerAnswer answer;
+    answer.line = plan.line;
+    const auto refuse = [&answer](Note why) {
+        answer.outcome = LineOutcome::refused(std::move(why));
+        return answer;
+    };
+    if (folderProblem)
+        return refuse(folderProblem);
+    // The run refuses these names; a worker does not rely on it.
+    if (Note why = NameRefusal(plan.output))
+        return refuse(why);
+    SourceImage source;
+    if (Note why = OpenLineSource(source, plan.source))
+        return refuse(why);
+    const auto sourceIdentity = IdentityOf(source.handle());
+    if (!sourceIdentity)
+        return refuse({NoteCode::ReadFailed, {SystemError()}});
+    auto temporary = std::make_unique<OutputTemporary>();
+    if (Note why = temporary->create(folder, plan.output, *sourceIdentity))
+        return refuse(why);
+    const TagEdit edit{plan.values, settings.unicodeData};
+    const bool besides = TagPlaceOf(source.format()) == TagPlace::Sidecar;
+    // The run planned this line before the file changed into one whose tags go beside it.
+    if (besides && plan.sidecar.isEmpty())
+        return refuse({NoteCode::ReadFailed, {QStringLiteral("the file changed during the run")}});
+    std::unique_ptr<OutputTemporary> sidecar;
+    if (besides) {
+        // The sidecar first: a line whose sidecar cannot be made leaves no copy behind.
+        SidecarOutcome made = writeSidecar(plan, edit, *sourceIdentity, sidecar);
+        if (!made.outcome.written()) {
+            answer.outcome = made.outcome;
+            return answer;
+        }
+        answer.outcome = WriteUnchanged(source, temporary->handle(), {});
+        if (answer.outcome.written())
+            answer.outcome = made.outcome;
+    } else {
+        answer.outcome = settings.reencode && ReencodingCovers(source.format())
+            ? WriteReencoded(source, edit, plan.output, settings.maxMegapixels, temporary->handle())
+            : WriteTagsOnly(source, edit, temporary->handle(), *memory);
+    }
+    if (!answer.outcome.written())
+        return answer;
+    // The sidecar first: a temporary not finished is removed, so a failure leaves neither behind.
+    WrittenOutput beside;
+    if (sidecar) {
+        if (Note why = sidecar->finish(beside))
+            return refuse(why);
+    }
+    WrittenOutput written;
+    if (Note why = temporary->finish(written)) {
+        if (sidecar)
+            sidecar->discard();
+        return refuse(why);
+    }
+    if (sidecar) {
+        answer.sidecar = beside;
+        held.emplace(plan.line, std::move(sidecar));
+    }
+    answer.written = written;
+    held.emplace(plan.line, std::move(temporary));
+    return answer;
+}
+
+SidecarOutcome LineWriter::writeSidecar(const LinePlan &plan, const TagEdit &edit, const FileIdentity &sourceIdentity,
+                                        std::unique_ptr<OutputTemporary> &temporary)
+{
+    SidecarFile existing;
+    if (!plan.sidecarSource.isEmpty()) {
+        existing = ReadSidecarFile(plan.sidecarSource);
+        if (existing.failure)
+            return {{}, LineOutcome::failed(existing.failure)};
+    }
+    SidecarOutcome made = WriteSidecar(plan.sidecarSource.isEmpty() ? nullptr : &existing.bytes, edit, *memory);
+    if (!made.outcome.written() || made.bytes.isEmpty())
+        return made;
+    temporary = std::make_unique<OutputTemporary>();
+    Note why = temporary->create(folder, plan.sidecar, sourceIdentity);
+    if (!why) {
+        if (const QString problem = WriteAt(temporary->handle(), made.bytes, 0); !problem.isEmpty())
+            why = {NoteCode::WriteFailed, {problem}};
+    }
+    if (why) {
+        temporary.reset();
+        return {{}, LineOutcome::refused(why)};
+    }
+    return made;
+}
+
+void LineWriter::release(const QList<int> &lines)
+{
+    for (const int line : lines)
+        held.erase(line); // the output and its sidecar
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "engine/batchline.h"
+#include "engine/metadata/tagreading.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class SourceImage;
+enum class ImageFormat;
+
+// Reading a folder's tags back into a data file and the scheme that writes
+// them again.
+
+// What one image's tags read as.
+struct ImageTags {
+    std::array<QString, TagSlotCount> values; // values[k - 1] is slot k's
+    QList<TagReadNote> notes;                 // values that will not come back exactly
+    Note failure;                             // why the image could not be read
+};
+
+// Whether the export reads the tags of images of this format in the file
+// itself; camera raw files and HEIF are read from their XMP sidecars.
+bool ExportReads(ImageFormat format);
+
+// An image's tags: its container's own blocks, IPTC and XMP reconciled;
+// `unicodeData` as ReadTagSlots takes it. Parses the XMP packet, so it runs
+// where a library's fault costs only this image.
+ImageTags ReadImageTags(const SourceImage &source, bool unicodeData = false);
+// The same for the file at `path`, opened as a run's worker opens a source.
+ImageTags ReadImageTagsAt(const QString &path, bool unicodeData);
+
+// A file of the folder that the export does not list, and why: UnknownType,
+// SourceNotAFile, SourceMissing (a link to nothing), TemporaryName, or
+// ReadFailed for a camera raw file or HEIF image without a sidecar.
+struct LeftOutFile {
+    QString name;
+    Note why;
+};
+
+// The files of `folder` (not its subfolders), in name order: the images the
+// export lists (those of a type it reads, camera raw files and HEIF images
+// with a sidecar, and those that cannot be opened to tell, whose reading
+// then says why), and every other file but the sidecars read for them.
+struct ExportListing {
+    QStringList images;
+    QList<LeftOutFile> leftOut;
+};
+ExportListing ExportableImages(const QString &folder);
+
+// The data file for the images: the file name, then one column for each
+// field some image holds (every field with `allFields`), headed as the
+// window names them; columnSlots gives each column's slot.
+struct ExportTable {
+    QStringList header;
+    QList<QStringList> rows;
+    QList<int> columnSlots; // FileNameSlot for the first
+};
+ExportTable BuildExportTable(const QStringList &names, const QList<ImageTags> &tags, bool allFields);
