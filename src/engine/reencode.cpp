@@ -69,12 +69,12 @@ private:
 const std::set<uint16_t> StructureTags{
     255, 256, 257, 258, 259, 262, 263, 266, 273, 277, 278, 279, 284, 292, 293, 317, 320, 322, 323, 324,
     325, 330, 332, 338, 339, 347, 512, 513, 514, 515, 517, 518, 519, 520, 521, 529, 530, 531, 532,
-    33723, // IPTC-NAA: written from the IPTC data
-    700, // XMP: written from the source's packet
+    TiffTag::Iptc, // written from the IPTC data
+    TiffTag::Xmp,  // written from the source's packet
 };
 
 // Tags that point at further directories: their contents cannot go across as a value.
-const std::set<uint16_t> PointerTags{TiffTag::ExifIfd, 34853, 40965, TiffTag::SubIfds};
+const std::set<uint16_t> PointerTags{TiffTag::ExifIfd, TiffTag::GpsIfd, TiffTag::InteroperabilityIfd, TiffTag::SubIfds};
 
 // The descriptive entries of each page of the source that the composed
 // image lacks, to put into it; those that cannot go (a page's own EXIF

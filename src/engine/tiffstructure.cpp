@@ -52,23 +52,14 @@ TiffStructure::TiffStructure(QByteArrayView bytes) : file(bytes)
     ok = true;
 }
 
-quint16 TiffStructure::u16(qsizetype at) const
+ByteReader TiffStructure::readerAt(qsizetype at) const
 {
-    const auto *p = Bytes(file) + at;
-    return little ? Le16(p) : Be16(p);
+    return ByteReader(file, at, little ? ByteReader::Little : ByteReader::Big);
 }
 
-quint32 TiffStructure::u32(qsizetype at) const
-{
-    const auto *p = Bytes(file) + at;
-    return little ? Le32(p) : Be32(p);
-}
-
-quint64 TiffStructure::u64(qsizetype at) const
-{
-    const auto *p = Bytes(file) + at;
-    return little ? Le64(p) : Be64(p);
-}
+quint16 TiffStructure::u16(qsizetype at) const { return readerAt(at).u16(); }
+quint32 TiffStructure::u32(qsizetype at) const { return readerAt(at).u32(); }
+quint64 TiffStructure::u64(qsizetype at) const { return readerAt(at).u64(); }
 
 qsizetype TiffStructure::nextPointerAt(qsizetype ifd) const
 {
@@ -164,23 +155,26 @@ QList<quint64> TiffStructure::numbers(const TiffEntry &entry, qsizetype limit) c
     if (!integral)
         return values;
     const qsizetype count = qsizetype(std::min<quint64>(entry.count, quint64(limit)));
-    values.reserve(count);
-    for (qsizetype i = 0; i < count; ++i) {
-        const qsizetype at = entry.value + i * unit;
+    ByteReader reader = readerAt(entry.value);
+    // Entries hold only values inside the file; the reader says so again.
+    values.reserve(std::min(count, reader.left() / unit));
+    for (qsizetype i = 0; i < count && reader.ok(); ++i) {
         switch (unit) {
         case 1:
-            values.append(Bytes(file)[at]);
+            values.append(reader.u8());
             break;
         case 2:
-            values.append(u16(at));
+            values.append(reader.u16());
             break;
         case 4:
-            values.append(u32(at));
+            values.append(reader.u32());
             break;
         default:
-            values.append(u64(at));
+            values.append(reader.u64());
         }
     }
+    if (!reader.ok())
+        values.removeLast();
     return values;
 }
 
