@@ -47,11 +47,6 @@ QByteArray xmpExtension(const QByteArray &packet)
 {
     return QByteArray(1, char(ExtensionIntroducer)) + char(ApplicationLabel) + XmpIdentifier + packet + magicTrailer();
 }
-
-QString failedBecause(const QString &damage)
-{
-    return QStringLiteral("the file is damaged: %1").arg(damage);
-}
 } // namespace
 
 GifLayout GifBlocks(QByteArrayView file)
@@ -126,7 +121,7 @@ LineOutcome WriteTaggedGif(const SourceImage &source, const TagEdit &edit, XmpMe
     const QByteArrayView file = source.bytes();
     const GifLayout layout = GifBlocks(file);
     if (!layout.damage.isEmpty())
-        return LineOutcome::failed({NoteCode::MetadataUnwritable, {failedBecause(layout.damage)}});
+        return LineOutcome::failed(DamagedFileRefusal(layout.damage));
     const EditedMetadata edited = EditMetadata(ReadGifMetadata(file), edit, TagHomes::XmpOnly, FormatName(ImageFormat::Gif), memory);
     if (edited.refusal)
         return LineOutcome::failed(XmpOnlyRefusal(edited.refusal, FormatName(ImageFormat::Gif)));

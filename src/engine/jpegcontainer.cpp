@@ -356,7 +356,7 @@ Note JpegTagsRefusal(const JpegLayout &layout)
 {
     if (layout.whole)
         return {};
-    return {NoteCode::MetadataUnwritable, {QStringLiteral("the file is damaged: its segments do not lead to image data")}};
+    return DamagedFileRefusal(QStringLiteral("its segments do not lead to image data"));
 }
 
 LineOutcome WriteTaggedJpeg(const SourceImage &source, const TagEdit &edit, XmpMemory &memory, int out)
@@ -405,7 +405,7 @@ LineOutcome WriteTaggedJpeg(const SourceImage &source, const TagEdit &edit, XmpM
     }
     if (target < 0 && !groups.isEmpty())
         target = 0;
-    const QByteArray digest = IptcDigest(edited.iim);
+    const QByteArray digest = IptcDigestOf(edited.iim);
     QList<std::optional<QByteArray>> rebuilt; // per group; none when it stays as it is
     QHash<qsizetype, qsizetype> groupOf; // segment index -> group
     for (qsizetype g = 0; g < groups.size(); ++g) {

@@ -180,7 +180,7 @@ QList<QByteArray> LaterIptcRecords(QByteArrayView block, const TagEdit &edit)
     return later;
 }
 
-QByteArray IptcDigest(const QByteArray &iim, int unit)
+QByteArray IptcDigestOf(const QByteArray &iim, int unit)
 {
     QByteArray padded = iim;
     while (padded.size() % unit != 0)

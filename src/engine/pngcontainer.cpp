@@ -261,8 +261,7 @@ LineOutcome WriteTaggedPng(const SourceImage &source, const TagEdit &edit, XmpMe
     const QByteArrayView file = source.bytes();
     const PngLayout layout = PngChunks(file);
     if (!layout.whole || layout.chunks.isEmpty() || layout.chunks.front().type != "IHDR")
-        return LineOutcome::failed({NoteCode::MetadataUnwritable,
-                                    {QStringLiteral("the file is damaged: its chunks do not run whole to its end")}});
+        return LineOutcome::failed(DamagedFileRefusal(QStringLiteral("its chunks do not run whole to its end")));
     // Read once: inflating is what a line of PNG spends its time on.
     const OwnedChunks owned = ownedChunks(file, layout.chunks);
     if (owned.refusal)
@@ -272,7 +271,7 @@ LineOutcome WriteTaggedPng(const SourceImage &source, const TagEdit &edit, XmpMe
     QList<Note> notes = edited.notes;
     if (const QString damage = PngDamage(layout); !damage.isEmpty())
         notes.prepend({NoteCode::SourceDamaged, {damage}});
-    const QByteArray digest = IptcDigest(edited.iim);
+    const QByteArray digest = IptcDigestOf(edited.iim);
     const bool writeIptc = !edited.iim.isEmpty();
 
     QHash<qsizetype, QByteArray> replaced; // chunk index -> its new bytes

@@ -87,7 +87,7 @@ LineOutcome WriteTaggedPsd(const SourceImage &source, const TagEdit &edit, XmpMe
     const QByteArrayView file = source.bytes();
     const PsdLayout layout = PsdSections(file);
     if (!layout.damage.isEmpty())
-        return LineOutcome::failed({NoteCode::MetadataUnwritable, {QStringLiteral("the file is damaged: %1").arg(layout.damage)}});
+        return LineOutcome::failed(DamagedFileRefusal(layout.damage));
     const EditedMetadata edited = EditMetadata(ReadPsdMetadata(file), edit, TagHomes::IptcAndXmp, FormatName(ImageFormat::Psd), memory);
     QList<Note> notes = edited.notes;
     if (!layout.laterDamage.isEmpty())
@@ -96,7 +96,7 @@ LineOutcome WriteTaggedPsd(const SourceImage &source, const TagEdit &edit, XmpMe
     const QByteArrayView block = resourcesOf(file, layout);
     QByteArray updated = block.toByteArray();
     if (!edited.iim.isEmpty()) {
-        const QByteArray digest = IptcDigest(edited.iim);
+        const QByteArray digest = IptcDigestOf(edited.iim);
         updated = WithIptcResource(updated, {edited.iim, digest, true}, LaterIptcRecords(updated, edit));
         // Readers tell by the digest that the IPTC and the XMP were written in step.
         bool digestHeld = false;

@@ -104,6 +104,11 @@ ImageFormat FormatOf(QByteArrayView head, const QString &name)
     return ImageFormat::Unknown;
 }
 
+Note DamagedFileRefusal(const QString &damage)
+{
+    return {NoteCode::MetadataUnwritable, {QStringLiteral("the file is damaged: %1").arg(damage)}};
+}
+
 FileHead FormatOfFileHead(const QString &path)
 {
     FileHead found;

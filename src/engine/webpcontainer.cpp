@@ -37,11 +37,6 @@ QString chunkName(const QByteArray &type)
     return letters ? QString::fromLatin1(type.trimmed()) : QStringLiteral("0x") + QString::fromLatin1(type.toHex());
 }
 
-QString failedBecause(const QString &damage)
-{
-    return QStringLiteral("the file is damaged: %1").arg(damage);
-}
-
 struct Canvas {
     quint32 width = 0;
     quint32 height = 0;
@@ -147,17 +142,17 @@ LineOutcome WriteTaggedWebp(const SourceImage &source, const TagEdit &edit, XmpM
     const QByteArrayView file = source.bytes();
     const WebpLayout layout = WebpChunks(file);
     if (!layout.damage.isEmpty())
-        return LineOutcome::failed({NoteCode::MetadataUnwritable, {failedBecause(layout.damage)}});
+        return LineOutcome::failed(DamagedFileRefusal(layout.damage));
     const QList<WebpChunk> &chunks = layout.chunks;
     const QByteArray first = chunks.isEmpty() ? QByteArray() : chunks.front().type;
     const bool extended = first == "VP8X";
     if (!extended && first != "VP8 " && first != "VP8L")
-        return LineOutcome::failed({NoteCode::MetadataUnwritable, {failedBecause(QStringLiteral("it starts with no image chunk"))}});
+        return LineOutcome::failed(DamagedFileRefusal(QStringLiteral("it starts with no image chunk")));
     if (extended && chunks.front().size < ExtendedSize)
-        return LineOutcome::failed({NoteCode::MetadataUnwritable, {failedBecause(QStringLiteral("its VP8X chunk is cut short"))}});
+        return LineOutcome::failed(DamagedFileRefusal(QStringLiteral("its VP8X chunk is cut short")));
     std::optional<Canvas> canvas;
     if (!extended && !(canvas = canvasOf(file, chunks.front())))
-        return LineOutcome::failed({NoteCode::MetadataUnwritable, {failedBecause(QStringLiteral("its image's header cannot be read"))}});
+        return LineOutcome::failed(DamagedFileRefusal(QStringLiteral("its image's header cannot be read")));
 
     const EditedMetadata edited = EditMetadata(ReadWebpMetadata(file), edit, TagHomes::XmpOnly, FormatName(ImageFormat::WebP), memory);
     if (edited.refusal)
