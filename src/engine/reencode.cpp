@@ -4,6 +4,7 @@
 #include "engine/xmppacket.h"
 #include "engine/freeimagelayer.h"
 #include "engine/jpegcontainer.h"
+#include "engine/librarylog.h"
 #include "engine/pngcontainer.h"
 #include "engine/tiffcontainer.h"
 #include "engine/tiffstructure.h"
@@ -25,13 +26,13 @@
 
 namespace {
 // Readies Exiv2 once per process: its XMP toolkit started, its reports
-// (which are not for the user) silenced.
+// sent to their logging category.
 void PrepareExiv2()
 {
     struct Library {
         Library()
         {
-            Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+            RouteExiv2Messages();
             Exiv2::XmpParser::initialize();
         }
         ~Library() { Exiv2::XmpParser::terminate(); }
@@ -385,6 +386,7 @@ LineOutcome WriteReencoded(const SourceImage &source, const TagEdit &edit, const
 {
     if (!ReencodingCovers(source.format()))
         return refused(QStringLiteral("re-encoding covers JPEG, TIFF and PNG only; use tags only"));
+    const LibraryMessagesAbout messages(source.path());
     if (Note refusal = ReencodeRefusal(source, maxMegapixels))
         return refusal.code == NoteCode::TooManyPixels ? LineOutcome::skipped(refusal) : LineOutcome::failed(refusal);
     // Metadata alone: there is no image to re-encode, and tags only writes it whole.

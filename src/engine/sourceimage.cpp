@@ -160,7 +160,10 @@ Note SourceImage::open(const QString &path)
     mapped = &empty;
     if (length > 0 && length <= ReadWholeBytes) {
         // Small files are read: mapping and unmapping one costs more than
-        // copying it, and a copy cannot change or vanish under the writer.
+        // copying it. The copy holds still while the line parses it, but
+        // long runs of the output still come from the file itself (in the
+        // kernel), so a source rewritten during its line is no safer here
+        // than when it is mapped.
         owned.resize(length);
         if (const qint64 got = ReadAt(fd, owned.data(), length, 0); got != length)
             return {NoteCode::SourceUnreadable, {got < 0 ? SystemError(errno) : QStringLiteral("the file shrank while it was read")}};
