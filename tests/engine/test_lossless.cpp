@@ -1,6 +1,13 @@
 #include "enginefixture.h"
 
 #include "engine/run/batchcheck.h"
+#include "engine/container/gifcontainer.h"
+#include "engine/metadata/iimblock.h"
+#include "engine/container/jpegsegments.h"
+#include "engine/metadata/photoshopresources.h"
+#include "engine/container/pngcontainer.h"
+#include "engine/container/psdcontainer.h"
+#include "engine/container/webpcontainer.h"
 #include "engine/container/tiffcontainer.h"
 #include "engine/container/tiffstructure.h"
 #include "engine/run/notetext.h"
@@ -807,4 +814,48 @@ TEST_F(EngineTest, UnicodeDataFilesGiveUtf8IptcDeclaredAs190InBothModes)
         }
     }
     SKIP_WITHOUT_REENCODING();
+}
+
+// Every walk reads through the bounded reader: a file cut at any byte gives
+// parts that lie inside what is left, and a whole layout only for the whole file.
+TEST_F(EngineTest, AFileCutAnywhereIsWalkedInsideWhatIsLeft)
+{
+    makeImages({"cut.jpg", "cut.png", "cut.gif", "cut.webp", "cut.psd", "cut.tif"});
+    const auto inside = [](qsizetype start, qsizetype end, qsizetype size) { return start >= 0 && start <= end && end <= size; };
+    for (const QString name : {"cut.jpg", "cut.png", "cut.gif", "cut.webp", "cut.psd", "cut.tif"}) {
+        const QByteArray file = ReadFileBytes(imagePath(name));
+        ASSERT_GT(file.size(), 32) << qPrintable(name);
+        for (qsizetype size = 0; size <= file.size(); ++size) {
+            const QByteArrayView cut = QByteArrayView(file).first(size);
+            const auto where = [&] { return QStringLiteral("%1 cut at %2").arg(name).arg(size).toStdString(); };
+            for (const JpegSegment &s : JpegSegments(cut).segments)
+                EXPECT_TRUE(inside(s.start, s.end, size) && s.body <= s.end) << where();
+            const PngLayout png = PngChunks(cut);
+            for (const PngChunk &c : png.chunks)
+                EXPECT_TRUE(inside(c.start, c.end, size) && c.data + c.size <= c.end) << where();
+            for (const GifBlock &b : GifBlocks(cut).blocks)
+                EXPECT_TRUE(inside(b.start, b.end, size)) << where();
+            for (const WebpChunk &c : WebpChunks(cut).chunks)
+                EXPECT_TRUE(inside(c.start, c.end, size) && c.data + c.size <= c.end) << where();
+            const PsdLayout psd = PsdSections(cut);
+            EXPECT_TRUE(inside(psd.resources, psd.resourcesEnd, size) || !psd.damage.isEmpty()) << where();
+            const TiffStructure tiff(cut);
+            for (const qsizetype ifd : tiff.directories()) {
+                for (const TiffEntry &e : tiff.entries(ifd))
+                    EXPECT_TRUE(inside(e.value, e.value + e.size, size)) << where();
+            }
+            EXPECT_TRUE(size == file.size() || !name.endsWith(".png") || !png.whole) << where();
+        }
+    }
+    // The blocks inside: a dataset or resource cut short is none.
+    const QByteArray iim = dataset(120, "caption") + dataset(25, "key");
+    const QByteArray resources = resource(0x0404, iim) + resource(0x0425, QByteArray(16, 'd'));
+    for (qsizetype size = 0; size < resources.size(); ++size) {
+        const qsizetype datasets = ParseIim(QByteArrayView(iim).first(std::min(size, iim.size()))).size();
+        EXPECT_EQ(datasets, size >= iim.size() ? 2 : size >= dataset(120, "caption").size() ? 1 : 0) << size;
+        bool whole = true;
+        const QList<PhotoshopResource> parsed = ParsePhotoshopResources(QByteArrayView(resources).first(size), &whole);
+        EXPECT_EQ(parsed.size(), size >= resource(0x0404, iim).size() ? 1 : 0) << size;
+        EXPECT_EQ(whole, size == 0 || size == resource(0x0404, iim).size()) << size;
+    }
 }

@@ -29,74 +29,68 @@ const QByteArray &magicTrailer()
     return magic;
 }
 
-// One past the terminator of the sub-blocks that start at `pos`; -1 when they run past the end.
-qsizetype subBlocksEnd(QByteArrayView file, qsizetype pos)
+// Moves past the terminator of the sub-blocks at the cursor; false when they run past the end.
+bool skipSubBlocks(ByteReader &reader)
 {
-    const unsigned char *data = Bytes(file);
-    while (pos < file.size()) {
-        if (data[pos] == 0)
-            return pos + 1;
-        pos += 1 + data[pos];
-    }
-    return -1;
+    for (int size = reader.u8(); size != 0 && reader.ok(); size = reader.u8())
+        reader.skip(size);
+    return reader.ok();
+}
+
+// The colour table a flags byte announces, in bytes.
+qsizetype colourTableSize(int flags)
+{
+    return flags & 0x80 ? qsizetype(3) << ((flags & 7) + 1) : 0;
 }
 
 QByteArray xmpExtension(const QByteArray &packet)
 {
     return QByteArray(1, char(ExtensionIntroducer)) + char(ApplicationLabel) + XmpIdentifier + packet + magicTrailer();
 }
-
-QString failedBecause(const QString &damage)
-{
-    return QStringLiteral("the file is damaged: %1").arg(damage);
-}
 } // namespace
 
 GifLayout GifBlocks(QByteArrayView file)
 {
     GifLayout layout;
-    const unsigned char *data = Bytes(file);
-    const qsizetype size = file.size();
-    if (size < 13) {
+    ByteReader reader(file, 10);
+    const int flags = reader.u8();
+    if (!reader.skip(2)) {
         layout.damage = QStringLiteral("it ends inside its header");
         return layout;
     }
-    qsizetype pos = 13;
-    if (data[10] & 0x80)
-        pos += qsizetype(3) << ((data[10] & 7) + 1);
-    if (pos > size) {
+    if (!reader.skip(colourTableSize(flags))) {
         layout.damage = QStringLiteral("its colour table runs past the end of the file");
         return layout;
     }
-    layout.header = pos;
-    while (pos < size) {
-        const unsigned char introducer = data[pos];
+    layout.header = reader.at();
+    while (!reader.atEnd()) {
+        const qsizetype pos = reader.at();
+        const unsigned char introducer = reader.u8();
         if (introducer == Trailer) {
             layout.blocks.append({Trailer, 0, pos, pos + 1});
             return layout;
         }
-        qsizetype end = -1;
-        unsigned char label = 0;
-        if (introducer == ExtensionIntroducer && pos + 2 <= size) {
-            label = data[pos + 1];
-            end = subBlocksEnd(file, pos + 2);
-        } else if (introducer == ImageIntroducer && pos + 10 <= size) {
-            qsizetype table = pos + 10;
-            if (data[pos + 9] & 0x80)
-                table += qsizetype(3) << ((data[pos + 9] & 7) + 1);
-            // Past the colour table, the code size, then the data's sub-blocks.
-            end = table < size ? subBlocksEnd(file, table + 1) : -1;
-        } else if (introducer != ExtensionIntroducer && introducer != ImageIntroducer) {
+        if (introducer != ExtensionIntroducer && introducer != ImageIntroducer) {
             layout.damage = QStringLiteral("a block of no known kind starts at byte %1").arg(pos);
             return layout;
         }
-        if (end < 0) {
+        unsigned char label = 0;
+        bool whole = false;
+        if (introducer == ExtensionIntroducer) {
+            label = reader.u8();
+            whole = skipSubBlocks(reader);
+        } else {
+            // The descriptor, its colour table, the code size, then the data's sub-blocks.
+            reader.skip(8);
+            const int imageFlags = reader.u8();
+            whole = reader.skip(colourTableSize(imageFlags)) && reader.skip(1) && skipSubBlocks(reader);
+        }
+        if (!whole) {
             layout.damage = introducer == ImageIntroducer ? QStringLiteral("an image runs past the end of the file")
                                                           : QStringLiteral("an extension runs past the end of the file");
             return layout;
         }
-        layout.blocks.append({introducer, label, pos, end});
-        pos = end;
+        layout.blocks.append({introducer, label, pos, reader.at()});
     }
     return layout;
 }
@@ -127,7 +121,7 @@ LineOutcome WriteTaggedGif(const SourceImage &source, const TagEdit &edit, XmpMe
     const QByteArrayView file = source.bytes();
     const GifLayout layout = GifBlocks(file);
     if (!layout.damage.isEmpty())
-        return LineOutcome::failed({NoteCode::MetadataUnwritable, {failedBecause(layout.damage)}});
+        return LineOutcome::failed(DamagedFileRefusal(layout.damage));
     const EditedMetadata edited = EditMetadata(ReadGifMetadata(file), edit, TagHomes::XmpOnly, FormatName(ImageFormat::Gif), memory);
     if (edited.refusal)
         return LineOutcome::failed(XmpOnlyRefusal(edited.refusal, FormatName(ImageFormat::Gif)));

@@ -29,6 +29,8 @@ const QByteArray MpfSignature("MPF\0", 4);
 constexpr quint32 FotoStationSignature = 0xA1B2C3D4;
 constexpr qsizetype FotoStationFooter = 10;
 constexpr quint16 FotoStationIptc = 1;
+// In Canon's maker note: the absolute offset of its original decision data.
+constexpr quint16 CanonDecisionData = 0x0083;
 // What a segment holds after its marker and length.
 constexpr qsizetype MaxSegmentBody = 0xFFFF - 2;
 constexpr qsizetype MaxXmpPacket = MaxSegmentBody - 29;
@@ -66,10 +68,11 @@ ExtendedXmp extendedXmp(QByteArrayView file, const QList<JpegSegment> &segments,
             || body.sliced(ExtendedXmpSignature.size(), 32) != guid)
             continue;
         extended.segments.append(i);
-        const quint32 length = Be32(Bytes(body) + ExtendedXmpHeader - 8);
+        ByteReader reader(body, ExtendedXmpHeader - 8);
+        const quint32 length = reader.u32();
         consistent = consistent && (parts.isEmpty() || length == full);
         full = length;
-        parts.append({Be32(Bytes(body) + ExtendedXmpHeader - 4), body.sliced(ExtendedXmpHeader)});
+        parts.append({reader.u32(), body.sliced(ExtendedXmpHeader)});
     }
     std::stable_sort(parts.begin(), parts.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     QByteArray packet;
@@ -203,11 +206,12 @@ QList<TrailerRecord> fotoStationRecords(QByteArrayView file, qsizetype scan, qsi
     QList<TrailerRecord> records;
     qsizetype end = file.size();
     while (end >= FotoStationFooter) {
-        const unsigned char *footer = Bytes(file) + end - FotoStationFooter;
-        const qsizetype length = Be32(footer + 2);
-        if (Be32(footer + 6) != FotoStationSignature || length < FotoStationFooter || length > end)
+        ByteReader footer(file, end - FotoStationFooter);
+        const quint16 tag = footer.u16();
+        const qsizetype length = footer.u32();
+        if (footer.u32() != FotoStationSignature || length < FotoStationFooter || length > end)
             break;
-        records.prepend({Be16(footer), end - length, length - FotoStationFooter});
+        records.prepend({tag, end - length, length - FotoStationFooter});
         end -= length;
     }
     const qsizetype from = std::max<qsizetype>(scan, end - 16);
@@ -259,7 +263,7 @@ void fixMultiPictureOffsets(QByteArrayView file, const JpegSegment &segment, Out
     const QList<qsizetype> ifds = mpf.directories();
     if (ifds.isEmpty() || output.mapped(header) < 0)
         return;
-    const auto entries = mpf.entry(ifds.front(), 0xB002);
+    const auto entries = mpf.entry(ifds.front(), TiffTag::MpEntries);
     if (!entries)
         return;
     for (qsizetype at = entries->value; at + 16 <= entries->value + entries->size; at += 16) {
@@ -284,14 +288,14 @@ void fixCanonDecisionData(QByteArrayView file, const JpegSegment &segment, Outpu
     const QList<qsizetype> ifds = exif.directories();
     if (ifds.isEmpty())
         return;
-    const auto make = exif.entry(ifds.front(), 0x010F);
+    const auto make = exif.entry(ifds.front(), TiffTag::Make);
     const auto exifIfd = exif.entry(ifds.front(), TiffTag::ExifIfd);
     if (!make || !exif.valueBytes(*make).startsWith("Canon") || !exifIfd)
         return;
-    const auto makerNote = exif.entry(qsizetype(exif.number(*exifIfd).value_or(0)), 0x927C);
+    const auto makerNote = exif.entry(qsizetype(exif.number(*exifIfd).value_or(0)), TiffTag::MakerNote);
     if (!makerNote)
         return;
-    const auto decisionData = exif.entry(makerNote->value, 0x0083);
+    const auto decisionData = exif.entry(makerNote->value, CanonDecisionData);
     if (!decisionData || decisionData->type != quint16(TiffType::Long) || decisionData->count != 1)
         return;
     const quint32 offset = exif.u32(decisionData->value);
@@ -336,7 +340,7 @@ QString JpegDamage(QByteArrayView file, const JpegLayout &layout)
         return QStringLiteral("its segments do not lead to image data");
     // Searched from the end, where the marker nearly always is: a forward
     // search would read the whole image data of every photo.
-    const unsigned char *data = Bytes(file);
+    const auto *data = reinterpret_cast<const unsigned char *>(file.data());
     for (qsizetype at = file.size() - 1; at > layout.scan + 1; --at) {
         const void *found = ::memrchr(data + layout.scan + 2, 0xD9, size_t(at - layout.scan - 1));
         if (!found)
@@ -352,7 +356,7 @@ Note JpegTagsRefusal(const JpegLayout &layout)
 {
     if (layout.whole)
         return {};
-    return {NoteCode::MetadataUnwritable, {QStringLiteral("the file is damaged: its segments do not lead to image data")}};
+    return DamagedFileRefusal(QStringLiteral("its segments do not lead to image data"));
 }
 
 LineOutcome WriteTaggedJpeg(const SourceImage &source, const TagEdit &edit, XmpMemory &memory, int out)
@@ -401,7 +405,7 @@ LineOutcome WriteTaggedJpeg(const SourceImage &source, const TagEdit &edit, XmpM
     }
     if (target < 0 && !groups.isEmpty())
         target = 0;
-    const QByteArray digest = IptcDigest(edited.iim);
+    const QByteArray digest = IptcDigestOf(edited.iim);
     QList<std::optional<QByteArray>> rebuilt; // per group; none when it stays as it is
     QHash<qsizetype, qsizetype> groupOf; // segment index -> group
     for (qsizetype g = 0; g < groups.size(); ++g) {
@@ -502,50 +506,35 @@ bool isMetadataSegment(unsigned char marker)
     return (marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE;
 }
 
-bool isFrameMarker(unsigned char marker)
-{
-    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-}
-
 // One past the EOI of the image whose first scan starts at `scan`, walking
 // the entropy-coded data and any segments between scans; -1 when the data
 // end first.
 qsizetype imageEnd(QByteArrayView file, qsizetype scan)
 {
-    const unsigned char *data = Bytes(file);
-    const qsizetype size = file.size();
-    qsizetype pos = scan;
-    while (pos + 2 <= size) {
-        if (data[pos] != 0xFF)
+    ByteReader reader(file, scan);
+    while (reader.has(2)) {
+        if (reader.peek() != 0xFF)
             return -1;
-        const unsigned char marker = data[pos + 1];
+        const int marker = reader.peek(1);
         if (marker == 0xFF) {
-            ++pos;
+            reader.skip(1);
             continue;
         }
+        reader.skip(2);
         if (marker == 0xD9)
-            return pos + 2;
-        if (pos + 4 > size)
+            return reader.at();
+        const qsizetype length = reader.u16();
+        if (!reader.ok() || length < 2 || !reader.skip(length - 2))
             return -1;
-        const qsizetype length = Be16(data + pos + 2);
-        if (length < 2 || pos + 2 + length > size)
-            return -1;
-        pos += 2 + length;
         if (marker != 0xDA)
             continue;
         // Stuffed zeros, restart markers and fill bytes belong to the scan.
         // Only a 0xFF can start anything else, so the rest is skipped by memchr.
-        while (pos + 1 < size) {
-            const void *mark = std::memchr(data + pos, 0xFF, size_t(size - 1 - pos));
-            if (!mark) {
-                pos = size - 1;
+        while (reader.skipTo(0xFF)) {
+            const int next = reader.peek(1);
+            if (next < 0 || (next != 0x00 && next != 0xFF && !(next >= 0xD0 && next <= 0xD7)))
                 break;
-            }
-            pos = static_cast<const unsigned char *>(mark) - data;
-            const unsigned char next = data[pos + 1];
-            if (next != 0x00 && next != 0xFF && !(next >= 0xD0 && next <= 0xD7))
-                break;
-            ++pos;
+            reader.skip(1);
         }
     }
     return -1;
@@ -569,7 +558,7 @@ MultiPicture multiPictureOf(QByteArrayView file)
         const qsizetype header = segment.body + MpfSignature.size();
         const TiffStructure mpf(file.sliced(header, segment.end - header));
         const QList<qsizetype> ifds = mpf.directories();
-        const auto entries = ifds.isEmpty() ? std::nullopt : mpf.entry(ifds.front(), 0xB002);
+        const auto entries = ifds.isEmpty() ? std::nullopt : mpf.entry(ifds.front(), TiffTag::MpEntries);
         if (!entries)
             return found;
         found.header = header;
@@ -587,7 +576,7 @@ MultiPicture multiPictureOf(QByteArrayView file)
 
 quint32 u32In(QByteArrayView file, qsizetype at, bool little)
 {
-    return little ? Le32(Bytes(file) + at) : Be32(Bytes(file) + at);
+    return ByteReader(file, at, little ? ByteReader::Little : ByteReader::Big).u32();
 }
 
 void putU32(QByteArray &out, qsizetype at, quint32 value, bool little)
@@ -637,18 +626,18 @@ void withMultiPictureOffsets(QByteArray &out, QByteArrayView source, qsizetype s
 JpegFrame JpegFrameOf(QByteArrayView file)
 {
     JpegFrame frame;
-    const unsigned char *data = Bytes(file);
     for (const JpegSegment &segment : JpegSegments(file).segments) {
-        if (!isFrameMarker(segment.marker))
+        if (!IsJpegFrameMarker(segment.marker))
             continue;
-        const qsizetype body = segment.end - segment.body;
-        if (body < 6)
-            return frame;
-        const int count = data[segment.body + 5];
-        if (6 + 3 * count > body)
+        // Precision, height and width, then the components: an id, the sampling factors and a table each.
+        ByteReader reader(bodyOf(file, segment), 5);
+        const int count = reader.u8();
+        if (!reader.has(3 * qsizetype(count)))
             return frame;
         for (int i = 0; i < count; ++i) {
-            const unsigned char factors = data[segment.body + 6 + 3 * i + 1];
+            reader.skip(1);
+            const int factors = reader.u8();
+            reader.skip(1);
             frame.sampling.append({factors >> 4, factors & 0x0F});
         }
         return frame;

@@ -2,56 +2,45 @@
 
 #include "engine/platform/bytereader.h"
 
-#include <cstring>
-
 JpegLayout JpegSegments(QByteArrayView file)
 {
     JpegLayout layout;
-    const unsigned char *data = Bytes(file);
-    const qsizetype size = file.size();
-    qsizetype pos = 2;
-    while (pos < size) {
-        if (data[pos] != 0xFF || (pos + 1 < size && data[pos + 1] == 0x00)) {
+    ByteReader reader(file, 2);
+    while (!reader.atEnd()) {
+        const qsizetype pos = reader.at();
+        if (reader.peek() != 0xFF || reader.peek(1) == 0x00) {
             // Bytes that start no marker: libjpeg skips them to the next 0xFF, and so does this walk.
-            const qsizetype from = data[pos] == 0xFF ? pos + 2 : pos;
-            const void *next = from < size ? std::memchr(data + from, 0xFF, size_t(size - from)) : nullptr;
-            if (!next)
+            reader.skip(reader.peek() == 0xFF ? 2 : 0);
+            if (!reader.skipTo(0xFF))
                 return layout; // what ends the file is no segment
-            const qsizetype to = static_cast<const unsigned char *>(next) - data;
-            layout.stray += to - pos;
-            pos = to;
+            layout.stray += reader.at() - pos;
             continue;
         }
-        if (pos + 2 > size)
-            break;
-        const unsigned char marker = data[pos + 1];
+        reader.skip(1);
+        const int marker = reader.u8();
+        if (!reader.ok())
+            return layout;
         if (marker == 0xFF) { // fill byte
-            ++pos;
+            reader.seek(pos + 1);
             continue;
         }
         if (marker == 0xDA) {
             layout.scan = pos;
             layout.whole = true;
-            break;
+            return layout;
         }
         if (marker == 0xD9) {
             layout.whole = true;
-            break;
+            return layout;
         }
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) { // no length
-            pos += 2;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) // no length
             continue;
-        }
-        if (pos + 4 > size)
-            break;
-        const qsizetype length = Be16(data + pos + 2);
-        if (length < 2 || pos + 2 + length > size)
-            break;
-        layout.segments.append({marker, pos, pos + 4, pos + 2 + length});
-        pos += 2 + length;
+        const qsizetype length = reader.u16();
+        if (!reader.ok() || length < 2 || !reader.skip(length - 2))
+            return layout;
+        layout.segments.append({quint8(marker), pos, pos + 4, reader.at()});
     }
     // Segments that end with the file are a whole file without an end marker.
-    if (pos == size)
-        layout.whole = true;
+    layout.whole = reader.ok();
     return layout;
 }

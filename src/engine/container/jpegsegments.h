@@ -26,3 +26,9 @@ struct JpegLayout {
 // between them that start no marker are skipped to the next 0xFF, as
 // libjpeg skips them.
 JpegLayout JpegSegments(QByteArrayView file);
+
+// A start-of-frame marker, whose segment gives the image's size and components.
+inline bool IsJpegFrameMarker(unsigned char marker)
+{
+    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}

@@ -204,17 +204,18 @@ std::optional<QByteArray> iimOf(const OwnedChunk &chunk)
 PngLayout PngChunks(QByteArrayView file)
 {
     PngLayout layout;
-    const unsigned char *data = Bytes(file);
-    qsizetype pos = 8;
-    while (pos + 12 <= file.size()) {
-        const qsizetype length = Be32(data + pos);
-        if (length > file.size() - pos - 12)
+    ByteReader reader(file, 8);
+    while (reader.has(12)) {
+        const qsizetype pos = reader.at();
+        const qsizetype length = reader.u32();
+        const QByteArrayView typed = reader.bytesOf(4 + length); // the type and the data the checksum covers
+        const quint32 checksum = reader.u32();
+        if (!reader.ok())
             return layout;
-        PngChunk chunk{file.sliced(pos + 4, 4).toByteArray(), pos, pos + 8, length, pos + 12 + length};
-        if (Crc32(file.sliced(pos + 4, 4 + length)) != Be32(data + pos + 8 + length))
+        PngChunk chunk{typed.first(4).toByteArray(), pos, pos + 8, length, reader.at()};
+        if (Crc32(typed) != checksum)
             layout.badChecksums.append(QString::fromLatin1(chunk.type));
         layout.chunks.append(chunk);
-        pos = chunk.end;
         if (chunk.type == "IEND") {
             layout.whole = true;
             return layout;
@@ -260,8 +261,7 @@ LineOutcome WriteTaggedPng(const SourceImage &source, const TagEdit &edit, XmpMe
     const QByteArrayView file = source.bytes();
     const PngLayout layout = PngChunks(file);
     if (!layout.whole || layout.chunks.isEmpty() || layout.chunks.front().type != "IHDR")
-        return LineOutcome::failed({NoteCode::MetadataUnwritable,
-                                    {QStringLiteral("the file is damaged: its chunks do not run whole to its end")}});
+        return LineOutcome::failed(DamagedFileRefusal(QStringLiteral("its chunks do not run whole to its end")));
     // Read once: inflating is what a line of PNG spends its time on.
     const OwnedChunks owned = ownedChunks(file, layout.chunks);
     if (owned.refusal)
@@ -271,7 +271,7 @@ LineOutcome WriteTaggedPng(const SourceImage &source, const TagEdit &edit, XmpMe
     QList<Note> notes = edited.notes;
     if (const QString damage = PngDamage(layout); !damage.isEmpty())
         notes.prepend({NoteCode::SourceDamaged, {damage}});
-    const QByteArray digest = IptcDigest(edited.iim);
+    const QByteArray digest = IptcDigestOf(edited.iim);
     const bool writeIptc = !edited.iim.isEmpty();
 
     QHash<qsizetype, QByteArray> replaced; // chunk index -> its new bytes
@@ -332,11 +332,24 @@ LineOutcome WriteTaggedPng(const SourceImage &source, const TagEdit &edit, XmpMe
 }
 
 namespace {
-QString describePng(const unsigned char *header)
+// A header's bit depth and colour type, which follow its width and height.
+struct PngForm {
+    int depth = 0;
+    int colourType = 0;
+    bool operator==(const PngForm &) const = default;
+};
+
+PngForm pngForm(QByteArrayView file, const PngChunk &header)
+{
+    ByteReader reader(file.sliced(header.data, header.size), 8);
+    const int depth = reader.u8();
+    return {depth, reader.u8()};
+}
+
+QString describePng(const PngForm &form)
 {
     static const char *const types[] = {"grey", "?", "RGB", "palette", "grey and alpha", "?", "RGBA"};
-    const int type = header[9];
-    return QStringLiteral("%1-bit %2").arg(header[8]).arg(QLatin1String(type <= 6 ? types[type] : "?"));
+    return QStringLiteral("%1-bit %2").arg(form.depth).arg(QLatin1String(form.colourType <= 6 ? types[form.colourType] : "?"));
 }
 } // namespace
 
@@ -362,9 +375,9 @@ QByteArray ComposeReencodedPng(QByteArrayView source, QByteArrayView encoded, QS
         *why = QStringLiteral("re-encoding would keep only the first frame of this animated PNG; use tags only");
         return {};
     }
-    const unsigned char *sourceForm = Bytes(source) + sourceHeader->data;
-    const unsigned char *encodedForm = Bytes(encoded) + encodedHeader->data;
-    if (sourceForm[8] != encodedForm[8] || sourceForm[9] != encodedForm[9]) {
+    const PngForm sourceForm = pngForm(source, *sourceHeader);
+    const PngForm encodedForm = pngForm(encoded, *encodedHeader);
+    if (sourceForm != encodedForm) {
         *why = QStringLiteral("re-encoding would store this %1 PNG as %2; use tags only")
                    .arg(describePng(sourceForm), describePng(encodedForm));
         return {};

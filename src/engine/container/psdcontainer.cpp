@@ -20,25 +20,25 @@ QByteArrayView resourcesOf(QByteArrayView file, const PsdLayout &layout)
 PsdLayout PsdSections(QByteArrayView file)
 {
     PsdLayout layout;
-    const unsigned char *data = Bytes(file);
-    const qsizetype size = file.size();
-    if (size < HeaderSize + 4) {
+    ByteReader reader(file, 4);
+    const int version = reader.u16();
+    reader.seek(HeaderSize);
+    const qsizetype colourModeData = reader.u32();
+    if (!reader.ok()) {
         layout.damage = QStringLiteral("it ends inside its header");
         return layout;
     }
-    const int version = Be16(data + 4);
     if (version != 1 && version != 2) {
         layout.damage = QStringLiteral("its header names version %1, neither PSD's nor PSB's").arg(version);
         return layout;
     }
-    const qsizetype colourModeData = Be32(data + HeaderSize);
-    if (colourModeData > size - HeaderSize - 8) {
+    layout.resources = HeaderSize + 4 + colourModeData;
+    if (!reader.skip(colourModeData) || !reader.has(4)) {
         layout.damage = QStringLiteral("its colour mode data run past the end of the file");
         return layout;
     }
-    layout.resources = HeaderSize + 4 + colourModeData;
-    const qsizetype length = Be32(data + layout.resources);
-    if (length > size - layout.resources - 4) {
+    const qsizetype length = reader.u32();
+    if (!reader.skip(length)) {
         layout.damage = QStringLiteral("its image resources run past the end of the file");
         return layout;
     }
@@ -53,13 +53,12 @@ PsdLayout PsdSections(QByteArrayView file)
         return layout;
     }
     // The layers' length takes eight bytes in a PSB.
-    const int lengthSize = version == 2 ? 8 : 4;
-    if (size - layout.resourcesEnd < lengthSize) {
+    const quint64 layers = version == 2 ? reader.u64() : reader.u32();
+    if (!reader.ok()) {
         layout.laterDamage = QStringLiteral("it ends before its layers");
         return layout;
     }
-    const quint64 layers = version == 2 ? Be64(data + layout.resourcesEnd) : Be32(data + layout.resourcesEnd);
-    if (layers > quint64(size - layout.resourcesEnd - lengthSize))
+    if (layers > quint64(reader.left()))
         layout.laterDamage = QStringLiteral("its layers run past the end of the file");
     return layout;
 }
@@ -88,7 +87,7 @@ LineOutcome WriteTaggedPsd(const SourceImage &source, const TagEdit &edit, XmpMe
     const QByteArrayView file = source.bytes();
     const PsdLayout layout = PsdSections(file);
     if (!layout.damage.isEmpty())
-        return LineOutcome::failed({NoteCode::MetadataUnwritable, {QStringLiteral("the file is damaged: %1").arg(layout.damage)}});
+        return LineOutcome::failed(DamagedFileRefusal(layout.damage));
     const EditedMetadata edited = EditMetadata(ReadPsdMetadata(file), edit, TagHomes::IptcAndXmp, FormatName(ImageFormat::Psd), memory);
     QList<Note> notes = edited.notes;
     if (!layout.laterDamage.isEmpty())
@@ -97,7 +96,7 @@ LineOutcome WriteTaggedPsd(const SourceImage &source, const TagEdit &edit, XmpMe
     const QByteArrayView block = resourcesOf(file, layout);
     QByteArray updated = block.toByteArray();
     if (!edited.iim.isEmpty()) {
-        const QByteArray digest = IptcDigest(edited.iim);
+        const QByteArray digest = IptcDigestOf(edited.iim);
         updated = WithIptcResource(updated, {edited.iim, digest, true}, LaterIptcRecords(updated, edit));
         // Readers tell by the digest that the IPTC and the XMP were written in step.
         bool digestHeld = false;

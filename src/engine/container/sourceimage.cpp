@@ -30,7 +30,7 @@ bool isBmffBrand(QByteArrayView head, std::initializer_list<const char *> brands
 {
     if (head.size() < 12 || head.sliced(4, 4) != "ftyp")
         return false;
-    const qsizetype boxEnd = std::min<qsizetype>(head.size(), Be32(Bytes(head)));
+    const qsizetype boxEnd = std::min<qsizetype>(head.size(), Be32At(head, 0));
     for (qsizetype at = 8; at + 4 <= boxEnd; at += at == 8 ? 8 : 4) { // past the minor version
         for (const char *brand : brands) {
             if (head.sliced(at, 4) == brand)
@@ -104,6 +104,11 @@ ImageFormat FormatOf(QByteArrayView head, const QString &name)
     return ImageFormat::Unknown;
 }
 
+Note DamagedFileRefusal(const QString &damage)
+{
+    return {NoteCode::MetadataUnwritable, {QStringLiteral("the file is damaged: %1").arg(damage)}};
+}
+
 FileHead FormatOfFileHead(const QString &path)
 {
     FileHead found;
@@ -155,7 +160,10 @@ Note SourceImage::open(const QString &path)
     mapped = &empty;
     if (length > 0 && length <= ReadWholeBytes) {
         // Small files are read: mapping and unmapping one costs more than
-        // copying it, and a copy cannot change or vanish under the writer.
+        // copying it. The copy holds still while the line parses it, but
+        // long runs of the output still come from the file itself (in the
+        // kernel), so a source rewritten during its line is no safer here
+        // than when it is mapped.
         owned.resize(length);
         if (const qint64 got = ReadAt(fd, owned.data(), length, 0); got != length)
             return {NoteCode::SourceUnreadable, {got < 0 ? SystemError(errno) : QStringLiteral("the file shrank while it was read")}};
@@ -177,23 +185,32 @@ QList<PageSize> SourceImage::pages() const
 {
     QList<PageSize> sizes;
     const QByteArrayView file = bytes();
-    const unsigned char *p = data();
     switch (kind) {
     case ImageFormat::Jpeg:
         // The first frame header, found by the walk that writing follows.
         for (const JpegSegment &segment : JpegSegments(file).segments) {
-            const unsigned char marker = segment.marker;
-            const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-            if (frame && segment.end - segment.body >= 5) {
-                sizes.append({Be16(p + segment.body + 3), Be16(p + segment.body + 1)});
+            if (!IsJpegFrameMarker(segment.marker))
+                continue;
+            // The precision, then the height and the width.
+            ByteReader reader(file.sliced(segment.body, segment.end - segment.body), 1);
+            const quint16 height = reader.u16();
+            const quint16 width = reader.u16();
+            if (reader.ok()) {
+                sizes.append({width, height});
                 break;
             }
         }
         break;
-    case ImageFormat::Png:
-        if (length >= 24 && file.sliced(12, 4) == "IHDR")
-            sizes.append({Be32(p + 16), Be32(p + 20)});
+    case ImageFormat::Png: {
+        ByteReader reader(file, 12);
+        if (reader.bytesOf(4) != "IHDR")
+            break;
+        const quint32 width = reader.u32();
+        const quint32 height = reader.u32();
+        if (reader.ok())
+            sizes.append({width, height});
         break;
+    }
     case ImageFormat::Tiff:
     case ImageFormat::BigTiff: {
         const TiffStructure tiff(file);

@@ -31,6 +31,9 @@ QString FormatName(ImageFormat format);
 inline constexpr qsizetype FormatHeadBytes = 32;
 ImageFormat FormatOf(QByteArrayView head, const QString &name);
 
+// A writer's refusal of a file whose structure it cannot follow, and why.
+Note DamagedFileRefusal(const QString &damage);
+
 // The format the first bytes of the file at `path` show to this program's
 // own reader (never the image library's, which may run its decoders: this
 // is safe in the run's own process). Unknown for anything but a plain file,

@@ -12,7 +12,6 @@
 #include <QMap>
 
 #include <algorithm>
-#include <numeric>
 
 namespace {
 // Numbers in the file's byte order and offset size.
@@ -37,17 +36,35 @@ public:
         }
     }
 
-    // An entry whose value is `value` (placed at `at` when it does not fit in the entry).
-    QByteArray entry(quint16 tag, quint16 type, quint64 count, const QByteArray &value, quint64 at) const
+    // An entry whose value is `value`: in the entry when it fits, else
+    // appended to `data` (kept on even offsets), which starts at `dataAt` in the file.
+    QByteArray entry(quint16 tag, quint16 type, quint64 count, const QByteArray &value, QByteArray &data, qsizetype dataAt) const
     {
         QByteArray out;
         u16(out, tag);
         u16(out, type);
         offset(out, count); // the count takes as many bytes as an offset
         if (value.size() <= tiff.offsetSize())
-            out += value + QByteArray(tiff.offsetSize() - value.size(), '\0');
+            return out + value + QByteArray(tiff.offsetSize() - value.size(), '\0');
+        offset(out, quint64(dataAt + data.size()));
+        data += value;
+        data.append(data.size() & 1, '\0');
+        return out;
+    }
+
+    // A directory of `entries`, each as it goes into the file, in tag order
+    // (entries of one tag keep theirs), then the offset of the next one.
+    QByteArray directory(QList<std::pair<quint16, QByteArray>> entries, quint64 next) const
+    {
+        std::stable_sort(entries.begin(), entries.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+        QByteArray out;
+        if (tiff.big())
+            offset(out, quint64(entries.size()));
         else
-            offset(out, at);
+            u16(out, quint32(entries.size()));
+        for (const auto &entry : entries)
+            out += entry.second;
+        offset(out, next);
         return out;
     }
 
@@ -167,7 +184,7 @@ QString TiffDirectoryFull(QByteArrayView file)
 Note TiffTagsRefusal(QByteArrayView file)
 {
     if (const QString why = TiffUnwritable(file); !why.isEmpty())
-        return {NoteCode::MetadataUnwritable, {QStringLiteral("the file is damaged: ") + why}};
+        return DamagedFileRefusal(why);
     if (const QString why = TiffDirectoryFull(file); !why.isEmpty())
         return {NoteCode::MetadataUnwritable, {why}};
     return {};
@@ -241,7 +258,7 @@ LineOutcome WriteTaggedTiff(const SourceImage &source, const TagEdit &edit, XmpM
             const QByteArrayView block = tiff.valueBytes(*resources);
             // A copy in the resources is kept current where the file had one, never added.
             const QByteArray updated
-                = WithIptcResource(block, {from.resourcesHoldIptc ? edited.iim : QByteArray(), IptcDigest(iim), from.resourcesHoldIptc},
+                = WithIptcResource(block, {from.resourcesHoldIptc ? edited.iim : QByteArray(), IptcDigestOf(iim), from.resourcesHoldIptc},
                                    from.resourcesHoldIptc ? LaterIptcRecords(block, edit) : QList<QByteArray>());
             if (updated != block)
                 blocks.append({TiffTag::Photoshop, typeOr(resources, {TiffType::Byte, TiffType::Undefined}, TiffType::Undefined), updated});
@@ -260,38 +277,17 @@ LineOutcome WriteTaggedTiff(const SourceImage &source, const TagEdit &edit, XmpM
     QHash<quint16, QByteArray> newEntries;
     for (const NewBlock &block : blocks) {
         const int unit = TiffTypeSize(block.type);
-        const qsizetype at = end + appended.size();
-        newEntries.insert(block.tag, writer.entry(block.tag, block.type, quint64(block.value.size() / unit), block.value, quint64(at)));
-        if (block.value.size() > tiff.offsetSize()) {
-            appended += block.value;
-            appended.append(appended.size() & 1, '\0');
-        }
+        newEntries.insert(block.tag, writer.entry(block.tag, block.type, quint64(block.value.size() / unit), block.value, appended, end));
     }
-    QList<QByteArray> directory;
-    QList<quint16> tags;
+    QList<std::pair<quint16, QByteArray>> directory;
     for (const TiffEntry &entry : entries) {
-        if (newEntries.contains(entry.tag))
-            continue;
-        tags.append(entry.tag);
-        directory.append(file.sliced(entry.at, tiff.entrySize()).toByteArray());
+        if (!newEntries.contains(entry.tag))
+            directory.append({entry.tag, file.sliced(entry.at, tiff.entrySize()).toByteArray()});
     }
-    for (auto it = newEntries.begin(); it != newEntries.end(); ++it) {
-        tags.append(it.key());
-        directory.append(it.value());
-    }
-    QList<qsizetype> order(tags.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) { return tags[a] < tags[b]; });
+    for (auto it = newEntries.begin(); it != newEntries.end(); ++it)
+        directory.append({it.key(), it.value()});
     const quint64 ifdAt = quint64(end + appended.size());
-    QByteArray ifd;
-    if (tiff.big())
-        writer.offset(ifd, quint64(tags.size()));
-    else
-        writer.u16(ifd, quint32(tags.size()));
-    for (const qsizetype i : order)
-        ifd += directory[i];
-    writer.offset(ifd, tiff.offsetAt(tiff.nextPointerAt(ifds.front())));
-    appended += ifd;
+    appended += writer.directory(directory, tiff.offsetAt(tiff.nextPointerAt(ifds.front())));
     if (!tiff.big() && quint64(end) + quint64(appended.size()) > 0xFFFFFFFFull)
         return LineOutcome::failed({NoteCode::BlockTooLarge, {QStringLiteral("TIFF"), QString::number(end + appended.size()),
                                                               QString::number(0xFFFFFFFFull)}});
@@ -343,27 +339,21 @@ QByteArray WithAddedTiffEntries(QByteArrayView file, const QList<QList<TiffCarri
             // A count that does not fit would wrap and lose the whole directory.
             if (entries.contains(carried.tag) || (!tiff.big() && quint32(entries.size()) >= MaxClassicEntries))
                 continue;
-            const qsizetype at = out.size();
-            if (carried.value.size() > tiff.offsetSize()) {
-                out += carried.value;
-                out.append(out.size() & 1, '\0');
-            }
-            entries.insert(carried.tag, writer.entry(carried.tag, carried.type, carried.count, carried.value, quint64(at)));
+            QByteArray value;
+            entries.insert(carried.tag, writer.entry(carried.tag, carried.type, carried.count, carried.value, value, out.size()));
+            out += value;
         }
+        QList<std::pair<quint16, QByteArray>> directory;
+        for (auto it = entries.begin(); it != entries.end(); ++it)
+            directory.append({it.key(), it.value()});
         newIfds.append(out.size());
-        if (tiff.big())
-            writer.offset(out, quint64(entries.size()));
-        else
-            writer.u16(out, quint32(entries.size()));
-        for (const QByteArray &entry : entries)
-            out += entry;
-        nextFields.append(out.size());
-        writer.offset(out, 0);
+        out += writer.directory(directory, 0);
+        nextFields.append(out.size() - tiff.offsetSize());
     }
     // The chain runs through the new directories, and ends where the old one did.
-    for (qsizetype page = 0; page < newIfds.size(); ++page) {
+    for (qsizetype page = 0; page + 1 < newIfds.size(); ++page) {
         QByteArray pointer;
-        writer.offset(pointer, page + 1 < newIfds.size() ? quint64(newIfds[page + 1]) : 0);
+        writer.offset(pointer, quint64(newIfds[page + 1]));
         out.replace(nextFields[page], pointer.size(), pointer);
     }
     QByteArray first;

@@ -52,34 +52,24 @@ TiffStructure::TiffStructure(QByteArrayView bytes) : file(bytes)
     ok = true;
 }
 
-quint16 TiffStructure::u16(qsizetype at) const
+ByteReader TiffStructure::readerAt(qsizetype at) const
 {
-    const auto *p = Bytes(file) + at;
-    return little ? Le16(p) : Be16(p);
+    return ByteReader(file, at, little ? ByteReader::Little : ByteReader::Big);
 }
 
-quint32 TiffStructure::u32(qsizetype at) const
-{
-    const auto *p = Bytes(file) + at;
-    return little ? Le32(p) : Be32(p);
-}
-
-quint64 TiffStructure::u64(qsizetype at) const
-{
-    const auto *p = Bytes(file) + at;
-    return little ? Le64(p) : Be64(p);
-}
+quint16 TiffStructure::u16(qsizetype at) const { return readerAt(at).u16(); }
+quint32 TiffStructure::u32(qsizetype at) const { return readerAt(at).u32(); }
+quint64 TiffStructure::u64(qsizetype at) const { return readerAt(at).u64(); }
 
 qsizetype TiffStructure::nextPointerAt(qsizetype ifd) const
 {
-    if (ifd < 0 || ifd > file.size() - countSize())
+    // The count, the entries, then the offset of the next directory.
+    ByteReader reader = readerAt(ifd);
+    const quint64 count = bigTiff ? reader.u64() : reader.u16();
+    if (!reader.ok() || count > quint64(reader.left() / entrySize()) || !reader.skip(qsizetype(count) * entrySize())
+        || !reader.has(offsetSize()))
         return -1;
-    const quint64 count = bigTiff ? u64(ifd) : u16(ifd);
-    const quint64 room = quint64(file.size() - ifd - countSize());
-    if (count > room / quint64(entrySize()))
-        return -1;
-    const qsizetype next = ifd + countSize() + qsizetype(count) * entrySize();
-    return next + offsetSize() <= file.size() ? next : -1;
+    return reader.at();
 }
 
 QList<qsizetype> TiffStructure::directories() const
@@ -115,15 +105,16 @@ QList<TiffEntry> TiffStructure::entries(qsizetype ifd, bool *whole) const
         return found;
     }
     entriesLeft -= count;
-    const int inlineBytes = offsetSize();
-    for (qsizetype at = ifd + countSize(); at < end; at += entrySize()) {
+    ByteReader reader = readerAt(ifd + countSize());
+    for (qint64 i = 0; i < count; ++i) {
         TiffEntry entry;
-        entry.at = at;
-        entry.tag = u16(at);
-        entry.type = u16(at + 2);
-        entry.count = bigTiff ? u64(at + 4) : u32(at + 4);
+        entry.at = reader.at();
+        entry.tag = reader.u16();
+        entry.type = reader.u16();
+        entry.count = bigTiff ? reader.u64() : reader.u32();
+        const qsizetype valueField = reader.at();
+        const quint64 offset = bigTiff ? reader.u64() : reader.u32();
         const int unit = TiffTypeSize(entry.type);
-        const qsizetype valueField = at + 4 + offsetSize(); // past tag, type and count
         // A value larger than the file cannot be in it.
         if (unit == 0 || entry.count > quint64(file.size()) / quint64(unit)) {
             if (whole)
@@ -131,14 +122,13 @@ QList<TiffEntry> TiffStructure::entries(qsizetype ifd, bool *whole) const
             continue;
         }
         entry.size = qsizetype(entry.count) * unit;
-        entry.inlined = entry.size <= inlineBytes;
-        const quint64 offset = entry.inlined ? quint64(valueField) : offsetAt(valueField);
-        if (offset > quint64(file.size()) || quint64(entry.size) > quint64(file.size()) - offset) {
+        entry.inlined = entry.size <= offsetSize();
+        entry.value = entry.inlined ? valueField : qsizetype(std::min(offset, quint64(file.size()) + 1));
+        if (!readerAt(entry.value).has(entry.size) || entry.value > file.size()) {
             if (whole)
                 *whole = false;
             continue;
         }
-        entry.value = qsizetype(offset);
         found.append(entry);
     }
     return found;
@@ -164,23 +154,26 @@ QList<quint64> TiffStructure::numbers(const TiffEntry &entry, qsizetype limit) c
     if (!integral)
         return values;
     const qsizetype count = qsizetype(std::min<quint64>(entry.count, quint64(limit)));
-    values.reserve(count);
-    for (qsizetype i = 0; i < count; ++i) {
-        const qsizetype at = entry.value + i * unit;
+    ByteReader reader = readerAt(entry.value);
+    // Entries hold only values inside the file; the reader says so again.
+    values.reserve(std::min(count, reader.left() / unit));
+    for (qsizetype i = 0; i < count && reader.ok(); ++i) {
         switch (unit) {
         case 1:
-            values.append(Bytes(file)[at]);
+            values.append(reader.u8());
             break;
         case 2:
-            values.append(u16(at));
+            values.append(reader.u16());
             break;
         case 4:
-            values.append(u32(at));
+            values.append(reader.u32());
             break;
         default:
-            values.append(u64(at));
+            values.append(reader.u64());
         }
     }
+    if (!reader.ok())
+        values.removeLast();
     return values;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/platform/bytereader.h"
+
 #include <QByteArrayView>
 #include <QList>
 
@@ -26,6 +28,7 @@ inline constexpr quint16 ImageLength = 257;
 inline constexpr quint16 BitsPerSample = 258;
 inline constexpr quint16 Compression = 259;
 inline constexpr quint16 Photometric = 262;
+inline constexpr quint16 Make = 271;
 inline constexpr quint16 StripOffsets = 273;
 inline constexpr quint16 SamplesPerPixel = 277;
 inline constexpr quint16 StripByteCounts = 279;
@@ -38,6 +41,10 @@ inline constexpr quint16 Iptc = 33723;
 inline constexpr quint16 Photoshop = 34377;
 inline constexpr quint16 ExifIfd = 34665;
 inline constexpr quint16 IccProfile = 34675;
+inline constexpr quint16 GpsIfd = 34853;
+inline constexpr quint16 MakerNote = 37500;         // in the EXIF directory
+inline constexpr quint16 InteroperabilityIfd = 40965; // in the EXIF directory
+inline constexpr quint16 MpEntries = 45058;         // in a multi-picture (MPF) header's first directory
 inline constexpr quint16 DngVersion = 50706;
 } // namespace TiffTag
 
@@ -88,6 +95,8 @@ public:
     quint64 offsetAt(qsizetype at) const { return bigTiff ? u64(at) : u32(at); }
 
 private:
+    ByteReader readerAt(qsizetype at) const;
+
     QByteArrayView file;
     mutable qint64 entriesLeft = 0; // what entries() may still read
     bool ok = false;

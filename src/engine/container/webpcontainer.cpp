@@ -37,11 +37,6 @@ QString chunkName(const QByteArray &type)
     return letters ? QString::fromLatin1(type.trimmed()) : QStringLiteral("0x") + QString::fromLatin1(type.toHex());
 }
 
-QString failedBecause(const QString &damage)
-{
-    return QStringLiteral("the file is damaged: %1").arg(damage);
-}
-
 struct Canvas {
     quint32 width = 0;
     quint32 height = 0;
@@ -51,18 +46,22 @@ struct Canvas {
 // The canvas of a simple file, from its bitstream's header.
 std::optional<Canvas> canvasOf(QByteArrayView file, const WebpChunk &image)
 {
-    const unsigned char *data = Bytes(file) + image.data;
+    ByteReader reader(file.sliced(image.data, image.size), 0, ByteReader::Little);
     if (image.type == "VP8L") {
-        if (image.size < 5 || data[0] != 0x2F)
+        if (reader.u8() != 0x2F)
             return std::nullopt;
-        const quint32 bits = Le32(data + 1);
+        const quint32 bits = reader.u32();
+        if (!reader.ok())
+            return std::nullopt;
         return Canvas{(bits & 0x3FFF) + 1, ((bits >> 14) & 0x3FFF) + 1, ((bits >> 28) & 1) != 0};
     }
     // A key frame: its tag's low bit clear, then the start code and the sizes.
-    if (image.size < 10 || (data[0] & 1) != 0 || data[3] != 0x9D || data[4] != 0x01 || data[5] != 0x2A)
-        return std::nullopt;
-    const Canvas canvas{quint32(Le16(data + 6) & 0x3FFF), quint32(Le16(data + 8) & 0x3FFF), false};
-    if (canvas.width == 0 || canvas.height == 0)
+    const int tag = reader.u8();
+    reader.skip(2);
+    const bool startCode = reader.startsWith("\x9D\x01\x2A");
+    reader.skip(3);
+    const Canvas canvas{quint32(reader.u16() & 0x3FFF), quint32(reader.u16() & 0x3FFF), false};
+    if (!reader.ok() || (tag & 1) != 0 || !startCode || canvas.width == 0 || canvas.height == 0)
         return std::nullopt;
     return canvas;
 }
@@ -92,13 +91,13 @@ QByteArray extendedChunk(const WebpLayout &layout, const Canvas &canvas)
 WebpLayout WebpChunks(QByteArrayView file)
 {
     WebpLayout layout;
-    const unsigned char *data = Bytes(file);
     layout.riffEnd = file.size();
-    if (file.size() < 12) {
+    ByteReader header(file, 4, ByteReader::Little);
+    const quint64 declared = header.u32();
+    if (!header.skip(4)) {
         layout.damage = QStringLiteral("it ends inside its header");
         return layout;
     }
-    const quint64 declared = Le32(data + 4);
     if (declared < 4) {
         layout.damage = QStringLiteral("its RIFF header declares no room for its chunks");
         return layout;
@@ -108,20 +107,22 @@ WebpLayout WebpChunks(QByteArrayView file)
         return layout;
     }
     layout.riffEnd = qsizetype(8 + declared);
-    for (qsizetype pos = 12; pos < layout.riffEnd;) {
-        if (layout.riffEnd - pos < ChunkHeader) {
+    ByteReader reader(file.first(layout.riffEnd), 12, ByteReader::Little);
+    while (!reader.atEnd()) {
+        const qsizetype pos = reader.at();
+        const QByteArray type = reader.bytesOf(4).toByteArray();
+        const qsizetype size = reader.u32();
+        if (!reader.ok()) {
             layout.damage = QStringLiteral("a chunk's header runs past the end of the file");
             return layout;
         }
-        const qsizetype size = Le32(data + pos + 4);
-        const QByteArray type = file.sliced(pos, 4).toByteArray();
-        if (size > layout.riffEnd - pos - ChunkHeader) {
+        if (!reader.skip(size)) {
             layout.damage = QStringLiteral("its %1 chunk runs past the end of the file").arg(chunkName(type));
             return layout;
         }
-        const qsizetype end = std::min(pos + ChunkHeader + size + (size & 1), layout.riffEnd);
-        layout.chunks.append({type, pos, pos + ChunkHeader, size, end});
-        pos = end;
+        // The padding byte may be missing at the RIFF's end.
+        reader.skip(size & 1);
+        layout.chunks.append({type, pos, pos + ChunkHeader, size, reader.at()});
     }
     return layout;
 }
@@ -141,17 +142,17 @@ LineOutcome WriteTaggedWebp(const SourceImage &source, const TagEdit &edit, XmpM
     const QByteArrayView file = source.bytes();
     const WebpLayout layout = WebpChunks(file);
     if (!layout.damage.isEmpty())
-        return LineOutcome::failed({NoteCode::MetadataUnwritable, {failedBecause(layout.damage)}});
+        return LineOutcome::failed(DamagedFileRefusal(layout.damage));
     const QList<WebpChunk> &chunks = layout.chunks;
     const QByteArray first = chunks.isEmpty() ? QByteArray() : chunks.front().type;
     const bool extended = first == "VP8X";
     if (!extended && first != "VP8 " && first != "VP8L")
-        return LineOutcome::failed({NoteCode::MetadataUnwritable, {failedBecause(QStringLiteral("it starts with no image chunk"))}});
+        return LineOutcome::failed(DamagedFileRefusal(QStringLiteral("it starts with no image chunk")));
     if (extended && chunks.front().size < ExtendedSize)
-        return LineOutcome::failed({NoteCode::MetadataUnwritable, {failedBecause(QStringLiteral("its VP8X chunk is cut short"))}});
+        return LineOutcome::failed(DamagedFileRefusal(QStringLiteral("its VP8X chunk is cut short")));
     std::optional<Canvas> canvas;
     if (!extended && !(canvas = canvasOf(file, chunks.front())))
-        return LineOutcome::failed({NoteCode::MetadataUnwritable, {failedBecause(QStringLiteral("its image's header cannot be read"))}});
+        return LineOutcome::failed(DamagedFileRefusal(QStringLiteral("its image's header cannot be read")));
 
     const EditedMetadata edited = EditMetadata(ReadWebpMetadata(file), edit, TagHomes::XmpOnly, FormatName(ImageFormat::WebP), memory);
     if (edited.refusal)
@@ -194,7 +195,7 @@ LineOutcome WriteTaggedWebp(const SourceImage &source, const TagEdit &edit, XmpM
     if (extended) {
         const qsizetype flags = chunks.front().data;
         output.copy(cursor, flags);
-        output.add(QByteArray(1, char(Bytes(file)[flags] | XmpFlag)));
+        output.add(QByteArray(1, char(ByteReader(file, flags).u8() | XmpFlag)));
         cursor = flags + 1;
     }
     for (qsizetype i = 0; i < chunks.size(); ++i) {

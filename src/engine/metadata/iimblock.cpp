@@ -10,7 +10,7 @@
 #include <algorithm>
 
 namespace {
-constexpr char Marker = 0x1C;
+constexpr int Marker = 0x1C;
 constexpr int Envelope = 1;
 constexpr int Application = 2;
 constexpr int CodedCharacterSet = 90;
@@ -47,29 +47,25 @@ bool anyWide(const QList<TagValue> &values)
 QList<IimDataset> ParseIim(QByteArrayView block)
 {
     QList<IimDataset> datasets;
-    const unsigned char *data = Bytes(block);
-    const qsizetype size = block.size();
-    qsizetype pos = 0;
-    while (pos + 5 <= size && data[pos] == Marker) {
-        const qsizetype start = pos;
-        const int record = data[pos + 1];
-        const int dataset = data[pos + 2];
-        qsizetype length = Be16(data + pos + 3);
-        pos += 5;
+    ByteReader reader(block);
+    while (reader.peek() == Marker) {
+        const qsizetype start = reader.at();
+        reader.skip(1);
+        const int record = reader.u8();
+        const int dataset = reader.u8();
+        quint64 length = reader.u16();
         if (length & 0x8000) { // the length itself takes the next (length & 0x7FFF) bytes
-            const qsizetype lengthBytes = length & 0x7FFF;
-            if (lengthBytes > 4 || pos + lengthBytes > size)
+            const qsizetype lengthBytes = qsizetype(length & 0x7FFF);
+            if (lengthBytes > 4)
                 break;
             length = 0;
             for (qsizetype i = 0; i < lengthBytes; ++i)
-                length = (length << 8) | data[pos + i];
-            pos += lengthBytes;
+                length = (length << 8) | reader.u8();
         }
-        if (length > size - pos)
+        const QByteArrayView value = reader.bytesOf(qsizetype(length));
+        if (!reader.ok())
             break;
-        datasets.append({record, dataset, block.sliced(pos, length).toByteArray(),
-                         block.sliced(start, pos + length - start).toByteArray()});
-        pos += length;
+        datasets.append({record, dataset, value.toByteArray(), block.sliced(start, reader.at() - start).toByteArray()});
     }
     return datasets;
 }
@@ -77,7 +73,7 @@ QList<IimDataset> ParseIim(QByteArrayView block)
 QByteArray IimDatasetBytes(int record, int dataset, QByteArrayView value)
 {
     QByteArray out;
-    out += Marker;
+    out += char(Marker);
     out += char(record);
     out += char(dataset);
     if (value.size() < 0x8000) {

@@ -6,6 +6,8 @@
 #include <QCryptographicHash>
 
 #include <algorithm>
+#include <functional>
+#include <optional>
 
 namespace {
 constexpr int DigestBytes = 16;
@@ -18,26 +20,37 @@ bool isSignature(QByteArrayView at)
     }
     return false;
 }
+
+// The whole resource that starts at `pos`; none when no signature starts
+// there or it runs past the block.
+std::optional<PhotoshopResource> resourceAt(QByteArrayView block, qsizetype pos)
+{
+    ByteReader reader(block, pos);
+    if (!isSignature(reader.bytesOf(4)))
+        return std::nullopt;
+    PhotoshopResource resource;
+    resource.id = reader.u16();
+    // The name is a Pascal string padded to an even size, length byte included.
+    const int nameLength = reader.u8();
+    reader.skip(nameLength | 1);
+    resource.size = reader.u32();
+    resource.start = pos;
+    resource.data = reader.at();
+    if (!reader.skip(resource.size) || !reader.ok())
+        return std::nullopt;
+    // The padding byte may be missing at the block's end.
+    reader.skip(resource.size & 1);
+    resource.end = reader.at();
+    return resource;
+}
 } // namespace
 
 qsizetype PhotoshopResourceEnd(QByteArrayView block, qsizetype pos)
 {
-    const QByteArrayView rest = block.sliced(pos);
-    if (rest.size() < 4)
-        return -1;
-    if (!isSignature(rest))
-        return -2;
-    if (rest.size() < 7)
-        return -1;
-    const int nameLength = Bytes(rest)[6];
-    // The name is a Pascal string padded to an even size, length byte included.
-    const qsizetype sizeAt = 6 + ((nameLength + 2) & ~1);
-    if (sizeAt + 4 > rest.size())
-        return -1;
-    const qsizetype dataSize = Be32(Bytes(rest) + sizeAt);
-    if (dataSize > rest.size() - sizeAt - 4)
-        return -1;
-    return pos + std::min(sizeAt + 4 + dataSize + (dataSize & 1), rest.size());
+    const std::optional<PhotoshopResource> resource = resourceAt(block, pos);
+    if (resource)
+        return resource->end;
+    return ByteReader(block, pos).has(4) && !isSignature(block.sliced(pos)) ? -2 : -1;
 }
 
 QList<PhotoshopResource> ParsePhotoshopResources(QByteArrayView block, bool *whole)
@@ -45,13 +58,11 @@ QList<PhotoshopResource> ParsePhotoshopResources(QByteArrayView block, bool *who
     QList<PhotoshopResource> found;
     qsizetype pos = 0;
     while (pos < block.size()) {
-        const qsizetype end = PhotoshopResourceEnd(block, pos);
-        if (end < 0)
+        const std::optional<PhotoshopResource> resource = resourceAt(block, pos);
+        if (!resource)
             break;
-        const unsigned char *data = Bytes(block) + pos;
-        const qsizetype sizeAt = 6 + ((data[6] + 2) & ~1);
-        found.append({Be16(data + 4), pos, pos + sizeAt + 4, qsizetype(Be32(data + sizeAt)), end});
-        pos = end;
+        found.append(*resource);
+        pos = resource->end;
     }
     if (whole)
         *whole = pos == block.size();
@@ -84,72 +95,78 @@ QByteArray PhotoshopResourceBytes(quint16 id, QByteArrayView data)
     return out;
 }
 
-QByteArray WithIptcResource(QByteArrayView block, const IptcResourceUpdate &update, const QList<QByteArray> &later)
-{
-    const QList<PhotoshopResource> resources = ParsePhotoshopResources(block);
-    const qsizetype parsedEnd = resources.isEmpty() ? 0 : resources.back().end;
-    QByteArray out;
-    const bool held = std::any_of(resources.begin(), resources.end(),
-                                  [](const PhotoshopResource &r) { return r.id == IptcResourceId; });
-    bool placed = held || update.iim.isEmpty() || !update.addWhenMissing;
-    qsizetype seenIptc = 0;
-    for (const PhotoshopResource &resource : resources) {
-        const QByteArrayView bytes = block.sliced(resource.start, resource.end - resource.start);
-        if (resource.id == IptcResourceId) {
-            // A later IPTC resource left as it was would be a stale copy.
-            const QByteArray iim = seenIptc == 0 ? update.iim : later.value(seenIptc - 1);
-            if (!iim.isEmpty())
-                out += PhotoshopResourceBytes(IptcResourceId, iim);
-            ++seenIptc;
-            continue;
-        }
-        if (!placed && resource.id > IptcResourceId) {
-            out += PhotoshopResourceBytes(IptcResourceId, update.iim);
-            placed = true;
-        }
-        if (resource.id == IptcDigestId && resource.size == DigestBytes && update.digest.size() == DigestBytes) {
-            out += bytes.first(resource.data - resource.start);
-            out += update.digest;
-            out += bytes.sliced(resource.data - resource.start + DigestBytes);
-            continue;
-        }
-        out += bytes;
-    }
-    if (!placed)
-        out += PhotoshopResourceBytes(IptcResourceId, update.iim);
-    out += block.sliced(parsedEnd);
-    return out;
-}
-
-QByteArray WithPhotoshopResource(QByteArrayView block, quint16 id, const QList<QByteArray> &data)
+namespace {
+// The one rewriter of a block: each resource `id` holds becomes, in order,
+// what `replace` makes of it (nothing takes it out); `added` goes in id order
+// into a block that holds none. Everything else, and whatever follows the
+// resources, byte for byte.
+QByteArray rewritten(QByteArrayView block, quint16 id,
+                     const std::function<QByteArray(const PhotoshopResource &, qsizetype)> &replace,
+                     const std::optional<QByteArray> &added)
 {
     const QList<PhotoshopResource> resources = ParsePhotoshopResources(block);
     const qsizetype parsedEnd = resources.isEmpty() ? 0 : resources.back().end;
     const bool held = std::any_of(resources.begin(), resources.end(), [id](const PhotoshopResource &r) { return r.id == id; });
-    bool placed = held || data.isEmpty();
+    bool placed = held || !added;
     qsizetype next = 0;
     QByteArray out;
     for (const PhotoshopResource &resource : resources) {
         if (!placed && resource.id > id) {
-            out += PhotoshopResourceBytes(id, data.front());
+            out += PhotoshopResourceBytes(id, *added);
             placed = true;
         }
-        if (resource.id != id) {
+        if (resource.id == id)
+            out += replace(resource, next++);
+        else
             out += block.sliced(resource.start, resource.end - resource.start);
-            continue;
-        }
-        if (next >= data.size())
-            continue;
-        const QByteArray &value = data[next++];
-        out += block.sliced(resource.start, resource.data - 4 - resource.start); // signature, id and name
-        PutBe32(out, quint32(value.size()));
-        out += value;
-        out.append(value.size() & 1, '\0');
     }
     if (!placed)
-        out += PhotoshopResourceBytes(id, data.front());
+        out += PhotoshopResourceBytes(id, *added);
     out += block.sliced(parsedEnd);
     return out;
+}
+
+// The resource with its signature, id and name kept and its data now `value`.
+QByteArray withData(QByteArrayView block, const PhotoshopResource &resource, QByteArrayView value)
+{
+    QByteArray out = block.sliced(resource.start, resource.data - 4 - resource.start).toByteArray();
+    PutBe32(out, quint32(value.size()));
+    out += value;
+    out.append(value.size() & 1, '\0');
+    return out;
+}
+} // namespace
+
+QByteArray WithIptcResource(QByteArrayView block, const IptcResourceUpdate &update, const QList<QByteArray> &later)
+{
+    const bool add = !update.iim.isEmpty() && update.addWhenMissing;
+    QByteArray out = rewritten(
+        block, IptcResourceId,
+        [&](const PhotoshopResource &, qsizetype index) {
+            // A later IPTC resource left as it was would be a stale copy.
+            const QByteArray iim = index == 0 ? update.iim : later.value(index - 1);
+            return iim.isEmpty() ? QByteArray() : PhotoshopResourceBytes(IptcResourceId, iim);
+        },
+        add ? std::optional(update.iim) : std::nullopt);
+    if (update.digest.size() != DigestBytes)
+        return out;
+    return rewritten(
+        out, IptcDigestId,
+        [&](const PhotoshopResource &resource, qsizetype) {
+            return resource.size == DigestBytes ? withData(out, resource, update.digest)
+                                                : out.sliced(resource.start, resource.end - resource.start);
+        },
+        std::nullopt);
+}
+
+QByteArray WithPhotoshopResource(QByteArrayView block, quint16 id, const QList<QByteArray> &data)
+{
+    return rewritten(
+        block, id,
+        [&](const PhotoshopResource &resource, qsizetype index) {
+            return index < data.size() ? withData(block, resource, data[index]) : QByteArray();
+        },
+        data.isEmpty() ? std::nullopt : std::optional(data.front()));
 }
 
 QList<QByteArray> LaterIptcRecords(QByteArrayView block, const TagEdit &edit)
@@ -163,7 +180,7 @@ QList<QByteArray> LaterIptcRecords(QByteArrayView block, const TagEdit &edit)
     return later;
 }
 
-QByteArray IptcDigest(const QByteArray &iim, int unit)
+QByteArray IptcDigestOf(const QByteArray &iim, int unit)
 {
     QByteArray padded = iim;
     while (padded.size() % unit != 0)

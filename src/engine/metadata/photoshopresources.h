@@ -60,4 +60,4 @@ QList<QByteArray> LaterIptcRecords(QByteArrayView block, const TagEdit &edit);
 
 // The MD5 digest readers compare with the digest resource: of the IPTC
 // block as stored, zero-padded to a multiple of `unit` bytes.
-QByteArray IptcDigest(const QByteArray &iim, int unit = 1);
+QByteArray IptcDigestOf(const QByteArray &iim, int unit = 1);

@@ -7,8 +7,9 @@
 #include <type_traits>
 
 #ifdef BRINDLEWAY_HAVE_FREEIMAGE
+#include "engine/platform/librarylog.h"
+
 #include <FreeImage.h>
-#include <tiffio.h>
 
 #include <dlfcn.h>
 
@@ -43,13 +44,12 @@ struct FreeImageLibrary {
     decltype(&FreeImage_UnlockPage) UnlockPage = nullptr;
 };
 
-void quietTiff()
+void routeTiff()
 {
-    // libtiff would print its complaints about tags it does not know; the
-    // library's own reports are not for the user either.
+    // libtiff would print its complaints on standard error, between the
+    // run's own lines; they go to a logging category instead.
     [[maybe_unused]] static const bool once = [] {
-        TIFFSetErrorHandler(nullptr);
-        TIFFSetWarningHandler(nullptr);
+        RouteTiffMessages();
         return true;
     }();
 }
@@ -60,7 +60,7 @@ void quietTiff()
 const FreeImageLibrary *freeImage()
 {
     static const FreeImageLibrary *const loaded = []() -> const FreeImageLibrary * {
-        quietTiff();
+        routeTiff();
         void *handle = ::dlopen("libfreeimage.so.3", RTLD_NOW | RTLD_LOCAL);
         static FreeImageLibrary library;
         bool bound = handle != nullptr;

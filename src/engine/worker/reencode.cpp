@@ -4,6 +4,7 @@
 #include "engine/metadata/xmppacket.h"
 #include "engine/platform/freeimagelayer.h"
 #include "engine/container/jpegcontainer.h"
+#include "engine/platform/librarylog.h"
 #include "engine/container/pngcontainer.h"
 #include "engine/container/tiffcontainer.h"
 #include "engine/container/tiffstructure.h"
@@ -25,13 +26,13 @@
 
 namespace {
 // Readies Exiv2 once per process: its XMP toolkit started, its reports
-// (which are not for the user) silenced.
+// sent to their logging category.
 void PrepareExiv2()
 {
     struct Library {
         Library()
         {
-            Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+            RouteExiv2Messages();
             Exiv2::XmpParser::initialize();
         }
         ~Library() { Exiv2::XmpParser::terminate(); }
@@ -69,12 +70,12 @@ private:
 const std::set<uint16_t> StructureTags{
     255, 256, 257, 258, 259, 262, 263, 266, 273, 277, 278, 279, 284, 292, 293, 317, 320, 322, 323, 324,
     325, 330, 332, 338, 339, 347, 512, 513, 514, 515, 517, 518, 519, 520, 521, 529, 530, 531, 532,
-    33723, // IPTC-NAA: written from the IPTC data
-    700, // XMP: written from the source's packet
+    TiffTag::Iptc, // written from the IPTC data
+    TiffTag::Xmp,  // written from the source's packet
 };
 
 // Tags that point at further directories: their contents cannot go across as a value.
-const std::set<uint16_t> PointerTags{TiffTag::ExifIfd, 34853, 40965, TiffTag::SubIfds};
+const std::set<uint16_t> PointerTags{TiffTag::ExifIfd, TiffTag::GpsIfd, TiffTag::InteroperabilityIfd, TiffTag::SubIfds};
 
 // The descriptive entries of each page of the source that the composed
 // image lacks, to put into it; those that cannot go (a page's own EXIF
@@ -385,6 +386,7 @@ LineOutcome WriteReencoded(const SourceImage &source, const TagEdit &edit, const
 {
     if (!ReencodingCovers(source.format()))
         return refused(QStringLiteral("re-encoding covers JPEG, TIFF and PNG only; use tags only"));
+    const LibraryMessagesAbout messages(source.path());
     if (Note refusal = ReencodeRefusal(source, maxMegapixels))
         return refusal.code == NoteCode::TooManyPixels ? LineOutcome::skipped(refusal) : LineOutcome::failed(refusal);
     // Metadata alone: there is no image to re-encode, and tags only writes it whole.
