@@ -743,7 +743,10 @@ void FormMain::drawProgress()
 
 void FormMain::showRunning(bool running)
 {
+    // The bar keeps the last value told, even one its frame has not drawn yet.
     progressFrame->stop();
+    ProgressBarBatch->setMaximum(pendingProgress.second);
+    ProgressBarBatch->setValue(pendingProgress.first);
     setInputsEnabled(!running);
     ProgressBarBatch->setVisible(running);
     CmdCancel->setVisible(running);
