@@ -311,12 +311,14 @@ FormMain::FormMain(AppState &state, SettingsStore &store, SettingsStore &choices
     connect(CmdCheck, &QPushButton::clicked, this, &FormMain::CmdCheck_Click);
     connect(CmdCancel, &QPushButton::clicked, runner, &BatchRunner::cancel);
     connect(CmdCancel, &QPushButton::clicked, exporter, &TagExporter::cancel);
-    const auto showProgress = [this](int done, int count) {
-        ProgressBarBatch->setMaximum(count);
-        ProgressBarBatch->setValue(done);
-    };
-    connect(runner, &BatchRunner::progress, this, showProgress);
-    connect(exporter, &TagExporter::progress, this, showProgress);
+    // The bar is drawn at most once a frame: it repaints at once on each new
+    // value, which over a run of small photos would cost more than the run.
+    progressFrame = new QTimer(this);
+    progressFrame->setSingleShot(true);
+    progressFrame->setInterval(1000 / 30);
+    connect(progressFrame, &QTimer::timeout, this, &FormMain::drawProgress);
+    connect(runner, &BatchRunner::progress, this, &FormMain::showProgress);
+    connect(exporter, &TagExporter::progress, this, &FormMain::showProgress);
     connect(runner, &BatchRunner::finished, this, &FormMain::runFinished);
     connect(exporter, &TagExporter::finished, this, &FormMain::exportFinished);
     connect(CmdShowProblems, &QPushButton::clicked, this, &FormMain::CmdShowProblems_Click);
@@ -720,8 +722,31 @@ void FormMain::CmdShowProblems_Click()
     ui.execDialog(form);
 }
 
+void FormMain::showProgress(int done, int lines)
+{
+    pendingProgress = {done, lines};
+    if (!progressFrame->isActive())
+        drawProgress();
+}
+
+void FormMain::drawProgress()
+{
+    const auto [done, lines] = pendingProgress;
+    if (ProgressBarBatch->maximum() == lines && ProgressBarBatch->value() == done)
+        return; // a frame with nothing new: the next value is drawn as it comes
+    ProgressBarBatch->setMaximum(lines);
+    ProgressBarBatch->setValue(done);
+    // A run's start is not a frame, so that its first line shows as it is done.
+    if (done > 0)
+        progressFrame->start();
+}
+
 void FormMain::showRunning(bool running)
 {
+    // The bar keeps the last value told, even one its frame has not drawn yet.
+    progressFrame->stop();
+    ProgressBarBatch->setMaximum(pendingProgress.second);
+    ProgressBarBatch->setValue(pendingProgress.first);
     setInputsEnabled(!running);
     ProgressBarBatch->setVisible(running);
     CmdCancel->setVisible(running);

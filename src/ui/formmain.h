@@ -8,6 +8,7 @@
 
 #include <array>
 #include <memory>
+#include <utility>
 
 class BatchRunner;
 class PathLabel;
@@ -20,6 +21,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QTimer;
 class RegistryAccess;
 class SettingsStore;
 class TagExporter;
@@ -86,6 +88,8 @@ private:
 
     void setInputsEnabled(bool enabled);
     void showRunning(bool running);
+    void showProgress(int done, int lines);
+    void drawProgress();
     void runFinished(const BatchResult &result);
     void reportRun(const BatchResult &result);
     BatchOptions chosenOptions() const;
@@ -98,6 +102,8 @@ private:
     BatchRunner *runner;
     TagExporter *exporter;
     QString exportFolder; // the folder of the export under way
+    QTimer *progressFrame;                  // a frame during which later progress waits
+    std::pair<int, int> pendingProgress;    // lines done and lines, the latest told
     bool closeRequested = false; // the window closes once the run has finished the lines in hand
     QList<ProblemGroup> problemLines; // the last run's, each naming its row, by kind
     // As chosen last, in this session or an earlier one, even where a path

@@ -1,5 +1,6 @@
 #include "test_schemedialogs_support.h"
 
+#include "engine/run/batchrunner.h"
 #include "engine/platform/freeimagelayer.h"
 #include "engine/run/lineplanner.h"
 #include "fakeuiservices.h"
@@ -332,6 +333,19 @@ TEST_F(FormMainTest, BatchFollowsTheWindowLocksItsInputsAndLeavesOneLineAndEvery
     EXPECT_TRUE(child<QPushButton>("CmdShowProblems")->isHidden());
     EXPECT_TRUE(child<QPushButton>("CmdCancel")->isHidden());
     EXPECT_TRUE(bar->isHidden());
+    // Lines done faster than frames are drawn once a frame, not each: the
+    // first as it comes, the last once the frame is over.
+    {
+        auto *runner = window->findChild<BatchRunner *>();
+        QList<int> drawn;
+        auto counting = QObject::connect(bar, &QProgressBar::valueChanged, window.get(), [&](int value) { drawn << value; });
+        for (int done = 0; done <= 500; ++done)
+            emit runner->progress(done, 500);
+        EXPECT_EQ(drawn, QList<int>({0, 1}));
+        WaitUntil([&] { return drawn.last() == 500; });
+        EXPECT_LE(drawn.size(), 3);
+        QObject::disconnect(counting);
+    }
     for (QWidget *input : inputs())
         EXPECT_EQ(input->isEnabled(), ReencodingAvailable() || input->objectName() != "CheckLossless")
             << input->objectName().toStdString();

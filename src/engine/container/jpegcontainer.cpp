@@ -117,6 +117,10 @@ struct ExtendedXmpEdit {
 std::optional<ExtendedXmpEdit> editExtendedXmp(QByteArrayView file, const QList<JpegSegment> &segments,
                                                const QByteArray &mainPacket, const QList<XmpSetting> &set)
 {
+    // A packet whose bytes never name the pointer (nor are UTF-16 or UTF-32,
+    // where they could not) holds none: most photos are spared a second parse.
+    if (set.isEmpty() || (!mainPacket.contains("HasExtendedXMP") && !mainPacket.contains('\0')))
+        return std::nullopt;
     const XmpName pointer{QStringLiteral("http://ns.adobe.com/xmp/note/"), QStringLiteral("xmpNote"),
                           QStringLiteral("HasExtendedXMP")};
     const XmpRead read = ReadXmp(mainPacket, {pointer});

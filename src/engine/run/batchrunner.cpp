@@ -96,14 +96,13 @@ Problem BatchRunner::start(const AppState &app, const BatchOptions &options)
     auto next = std::make_unique<Run>(options);
     if (const QString refusal = OpenSaveFolder(next->folder, app.SavePath); !refusal.isEmpty())
         return refusal;
-    next->planner.emplace(app, options, next->folder);
-    const int lines = next->planner->lines();
+    const int lines = LinePlanner::linesOf(app);
     next->result.lines = lines;
     WorkerPool::Limits limits;
     limits.workers = std::min(options.workers > 0 ? options.workers : QThread::idealThreadCount(), lines);
     limits.lineMs = options.lineMs;
     limits.graceMs = options.graceMs;
-    next->pool = new WorkerPool(WorkerProgram(), next->planner->settings(), limits, this);
+    next->pool = new WorkerPool(WorkerProgram(), LinePlanner::settingsFor(app, options, next->folder), limits, this);
     next->commitTimer = new QTimer(next->pool);
     next->commitTimer->setSingleShot(true);
     connect(next->pool, &WorkerPool::ready, this, &BatchRunner::pump);
@@ -112,7 +111,11 @@ Problem BatchRunner::start(const AppState &app, const BatchOptions &options)
     connect(next->pool, &WorkerPool::stopped, this, &BatchRunner::stopped);
     connect(next->commitTimer, &QTimer::timeout, this, &BatchRunner::commit);
     run = std::move(next);
+    // The workers start while the lines are planned: each takes longer to
+    // start than planning thousands of lines, and nothing comes from them
+    // before the event loop runs again.
     run->pool->start();
+    run->planner.emplace(app, options, run->folder);
     emit progress(0, lines);
     return {};
 }

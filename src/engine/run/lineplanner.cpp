@@ -291,9 +291,9 @@ Note LinePlanner::inspect(const QString &output, bool &exists) const
     return {};
 }
 
-LineSettings LinePlanner::settings() const
+LineSettings LinePlanner::settingsFor(const AppState &state, const BatchOptions &options, const SaveFolder &folder)
 {
-    return {app.SavePath, folder.identity(), options.reencode, IsUnicode(app.Data.Encoding), options.maxMegapixels};
+    return {state.SavePath, folder.identity(), options.reencode, IsUnicode(state.Data.Encoding), options.maxMegapixels};
 }
 
 QStringList LinePlanner::outputNames() const

@@ -62,9 +62,12 @@ public:
     // `folder` is the run's open save folder and must outlive the planner.
     LinePlanner(const AppState &app, const BatchOptions &options, const SaveFolder &folder);
 
-    int lines() const { return app.Data.LastDataLine; }
+    int lines() const { return linesOf(app); }
     LinePlan plan(int line) const;
-    LineSettings settings() const;
+    LineSettings settings() const { return settingsFor(app, options, folder); }
+    // The same, before any line is planned.
+    static int linesOf(const AppState &state) { return state.Data.LastDataLine; }
+    static LineSettings settingsFor(const AppState &state, const BatchOptions &options, const SaveFolder &folder);
     // Every line's source that exists: no output may replace one.
     const std::set<FileIdentity> &sources() const { return sourceFiles; }
     // Every line's output name, to sweep the folders they lead into.
