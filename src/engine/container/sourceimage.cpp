@@ -4,6 +4,7 @@
 #include "engine/platform/freeimagelayer.h"
 #include "engine/container/jpegsegments.h"
 #include "engine/platform/outputfile.h"
+#include "engine/platform/sourcefile.h"
 #include "engine/container/tiffstructure.h"
 
 #include <QFile>
@@ -13,10 +14,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -112,70 +109,23 @@ Note DamagedFileRefusal(const QString &damage)
 FileHead FormatOfFileHead(const QString &path)
 {
     FileHead found;
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        found.error = errno;
-        return found;
-    }
-    char head[FormatHeadBytes];
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        const ssize_t got = ::pread(fd, head, sizeof head, 0);
-        if (got < 0)
-            found.error = errno;
-        else if (got > 0)
-            found.format = FormatOf(QByteArrayView(head, got), path);
-    }
-    ::close(fd);
+    const QByteArray head = ReadFileHead(path, FormatHeadBytes, &found.error);
+    if (!head.isEmpty())
+        found.format = FormatOf(head, path);
     return found;
-}
-
-SourceImage::~SourceImage()
-{
-    if (unmap)
-        ::munmap(const_cast<unsigned char *>(mapped), size_t(length));
-    if (fd >= 0)
-        ::close(fd);
 }
 
 Note SourceImage::open(const QString &path)
 {
     filePath = path;
-    // Not blocking: a FIFO named like an image must not hold the line.
-    fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            return {NoteCode::SourceMissing, {}};
-        return {NoteCode::SourceUnreadable, {SystemError(errno)}};
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0)
-        return {NoteCode::SourceUnreadable, {SystemError(errno)}};
-    if (!S_ISREG(info.st_mode))
-        return {NoteCode::SourceNotAFile, {}};
-    if (qint64(info.st_size) > std::numeric_limits<qsizetype>::max() / 2)
-        return {NoteCode::SourceUnreadable, {SystemError(EFBIG)}};
-    length = qsizetype(info.st_size);
-    static const unsigned char empty = 0;
-    mapped = &empty;
-    if (length > 0 && length <= ReadWholeBytes) {
-        // Small files are read: mapping and unmapping one costs more than
-        // copying it. The copy holds still while the line parses it, but
-        // long runs of the output still come from the file itself (in the
-        // kernel), so a source rewritten during its line is no safer here
-        // than when it is mapped.
-        owned.resize(length);
-        if (const qint64 got = ReadAt(fd, owned.data(), length, 0); got != length)
-            return {NoteCode::SourceUnreadable, {got < 0 ? SystemError(errno) : QStringLiteral("the file shrank while it was read")}};
-        mapped = reinterpret_cast<const unsigned char *>(owned.constData());
-    } else if (length > 0) {
-        void *at = ::mmap(nullptr, size_t(length), PROT_READ, MAP_PRIVATE, fd, 0);
-        if (at == MAP_FAILED)
-            return {NoteCode::SourceUnreadable, {SystemError(errno)}};
-        mapped = static_cast<const unsigned char *>(at);
-        unmap = true;
-    }
-    kind = FormatOf(bytes().first(std::min(length, FormatHeadBytes)), path);
+    if (Note why = file.open(path))
+        return why;
+    // A small file's copy holds still while the line parses it, but long
+    // runs of the output still come from the file itself (in the kernel), so
+    // a source rewritten during its line is no safer read than mapped.
+    if (Note why = file.load(ReadWholeBytes))
+        return why;
+    kind = FormatOf(bytes().first(std::min(size(), FormatHeadBytes)), path);
     if (kind == ImageFormat::Unknown && ImageLibraryKnows(path))
         kind = ImageFormat::OtherImage;
     return {};

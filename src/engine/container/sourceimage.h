@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/batchline.h"
+#include "engine/platform/sourcefile.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -57,7 +58,6 @@ struct PageSize {
 class SourceImage {
 public:
     SourceImage() = default;
-    ~SourceImage();
     SourceImage(const SourceImage &) = delete;
     SourceImage &operator=(const SourceImage &) = delete;
 
@@ -66,10 +66,10 @@ public:
     Note open(const QString &path);
 
     const QString &path() const { return filePath; }
-    QByteArrayView bytes() const { return {reinterpret_cast<const char *>(mapped), length}; }
-    const unsigned char *data() const { return mapped; }
-    qsizetype size() const { return length; }
-    int handle() const { return fd; }
+    QByteArrayView bytes() const { return file.bytes(); }
+    const unsigned char *data() const { return reinterpret_cast<const unsigned char *>(file.bytes().data()); }
+    qsizetype size() const { return file.bytes().size(); }
+    int handle() const { return file.handle(); }
     ImageFormat format() const { return kind; }
 
     // The declared size of every page of a JPEG, PNG or classic TIFF, read
@@ -78,12 +78,8 @@ public:
 
 private:
     QString filePath;
-    int fd = -1;
-    // Files up to this size are read into `owned`; larger ones are mapped.
+    SourceFile file;
+    // Files up to this size are read; larger ones are mapped.
     static constexpr qsizetype ReadWholeBytes = 1 << 20;
-    const unsigned char *mapped = nullptr; // the file's bytes, read or mapped
-    QByteArray owned;
-    qsizetype length = 0;
-    bool unmap = false;
     ImageFormat kind = ImageFormat::Unknown;
 };

@@ -2,6 +2,7 @@
 
 #include "engine/metadata/metadataedit.h"
 #include "engine/platform/outputfile.h"
+#include "engine/platform/sourcefile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -9,9 +10,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -55,29 +53,24 @@ QString ExistingSidecar(const QString &path, SidecarNaming preferred)
 SidecarFile ReadSidecarFile(const QString &path)
 {
     SidecarFile file;
-    // Not blocking: a FIFO put in a sidecar's place must not hold the line.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        file.failure = {NoteCode::ReadFailed, {SystemError()}};
-        return file;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    SourceFile sidecar;
+    if (const Note why = sidecar.open(path); why.code == NoteCode::SourceNotAFile) {
         file.failure = {NoteCode::ReadFailed, {QStringLiteral("the sidecar beside the image is no plain file")}};
-    } else if (info.st_size > MaxSidecarBytes) {
+    } else if (why) {
+        file.failure = {NoteCode::ReadFailed, {why.details.value(0, SystemError(ENOENT))}};
+    } else if (sidecar.size() > MaxSidecarBytes) {
         file.failure = {NoteCode::MetadataUnwritable,
                         {QStringLiteral("the sidecar beside the image is larger than %1 MB").arg(MaxSidecarBytes >> 20)}};
     } else {
         // Its size as it is now, and one byte more to see that it grew.
-        file.bytes.resize(qsizetype(info.st_size) + 1);
-        const qint64 got = ReadAt(fd, file.bytes.data(), file.bytes.size(), 0);
+        file.bytes.resize(qsizetype(sidecar.size()) + 1);
+        const qint64 got = ReadAt(sidecar.handle(), file.bytes.data(), file.bytes.size(), 0);
         if (got < 0)
             file.failure = {NoteCode::ReadFailed, {SystemError()}};
-        else if (got > info.st_size)
+        else if (got > sidecar.size())
             file.failure = {NoteCode::ReadFailed, {QStringLiteral("the sidecar beside the image grew while it was read")}};
         file.bytes.truncate(std::max<qint64>(got, 0));
     }
-    ::close(fd);
     if (file.failure)
         file.bytes.clear();
     return file;
