@@ -4,7 +4,7 @@
 #include "engine/iimvalues.h"
 #include "engine/tagreading.h"
 #include "engine/xmppacket.h"
-#include "model/tagslots.h"
+#include "model/xmpfields.h"
 
 namespace {
 bool hasSlot(const QList<TagValue> &values, int slot)
@@ -41,6 +41,8 @@ QList<Note> homelessNote(const QList<TagValue> &values, const QString &format)
 {
     QStringList homeless{format};
     for (const TagValue &value : values) {
+        if (isXmpSlot(value.slot))
+            continue;
         if (slotInfo(value.slot).xmp.empty() || (value.slot == TimeCreatedSlot && !hasSlot(values, DateCreatedSlot)))
             homeless << SlotKey(value.slot);
     }
