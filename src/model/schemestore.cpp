@@ -115,9 +115,8 @@ bool SaveParsings(const SchemeTable &table, SettingsStore &store, int removedCou
         store.write(section, NameKey, scheme.Name);
         const QStringList held = store.keys(section, AllSlotCount + 1 + MaxReported);
         for (int j = 1; j <= AllSlotCount; ++j) {
-            const bool blank = scheme.slot(j) == LeaveBlank || scheme.slot(j).isEmpty();
-            if (j <= SlotCount || !blank || held.contains(storedKey(j)))
-                store.write(section, storedKey(j), blank && j > SlotCount ? LeaveBlank : scheme.slot(j));
+            if (j <= SlotCount || scheme.slot(j) != LeaveBlank || held.contains(storedKey(j)))
+                store.write(section, storedKey(j), scheme.slot(j));
         }
     }
     for (int i = 1; i <= removedCount; ++i)
