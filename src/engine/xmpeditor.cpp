@@ -741,9 +741,10 @@ QString structureEdits(const QByteArray &text, const Parsed &parsed, const QHash
 {
     const XmpName &property = group.front()->property;
     const QList<int> found = byName.value(property.uri + u' ' + property.name);
+    const bool remove = group.front()->remove;
     int home = -1;
     for (const int i : found) {
-        if (home < 0 && !parsed.properties[i].attribute)
+        if (home < 0 && !remove && !parsed.properties[i].attribute)
             home = i;
     }
     for (const int i : found) {
@@ -752,7 +753,8 @@ QString structureEdits(const QByteArray &text, const Parsed &parsed, const QHash
             edits.append({p.attribute ? p.start : whitespaceBefore(text, p.start), p.end, {}});
     }
     if (home < 0) {
-        missing.append(group);
+        if (!remove)
+            missing.append(group);
         return {};
     }
     const Property &p = parsed.properties[home];

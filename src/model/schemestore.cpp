@@ -113,9 +113,8 @@ bool SaveParsings(const SchemeTable &table, SettingsStore &store, int removedCou
         const QString section = ParsingSection(i);
         const ParsingScheme &scheme = table.Schemes[i];
         store.write(section, NameKey, scheme.Name);
-        const QStringList held = store.keys(section, AllSlotCount + 1 + MaxReported);
         for (int j = 1; j <= AllSlotCount; ++j) {
-            if (j <= SlotCount || scheme.slot(j) != LeaveBlank || held.contains(storedKey(j)))
+            if (j <= SlotCount || scheme.slot(j) != LeaveBlank || store.read(section, storedKey(j), LeaveBlank) != LeaveBlank)
                 store.write(section, storedKey(j), scheme.slot(j));
         }
     }

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <utility>
@@ -116,7 +117,8 @@ FormFieldParsing::FormFieldParsing(AppState &state, UiServices &ui, QWidget *par
     xmpScroll->setWidget(xmpGroup);
     xmpScroll->setWidgetResizable(true);
     xmpScroll->setFrameShape(QFrame::NoFrame);
-    xmpScroll->setMinimumHeight(260);
+    xmpScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    xmpScroll->setMinimumSize(xmpGroup->minimumSizeHint().width() + xmpScroll->verticalScrollBar()->sizeHint().width(), 320);
     layout->addWidget(xmpScroll, 1);
 
     auto *buttons = new QHBoxLayout;
