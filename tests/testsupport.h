@@ -26,7 +26,7 @@ inline ParsingScheme MakeScheme(const QString &name, const QHash<int, QString> &
 {
     ParsingScheme scheme;
     scheme.Name = name;
-    for (int i = 1; i <= SlotCount; ++i)
+    for (int i = 1; i <= AllSlotCount; ++i)
         scheme.slot(i) = values.value(i, LeaveBlank);
     return scheme;
 }

@@ -15,7 +15,7 @@
 // One tag slot's value for a line. TagSlots gives each slot's dataset,
 // role and limit; the writer chooses the bytes.
 struct TagValue {
-    int slot = 0; // 1 to 23
+    int slot = 0; // 1 to 23, or an XMP slot
     QString text;
     friend bool operator==(const TagValue &, const TagValue &) = default;
 };
@@ -78,6 +78,7 @@ enum class NoteCode {
     SidecarNamedInFull,  // the sidecar's name, then the output (a photo's copy, or the photo whose sidecar) that has the name by the stem
     MetadataLost,        // what the output no longer holds (free text)
     FieldsLeftBlank,     // for each field that reads a column its line does not have: the field key, then those columns joined by ","
+    ValueOutOfForm,      // an XMP field's key, the value, the rule it breaks ("web address", "e-mail address", "digital source type", "model release status", "property release status", "data mining")
 };
 
 struct Note {

@@ -11,7 +11,7 @@ ParsingScheme ExportedScheme(const QString &name, const QList<int> &columnSlots)
     scheme.Slots.fill(LeaveBlank);
     for (qsizetype c = 0; c < columnSlots.size(); ++c) {
         const int slot = columnSlots.at(c);
-        if (slot >= 1 && slot <= SlotCount)
+        if (slot >= 1 && slot <= AllSlotCount)
             scheme.slot(slot) = FieldReferencePrefix + QString::number(c + 1);
     }
     return scheme;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/tagslots.h"
+#include "model/xmpfields.h"
 
 #include <QList>
 #include <QString>
@@ -9,10 +9,11 @@
 
 inline const QString LeaveBlank = QStringLiteral("Leave blank");
 
-// One field-parsing scheme: a name and the expressions of slots 1 to 24.
+// One field-parsing scheme: a name and the expressions of slots 1 to 24,
+// then of the XMP slots.
 struct ParsingScheme {
     QString Name;
-    std::array<QString, SlotCount> Slots; // Slots[i - 1] is slot i
+    std::array<QString, AllSlotCount> Slots; // Slots[i - 1] is slot i
 
     QString &slot(int i) { return Slots[i - 1]; }
     const QString &slot(int i) const { return Slots[i - 1]; }

@@ -21,7 +21,15 @@ bool isSchemeKey(const QString &key)
 {
     bool ok = false;
     const int slot = key.startsWith(QLatin1String("Tag")) ? key.sliced(3).toInt(&ok) : 0;
-    return key == NameKey || (ok && slot >= 1 && slot <= SlotCount && TagKey(slot) == key);
+    return key == NameKey || (ok && slot >= 1 && slot <= SlotCount && TagKey(slot) == key) || XmpSlotOfKey(key) > 0;
+}
+
+// The XMP slots are stored under their own keys, after the 24 tags, and only
+// once they are set: a store of schemes that use none of them keeps the
+// lines the previous release wrote.
+QString storedKey(int slot)
+{
+    return isXmpSlot(slot) ? SlotKey(slot) : TagKey(slot);
 }
 } // namespace
 
@@ -46,8 +54,8 @@ SchemeStoreReport LoadSchemes(SchemeTable &table, const SettingsStore &store)
             break;
         ParsingScheme scheme;
         scheme.Name = name;
-        for (int i = 1; i <= SlotCount; ++i)
-            scheme.slot(i) = store.read(section, TagKey(i), LeaveBlank);
+        for (int i = 1; i <= AllSlotCount; ++i)
+            scheme.slot(i) = store.read(section, storedKey(i), LeaveBlank);
         table.Schemes.append(scheme);
     }
     table.SchemeCount = n - 1;
@@ -67,7 +75,7 @@ SchemeStoreReport LoadSchemes(SchemeTable &table, const SettingsStore &store)
             add(QStringLiteral("[%1] is not loaded: the list of schemes ends before [%2], which is missing or has no Name")
                     .arg(section, ParsingSection(table.SchemeCount + 1)));
         } else {
-            for (const QString &key : store.keys(section, SlotCount + 1 + MaxReported)) {
+            for (const QString &key : store.keys(section, AllSlotCount + 1 + MaxReported)) {
                 if (!isSchemeKey(key))
                     add(QStringLiteral("%1 in [%2] is not a scheme key").arg(PrintableName(key), section));
             }
@@ -105,8 +113,10 @@ bool SaveParsings(const SchemeTable &table, SettingsStore &store, int removedCou
         const QString section = ParsingSection(i);
         const ParsingScheme &scheme = table.Schemes[i];
         store.write(section, NameKey, scheme.Name);
-        for (int j = 1; j <= SlotCount; ++j)
-            store.write(section, TagKey(j), scheme.slot(j));
+        for (int j = 1; j <= AllSlotCount; ++j) {
+            if (j <= SlotCount || scheme.slot(j) != LeaveBlank || store.read(section, storedKey(j), LeaveBlank) != LeaveBlank)
+                store.write(section, storedKey(j), scheme.slot(j));
+        }
     }
     for (int i = 1; i <= removedCount; ++i)
         store.removeSection(ParsingSection(table.SchemeCount + i));

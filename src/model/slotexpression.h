@@ -15,7 +15,7 @@ inline constexpr int MaxAggregateParts = 7;
 // The number after "IPTC_Field" when it is plain decimal digits, else nullopt.
 std::optional<int> FieldReferenceNumber(const QString &expression);
 
-// Slots 1..23: the tag value for data line L, or nullopt for no value.
+// Slots 1..23 and the XMP slots: the tag value for data line L, or nullopt for no value.
 std::optional<QString> EvaluateTagSlot(const ParsingScheme &scheme, int slot, int L, const IptcDataFile &data);
 
 // The columns that slot `slot` reads and data line L does not have (a short

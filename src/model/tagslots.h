@@ -83,5 +83,7 @@ using IptcTagKeyTable = std::array<QString, SlotCount>;
 
 void InitIptcTagKeys(IptcTagKeyTable &IptcTagKeys);
 
-// A slot's IPTC key as text, for messages and tables.
+// A slot's key as text (an XMP slot's too), for messages and tables.
 QString SlotKey(int slot);
+// A slot's caption (an XMP slot's too), for the editor and tables.
+QString SlotLabel(int slot);

@@ -3,6 +3,7 @@
 #include "engine/run/batchcheck.h"
 #include "model/datafile.h"
 #include "engine/run/notetext.h"
+#include "model/xmpfields.h"
 #include "model/tagslots.h"
 #include "ui/uiservices.h"
 
@@ -93,10 +94,10 @@ FormCheck::FormCheck(const BatchCheck &check, const IptcDataFile &data, bool onl
     }
     QStringList headers{QStringLiteral("Row"), QStringLiteral("Line"), QStringLiteral("File"),
                         QStringLiteral("Output"), QStringLiteral("Problems"), QStringLiteral("Tags go")};
-    QList<int> slotColumns(TagSlotCount + 1, -1);
+    QList<int> slotColumns(AllSlotCount + 1, -1);
     for (const int slot : usedSlots) {
         slotColumns[slot] = int(headers.size());
-        headers << QString::fromLatin1(slotInfo(slot).label.data(), qsizetype(slotInfo(slot).label.size()));
+        headers << SlotLabel(slot);
     }
 
     TableCheck = new QTableWidget(int(check.lines.size()), int(headers.size()), this);

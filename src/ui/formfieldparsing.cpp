@@ -10,10 +10,13 @@
 #include <QFocusEvent>
 #include <QFrame>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <utility>
@@ -41,9 +44,11 @@ FormFieldParsing::FormFieldParsing(AppState &state, UiServices &ui, QWidget *par
     Label24->setBuddy(TextParsingName);
     TextParsingName->installEventFilter(this);
 
-    std::array<QLabel *, SlotCount> labels{};
-    for (int k = 0; k < SlotCount; ++k) {
-        labels[k] = new QLabel(QString::fromUtf8(TagSlots[k].label.data(), qsizetype(TagSlots[k].label.size())), this);
+    std::array<QLabel *, AllSlotCount> labels{};
+    for (int k = 0; k < AllSlotCount; ++k) {
+        labels[k] = new QLabel(isXmpSlot(k + 1) ? XmpFieldLabel(k + 1)
+                                                : QString::fromUtf8(TagSlots[k].label.data(), qsizetype(TagSlots[k].label.size())),
+                               this);
         labels[k]->setObjectName(QStringLiteral("Label%1").arg(k));
         auto *combo = new SlotComboBox(this);
         combo->setObjectName(QStringLiteral("Combo1_%1").arg(k));
@@ -60,7 +65,7 @@ FormFieldParsing::FormFieldParsing(AppState &state, UiServices &ui, QWidget *par
     CmdCancel = plainButton(QStringLiteral("&Cancel"), QStringLiteral("CmdCancel"));
     CmdOK = plainButton(QStringLiteral("&OK"), QStringLiteral("CmdOK"));
 
-    for (int k = 0; k < SlotCount; ++k)
+    for (int k = 0; k < AllSlotCount; ++k)
         connect(Combo1[k], &QComboBox::activated, this, [this, k] { Combo1_Click(k); });
     connect(CmdOK, &QPushButton::clicked, this, &FormFieldParsing::CmdOK_Click);
     connect(CmdCancel, &QPushButton::clicked, this, &FormFieldParsing::CmdCancel_Click);
@@ -96,6 +101,26 @@ FormFieldParsing::FormFieldParsing(AppState &state, UiServices &ui, QWidget *par
     }
     layout->addLayout(columns);
 
+    // The properties of XMP alone, in two columns of table order, scrolled
+    // so that the dialog still fits a laptop screen.
+    auto *xmpGroup = new QGroupBox(QStringLiteral("IPTC Core and Extension"));
+    xmpGroup->setObjectName(QStringLiteral("XmpGroup"));
+    auto *xmpGrid = new QGridLayout(xmpGroup);
+    const int half = (XmpFieldCount + 1) / 2;
+    for (int k = FirstXmpSlot - 1; k < AllSlotCount; ++k) {
+        const int n = k - (FirstXmpSlot - 1);
+        xmpGrid->addWidget(labels[k], n % half, 2 * (n / half));
+        xmpGrid->addWidget(Combo1[k], n % half, 2 * (n / half) + 1);
+    }
+    auto *xmpScroll = new QScrollArea(this);
+    xmpScroll->setObjectName(QStringLiteral("XmpScroll"));
+    xmpScroll->setWidget(xmpGroup);
+    xmpScroll->setWidgetResizable(true);
+    xmpScroll->setFrameShape(QFrame::NoFrame);
+    xmpScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    xmpScroll->setMinimumSize(xmpGroup->minimumSizeHint().width() + xmpScroll->verticalScrollBar()->sizeHint().width(), 320);
+    layout->addWidget(xmpScroll, 1);
+
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(CmdCancel);
     buttons->addWidget(CmdOK);
@@ -103,7 +128,8 @@ FormFieldParsing::FormFieldParsing(AppState &state, UiServices &ui, QWidget *par
     layout->addLayout(buttons);
 
     QList<QWidget *> tabChain(Combo1.begin(), Combo1.begin() + TagSlotCount);
-    SetTabChain(tabChain << CmdOK << CmdCancel << TextParsingName << Combo1[FileNameSlot - 1]);
+    tabChain << CmdOK << CmdCancel << TextParsingName << Combo1[FileNameSlot - 1];
+    SetTabChain(tabChain << QList<QWidget *>(Combo1.begin() + FileNameSlot, Combo1.end()));
 
     setWindowTitle(QStringLiteral("Field to IPTC tag parsing scheme"));
 
@@ -126,11 +152,11 @@ void FormFieldParsing::Form_Load()
     state.FillingSlotCombos = true;
     const QStringList fieldTexts = FieldEntryTexts(state.Data);
     const QStringList fieldTips = FieldEntryTexts(state.Data, true);
-    for (int k = 0; k < SlotCount; ++k) {
+    for (int k = 0; k < AllSlotCount; ++k) {
         SlotComboBox *combo = Combo1[k];
         combo->clear();
         combo->clearEditText();
-        if (k < TagSlotCount) {
+        if (k != FileNameSlot - 1) {
             combo->addEntry(LeaveBlank, LeaveBlank);
             combo->addEntry(ConstantTextEntry, ConstantTextEntry);
         }
@@ -185,7 +211,7 @@ void FormFieldParsing::CmdOK_Click()
     }
     ParsingScheme &record = state.Schemes.Schemes[0];
     record.Name = TextParsingName->text();
-    for (int i = 1; i <= SlotCount; ++i)
+    for (int i = 1; i <= AllSlotCount; ++i)
         record.slot(i) = Combo1[i - 1]->expression();
     accept();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/tagslots.h"
+#include "model/xmpfields.h"
 
 #include "ui/nodefaultdialog.h"
 #include <QString>
@@ -15,7 +15,7 @@ class UiServices;
 struct AppState;
 
 // Edits the working record Schemes[0]: its name and the expressions of its
-// 24 slots. OK writes them back; an aggregation result is written at once.
+// 24 slots and of the XMP slots. OK writes them back; an aggregation result is written at once.
 class FormFieldParsing : public NoDefaultDialog {
     Q_OBJECT
 
@@ -37,13 +37,13 @@ private:
     UiServices &ui;
     QLabel *Label24 = nullptr;
     QLineEdit *TextParsingName = nullptr;
-    std::array<SlotComboBox *, SlotCount> Combo1{};
+    std::array<SlotComboBox *, AllSlotCount> Combo1{};
     QPushButton *CmdCancel = nullptr;
     QPushButton *CmdOK = nullptr;
 
     // What each box stood for when the dialog loaded or last took an
     // aggregation; a new scheme's record still holds an earlier scheme's slots.
-    std::array<QString, SlotCount> shownSlots;
+    std::array<QString, AllSlotCount> shownSlots;
     // The name box was entered by a click while it held the design-time name.
     bool selectNameOnRelease = false;
 };

@@ -224,6 +224,11 @@ TEST_F(BatchCommandTest, ExportedTagsComeBackExactlyThroughARunAndWhatCannotIsNa
 {
     const QString caption = "Two\r\nlines,\ta \"quote\"\nand more";
     const QStringList oldAndNew{"-IPTC:Caption-Abstract=Old caption", "-XMP-dc:Description=New caption"};
+    // Properties of XMP alone, a list and fields of structures among them; the city is changed in the data file.
+    const QStringList xmpOnly{"-XMP-iptcCore:AltTextAccessibility=Alt text", "-XMP-iptcCore:CreatorCity=Bern",
+                              "-XMP-iptcExt:PersonInImage=Ann", "-XMP-iptcExt:PersonInImage=Bo Li",
+                              "-XMP-iptcExt:LocationShownCity=Oslo", "-XMP-iptcExt:LocationShownCountryName=Norway",
+                              "-XMP-plus:LicensorName=Agency", "-XMP-plus:ModelReleaseStatus#=MR-NON"};
     const struct {
         const char *name;
         QStringList exiftool;
@@ -248,6 +253,10 @@ TEST_F(BatchCommandTest, ExportedTagsComeBackExactlyThroughARunAndWhatCannotIsNa
         {"formula.jpg", {"-IPTC:Caption-Abstract==1+1", "-IPTC:Headline=-5", "-IPTC:City=+3.2"}, "",
          "Warning formula.jpg: Caption/Abstract:"},
         {"g.jpg", {}, "", "Unreadable g.jpg: cannot read the image: Too many levels of symbolic links\n"},
+        {"k.jpg", xmpOnly, "", ""},
+        {"k.png", xmpOnly, "", ""},
+        {"k.tif", xmpOnly, "", ""},
+        {"k.webp", xmpOnly, "", ""},
         // A camera raw file's tags are its sidecar's.
         {"h.nef", {"-XMP-dc:Description=Raw", "-XMP-dc:Subject=r1", "-XMP-dc:Subject=r2"}, "", ""},
     };
@@ -282,7 +291,7 @@ TEST_F(BatchCommandTest, ExportedTagsComeBackExactlyThroughARunAndWhatCannotIsNa
 
     outcome = run(exportTo);
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.out, "Images: 9\nExported: 8\nUnreadable: 1\nLeft out: 3\nWarnings: 3\nColumns: 8\nData file: " + path("data.txt").toUtf8()
+    EXPECT_EQ(outcome.out, "Images: 13\nExported: 12\nUnreadable: 1\nLeft out: 3\nWarnings: 3\nColumns: 15\nData file: " + path("data.txt").toUtf8()
                                + "\nScheme: Exported\n");
     for (const auto &image : images)
         EXPECT_TRUE(outcome.err.contains(image.said)) << outcome.err.toStdString();
@@ -290,10 +299,17 @@ TEST_F(BatchCommandTest, ExportedTagsComeBackExactlyThroughARunAndWhatCannotIsNa
     for (const char *name : {"notes.jpg", "i.nef", ".brindleway-Ab3xY9.part"})
         EXPECT_TRUE(outcome.err.contains(QByteArray("Left out ") + name + ": ")) << outcome.err.toStdString();
     EXPECT_FALSE(outcome.err.contains("Left out h.xmp")) << "read for h.nef";
-    const QByteArray first = ReadFileBytes(path("data.txt"));
-    EXPECT_TRUE(first.startsWith("\xEF\xBB\xBF" "FILE NAME\tCaption/Abstract\tHeadline\tKeywords\tDateCreated\tCity\tByLine\tTime created\r\n"));
-    EXPECT_TRUE(first.contains("\r\nc.png\t\"Two\nlines,\ta \"\"quote\"\"\nand more\"\t\ta;b c\t20240131\t\tBob\t101530+0100\r\n"));
-    EXPECT_TRUE(first.endsWith("\r\nh.nef\tRaw\t\tr1;r2\t\t\t\t\r\n"));
+    QByteArray first = ReadFileBytes(path("data.txt"));
+    EXPECT_TRUE(first.startsWith("\xEF\xBB\xBF" "FILE NAME\tCaption/Abstract\tHeadline\tKeywords\tDateCreated\tCity\tByLine\tTime created"
+                                 "\tAlt Text (Accessibility)\tCreator's city\tPerson In Image\tLocation Shown: city"
+                                 "\tLocation Shown: country name\tLicensor\tModel Release Status\r\n"));
+    const QByteArray noXmp(7, '\t');
+    EXPECT_TRUE(first.contains("\r\nc.png\t\"Two\nlines,\ta \"\"quote\"\"\nand more\"\t\ta;b c\t20240131\t\tBob\t101530+0100" + noXmp + "\r\n"));
+    EXPECT_TRUE(first.contains("\r\nh.nef\tRaw\t\tr1;r2\t\t\t\t" + noXmp + "\r\n"));
+    EXPECT_TRUE(first.contains("\r\nk.webp\t\t\t\t\t\t\t\tAlt text\tBern\tAnn;Bo Li\tOslo\tNorway\tAgency\t"
+                               "http://ns.useplus.org/ldf/vocab/MR-NON\r\n"));
+    first.replace("\tOslo\t", "\tBergen\t");
+    WriteFileBytes(path("data.txt"), first);
 
     outcome = run(batch("Exported"));
     EXPECT_EQ(outcome.status, 0) << outcome.out.toStdString();
@@ -309,7 +325,9 @@ TEST_F(BatchCommandTest, ExportedTagsComeBackExactlyThroughARunAndWhatCannotIsNa
         const FileTags output = ReadTags(tagged(path("save/") + image.name));
         for (auto it = source.tags.begin(); it != source.tags.end(); ++it) {
             static const QRegularExpression compared("^(IPTC|XMP-(?!x:)[^:]*):(?!IPTC$)");
-            if (compared.match(it.key()).hasMatch()) {
+            if (it.key() == "XMP-iptcExt:LocationShownCity") {
+                EXPECT_EQ(output.tags.value(it.key()), "Bergen") << image.name;
+            } else if (compared.match(it.key()).hasMatch()) {
                 EXPECT_EQ(output.tags.value(it.key()) == it.value(), it.key() != image.changed)
                     << image.name << ' ' << it.key().toStdString() << " " << it.value().toStdString() << " -> " << output.tags.value(it.key()).toStdString();
             }

@@ -16,7 +16,7 @@
 #include "engine/platform/zlibstream.h"
 #include "model/codepage.h"
 #include "model/datafile.h"
-#include "model/tagslots.h"
+#include "model/xmpfields.h"
 #include "testsupport.h"
 
 #include <QCryptographicHash>
@@ -57,6 +57,21 @@ QByteArray tiffStrips(const QString &path, const FileTags &read)
 // ASCII, one as long as IIM allows and longer than a short length field.
 QByteArray valueFor(int slot)
 {
+    if (isXmpSlot(slot)) {
+        // A form each rule takes, vocabularies by their short codes.
+        const XmpShape shape = xmpField(slot).shape;
+        const QByteArray free = "x" + QByteArray::number(slot) + " \xC5ngstr\xF6m";
+        switch (xmpField(slot).rule) {
+        case XmpRule::Url: return "https://example.com/terms";
+        case XmpRule::Email: return "desk@example.com";
+        case XmpRule::DigitalSourceType: return "digitalCapture";
+        case XmpRule::ModelRelease: return "MR-LMR";
+        case XmpRule::PropertyRelease: return "PR-NON";
+        case XmpRule::DataMining: return "DMI-PROHIBITED-AIMLTRAINING";
+        case XmpRule::Free: break;
+        }
+        return shape == XmpShape::Bag || shape == XmpShape::Seq ? free + ";second" : free;
+    }
     static const QHash<int, QByteArray> special{
         {1, "Caf\xE9 \x96 \x9C" "uvre \x80 \x84quoted\x93"}, {3, QByteArray(slotInfo(3).maxBytes, 'h')},
         {5, "zebra;apple;Ma\xf1" "ana"}, {7, "20240131"}, {10, "FRA"}, {18, "sup2;sup1"}, {19, "5"},
@@ -68,7 +83,7 @@ QByteArray valueFor(int slot)
 QByteArray lineFor(const char *name, const QHash<int, QByteArray> &values)
 {
     QByteArray line = name;
-    for (int slot = 1; slot <= TagSlotCount; ++slot)
+    for (int slot = 1; slot <= AllSlotCount; ++slot)
         line += '\t' + values.value(slot);
     return line;
 }
@@ -82,8 +97,12 @@ TEST_F(EngineTest, BothPathsWriteEveryFieldAndItsXmpInStepAndKeepForeignMetadata
     RunTool("convert", {"-size", "96x64", "gradient:red-blue", "-compress", "LZW", imagePath("x.tif")});
     MakeImage(imagePath("d.bmp"), "bmp3");
     makeImages({"c.png", "dates.jpg", "broken.jpg", "utf8.jpg", "x.psd", "x.webp"});
-    for (const char *name : {"x.jpg", "x.tif", "dates.jpg", "broken.jpg", "utf8.jpg", "x.psd", "x.webp"})
+    for (const char *name : {"x.jpg", "x.tif", "dates.jpg", "broken.jpg", "utf8.jpg", "x.psd", "x.webp"}) {
         AddForeignMetadata(imagePath(QString::fromLatin1(name)));
+        // Fields of structures the line does not set stay beside those it sets.
+        RunTool("exiftool", {"-q", "-overwrite_original", "-XMP-iptcExt:LocationShownLocationId=kept", "-XMP-iptcExt:LocationShownCity=Old",
+                             "-XMP-plus:LicensorTelephone1=555", imagePath(QString::fromLatin1(name))});
+    }
     // IPTC that declares itself UTF-8 must get UTF-8 text, not Windows-1252 bytes.
     RunTool("exiftool", {"-q", "-overwrite_original", "-charset", "iptc=UTF8", "-IPTC:CodedCharacterSet=UTF8",
                          "-IPTC:City=Zürich", "-Photoshop:IPTCDigest=new", imagePath("utf8.jpg")});
@@ -92,16 +111,20 @@ TEST_F(EngineTest, BothPathsWriteEveryFieldAndItsXmpInStepAndKeepForeignMetadata
 
     QHash<int, QString> slotTexts;
     QHash<int, QByteArray> every;
-    for (int slot = 1; slot <= TagSlotCount; ++slot) {
+    for (int slot = 1; slot <= AllSlotCount; ++slot) {
+        if (!isValueSlot(slot))
+            continue;
         slotTexts[slot] = QStringLiteral("IPTC_Field%1").arg(slot + 1);
         every[slot] = valueFor(slot);
     }
+    const int sourceType = XmpSlotOfKey("DigitalSourceType");
     useScheme(slotTexts);
     const QHash<int, QByteArray> caption{{1, valueFor(1)}};
     // dates.jpg: a date not in IIM form, no keywords or headline (the source's
     // stay), and texts that look like Exiv2's value prefixes.
     loadData({"name", lineFor("x.jpg", every), lineFor("x.tif", every), lineFor("c.png", caption), lineFor("d.bmp", caption),
-              lineFor("dates.jpg", {{1, "lang=\"de\" Hallo"}, {7, "15/03/2024"}, {8, "type=Bag Rome"}, {22, "142530+0100"}}),
+              lineFor("dates.jpg", {{1, "lang=\"de\" Hallo"}, {7, "15/03/2024"}, {8, "type=Bag Rome"}, {22, "142530+0100"},
+                                    {sourceType, "aiGenerated"}}),
               lineFor("broken.jpg", caption), lineFor("utf8.jpg", caption), lineFor("x.psd", every), lineFor("x.webp", every)});
 
     QMap<QString, FileTags> sources;
@@ -126,6 +149,12 @@ TEST_F(EngineTest, BothPathsWriteEveryFieldAndItsXmpInStepAndKeepForeignMetadata
         ASSERT_EQ(LineNames(warned), (QStringList{"4 d.bmp", "5 dates.jpg", "6 broken.jpg", "9 x.webp"}));
         const QString webp = NotesText(warned[3].outcome.notes);
         EXPECT_TRUE(webp.contains("ReleaseDate, OriginatingProgram")) << webp.toStdString();
+        // A code outside its vocabulary is written nowhere, as the check foresaw.
+        EXPECT_TRUE(Codes(warned[1].outcome).contains(NoteCode::ValueOutOfForm));
+        EXPECT_TRUE(Codes({LineStatus::Saved, CheckBatch(app, {}).lines.value(4).notes}).contains(NoteCode::ValueOutOfForm));
+        // An empty cell leaves the property as the file has it.
+        const FileTags unset = ReadTags(out("dates.jpg"));
+        EXPECT_EQ(unset["XMP-iptcExt:DigitalSourceType"] + unset["XMP-iptcExt:LocationShownCity"], "Old");
 
         for (const QString name : {"x.jpg", "x.tif", "x.psd", "x.webp"}) {
             SCOPED_TRACE(name.toStdString());
@@ -145,6 +174,25 @@ TEST_F(EngineTest, BothPathsWriteEveryFieldAndItsXmpInStepAndKeepForeignMetadata
                                             {"MWG:Copyright", 20}, {"XMP-dc:Subject", 5}})
                 EXPECT_EQ(tags[tag], utf8(valueFor(slot))) << tag;
             EXPECT_EQ(tags["XMP-photoshop:DateCreated"], "2024:01:31 10:15:30+01:00");
+            // ExifTool names each XMP slot by its key, and reads the value
+            // in its written form: a vocabulary's code as its full URI.
+            static const QHash<QByteArray, QString> groups{
+                {"Iptc4xmpCore", "iptcCore"}, {"Iptc4xmpExt", "iptcExt"}, {"xmpRights", "xmpRights"}, {"plus", "plus"}};
+            for (int slot = FirstXmpSlot; slot <= AllSlotCount; ++slot) {
+                const XmpFieldInfo &field = xmpField(slot);
+                QString rule;
+                const QString tag = "XMP-" + groups.value(QByteArray(field.prefix.data(), field.prefix.size())) + ':' + SlotKey(slot);
+                // ExifTool shows the release statuses without their vocabulary's base.
+                const bool release = field.rule == XmpRule::ModelRelease || field.rule == XmpRule::PropertyRelease;
+                QString written = *XmpFieldValue(slot, DecodeAnsi(valueFor(slot)), &rule);
+                if (release)
+                    written.remove("http://ns.useplus.org/ldf/vocab/");
+                EXPECT_EQ(tags[tag.toUtf8().constData()], written.toStdString()) << tag.toStdString();
+            }
+            EXPECT_TRUE(name != "x.jpg" || ReadFileBytes(out(name)).contains(">http://ns.useplus.org/ldf/vocab/MR-LMR<"));
+            EXPECT_EQ(tags["XMP-iptcExt:DigitalSourceType"], "http://cv.iptc.org/newscodes/digitalsourcetype/digitalCapture");
+            EXPECT_EQ(tags["XMP-iptcExt:LocationShownLocationId"], "kept");
+            EXPECT_EQ(tags["XMP-plus:LicensorTelephone1"], "555");
             EXPECT_EQ(tags["XMP-dc:Description-fr-FR"], "ancienne légende");
             EXPECT_EQ(tags["XMP-xmp:Rating"], "3");
             EXPECT_EQ(tags["XMP-bw:Note"], "keep me");
@@ -216,9 +264,13 @@ TEST(XmpDate, OnlyValidIimDatesAndTimesBecomeXmpDates)
 TEST(XmpEditor, SetsEachPropertyWhereItStandsOrRefusesWhatItCannotRead)
 {
     const QString dc = "http://purl.org/dc/elements/1.1/";
+    const QString core = "http://iptc.org/std/Iptc4xmpCore/1.0/xmlns/";
+    const QString ext = "http://iptc.org/std/Iptc4xmpExt/2008-02-29/";
     const QList<XmpSetting> settings{{{dc, "dc", "description"}, XmpForm::Alt, {"new"}},
                                      {{dc, "dc", "subject"}, XmpForm::Bag, {"a", "b"}},
-                                     {{"http://ns.adobe.com/photoshop/1.0/", "photoshop", "City"}, XmpForm::Text, {"Zürich & <Co> \"q\""}}};
+                                     {{"http://ns.adobe.com/photoshop/1.0/", "photoshop", "City"}, XmpForm::Text, {"Zürich & <Co> \"q\""}},
+                                     {{core, "Iptc4xmpCore", "CreatorContactInfo", "CiAdrCity"}, XmpForm::Text, {"Bern"}},
+                                     {{ext, "Iptc4xmpExt", "LocationShown", "City", "Bag"}, XmpForm::Text, {"Oslo & Co"}}};
     const QByteArray rdf = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'";
     const QByteArray end = "</rdf:RDF></x:xmpmeta>";
     const QByteArray padded = "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?>" + rdf + "><rdf:Description rdf:about=''/>" + end
@@ -251,6 +303,20 @@ TEST(XmpEditor, SetsEachPropertyWhereItStandsOrRefusesWhatItCannotRead)
                                                    "xmlns:r='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><r:Seq/></e:subject>"
                                                    "</rdf:Description>" + end,
          {"<e:subject xmlns:e='http://purl.org/dc/elements/1.1/' xmlns:r='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>\n <r:Bag>"}},
+        // A structure's field is set where it stands, whatever form the structure takes; its other fields stay.
+        {"structures in attributes", rdf + "><rdf:Description xmlns:c='http://iptc.org/std/Iptc4xmpCore/1.0/xmlns/' "
+                                          "xmlns:e='http://iptc.org/std/Iptc4xmpExt/2008-02-29/'><c:CreatorContactInfo "
+                                          "c:CiAdrCity='Old' c:CiEmailWork='k@x.ch'/><e:LocationShown><rdf:Bag><rdf:li e:CountryName='N'/>"
+                                          "</rdf:Bag></e:LocationShown></rdf:Description>" + end,
+         {"<c:CreatorContactInfo c:CiAdrCity='Bern' c:CiEmailWork='k@x.ch'/>", "<rdf:li e:CountryName='N' e:City=\"Oslo &amp; Co\"/>"}},
+        {"structures as elements", rdf + "><rdf:Description xmlns:c='http://iptc.org/std/Iptc4xmpCore/1.0/xmlns/' "
+                                        "xmlns:e='http://iptc.org/std/Iptc4xmpExt/2008-02-29/'><c:CreatorContactInfo><rdf:Description>"
+                                        "<c:CiTelWork>1</c:CiTelWork></rdf:Description></c:CreatorContactInfo><e:LocationShown><rdf:Bag>"
+                                        "<rdf:li rdf:parseType='Resource'><e:City>Old</e:City><e:Sublocation>Dock</e:Sublocation></rdf:li>"
+                                        "<rdf:li rdf:parseType='Resource'><e:City>Second</e:City></rdf:li></rdf:Bag></e:LocationShown>"
+                                        "</rdf:Description>" + end,
+         {"<c:CiTelWork>1</c:CiTelWork>\n<c:CiAdrCity>Bern</c:CiAdrCity></rdf:Description>",
+          "<e:City>Oslo &amp; Co</e:City><e:Sublocation>Dock</e:Sublocation>", "<e:City>Second</e:City>"}},
         {"padding taken up", padded, {"<?xpacket end='w'?>"}},
         {"UTF-16", QByteArray(reinterpret_cast<const char *>(wide.utf16()), wide.size() * 2), {"<dc:description>"}},
         {"UTF-16 with a byte-order mark", "\xFE\xFF" + QByteArray(QStringEncoder(QStringConverter::Utf16BE).encode(wide)),

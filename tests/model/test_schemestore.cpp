@@ -36,7 +36,7 @@ TEST(SchemeStore, TrickyValuesRoundTripThroughTheIniFileExactly)
     SchemeTable saved;
     for (int s = 0; s < 2; ++s) {
         ParsingScheme scheme = MakeScheme(s == 0 ? QStringLiteral(" Agency; \"wire\" = [1] ") : QStringLiteral("Δεύτερο"));
-        for (int i = 1; i <= SlotCount; ++i)
+        for (int i = 1; i <= AllSlotCount; ++i)
             scheme.slot(i) = TrickyValues[(i + s) % TrickyValues.size()];
         saved.Schemes.append(scheme);
     }
@@ -51,7 +51,10 @@ TEST(SchemeStore, TrickyValuesRoundTripThroughTheIniFileExactly)
     EXPECT_EQ(reopened.read(QStringLiteral("Parsing1"), TagKey(5), QStringLiteral("missing")), QString());
     EXPECT_EQ(loaded.Schemes[0], ParsingScheme{});
 
-    // Earlier versions wrote through QSettings: their files load unchanged, and they read ours.
+    // Earlier versions wrote through QSettings and knew the 24 slots alone:
+    // their files load unchanged, and they read ours, slot for slot.
+    for (int n = 1; n <= 2; ++n)
+        std::fill(saved.Schemes[n].Slots.begin() + SlotCount, saved.Schemes[n].Slots.end(), LeaveBlank);
     const QString earlier = dir.filePath(QStringLiteral("earlier.ini"));
     QSettings ours(file, QSettings::IniFormat);
     {
@@ -93,6 +96,9 @@ TEST(SchemeStore, HandEditedStoresLoadAsWrittenReportWhatIsNotUnderstoodAndSaveW
          {{1, "[F1][;][F2]"}, {2, "a,b"}, {3, "\"quoted\""}, {4, "@Rect(1 2 3 4)"}, {5, "a;b"}, {6, "@x"},
           {7, "line\nbreak"}, {8, ""}, {9, "C:\\photos"}},
          {}},
+        {"XMP slots by their keys", "[Parsing1]\nName=A\nLocationShownCity=IPTC_Field3\nTag25=x\n", {"A"},
+         {{XmpSlotOfKey("LocationShownCity"), "IPTC_Field3"}, {FirstXmpSlot, LeaveBlank}, {24, LeaveBlank}},
+         "Tag25 in [Parsing1] is not a scheme key"},
         {"UTF-8 byte-order mark", "\xEF\xBB\xBF[Parsing1]\r\nName=A\r\nTag1=x\r[Parsing2]\r\nName=B\r\n", {"A", "B"}, {{1, "x"}}, {}},
         {"UTF-16", "\xFF\xFE" + QByteArray(utf16(QStringLiteral("[Parsing1]\r\nName=Café ✓\r\nTag2=é\r\n"))),
          {"Café ✓"}, {{2, "é"}}, {}},
@@ -200,8 +206,9 @@ TEST(SchemeStore, AStoreThatCannotBeReadOrWrittenLoadsNothingAndIsNeverOverwritt
 // An export stores the scheme that reads its data file back, under a name no other scheme has.
 TEST(SchemeStore, AnExportedSchemeReadsEachColumnAndIsStoredUnderAFreeName)
 {
-    EXPECT_EQ(ExportedScheme("X", {FileNameSlot, 1, 5, 22}),
-              MakeScheme("X", {{FileNameSlot, "IPTC_Field1"}, {1, "IPTC_Field2"}, {5, "IPTC_Field3"}, {22, "IPTC_Field4"}}));
+    EXPECT_EQ(ExportedScheme("X", {FileNameSlot, 1, 5, 22, AllSlotCount}),
+              MakeScheme("X", {{FileNameSlot, "IPTC_Field1"}, {1, "IPTC_Field2"}, {5, "IPTC_Field3"}, {22, "IPTC_Field4"},
+                               {AllSlotCount, "IPTC_Field5"}}));
     const struct {
         QStringList names;
         QString free;

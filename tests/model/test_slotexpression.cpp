@@ -69,9 +69,46 @@ TEST(SlotExpression, EverySlotExpressionEvaluatesAsDocumented)
 }
 
 // Messages, the check table and the command line name a slot by its key.
-TEST(TagSlots, EverySlotHasItsOwnKey)
+TEST(TagSlots, EverySlotHasItsOwnKeyAndXmpValuesKeepTheirForm)
 {
-    std::set<std::string_view> keys;
+    std::set<std::string_view> keys{"Name"};
     for (const TagSlotInfo &slot : TagSlots)
         EXPECT_TRUE(keys.insert(slot.key).second) << slot.key;
+    for (int slot = FirstXmpSlot; slot <= AllSlotCount; ++slot) {
+        EXPECT_TRUE(keys.insert(xmpField(slot).key).second) << xmpField(slot).key;
+        EXPECT_EQ(XmpSlotOfKey(SlotKey(slot)), slot);
+        EXPECT_FALSE(SlotKey(slot).startsWith("Tag")) << "a stored key of the 24 slots";
+    }
+
+    const QString dst = "http://cv.iptc.org/newscodes/digitalsourcetype/";
+    const QString plus = "http://ns.useplus.org/ldf/vocab/";
+    const struct {
+        const char *key;
+        QString value;
+        QString written; // empty: written nowhere
+    } cases[] = {
+        {"WebStatement", "https://example.com/rights?id=1", "https://example.com/rights?id=1"},
+        {"WebStatement", "example.com/rights", {}},
+        {"LicensorURL", "ftp://example.com/", {}},
+        {"CreatorWorkURL", "http://exa mple.com", {}},
+        {"CreatorWorkEmail", "desk@example.co.uk", "desk@example.co.uk"},
+        {"LicensorEmail", "desk@example", {}},
+        {"CreatorWorkEmail", "a@b@example.com", {}},
+        {"CreatorWorkEmail", "Desk <desk@example.com>", {}},
+        {"DigitalSourceType", "TRAINEDALGORITHMICMEDIA", dst + "trainedAlgorithmicMedia"},
+        {"DigitalSourceType", dst + "digitalCapture", dst + "digitalCapture"},
+        {"DigitalSourceType", "http://example.com/digitalCapture", {}},
+        {"DigitalSourceType", "aiGenerated", {}},
+        {"ModelReleaseStatus", " mr-non ", plus + "MR-NON"},
+        {"PropertyReleaseStatus", "MR-NON", {}},
+        {"PropertyReleaseStatus", plus + "PR-LPR", plus + "PR-LPR"},
+        {"DataMining", "DMI-PROHIBITED-GENAIMLTRAINING", plus + "DMI-PROHIBITED-GENAIMLTRAINING"},
+        {"DataMining", "allowed", {}},
+        {"Scene", "011900;012000", "011900;012000"},
+    };
+    for (const auto &c : cases) {
+        QString rule;
+        EXPECT_EQ(XmpFieldValue(XmpSlotOfKey(c.key), c.value, &rule).value_or(QString()), c.written) << c.key << ' ' << c.value.toStdString();
+        EXPECT_EQ(rule.isEmpty(), !c.written.isEmpty()) << c.key << ' ' << c.value.toStdString();
+    }
 }

@@ -5,6 +5,8 @@
 #include "testsupport.h"
 #include "ui/formfieldparsing.h"
 
+#include <QGroupBox>
+
 namespace {
 struct EditorFixture : ::testing::Test {
     AppState state;
@@ -72,12 +74,16 @@ TEST_F(EditorFixture, StoredAndTypedTextsAreKeptExactly)
 {
     state.Data.FieldCount = 4;
     editExisting({{2, "IPTC_Field9"}, {5, "  two blanks each side  "}, {6, ""}, {7, "Aggregation"},
-                  {9, "[F1][, ][F2]"}, {24, "[F1][.jpg]"}});
+                  {9, "[F1][, ][F2]"}, {24, "[F1][.jpg]"}, {FirstXmpSlot, "[F1][ on ][F3]"}, {AllSlotCount, "IPTC_Field4"}});
     ParsingScheme expected = record();
     FormFieldParsing dialog(state, ui);
     EXPECT_EQ(nameBox(dialog)->text(), "Holiday");
-    for (int i = 1; i <= SlotCount; ++i)
+    for (int i = 1; i <= AllSlotCount; ++i)
         EXPECT_EQ(Box(dialog, i - 1)->currentText(), expected.slot(i)) << i;
+    // The XMP slots stand in their own group, with the entries of the IPTC slots.
+    EXPECT_EQ(Find<QGroupBox>(dialog, "XmpGroup")->title(), "IPTC Core and Extension");
+    EXPECT_TRUE(Find<QGroupBox>(dialog, "XmpGroup")->isAncestorOf(Box(dialog, AllSlotCount - 1)));
+    EXPECT_EQ(Entries(Box(dialog, FirstXmpSlot - 1)), Entries(Box(dialog, 0)));
 
     // Typed text is neither completed to an entry nor taken as choosing one.
     const QList<std::pair<int, QString>> typed{
@@ -88,6 +94,7 @@ TEST_F(EditorFixture, StoredAndTypedTextsAreKeptExactly)
     // A chosen entry replaces typed text; "Constant text" itself is stored unchanged.
     ChooseEntry(Box(dialog, 3), expected.slot(4) = "Constant text");
     ChooseEntry(Box(dialog, 23), expected.slot(24) = "IPTC_Field2");
+    TypeInto(Box(dialog, FirstXmpSlot), expected.slot(FirstXmpSlot + 1) = "Constant alt text");
     Click(dialog, "CmdOK");
     EXPECT_EQ(record(), expected);
 }

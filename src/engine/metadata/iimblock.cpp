@@ -3,7 +3,7 @@
 #include "engine/platform/bytereader.h"
 #include "engine/metadata/iimvalues.h"
 #include "model/codepage.h"
-#include "model/tagslots.h"
+#include "model/xmpfields.h"
 
 #include <QSet>
 
@@ -40,7 +40,9 @@ IimDataset made(int record, int dataset, const QByteArray &value)
 
 bool anyWide(const QList<TagValue> &values)
 {
-    return std::any_of(values.begin(), values.end(), [](const TagValue &value) { return !IsAscii(value.text); });
+    // The XMP slots never reach the IIM.
+    return std::any_of(values.begin(), values.end(),
+                       [](const TagValue &value) { return !isXmpSlot(value.slot) && !IsAscii(value.text); });
 }
 } // namespace
 
@@ -142,8 +144,10 @@ IimEdit EditIim(const QList<QByteArray> &copies, const TagEdit &edit)
     result.xmpValues = values.xmpValues;
     result.notes = values.notes;
     QSet<int> replaced;
-    for (const TagValue &value : values.xmpValues)
-        replaced.insert(slotInfo(value.slot).dataset);
+    for (const TagValue &value : values.xmpValues) {
+        if (!isXmpSlot(value.slot))
+            replaced.insert(slotInfo(value.slot).dataset);
+    }
     datasets.removeIf([&](const IimDataset &d) { return d.record == Application && replaced.contains(d.dataset); });
     const bool hasVersion = std::any_of(datasets.begin(), datasets.end(), [](const IimDataset &d) {
         return d.record == Application && d.dataset == RecordVersion;

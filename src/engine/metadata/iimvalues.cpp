@@ -1,7 +1,7 @@
 #include "engine/metadata/iimvalues.h"
 
 #include "model/codepage.h"
-#include "model/tagslots.h"
+#include "model/xmpfields.h"
 
 #include <QDate>
 #include <QTime>
@@ -122,6 +122,18 @@ IimValues ToIimValues(const QList<TagValue> &values, bool utf8, bool iptc)
 {
     IimValues result;
     for (const TagValue &value : values) {
+        if (isXmpSlot(value.slot)) {
+            if (const auto [shown, first] = withoutXmlForbidden(value.text); !first.isEmpty()) {
+                result.notes.append({NoteCode::ValueNotWritten, {SlotKey(value.slot), shown, QStringLiteral("text XML can hold (it holds %1)").arg(first)}});
+                continue;
+            }
+            QString rule;
+            if (const std::optional<QString> written = XmpFieldValue(value.slot, value.text, &rule))
+                result.xmpValues.append({value.slot, *written});
+            else
+                result.notes.append({NoteCode::ValueOutOfForm, {SlotKey(value.slot), value.text, rule}});
+            continue;
+        }
         const TagSlotInfo &info = slotInfo(value.slot);
         // The XMP cannot hold it, and an IPTC that held it alone would say what the XMP does not.
         if (const auto [shown, first] = withoutXmlForbidden(value.text); !first.isEmpty()) {

@@ -4,6 +4,7 @@
 #include "engine/metadata/iimvalues.h"
 #include "engine/metadata/tagreading.h"
 #include "engine/metadata/xmppacket.h"
+#include "model/xmpfields.h"
 #include "model/tagslots.h"
 
 namespace {
@@ -41,6 +42,8 @@ QList<Note> homelessNote(const QList<TagValue> &values, const QString &format)
 {
     QStringList homeless{format};
     for (const TagValue &value : values) {
+        if (isXmpSlot(value.slot))
+            continue;
         if (slotInfo(value.slot).xmp.empty() || (value.slot == TimeCreatedSlot && !hasSlot(values, DateCreatedSlot)))
             homeless << SlotKey(value.slot);
     }

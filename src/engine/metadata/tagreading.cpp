@@ -4,6 +4,7 @@
 #include "engine/metadata/iimvalues.h"
 #include "engine/metadata/xmppacket.h"
 #include "model/codepage.h"
+#include "model/xmpfields.h"
 
 #include <QCryptographicHash>
 #include <QRegularExpression>
@@ -178,7 +179,7 @@ IimDateTime iimFromXmpDate(const QString &text)
 class Reconciler {
 public:
     Reconciler(const QByteArray &iimBlock, const QByteArray &packet, IptcDigest digest, bool unicodeData)
-        : iim(readIim(iimBlock)), xmp(readXmp(packet)),
+        : packet(packet), iim(readIim(iimBlock)), xmp(readXmp(packet)),
           xmpPreferred(iimBlock.isEmpty() || digest != IptcDigest::Differs),
           growsToUtf8(!iimBlock.isEmpty() && !iim.utf8 && unicodeData)
     {
@@ -195,6 +196,7 @@ public:
         readDateAndTime();
         noteUtf8Growth();
         noteRefusals();
+        readXmpSlots();
         return std::move(result);
     }
 
@@ -313,6 +315,32 @@ private:
         }
     }
 
+    // The properties of XMP alone, each as its slot's value would write it
+    // again; what the rule for values would not write is told.
+    void readXmpSlots()
+    {
+        if (packet.isEmpty() || !xmp.readable)
+            return;
+        QList<XmpName> names;
+        for (int slot = FirstXmpSlot; slot <= AllSlotCount; ++slot)
+            names.append(SlotXmpName(slot));
+        const XmpRead read = ReadXmp(packet, names);
+        for (int slot = FirstXmpSlot; slot <= AllSlotCount && read.unreadable.isEmpty(); ++slot) {
+            const QStringList &items = read.values[slot - FirstXmpSlot];
+            const XmpForm form = SlotXmpForm(slot);
+            for (const QString &item : (form == XmpForm::Bag || form == XmpForm::Seq) ? items : QStringList()) {
+                if (item.isEmpty() || item.contains(QLatin1Char(';')))
+                    note(TagReadCode::ListItemSplit, slot, {item});
+            }
+            const QString value = items.join(QLatin1Char(';'));
+            result.values[slot - 1] = value;
+            QString rule;
+            if (!value.isEmpty() && !XmpFieldValue(slot, value, &rule))
+                note(TagReadCode::Refused, slot, {value});
+        }
+    }
+
+    const QByteArray &packet;
     const IimFields iim;
     const XmpFields xmp;
     const bool xmpPreferred; // the guidelines' choice for fields that both sides hold

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/tagslots.h"
+#include "model/xmpfields.h"
 
 #include <QByteArray>
 #include <QList>
@@ -51,7 +51,7 @@ struct TagReadNote {
 };
 
 struct TagReading {
-    std::array<QString, TagSlotCount> values; // values[k - 1] is slot k's; empty when the image has none
+    std::array<QString, AllSlotCount> values; // values[k - 1] is slot k's (the XMP slots' too); empty when the image has none
     QList<TagReadNote> notes;
 
     const QString &value(int slot) const { return values[slot - 1]; }

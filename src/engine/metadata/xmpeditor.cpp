@@ -41,6 +41,34 @@ struct Item {
     QString text;
 };
 
+// A field of a structure: an element or an attribute.
+struct Field {
+    QString uri;
+    QString name;
+    QString qname;
+    bool attribute = false;
+    Tag tag;                  // element: its start tag
+    qsizetype start = 0;      // element: its "<"; attribute: the whitespace before its name
+    qsizetype end = 0;        // past the end tag or the closing quote
+    qsizetype valueStart = 0; // attribute: inside the quotes
+    qsizetype contentEnd = 0; // element: where its end tag starts
+    QString text;
+    bool nested = false;      // element: it holds elements, so its text is not its value
+};
+
+// Where a property's structure keeps its fields: the property element
+// (rdf:parseType="Resource", or fields as attributes), the first item of its
+// array, or an rdf:Description inside either.
+struct Structure {
+    bool found = false;
+    Tag tag;
+    QString qname;
+    int depth = 0;
+    bool attributesOnly = false; // fields written as attributes of a property element: no element may be added
+    qsizetype contentEnd = -1;   // where its end tag starts
+    QList<Field> fields;
+};
+
 // Offsets are bytes of the packet's UTF-8 text.
 struct Property {
     int node = 0;
@@ -59,6 +87,7 @@ struct Property {
     QString declarations; // the namespaces the element's start tag binds, as written there
     Tag arrayTag;
     QList<Item> items;
+    Structure structure;
 };
 
 // x:xmpmeta, rdf:RDF or one of its nodes, which new properties or a new node may go into.
@@ -164,6 +193,8 @@ private:
     bool inItem = false;
     int property = -1;
     QStringList binding; // the prefixes the next start tag binds
+    int structDepth = -1; // the depth of the open structure's element
+    int field = -1;       // the structure's field element open now
 
     void stop(const QString &why)
     {
@@ -222,6 +253,8 @@ private:
             return;
         const int level = int(r.open.size()) - r.rdfDepth;
         Property &p = r.parsed.properties[r.property];
+        if (r.field >= 0 && int(r.open.size()) == r.structDepth + 1)
+            p.structure.fields[r.field].text += QString::fromUtf8(data, size);
         if (level == 2)
             p.text += QString::fromUtf8(data, size);
         else if (level == 4 && r.inItem)
@@ -332,6 +365,86 @@ private:
             parsed.properties[property].items.append({name.qname(), lang, tag, end, {}});
             inItem = true;
         }
+        if (property >= 0 && level >= 2)
+            structureStart(name, tag, level, attributes);
+    }
+
+    // The attributes of a start tag that are properties, as Field records.
+    bool propertyAttributes(const Tag &tag, const char **attributes, QList<Field> &fields)
+    {
+        const char **next = attributes;
+        for (const Attribute &attribute : attributesOf(text, tag)) {
+            if (attribute.qname == "xmlns" || attribute.qname.startsWith("xmlns:"))
+                continue;
+            if (!*next)
+                return false;
+            const Name n = nameOf(next[0]);
+            const char *value = next[1];
+            next += 2;
+            if (!attribute.qname.endsWith(n.local.toUtf8()))
+                return false;
+            if (n.uri.isEmpty() || n.uri == RdfUri || n.uri == XmlUri)
+                continue;
+            fields.append({n.uri, n.local, n.qname(), true, tag, attribute.start, attribute.valueEnd + 1, attribute.valueStart, 0,
+                           QString::fromUtf8(value), false});
+        }
+        return true;
+    }
+
+    static bool resourceType(const char **attributes)
+    {
+        for (const char **a = attributes; *a; a += 2) {
+            const Name attribute = nameOf(*a);
+            if (attribute.uri == RdfUri && attribute.local == u"parseType" && std::strcmp(a[1], "Resource") == 0)
+                return true;
+        }
+        return false;
+    }
+
+    void structureStart(const Name &name, const Tag &tag, int level, const char **attributes)
+    {
+        Property &p = parsed.properties[property];
+        Structure &s = p.structure;
+        const int depth = int(open.size());
+        if (structDepth >= 0) {
+            if (depth == structDepth + 1) {
+                field = int(s.fields.size());
+                s.fields.append({name.uri, name.local, name.qname(), false, tag, tag.start, tag.end, 0, tag.end, {}, false});
+            } else if (field >= 0) {
+                s.fields[field].nested = true;
+            }
+            return;
+        }
+        if (s.found)
+            return;
+        const bool description = name.uri == RdfUri && name.local == u"Description";
+        const bool firstItem = inArray && p.items.size() == 1;
+        const bool resource = resourceType(attributes);
+        bool container = false;
+        bool attributesOnly = false;
+        if (level == 2) {
+            container = true;
+            attributesOnly = !resource;
+        } else if (level == 3) {
+            container = description && p.array.isEmpty();
+        } else if (level == 4) {
+            container = firstItem && name.uri == RdfUri && name.local == u"li";
+            attributesOnly = !resource;
+        } else if (level == 5) {
+            container = firstItem && inItem && description;
+        }
+        if (!container)
+            return;
+        QList<Field> fields;
+        if (!propertyAttributes(tag, attributes, fields))
+            return stop(QStringLiteral("its attributes cannot be followed"));
+        // A property or item written as an element with neither fields nor
+        // parseType is a simple value, or holds the element that carries them.
+        if (attributesOnly && fields.isEmpty() && !tag.empty)
+            return;
+        s = {true, tag, name.qname(), depth, attributesOnly, -1, fields};
+        if (!tag.empty)
+            structDepth = depth;
     }
 
     void end()
@@ -340,6 +453,17 @@ private:
         const qsizetype at = qsizetype(XML_GetCurrentByteIndex(parser.get()));
         const qsizetype after = tag.empty ? tag.end : at + XML_GetCurrentByteCount(parser.get());
         const qsizetype endTag = tag.empty ? tag.end : at;
+        if (structDepth >= 0 && property >= 0) {
+            Structure &s = parsed.properties[property].structure;
+            if (int(open.size()) == structDepth && field >= 0) {
+                s.fields[field].end = after;
+                s.fields[field].contentEnd = endTag;
+                field = -1;
+            } else if (int(open.size()) + 1 == structDepth) {
+                s.contentEnd = endTag;
+                structDepth = -1;
+            }
+        }
         if (int(open.size()) == xmpmetaDepth)
             parsed.xmpmeta.lastChildEnd = after;
         else if (int(open.size()) + 1 == xmpmetaDepth)
@@ -419,6 +543,37 @@ QString propertyElement(const QString &qname, const XmpSetting &setting, const Q
         out += u'\n' + indent + QStringLiteral("  <") + rdf + QStringLiteral(":li") + language + u'>' + escaped(item, false)
             + QStringLiteral("</") + rdf + QStringLiteral(":li>");
     return out + u'\n' + indent + QStringLiteral(" </") + array + QStringLiteral(">\n") + indent + QStringLiteral("</") + qname + u'>';
+}
+
+// The fields of a structure, as elements of the prefix `prefix` whose lines start with `indent`.
+QString structFields(const QString &prefix, const QList<const XmpSetting *> &group, const QString &indent)
+{
+    QString out;
+    for (const XmpSetting *setting : group) {
+        const QString qname = prefix + u':' + setting->property.part;
+        out += u'\n' + indent + u'<' + qname + u'>' + escaped(setting->items.value(0), false) + QStringLiteral("</") + qname + u'>';
+    }
+    return out;
+}
+
+// A structure as a property element, as propertyElement writes a value;
+// in the first item of an array when the fields say so.
+QString structElement(const QString &qname, const QList<const XmpSetting *> &group, const QString &indent, const QString &rdf,
+                      bool bind, const QString &declarations = {})
+{
+    const QString prefix = qname.section(u':', 0, -2);
+    const QString binding = bind ? QStringLiteral(" xmlns:%1=\"%2\"").arg(rdf, RdfUri) : QString();
+    const QString resource = u' ' + rdf + QStringLiteral(":parseType=\"Resource\"");
+    const QString list = group.front()->property.list;
+    if (list.isEmpty())
+        return u'<' + qname + declarations + binding + resource + u'>' + structFields(prefix, group, indent + u' ') + u'\n' + indent
+            + QStringLiteral("</") + qname + u'>';
+    const QString array = rdf + u':' + list;
+    const QString li = rdf + QStringLiteral(":li");
+    return u'<' + qname + declarations + QStringLiteral(">\n") + indent + QStringLiteral(" <") + array + binding + QStringLiteral(">\n")
+        + indent + QStringLiteral("  <") + li + resource + u'>' + structFields(prefix, group, indent + QStringLiteral("   ")) + u'\n'
+        + indent + QStringLiteral("  </") + li + QStringLiteral(">\n") + indent + QStringLiteral(" </") + array + QStringLiteral(">\n")
+        + indent + QStringLiteral("</") + qname + u'>';
 }
 
 struct Edit {
@@ -577,6 +732,88 @@ bool XmpPacketText(const QByteArray &packet, QString *text)
     return !decoder.hasError();
 }
 
+namespace {
+// The edits that set the fields of one structure where it stands, keeping
+// its other fields; a packet without it gets it among the missing. Returns
+// why it cannot be set, empty when it can.
+QString structureEdits(const QByteArray &text, const Parsed &parsed, const QHash<QString, QList<int>> &byName,
+                       const QList<const XmpSetting *> &group, QList<Edit> &edits, QList<QList<const XmpSetting *>> &missing)
+{
+    const XmpName &property = group.front()->property;
+    const QList<int> found = byName.value(property.uri + u' ' + property.name);
+    const bool remove = group.front()->remove;
+    int home = -1;
+    for (const int i : found) {
+        if (home < 0 && !remove && !parsed.properties[i].attribute)
+            home = i;
+    }
+    for (const int i : found) {
+        const Property &p = parsed.properties[i];
+        if (i != home)
+            edits.append({p.attribute ? p.start : whitespaceBefore(text, p.start), p.end, {}});
+    }
+    if (home < 0) {
+        if (!remove)
+            missing.append(group);
+        return {};
+    }
+    const Property &p = parsed.properties[home];
+    const Structure &st = p.structure;
+    const bool listed = !property.list.isEmpty();
+    if (!st.found || listed == p.array.isEmpty()) {
+        if (listed && !p.items.isEmpty())
+            return QStringLiteral("its %1 holds items that are not structures").arg(p.qname);
+        const QString arrayPrefix = p.arrayQName.section(u':', 0, -2);
+        const QString rdf = !arrayPrefix.isEmpty() ? arrayPrefix : p.rdfHere ? parsed.rdfPrefix : QStringLiteral("rdf");
+        const bool bind = !arrayPrefix.isEmpty() ? p.arrayBindsRdf : !p.rdfHere;
+        edits.append({p.start, p.end, structElement(p.qname, group, indentBefore(text, p.start), rdf, bind, p.declarations)});
+        return {};
+    }
+    const QString prefix = p.qname.section(u':', 0, -2);
+    if (prefix.isEmpty())
+        return QStringLiteral("its %1 is written without a prefix").arg(p.qname);
+    // Fields go where the structure keeps its others: as attributes of an
+    // empty element, else as elements.
+    const bool asAttributes = st.attributesOnly || (st.tag.empty && st.qname.endsWith(QLatin1String(":Description")));
+    const auto element = std::find_if(st.fields.begin(), st.fields.end(), [](const Field &f) { return !f.attribute; });
+    const QString indent = element != st.fields.end() ? indentBefore(text, element->start) : indentBefore(text, st.tag.start) + u' ';
+    QString attributes;
+    QList<const XmpSetting *> added;
+    for (const XmpSetting *setting : group) {
+        const QString value = setting->items.value(0);
+        const auto f = std::find_if(st.fields.begin(), st.fields.end(), [&](const Field &f) {
+            return f.uri == setting->property.uri && f.name == setting->property.part;
+        });
+        if (f == st.fields.end() && asAttributes)
+            attributes += QStringLiteral(" %1:%2=\"%3\"").arg(prefix, setting->property.part, escaped(value, true));
+        else if (f == st.fields.end())
+            added.append(setting);
+        else if (f->attribute)
+            edits.append({f->valueStart, f->end - 1, escaped(value, true)});
+        else if (f->nested)
+            edits.append({f->start, f->end, u'<' + f->qname + u'>' + escaped(value, false) + QStringLiteral("</") + f->qname + u'>'});
+        else if (f->tag.empty)
+            edits.append({f->tag.end - 2, f->tag.end, u'>' + escaped(value, false) + QStringLiteral("</") + f->qname + u'>'});
+        else
+            edits.append({f->tag.end, f->contentEnd, escaped(value, false)});
+    }
+    if (!attributes.isEmpty()) {
+        const qsizetype at = st.tag.end - (st.tag.empty ? 2 : 1);
+        edits.append({at, at, attributes});
+    }
+    if (added.isEmpty())
+        return {};
+    if (st.tag.empty) {
+        edits.append({st.tag.end - 2, st.tag.end,
+                      u'>' + structFields(prefix, added, indent) + u'\n' + indentBefore(text, st.tag.start) + QStringLiteral("</") + st.qname + u'>'});
+        return {};
+    }
+    const qsizetype at = std::max(st.tag.end, whitespaceBefore(text, st.contentEnd));
+    edits.append({at, at, structFields(prefix, added, indent)});
+    return {};
+}
+} // namespace
+
 XmpEditResult EditXmp(const QByteArray &packet, const QList<XmpSetting> &settings)
 {
     XmpEditResult result{packet, {}, {}};
@@ -590,11 +827,22 @@ XmpEditResult EditXmp(const QByteArray &packet, const QList<XmpSetting> &setting
     }
 
     QList<Edit> edits;
-    QList<const XmpSetting *> missing;
+    QList<QList<const XmpSetting *>> missing; // a property's settings: one, or the fields of one structure
     QHash<QString, QList<int>> byName; // namespace + " " + name -> occurrences in order
     for (int i = 0; i < parsed.properties.size(); ++i)
         byName[parsed.properties[i].uri + u' ' + parsed.properties[i].name].append(i);
+    QList<QList<const XmpSetting *>> structures;
     for (const XmpSetting &setting : settings) {
+        if (!setting.property.part.isEmpty()) {
+            const auto same = std::find_if(structures.begin(), structures.end(), [&](const QList<const XmpSetting *> &group) {
+                return group.front()->property.uri == setting.property.uri && group.front()->property.name == setting.property.name;
+            });
+            if (same == structures.end())
+                structures.append({&setting});
+            else
+                same->append(&setting);
+            continue;
+        }
         const QList<int> found = byName.value(setting.property.uri + u' ' + setting.property.name);
         // An array or alternative cannot stand in an attribute: an element of the property is its home.
         // An alternative keeps its other languages, so one of them is the home where there is one.
@@ -651,7 +899,13 @@ XmpEditResult EditXmp(const QByteArray &packet, const QList<XmpSetting> &setting
             edits.append({p.start, p.end, propertyElement(p.qname, setting, indentBefore(text, p.start), rdf, bind, p.declarations)});
         }
         if (home < 0 && !setting.remove)
-            missing.append(&setting);
+            missing.append({&setting});
+    }
+    for (const QList<const XmpSetting *> &group : structures) {
+        if (const QString why = structureEdits(text, parsed, byName, group, edits, missing); !why.isEmpty()) {
+            result.unwritable = why;
+            return result;
+        }
     }
 
     if (!missing.isEmpty()) {
@@ -666,14 +920,17 @@ XmpEditResult EditXmp(const QByteArray &packet, const QList<XmpSetting> &setting
         const QString propertyIndent = make > 0 ? nodeIndent + u' '
             : into.firstChild >= 0              ? indentBefore(text, into.firstChild)
                                                 : indent + u' ';
-        const bool structured = make > 0 || std::any_of(missing.begin(), missing.end(), [](const XmpSetting *setting) {
-                                    return setting->form != XmpForm::Text;
+        const bool structured = make > 0 || std::any_of(missing.begin(), missing.end(), [](const QList<const XmpSetting *> &group) {
+                                    return group.front()->form != XmpForm::Text || !group.front()->property.part.isEmpty();
                                 });
         const QString rdf = structured ? bindings.prefixFor(RdfUri, QStringLiteral("rdf")) : QString();
         QString block;
-        for (const XmpSetting *setting : missing) {
-            const QString prefix = bindings.prefixFor(setting->property.uri, setting->property.prefix);
-            block += u'\n' + propertyIndent + propertyElement(prefix + u':' + setting->property.name, *setting, propertyIndent, rdf, false);
+        for (const QList<const XmpSetting *> &group : missing) {
+            const XmpSetting *setting = group.front();
+            const QString qname = bindings.prefixFor(setting->property.uri, setting->property.prefix) + u':' + setting->property.name;
+            block += u'\n' + propertyIndent
+                + (setting->property.part.isEmpty() ? propertyElement(qname, *setting, propertyIndent, rdf, false)
+                                                    : structElement(qname, group, propertyIndent, rdf, false));
         }
         // The namespaces are bound on the outermost element written.
         const QString declarations = bindings.declarations();
@@ -727,6 +984,17 @@ XmpRead ReadXmp(const QByteArray &packet, const QList<XmpName> &names)
         for (const int i : wanted.value(p.uri + u' ' + p.name)) {
             if (read.present[i])
                 continue;
+            if (!names[i].part.isEmpty()) {
+                if (!p.structure.found || names[i].list.isEmpty() != p.array.isEmpty())
+                    continue;
+                for (const Field &f : p.structure.fields) {
+                    if (read.present[i] || f.uri != names[i].uri || f.name != names[i].part)
+                        continue;
+                    read.present[i] = true;
+                    read.values[i] = QStringList{f.nested ? QString() : f.text};
+                }
+                continue;
+            }
             read.present[i] = true;
             if (p.array.isEmpty()) {
                 read.values[i] = QStringList{p.text};

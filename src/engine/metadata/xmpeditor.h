@@ -21,12 +21,17 @@ struct XmpName {
     QString uri;    // namespace
     QString prefix; // the standard prefix, used where the packet binds none to the namespace
     QString name;   // local name
+    // A field of a structure: its local name, in the same namespace; empty for
+    // the property itself. With `list` ("Bag" or "Seq") the structure is the
+    // first item of an array of them.
+    QString part{};
+    QString list{};
 };
 
 struct XmpSetting {
     XmpName property;
     XmpForm form = XmpForm::Text;
-    QStringList items; // one for Text and Alt
+    QStringList items; // one for Text and Alt, and for a field of a structure (whose form is Text)
     bool remove = false; // every occurrence goes, none is added
 };
 
@@ -36,12 +41,13 @@ struct XmpEditResult {
     QString unwritable; // why the edit cannot be written; empty when it could
 };
 
-// Sets each property in `packet`; an empty packet gives a fresh one.
+// Sets each property in `packet`; an empty packet gives a fresh one. A field
+// of a structure is set where it stands, and the structure's other fields stay.
 XmpEditResult EditXmp(const QByteArray &packet, const QList<XmpSetting> &settings);
 
 struct XmpRead {
     QString unreadable;        // why the packet cannot be read; empty when it could
-    QList<QStringList> values; // per name asked for: an array's items, the x-default, or the text; none when absent
+    QList<QStringList> values; // per name asked for: an array's items, the x-default, the text, or a structure's field; none when absent
     QList<bool> present;       // per name: whether the packet holds it at all
     qsizetype properties = 0;  // how many properties the packet holds, of any name
 };

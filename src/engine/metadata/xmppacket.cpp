@@ -2,7 +2,7 @@
 
 #include "engine/metadata/iimvalues.h"
 #include "model/codepage.h"
-#include "model/tagslots.h"
+#include "model/xmpfields.h"
 
 
 #include <array>
@@ -22,6 +22,11 @@ const TagValue *valueOfSlot(const QList<TagValue> &values, int slot)
 
 XmpName SlotXmpName(int slot)
 {
+    if (isXmpSlot(slot)) {
+        const XmpFieldInfo &field = xmpField(slot);
+        const auto text = [](std::string_view s) { return QString::fromLatin1(s.data(), qsizetype(s.size())); };
+        return {XmpFieldUri(field), text(field.prefix), text(field.property), text(field.part), text(field.list)};
+    }
     // The slot table names a property by its group and name, as "Xmp.dc.description".
     struct Group {
         std::string_view group;
@@ -47,6 +52,14 @@ XmpName SlotXmpName(int slot)
 
 XmpForm SlotXmpForm(int slot)
 {
+    if (isXmpSlot(slot)) {
+        switch (xmpField(slot).shape) {
+        case XmpShape::LangAlt: return XmpForm::Alt;
+        case XmpShape::Bag: return XmpForm::Bag;
+        case XmpShape::Seq: return XmpForm::Seq;
+        default: return XmpForm::Text;
+        }
+    }
     // As the XMP and IPTC Core schemas and the Metadata Working Group give them.
     static constexpr std::pair<std::string_view, XmpForm> forms[]{
         {"Xmp.dc.description", XmpForm::Alt}, {"Xmp.dc.rights", XmpForm::Alt},
@@ -86,8 +99,14 @@ QList<XmpSetting> XmpSettingsOf(const QList<TagValue> &values)
     const TagValue *time = valueOfSlot(values, TimeCreatedSlot);
     const QString isoDate = date ? XmpDateFromIim(date->text, time ? time->text : QString()) : QString();
     // In slot order, the last value of a slot winning: the same line gives the same bytes.
-    std::array<std::optional<XmpSetting>, TagSlotCount> bySlot;
+    std::array<std::optional<XmpSetting>, AllSlotCount> bySlot;
     for (const TagValue &value : values) {
+        if (isXmpSlot(value.slot)) {
+            const XmpForm form = SlotXmpForm(value.slot);
+            const bool list = form == XmpForm::Bag || form == XmpForm::Seq;
+            bySlot[value.slot - 1] = XmpSetting{SlotXmpName(value.slot), form, list ? ListItems(value.text) : QStringList{value.text}};
+            continue;
+        }
         if (value.slot < 1 || value.slot > TagSlotCount || slotInfo(value.slot).xmp.empty() || value.slot == DateCreatedSlot
             || value.slot == TimeCreatedSlot)
             continue;

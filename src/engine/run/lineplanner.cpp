@@ -224,7 +224,9 @@ void LinePlanner::nameSidecars(const QHash<QString, int> &copies)
 QList<TagValue> LinePlanner::valuesFor(int L) const
 {
     QList<TagValue> values;
-    for (int slot = 1; slot <= TagSlotCount; ++slot) {
+    for (int slot = 1; slot <= AllSlotCount; ++slot) {
+        if (!isValueSlot(slot))
+            continue;
         if (const auto value = EvaluateTagSlot(selectedScheme(app), slot, L, app.Data))
             values.append({slot, *value});
     }
@@ -234,7 +236,9 @@ QList<TagValue> LinePlanner::valuesFor(int L) const
 Note LinePlanner::blanksFor(int L) const
 {
     QStringList details;
-    for (int slot = 1; slot <= TagSlotCount; ++slot) {
+    for (int slot = 1; slot <= AllSlotCount; ++slot) {
+        if (!isValueSlot(slot))
+            continue;
         const QList<int> missing = MissingColumns(selectedScheme(app), slot, L, app.Data);
         if (missing.isEmpty())
             continue;

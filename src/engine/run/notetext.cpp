@@ -1,6 +1,6 @@
 #include "engine/run/notetext.h"
 
-#include "model/tagslots.h"
+#include "model/xmpfields.h"
 
 namespace {
 QString detail(const Note &note, qsizetype i)
@@ -126,6 +126,10 @@ QString NoteText(const Note &note, Tense tense)
         return QStringLiteral("the sidecar is named %1 in full, since %2 has the name it would have by the stem").arg(d(0), d(1));
     case NoteCode::MetadataLost:
         return d(0);
+    case NoteCode::ValueOutOfForm:
+        return said("%1 \"%2\" breaks the rule for a %3, so it was written nowhere",
+                    "%1 \"%2\" breaks the rule for a %3, so it will be written nowhere")
+            .arg(d(0), d(1), d(2));
     case NoteCode::FieldsLeftBlank: {
         QStringList fields;
         for (qsizetype i = 0; i + 1 < note.details.size(); i += 2) {
@@ -168,7 +172,7 @@ QString TagReadNoteText(const TagReadNote &note)
 {
     const auto d = [&note](qsizetype i) { return note.details.value(i); };
     const std::string_view label = note.slot >= 1 && note.slot <= SlotCount ? slotInfo(note.slot).label : "";
-    const QString field = QString::fromLatin1(label.data(), qsizetype(label.size()));
+    const QString field = isXmpSlot(note.slot) ? XmpFieldLabel(note.slot) : QString::fromLatin1(label.data(), qsizetype(label.size()));
     switch (note.code) {
     case TagReadCode::Disagrees:
         return QStringLiteral("%1: IPTC and XMP differ, and the %2 value \"%3\" was left out").arg(field, d(0), d(1));

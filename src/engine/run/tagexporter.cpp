@@ -8,6 +8,7 @@
 #include "engine/run/workerpool.h"
 #include "engine/run/workerprotocol.h"
 #include "model/exportscheme.h"
+#include "model/xmpfields.h"
 #include "model/schemestore.h"
 
 #include <QDir>
@@ -96,8 +97,8 @@ void noteSpreadsheetFormulas(const QString &name, ImageTags &tags)
 {
     if (spreadsheetFormula(name))
         tags.notes.append({TagReadCode::SpreadsheetFormula, FileNameSlot, {name}});
-    for (int slot = 1; slot <= TagSlotCount; ++slot) {
-        if (spreadsheetFormula(tags.values[slot - 1]))
+    for (int slot = 1; slot <= AllSlotCount; ++slot) {
+        if (isValueSlot(slot) && spreadsheetFormula(tags.values[slot - 1]))
             tags.notes.append({TagReadCode::SpreadsheetFormula, slot, {tags.values[slot - 1]}});
     }
 }

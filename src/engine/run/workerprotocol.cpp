@@ -1,6 +1,6 @@
 #include "engine/run/workerprotocol.h"
 
-#include "model/tagslots.h"
+#include "model/xmpfields.h"
 
 #include <QDataStream>
 #include <QIODevice>
@@ -71,7 +71,7 @@ QDataStream &readDetails(QDataStream &stream, QStringList &details)
 
 bool noteCode(qint32 code)
 {
-    return code >= 0 && code <= int(NoteCode::MetadataLost);
+    return code >= 0 && code <= int(NoteCode::ValueOutOfForm);
 }
 
 std::optional<WorkerAnswer> decodeTags(QDataStream &stream)
@@ -92,7 +92,7 @@ std::optional<WorkerAnswer> decodeTags(QDataStream &stream)
         stream >> code >> slot;
         readDetails(stream, note.details);
         if (stream.status() != QDataStream::Ok || code < 0 || code > int(TagReadCode::OtherIimBlock) || slot < 0
-            || slot > TagSlotCount)
+            || slot > AllSlotCount)
             return std::nullopt;
         note.code = TagReadCode(code);
         note.slot = slot;
@@ -212,7 +212,7 @@ std::optional<WorkerRequest> DecodeRequest(QByteArrayView bytes)
             qint32 slot = 0;
             QString text;
             stream >> slot >> text;
-            if (slot < 1 || slot > TagSlotCount)
+            if (!isValueSlot(slot))
                 return std::nullopt;
             plan.values.append({slot, text});
         }
@@ -269,7 +269,7 @@ std::optional<WorkerAnswer> DecodeAnswer(QByteArrayView bytes)
         Note note;
         stream >> code;
         readDetails(stream, note.details);
-        if (stream.status() != QDataStream::Ok || code <= 0 || code > int(NoteCode::MetadataLost))
+        if (stream.status() != QDataStream::Ok || code <= 0 || code > int(NoteCode::ValueOutOfForm))
             return std::nullopt;
         note.code = NoteCode(code);
         answer.outcome.notes.append(note);

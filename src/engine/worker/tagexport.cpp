@@ -6,7 +6,7 @@
 #include "engine/container/tagsonly.h"
 #include "engine/metadata/xmpsidecar.h"
 #include "model/codepage.h"
-#include "model/tagslots.h"
+#include "model/xmpfields.h"
 
 #include <QDir>
 #include <QFile>
@@ -171,13 +171,16 @@ ExportTable BuildExportTable(const QStringList &names, const QList<ImageTags> &t
     ExportTable table;
     table.header << QString::fromLatin1(slotInfo(FileNameSlot).label.data(), qsizetype(slotInfo(FileNameSlot).label.size()));
     table.columnSlots << FileNameSlot;
-    for (int slot = 1; slot <= TagSlotCount; ++slot) {
+    for (int slot = 1; slot <= AllSlotCount; ++slot) {
+        if (!isValueSlot(slot))
+            continue;
         const bool held = std::any_of(tags.begin(), tags.end(), [slot](const ImageTags &image) {
             return !image.values[slot - 1].isEmpty();
         });
         if (!held && !allFields)
             continue;
-        table.header << QString::fromLatin1(slotInfo(slot).label.data(), qsizetype(slotInfo(slot).label.size()));
+        table.header << (isXmpSlot(slot) ? XmpFieldLabel(slot)
+                                         : QString::fromLatin1(slotInfo(slot).label.data(), qsizetype(slotInfo(slot).label.size())));
         table.columnSlots << slot;
     }
     for (qsizetype i = 0; i < names.size(); ++i) {

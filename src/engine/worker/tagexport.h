@@ -15,7 +15,7 @@ enum class ImageFormat;
 
 // What one image's tags read as.
 struct ImageTags {
-    std::array<QString, TagSlotCount> values; // values[k - 1] is slot k's
+    std::array<QString, AllSlotCount> values; // values[k - 1] is slot k's (the XMP slots' too)
     QList<TagReadNote> notes;                 // values that will not come back exactly
     Note failure;                             // why the image could not be read
 };
