@@ -49,7 +49,10 @@ QList<QByteArray> notOwnedJpegParts(const QByteArray &file)
     for (const JpegSegment &segment : layout.segments) {
         const QByteArray bytes = file.mid(segment.start, segment.end - segment.start);
         const QByteArray body = bytes.mid(4);
+        // The Extended XMP is ours too: set again where the line's properties live there, and
+        // dropped (with a note) when it cannot be read.
         if ((segment.marker == 0xE1 && body.startsWith(QByteArray("http://ns.adobe.com/xap/1.0/\0", 29)))
+            || (segment.marker == 0xE1 && body.startsWith(QByteArray("http://ns.adobe.com/xmp/extension/\0", 35)))
             || (segment.marker == 0xED && body.startsWith(QByteArray("Photoshop 3.0\0", 14))))
             continue;
         // Pointers in EXIF and MPF segments are set again when what they point at moved.

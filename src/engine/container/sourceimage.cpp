@@ -27,7 +27,7 @@ bool isBmffBrand(QByteArrayView head, std::initializer_list<const char *> brands
 {
     if (head.size() < 12 || head.sliced(4, 4) != "ftyp")
         return false;
-    const qsizetype boxEnd = std::min<qsizetype>(head.size(), Be32At(head, 0));
+    const qsizetype boxEnd = std::min<qsizetype>(head.size(), ByteReader(head).u32());
     for (qsizetype at = 8; at + 4 <= boxEnd; at += at == 8 ? 8 : 4) { // past the minor version
         for (const char *brand : brands) {
             if (head.sliced(at, 4) == brand)

@@ -20,7 +20,6 @@ public:
     }
 
     qsizetype at() const { return pos; }
-    qsizetype size() const { return bytes.size(); }
     qsizetype left() const { return bytes.size() - pos; }
     bool atEnd() const { return pos >= bytes.size(); }
     // False once any read, skip or seek ran past the end.
@@ -100,9 +99,6 @@ private:
     bool failed;
 };
 
-// A number at `at` of `data`, read through the reader: zero when it does not fit.
-inline quint16 Be16At(QByteArrayView data, qsizetype at) { return ByteReader(data, at).u16(); }
-inline quint32 Be32At(QByteArrayView data, qsizetype at) { return ByteReader(data, at).u32(); }
 
 inline bool StartsWith(QByteArrayView data, QByteArrayView prefix) { return ByteReader(data).startsWith(prefix); }
 
