@@ -91,9 +91,7 @@ std::optional<WorkerRequest> readRequest(bool &ended)
     char header[FrameHeaderBytes];
     if (!readExactly(STDIN_FILENO, header, sizeof header, &ended))
         return std::nullopt;
-    quint32 size = 0;
-    for (const char byte : header)
-        size = (size << 8) | uchar(byte);
+    const quint32 size = FrameLength(header);
     if (size > MaxWorkerMessageBytes)
         return std::nullopt;
     QByteArray request(qsizetype(size), Qt::Uninitialized);
@@ -134,6 +132,11 @@ int main(int argc, char **)
         if (request->kind == WorkerMessage::ReadTags) {
             const ImageTags tags = ReadImageTagsAt(request->plan.source, first->settings.unicodeData);
             if (!writeAll(answers, EncodeTags(request->plan.line, tags)))
+                return 2;
+            continue;
+        }
+        if (request->kind == WorkerMessage::Check) {
+            if (!writeAll(answers, EncodeAnswer(writer.check(request->plan))))
                 return 2;
             continue;
         }
