@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -292,6 +293,28 @@ TEST_F(EngineTest, TheCheckForeseesLineForLineWhatTheRunReports)
         EXPECT_EQ(FolderEntries(temp.path()), (QStringList{"data.txt", "images", "save"}));
         EXPECT_EQ(ReadFileBytes(imagePath("out/w.jpg")), "kept");
         EXPECT_EQ(result.files, reencode ? 9 : 10);
+        // An export of the same folder leaves out each file the run refuses or warns is damaged, and names it.
+        if (!reencode) {
+            ExportRequest request;
+            request.imageFolder = imagePath();
+            request.dataFile = temp.filePath("tags.txt");
+            SchemeTable schemes;
+            IniSettingsStore store(temp.filePath("store.ini"));
+            TagExporter exporter;
+            ExportResult exported;
+            QObject::connect(&exporter, &TagExporter::finished, [&](const ExportResult &done) { exported = done; });
+            ASSERT_FALSE(exporter.start(request, schemes, store));
+            WaitUntil([&] { return !exporter.running(); }, 120000);
+            QMap<QString, NoteCode> failures;
+            for (const ExportedImage &image : exported.images)
+                failures.insert(image.name, image.tags.failure.code);
+            for (const char *name : {"cut.png", "cut.gif", "cut.psd", "bad.webp"})
+                EXPECT_NE(failures.value(name, NoteCode::None), NoteCode::None) << name;
+            EXPECT_EQ(failures.value("stray.jpg"), NoteCode::SourceDamaged);
+            EXPECT_EQ(failures.value("ok.jpg", NoteCode::FieldsLeftBlank), NoteCode::None);
+            QFile::remove(request.dataFile);
+            QFile::remove(temp.filePath("store.ini"));
+        }
         // A caption XML cannot hold goes nowhere, so IPTC and XMP still agree.
         const FileTags controls = ReadTags(imagePath("out/ctl.jpg"));
         EXPECT_EQ(controls["IPTC:Caption-Abstract"] + controls["XMP-dc:Description"], "");
