@@ -189,7 +189,8 @@ QString runSummary(const BatchResult &result)
 
 FormMain::FormMain(AppState &state, SettingsStore &store, SettingsStore &choicesStore, UiServices &ui, QWidget *parent)
     : QMainWindow(parent), state(state), store(store), choicesStore(choicesStore), ui(ui),
-      registry(std::make_unique<NoRegistry>()), runner(new BatchRunner(this)), exporter(new TagExporter(this))
+      registry(std::make_unique<NoRegistry>()), runner(new BatchRunner(this)), exporter(new TagExporter(this)),
+      checker(new BatchChecker(this))
 {
     setObjectName(QStringLiteral("FormMain"));
     auto *central = new QWidget(this);
@@ -311,12 +312,15 @@ FormMain::FormMain(AppState &state, SettingsStore &store, SettingsStore &choices
     connect(CmdCheck, &QPushButton::clicked, this, &FormMain::CmdCheck_Click);
     connect(CmdCancel, &QPushButton::clicked, runner, &BatchRunner::cancel);
     connect(CmdCancel, &QPushButton::clicked, exporter, &TagExporter::cancel);
+    connect(CmdCancel, &QPushButton::clicked, checker, &BatchChecker::cancel);
     const auto showProgress = [this](int done, int count) {
         ProgressBarBatch->setMaximum(count);
         ProgressBarBatch->setValue(done);
     };
     connect(runner, &BatchRunner::progress, this, showProgress);
     connect(exporter, &TagExporter::progress, this, showProgress);
+    connect(checker, &BatchChecker::progress, this, showProgress);
+    connect(checker, &BatchChecker::finished, this, &FormMain::checkFinished);
     connect(runner, &BatchRunner::finished, this, &FormMain::runFinished);
     connect(exporter, &TagExporter::finished, this, &FormMain::exportFinished);
     connect(CmdShowProblems, &QPushButton::clicked, this, &FormMain::CmdShowProblems_Click);
@@ -602,11 +606,29 @@ BatchOptions FormMain::chosenOptions() const
 
 void FormMain::CmdCheck_Click()
 {
-    const BatchCheck check = CheckBatch(state, chosenOptions());
+    closeRequested = false;
+    // In the workers, as the run goes: the window stays responsive, with progress and Cancel.
+    if (const Problem refusal = checker->start(state, chosenOptions(), true)) {
+        ui.message(this, refusal.text());
+        return;
+    }
+    showRunning(true);
+}
+
+void FormMain::checkFinished(const BatchCheck &check)
+{
+    showRunning(false);
+    if (closeRequested) {
+        close();
+        return;
+    }
     if (check.refused()) {
         ui.message(this, check.refusal.text());
         return;
     }
+    // Cancelled: what was reached would read as the whole batch.
+    if (check.stopped)
+        return;
     FormCheck form(check, state.Data, remembered.checkOnlyProblems, suggestedFile(QStringLiteral("check")), ui, this);
     ui.execDialog(form);
     remembered.checkOnlyProblems = form.onlyProblems();
@@ -635,7 +657,7 @@ void FormMain::runFinished(const BatchResult &result)
 
 bool FormMain::batchRunning() const
 {
-    return runner->running() || exporter->running();
+    return runner->running() || exporter->running() || checker->running();
 }
 
 void FormMain::CmdFileExport_Click()
@@ -759,6 +781,7 @@ void FormMain::closeEvent(QCloseEvent *event)
         closeRequested = true;
         runner->cancel();
         exporter->cancel();
+        checker->cancel();
         event->ignore();
         return;
     }

@@ -9,6 +9,7 @@
 #include <array>
 #include <memory>
 
+class BatchChecker;
 class BatchRunner;
 class PathLabel;
 class QAction;
@@ -25,6 +26,7 @@ class SettingsStore;
 class TagExporter;
 class UiServices;
 struct AppState;
+struct BatchCheck;
 struct BatchOptions;
 struct BatchResult;
 struct ExportResult;
@@ -87,6 +89,7 @@ private:
     void setInputsEnabled(bool enabled);
     void showRunning(bool running);
     void runFinished(const BatchResult &result);
+    void checkFinished(const BatchCheck &check);
     void reportRun(const BatchResult &result);
     BatchOptions chosenOptions() const;
 
@@ -97,6 +100,7 @@ private:
     std::unique_ptr<RegistryAccess> registry;
     BatchRunner *runner;
     TagExporter *exporter;
+    BatchChecker *checker;
     QString exportFolder; // the folder of the export under way
     bool closeRequested = false; // the window closes once the run has finished the lines in hand
     QList<ProblemGroup> problemLines; // the last run's, each naming its row, by kind
