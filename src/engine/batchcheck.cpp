@@ -41,7 +41,7 @@ BatchChecker::BatchChecker(QObject *parent) : QObject(parent) {}
 
 BatchChecker::~BatchChecker() = default;
 
-Problem BatchChecker::start(const AppState &app, const BatchOptions &options, bool thumbnails)
+Problem BatchChecker::start(const AppState &app, const BatchOptions &options, int thumbnails)
 {
     if (job)
         return BusyMessage;
@@ -58,7 +58,7 @@ Problem BatchChecker::start(const AppState &app, const BatchOptions &options, bo
     connect(next->work, &WorkerJob::progress, this, &BatchChecker::progress);
     connect(next->work, &WorkerJob::finished, this, &BatchChecker::ended);
     LineSettings settings = planner.settings();
-    settings.thumbnails = thumbnails;
+    settings.thumbnailLines = thumbnails;
     WorkerPool::Limits limits;
     limits.workers = std::min(options.workers > 0 ? options.workers : QThread::idealThreadCount(), lines);
     limits.lineMs = options.lineMs;

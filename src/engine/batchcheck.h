@@ -44,11 +44,11 @@ public:
     explicit BatchChecker(QObject *parent = nullptr);
     ~BatchChecker() override;
 
-    // Starts a check of app's selected scheme over app's data lines; with
-    // `thumbnails`, each line written brings a thumbnail of its image. Why it
-    // may not start; none when it started (`finished` may still bring a
-    // refusal when no worker starts).
-    Problem start(const AppState &app, const BatchOptions &options, bool thumbnails = false);
+    // Starts a check of app's selected scheme over app's data lines; each
+    // line up to `thumbnails` that would be written brings a thumbnail of its
+    // image. Why it may not start; none when it started (`finished` may still
+    // bring a refusal when no worker starts).
+    Problem start(const AppState &app, const BatchOptions &options, int thumbnails = 0);
     // Hands out no more lines; the check finishes with those reached.
     void cancel();
     bool running() const { return bool(job); }

@@ -133,7 +133,7 @@ WorkerAnswer &LineWriter::checked(WorkerAnswer &answer, const SourceImage &sourc
     answer.written = WrittenOutput();
     answer.place = place;
     // Last: the line's notes are made before the image library sees the file.
-    if (settings.thumbnails)
+    if (answer.line <= settings.thumbnailLines)
         answer.thumbnail = Thumbnail(source, settings.maxMegapixels);
     return answer;
 }

@@ -40,7 +40,7 @@ public:
 
 private:
     WorkerAnswer line(const LinePlan &plan, bool checking);
-    // A checked line that would be written: its place, and its thumbnail when asked for.
+    // A checked line that would be written: its place, and its thumbnail when asked for one.
     WorkerAnswer &checked(WorkerAnswer &answer, const SourceImage &source, TagPlace place) const;
     // Writes the line's sidecar into `temporary` (left empty when the line
     // writes none; none to only make its bytes); the sidecar's outcome, or

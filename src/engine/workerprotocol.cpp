@@ -125,7 +125,7 @@ QByteArray EncodeSettings(const LineSettings &settings)
 {
     return message(WorkerMessage::Settings, [&](QDataStream &stream) {
         stream << settings.saveFolder << settings.saveFolderIdentity << settings.reencode << settings.unicodeData
-               << qint32(settings.maxMegapixels) << settings.thumbnails;
+               << qint32(settings.maxMegapixels) << qint32(settings.thumbnailLines);
     });
 }
 
@@ -197,8 +197,10 @@ std::optional<WorkerRequest> DecodeRequest(QByteArrayView bytes)
     case WorkerMessage::Settings: {
         LineSettings &settings = request.settings;
         qint32 limit = 0;
+        qint32 thumbnails = 0;
         stream >> settings.saveFolder >> settings.saveFolderIdentity >> settings.reencode >> settings.unicodeData >> limit
-            >> settings.thumbnails;
+            >> thumbnails;
+        settings.thumbnailLines = thumbnails;
         settings.maxMegapixels = limit;
         return readWhole(stream) && limit > 0 ? std::optional(request) : std::nullopt;
     }

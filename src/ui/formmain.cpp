@@ -608,7 +608,9 @@ void FormMain::CmdCheck_Click()
 {
     closeRequested = false;
     // In the workers, as the run goes: the window stays responsive, with progress and Cancel.
-    if (const Problem refusal = checker->start(state, chosenOptions(), true)) {
+    // Pictures for a day's work of lines: each costs the window some 30 KB.
+    constexpr int PicturedLines = 3000;
+    if (const Problem refusal = checker->start(state, chosenOptions(), PicturedLines)) {
         ui.message(this, refusal.text());
         return;
     }
