@@ -485,6 +485,12 @@ TEST_F(EngineTest, WorkerFaultsCostOnlyTheirLineAndEveryWaitEnds)
         EXPECT_EQ(exported.images[0].tags.failure.code, c.lost);
         EXPECT_EQ(exported.unreadable(), c.lost == NoteCode::None ? 0 : 1);
         EXPECT_TRUE(exported.written());
+        // And so does the check, which does each line in the same workers.
+        forgetStarts();
+        const BatchCheck check = CheckBatch(app, options);
+        ASSERT_EQ(check.lines.size(), 4);
+        EXPECT_EQ(check.lines[0].notes.value(0).code, c.lost == NoteCode::None ? NoteCode::ValueCut : c.lost);
+        EXPECT_EQ(Codes({LineStatus::Saved, check.lines[2].notes}), QList<NoteCode>{NoteCode::ReplacedFile}) << "the next line goes on";
     }
     qputenv("BRINDLEWAY_WORKER", QFile::encodeName(temp.filePath("none")));
     EXPECT_TRUE(run().refusal.text().startsWith("Cannot start the image worker")) << "never in-process";
