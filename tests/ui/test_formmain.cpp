@@ -520,6 +520,15 @@ TEST_F(FormMainTest, CheckFindsEachProblemClassWithItsRowAndWritesNothing)
     }
     QApplication::setPalette(light);
     EXPECT_TRUE(ui.dialogHandlers.empty());
+    // Cancelled, the check ends without a table that would read as the whole batch.
+    bool shown = false;
+    ui.dialogHandlers.push_back([&](QDialog &) { return int(shown = true); });
+    click("CmdCheck");
+    click("CmdCancel");
+    WaitUntil([this] { return !window->batchRunning(); });
+    EXPECT_FALSE(shown);
+    EXPECT_TRUE(child<QPushButton>("CmdCheck")->isEnabled());
+    ui.dialogHandlers.clear();
     EXPECT_EQ(outputs(), QStringList{"v2.jpg"});
     EXPECT_EQ(ReadFileBytes(out("v2.jpg")), "last week's");
 
