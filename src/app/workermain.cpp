@@ -1,4 +1,5 @@
-// brindleway-worker: writes the lines a batch run hands it, or reads the
+// brindleway-worker: writes the lines a batch run hands it (or, for a
+// check, does all but the write), or reads the
 // tags of the images an export hands it, one at a time, so that whatever an
 // image library does with a file ends this process rather than the run. Requests come on standard input, answers go out on
 // standard output, each as workerprotocol.h frames them.

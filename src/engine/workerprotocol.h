@@ -12,8 +12,8 @@
 // The messages between a run and its workers. Each is framed as its length
 // (4 bytes, big-endian) and then its bytes, the first of which says what it
 // is. A run sends a worker its settings once, then lines and releases; the
-// worker greets once it is ready and answers each line. An export sends
-// images whose tags to read instead of lines.
+// worker greets once it is ready and answers each line. A check sends the
+// same lines as Check requests; an export sends images whose tags to read.
 
 // No message of this program's is larger; anything larger is garbage.
 inline constexpr quint32 MaxWorkerMessageBytes = 64u << 20;
