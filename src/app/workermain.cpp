@@ -1,4 +1,5 @@
-// brindleway-worker: writes the lines a batch run hands it, or reads the
+// brindleway-worker: writes the lines a batch run hands it (or, for a
+// check, does all but the write), or reads the
 // tags of the images an export hands it, one at a time, so that whatever an
 // image library does with a file ends this process rather than the run. Requests come on standard input, answers go out on
 // standard output, each as workerprotocol.h frames them.
@@ -91,9 +92,7 @@ std::optional<WorkerRequest> readRequest(bool &ended)
     char header[FrameHeaderBytes];
     if (!readExactly(STDIN_FILENO, header, sizeof header, &ended))
         return std::nullopt;
-    quint32 size = 0;
-    for (const char byte : header)
-        size = (size << 8) | uchar(byte);
+    const quint32 size = FrameLength(header);
     if (size > MaxWorkerMessageBytes)
         return std::nullopt;
     QByteArray request(qsizetype(size), Qt::Uninitialized);
@@ -134,6 +133,11 @@ int main(int argc, char **)
         if (request->kind == WorkerMessage::ReadTags) {
             const ImageTags tags = ReadImageTagsAt(request->plan.source, first->settings.unicodeData);
             if (!writeAll(answers, EncodeTags(request->plan.line, tags)))
+                return 2;
+            continue;
+        }
+        if (request->kind == WorkerMessage::Check) {
+            if (!writeAll(answers, EncodeAnswer(writer.check(request->plan))))
                 return 2;
             continue;
         }

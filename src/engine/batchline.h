@@ -172,6 +172,7 @@ struct LineSettings {
     bool reencode = false;
     bool unicodeData = false; // the data file was read in a Unicode encoding
     int maxMegapixels = 200;  // see BatchOptions
+    int thumbnailLines = 0;   // a checked line up to this one brings a thumbnail of its image
 };
 
 // Everything about data line L that the run decides before its image is

@@ -3,11 +3,13 @@
 #include "engine/run/batchcheck.h"
 #include "model/datafile.h"
 #include "engine/run/notetext.h"
+#include "engine/worker/thumbnail.h"
 #include "model/xmpfields.h"
 #include "model/tagslots.h"
 #include "ui/uiservices.h"
 
 #include <QAction>
+#include <QBuffer>
 #include <QBrush>
 #include <QCheckBox>
 #include <QClipboard>
@@ -16,6 +18,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QImageReader>
 #include <QLabel>
 #include <QPushButton>
 #include <QSaveFile>
@@ -41,6 +44,26 @@ QTableWidgetItem *number(int value)
     auto *item = cell(QString::number(value));
     item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     return item;
+}
+
+// Shown at half a thumbnail's side, so that a row stays a row.
+constexpr int ShownSide = ThumbnailSide / 2;
+
+// A worker's thumbnail, decoded here: bytes of the workers' own making, and
+// no more than a thumbnail's size is decoded whatever they claim.
+QIcon thumbnailIcon(const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return {};
+    QBuffer buffer;
+    buffer.setData(bytes);
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();
+    if (!size.isValid() || size.isEmpty())
+        return {};
+    reader.setScaledSize(size.scaled(ShownSide, ShownSide, Qt::KeepAspectRatio).expandedTo({1, 1}));
+    const QImage image = reader.read();
+    return image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image));
 }
 
 QString summaryText(const BatchCheck &check)
@@ -113,6 +136,11 @@ FormCheck::FormCheck(const BatchCheck &check, const IptcDataFile &data, bool onl
         TableCheck->setItem(r, RowColumn, number(data.row(plan.line)));
         TableCheck->setItem(r, LineColumn, number(plan.line));
         TableCheck->setItem(r, FileColumn, cell(plan.name, QDir::toNativeSeparators(plan.source)));
+        if (const QIcon picture = thumbnailIcon(line.thumbnail); !picture.isNull()) {
+            TableCheck->item(r, FileColumn)->setIcon(picture);
+            TableCheck->setIconSize({ShownSide, ShownSide});
+            TableCheck->verticalHeader()->setDefaultSectionSize(ShownSide + 4);
+        }
         QStringList problems;
         for (const Note &note : line.notes)
             problems << NoteText(note, Tense::Future);

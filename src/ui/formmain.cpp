@@ -189,7 +189,8 @@ QString runSummary(const BatchResult &result)
 
 FormMain::FormMain(AppState &state, SettingsStore &store, SettingsStore &choicesStore, UiServices &ui, QWidget *parent)
     : QMainWindow(parent), state(state), store(store), choicesStore(choicesStore), ui(ui),
-      registry(std::make_unique<NoRegistry>()), runner(new BatchRunner(this)), exporter(new TagExporter(this))
+      registry(std::make_unique<NoRegistry>()), runner(new BatchRunner(this)), exporter(new TagExporter(this)),
+      checker(new BatchChecker(this))
 {
     setObjectName(QStringLiteral("FormMain"));
     auto *central = new QWidget(this);
@@ -319,6 +320,9 @@ FormMain::FormMain(AppState &state, SettingsStore &store, SettingsStore &choices
     connect(progressFrame, &QTimer::timeout, this, &FormMain::drawProgress);
     connect(runner, &BatchRunner::progress, this, &FormMain::showProgress);
     connect(exporter, &TagExporter::progress, this, &FormMain::showProgress);
+    connect(checker, &BatchChecker::progress, this, &FormMain::showProgress);
+    connect(CmdCancel, &QPushButton::clicked, checker, &BatchChecker::cancel);
+    connect(checker, &BatchChecker::finished, this, &FormMain::checkFinished);
     connect(runner, &BatchRunner::finished, this, &FormMain::runFinished);
     connect(exporter, &TagExporter::finished, this, &FormMain::exportFinished);
     connect(CmdShowProblems, &QPushButton::clicked, this, &FormMain::CmdShowProblems_Click);
@@ -604,11 +608,31 @@ BatchOptions FormMain::chosenOptions() const
 
 void FormMain::CmdCheck_Click()
 {
-    const BatchCheck check = CheckBatch(state, chosenOptions());
+    closeRequested = false;
+    // In the workers, as the run goes: the window stays responsive, with progress and Cancel.
+    // Pictures for a day's work of lines: each costs the window some 30 KB.
+    constexpr int PicturedLines = 3000;
+    if (const Problem refusal = checker->start(state, chosenOptions(), PicturedLines)) {
+        ui.message(this, refusal.text());
+        return;
+    }
+    showRunning(true);
+}
+
+void FormMain::checkFinished(const BatchCheck &check)
+{
+    showRunning(false);
+    if (closeRequested) {
+        close();
+        return;
+    }
     if (check.refused()) {
         ui.message(this, check.refusal.text());
         return;
     }
+    // Cancelled: what was reached would read as the whole batch.
+    if (check.stopped)
+        return;
     FormCheck form(check, state.Data, remembered.checkOnlyProblems, suggestedFile(QStringLiteral("check")), ui, this);
     ui.execDialog(form);
     remembered.checkOnlyProblems = form.onlyProblems();
@@ -637,7 +661,7 @@ void FormMain::runFinished(const BatchResult &result)
 
 bool FormMain::batchRunning() const
 {
-    return runner->running() || exporter->running();
+    return runner->running() || exporter->running() || checker->running();
 }
 
 void FormMain::CmdFileExport_Click()
@@ -784,6 +808,7 @@ void FormMain::closeEvent(QCloseEvent *event)
         closeRequested = true;
         runner->cancel();
         exporter->cancel();
+        checker->cancel();
         event->ignore();
         return;
     }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <utility>
 
+class BatchChecker;
 class BatchRunner;
 class PathLabel;
 class QAction;
@@ -27,6 +28,7 @@ class SettingsStore;
 class TagExporter;
 class UiServices;
 struct AppState;
+struct BatchCheck;
 struct BatchOptions;
 struct BatchResult;
 struct ExportResult;
@@ -91,6 +93,7 @@ private:
     void showProgress(int done, int lines);
     void drawProgress();
     void runFinished(const BatchResult &result);
+    void checkFinished(const BatchCheck &check);
     void reportRun(const BatchResult &result);
     BatchOptions chosenOptions() const;
 
@@ -101,6 +104,7 @@ private:
     std::unique_ptr<RegistryAccess> registry;
     BatchRunner *runner;
     TagExporter *exporter;
+    BatchChecker *checker;
     QString exportFolder; // the folder of the export under way
     QTimer *progressFrame;                  // a frame during which later progress waits
     std::pair<int, int> pendingProgress;    // lines done and lines, the latest told

@@ -120,6 +120,22 @@ TEST_F(BatchCommandTest, RunsTheFirstSchemeOfANameInEitherModeAndSaysHowEachLine
     EXPECT_TRUE(outcome.out.startsWith("Lines: 2\nSaved: 1\nFiles: 1\nSkipped: 1\nFailed: 0\nWarnings: 0\nSkipped row 2, a.jpg"));
     EXPECT_EQ(ReadFileBytes(path("save/a.jpg")), "last week's");
     EXPECT_EQ(ReadTags(path("save/b.jpg")).iptc.value(120), QList<QByteArray>{"first"});
+    // A raw file's own copy decides, not its sidecar: r1's copy is there, only r2's sidecar is.
+    const QByteArray nef = QByteArray("MM\0*\0\0\0\x08", 8) + QByteArray(600, 'r');
+    for (const char *name : {"images/r1.nef", "images/r2.nef"})
+        WriteFileBytes(path(name), nef);
+    WriteFileBytes(path("save/r1.nef"), "last week's");
+    WriteFileBytes(path("save/r2.xmp"), "last week's");
+    WriteFileBytes(path("data.txt"), "name\nr1.nef\nr2.nef\n");
+    const QList<QByteArray> raws = run(batch("Press", {"--check", "--skip-existing"})).out.split('\n');
+    ASSERT_EQ(raws.size(), 4);
+    EXPECT_TRUE(raws[1].startsWith("PROBLEM\t2\t1\t") && raws[2].startsWith("PROBLEM\t3\t2\t"));
+    outcome = run(batch("Press", {"--skip-existing"}));
+    EXPECT_TRUE(outcome.out.startsWith("Lines: 2\nSaved: 1\nFiles: 2\nSkipped: 1\nFailed: 0\nWarnings: 1\nSkipped row 2, r1.nef"))
+        << outcome.out.toStdString();
+    EXPECT_EQ(ReadFileBytes(path("save/r1.nef")), "last week's");
+    EXPECT_EQ(ReadFileBytes(path("save/r2.nef")), nef);
+    EXPECT_EQ(ReadTags(path("save/r2.xmp"))["XMP-dc:Description"], "first");
 
     // Any encoding but Windows-1252 gives IPTC in UTF-8, declared by 1:90, where a value needs it.
     WriteFileBytes(path("data.txt"), "name\tcity\na.jpg\t\xA3\xF3\x64\x9F\n");

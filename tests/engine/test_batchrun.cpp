@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -198,6 +199,18 @@ TEST_F(EngineTest, TheCheckForeseesLineForLineWhatTheRunReports)
     while (entries.size() < 65534 * 12)
         entries += longEntry(65000, 0);
     WriteFileBytes(imagePath("full.tif"), tiff + BigEndian(65534, 2) + entries + BigEndian(0, 4) + "\x80");
+    // Damaged files of every other format: each cut short, a WebP whose chunk runs past its end, and a raw file with its sidecar.
+    makeImages({"cut.png", "cut.gif", "cut.psd", "bad.webp"});
+    for (const char *name : {"cut.png", "cut.gif", "cut.psd"}) {
+        const QByteArray whole = ReadFileBytes(imagePath(name));
+        WriteFileBytes(imagePath(name), whole.left(QByteArray(name).endsWith("psd") ? 30 : whole.size() * 2 / 3));
+    }
+    QByteArray webp = ReadFileBytes(imagePath("bad.webp"));
+    webp.replace(16, 4, BigEndian(0x7FFFFF00, 4));
+    WriteFileBytes(imagePath("bad.webp"), webp);
+    WriteFileBytes(imagePath("raw.nef"), QByteArray("MM\0*\0\0\0\x08", 8) + QByteArray(600, 'r'));
+    WriteFileBytes(imagePath("raw.xmp"), "this is no XMP <");
+    WriteFileBytes(imagePath("good.nef"), QByteArray("MM\0*\0\0\0\x08", 8) + QByteArray(600, 'r'));
     const struct {
         QByteArray fields; // name, caption, date, urgency, country
         NoteCode expected; // a note both must give; None: the line is saved in full
@@ -226,6 +239,12 @@ TEST_F(EngineTest, TheCheckForeseesLineForLineWhatTheRunReports)
         {"meta.jpg\tHarbour\t\t\t", NoteCode::NoImage},
         {"empty.tif\tHarbour\t\t\t", NoteCode::NoImage},
         {QByteArray("ctl.jpg\tbad\0\x01 cap\t20240131\t\t", 28), NoteCode::ValueNotWritten},
+        {"cut.png\tHarbour\t\t\t", NoteCode::MetadataUnwritable, NoteCode::DecodeFailed},
+        {"cut.gif\tHarbour\t\t\t", NoteCode::MetadataUnwritable},
+        {"cut.psd\tHarbour\t\t\t", NoteCode::MetadataUnwritable},
+        {"bad.webp\tHarbour\t\t\t", NoteCode::MetadataUnwritable},
+        {"raw.nef\tHarbour\t\t\t", NoteCode::MetadataUnwritable},
+        {"good.nef\tHarbour\t\t\t", NoteCode::None},
         // A short line: the fields that read the columns it lacks are left blank, and both say so.
         {"x.jpg\tHarbour", NoteCode::FieldsLeftBlank},
         // A run's temporary, named as it is or found loosely.
@@ -247,7 +266,7 @@ TEST_F(EngineTest, TheCheckForeseesLineForLineWhatTheRunReports)
         SCOPED_TRACE(reencode ? "re-encoded" : "tags only");
         if (reencode && !ReencodingAvailable())
             continue;
-        for (const char *name : {"ok.jpg", "x.jpg"})
+        for (const char *name : {"ok.jpg", "x.jpg", "good.nef", "good.xmp"})
             QFile::remove(imagePath("out/") + name);
         WriteFileBytes(imagePath("out/v.jpg"), "last week's");
         BatchOptions options;
@@ -269,11 +288,33 @@ TEST_F(EngineTest, TheCheckForeseesLineForLineWhatTheRunReports)
             }
         }
         // What the line with a NUL names lies outside the save folder and is never written.
-        EXPECT_EQ(FolderEntries(imagePath("out")), (QStringList{"a.jpg", "away", "ctl.jpg", "empty.tif", "meta.jpg", "ok.jpg", "sig.tif",
-                                                              "stray.jpg", "sub", "v.jpg", "w.jpg", "x.jpg"}));
+        EXPECT_EQ(FolderEntries(imagePath("out")), (QStringList{"a.jpg", "away", "ctl.jpg", "empty.tif", "good.nef", "good.xmp", "meta.jpg",
+                                                              "ok.jpg", "sig.tif", "stray.jpg", "sub", "v.jpg", "w.jpg", "x.jpg"}));
         EXPECT_EQ(FolderEntries(temp.path()), (QStringList{"data.txt", "images", "save"}));
         EXPECT_EQ(ReadFileBytes(imagePath("out/w.jpg")), "kept");
-        EXPECT_EQ(result.files, reencode ? 7 : 8);
+        EXPECT_EQ(result.files, reencode ? 9 : 10);
+        // An export of the same folder leaves out each file the run refuses or warns is damaged, and names it.
+        if (!reencode) {
+            ExportRequest request;
+            request.imageFolder = imagePath();
+            request.dataFile = temp.filePath("tags.txt");
+            SchemeTable schemes;
+            IniSettingsStore store(temp.filePath("store.ini"));
+            TagExporter exporter;
+            ExportResult exported;
+            QObject::connect(&exporter, &TagExporter::finished, [&](const ExportResult &done) { exported = done; });
+            ASSERT_FALSE(exporter.start(request, schemes, store));
+            WaitUntil([&] { return !exporter.running(); }, 120000);
+            QMap<QString, NoteCode> failures;
+            for (const ExportedImage &image : exported.images)
+                failures.insert(image.name, image.tags.failure.code);
+            for (const char *name : {"cut.png", "cut.gif", "cut.psd", "bad.webp"})
+                EXPECT_NE(failures.value(name, NoteCode::None), NoteCode::None) << name;
+            EXPECT_EQ(failures.value("stray.jpg"), NoteCode::SourceDamaged);
+            EXPECT_EQ(failures.value("ok.jpg", NoteCode::FieldsLeftBlank), NoteCode::None);
+            QFile::remove(request.dataFile);
+            QFile::remove(temp.filePath("store.ini"));
+        }
         // A caption XML cannot hold goes nowhere, so IPTC and XMP still agree.
         const FileTags controls = ReadTags(imagePath("out/ctl.jpg"));
         EXPECT_EQ(controls["IPTC:Caption-Abstract"] + controls["XMP-dc:Description"], "");
@@ -444,6 +485,12 @@ TEST_F(EngineTest, WorkerFaultsCostOnlyTheirLineAndEveryWaitEnds)
         EXPECT_EQ(exported.images[0].tags.failure.code, c.lost);
         EXPECT_EQ(exported.unreadable(), c.lost == NoteCode::None ? 0 : 1);
         EXPECT_TRUE(exported.written());
+        // And so does the check, which does each line in the same workers.
+        forgetStarts();
+        const BatchCheck check = CheckBatch(app, options);
+        ASSERT_EQ(check.lines.size(), 4);
+        EXPECT_EQ(check.lines[0].notes.value(0).code, c.lost == NoteCode::None ? NoteCode::ValueCut : c.lost);
+        EXPECT_EQ(Codes({LineStatus::Saved, check.lines[2].notes}), QList<NoteCode>{NoteCode::ReplacedFile}) << "the next line goes on";
     }
     qputenv("BRINDLEWAY_WORKER", QFile::encodeName(temp.filePath("none")));
     EXPECT_TRUE(run().refusal.text().startsWith("Cannot start the image worker")) << "never in-process";

@@ -474,6 +474,9 @@ TEST_F(FormMainTest, CheckFindsEachProblemClassWithItsRowAndWritesNothing)
         EXPECT_EQ(table->horizontalHeaderItem(7)->text(), "Keywords");
         EXPECT_EQ(table->item(0, 7)->text(), "harbour;dusk");
         EXPECT_EQ(table->item(0, 5)->text(), "IPTC and XMP");
+        // A thumbnail beside each image the image library could make one of, made in a worker.
+        EXPECT_EQ(table->item(0, 2)->icon().isNull(), !ReencodingAvailable());
+        EXPECT_TRUE(table->item(1, 2)->icon().isNull()) << "no image, no thumbnail";
         for (int r = 0; r < table->rowCount(); ++r) {
             const QString problems = table->item(r, 4)->text();
             EXPECT_EQ(table->item(r, 0)->text(), QString::number(r + 2)) << "the header is row 1";
@@ -526,9 +529,20 @@ TEST_F(FormMainTest, CheckFindsEachProblemClassWithItsRowAndWritesNothing)
         QApplication::setPalette(dark ? darkPalette : light);
         ui.dialogHandlers.push_back(handler);
         click("CmdCheck");
+        EXPECT_TRUE(window->batchRunning()) << "the check runs while the window goes on";
+        WaitUntil([this] { return !window->batchRunning(); });
     }
     QApplication::setPalette(light);
     EXPECT_TRUE(ui.dialogHandlers.empty());
+    // Cancelled, the check ends without a table that would read as the whole batch.
+    bool shown = false;
+    ui.dialogHandlers.push_back([&](QDialog &) { return int(shown = true); });
+    click("CmdCheck");
+    click("CmdCancel");
+    WaitUntil([this] { return !window->batchRunning(); });
+    EXPECT_FALSE(shown);
+    EXPECT_TRUE(child<QPushButton>("CmdCheck")->isEnabled());
+    ui.dialogHandlers.clear();
     EXPECT_EQ(outputs(), QStringList{"v2.jpg"});
     EXPECT_EQ(ReadFileBytes(out("v2.jpg")), "last week's");
 

@@ -84,8 +84,11 @@ QString SourceDamage(const SourceImage &source)
     switch (source.format()) {
     case ImageFormat::Jpeg:
         return JpegDamage(file, JpegSegments(file));
-    case ImageFormat::Png:
-        return PngDamage(PngChunks(file));
+    case ImageFormat::Png: {
+        const PngLayout layout = PngChunks(file);
+        // As the writer refuses it when the line has values.
+        return layout.whole ? PngDamage(layout) : QStringLiteral("its chunks do not run whole to its end");
+    }
     case ImageFormat::Tiff:
     case ImageFormat::BigTiff:
         return TiffDamage(file);

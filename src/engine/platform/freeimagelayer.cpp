@@ -42,6 +42,9 @@ struct FreeImageLibrary {
     decltype(&FreeImage_GetPageCount) GetPageCount = nullptr;
     decltype(&FreeImage_LockPage) LockPage = nullptr;
     decltype(&FreeImage_UnlockPage) UnlockPage = nullptr;
+    decltype(&FreeImage_GetFileTypeFromMemory) GetFileTypeFromMemory = nullptr;
+    decltype(&FreeImage_MakeThumbnail) MakeThumbnail = nullptr;
+    decltype(&FreeImage_ConvertTo24Bits) ConvertTo24Bits = nullptr;
 };
 
 void routeTiff()
@@ -85,6 +88,9 @@ const FreeImageLibrary *freeImage()
         bind(library.GetPageCount, "FreeImage_GetPageCount");
         bind(library.LockPage, "FreeImage_LockPage");
         bind(library.UnlockPage, "FreeImage_UnlockPage");
+        bind(library.GetFileTypeFromMemory, "FreeImage_GetFileTypeFromMemory");
+        bind(library.MakeThumbnail, "FreeImage_MakeThumbnail");
+        bind(library.ConvertTo24Bits, "FreeImage_ConvertTo24Bits");
         if (!bound) {
             if (handle)
                 std::fprintf(stderr, "brindleway: the image library libfreeimage.so.3 lacks a function it needs\n");
@@ -239,6 +245,30 @@ Encoded EncodeAgain(ImageType type, const QByteArray &source, int saveFlags)
     return result;
 }
 
+QByteArray SmallImage(QByteArrayView file, int side)
+{
+    if (!freeImage())
+        return {};
+    MemoryHandle input(opened().OpenMemory(reinterpret_cast<BYTE *>(const_cast<char *>(file.data())), DWORD(file.size())));
+    if (!input)
+        return {};
+    const FREE_IMAGE_FORMAT type = opened().GetFileTypeFromMemory(input.get(), 0);
+    if (type == FIF_UNKNOWN)
+        return {};
+    // A JPEG is decoded at the scale nearest the side; a raw file gives its embedded preview.
+    const int flags = type == FIF_JPEG ? (side << 16) : type == FIF_RAW ? RAW_PREVIEW : 0;
+    using Bitmap = std::unique_ptr<void, FreeImageBitmapDeleter>;
+    const Bitmap image(opened().LoadFromMemory(type, input.get(), flags));
+    if (!image)
+        return {};
+    const Bitmap small(opened().MakeThumbnail(dib(image), side, TRUE));
+    const Bitmap rgb(small ? opened().ConvertTo24Bits(dib(small)) : nullptr);
+    MemoryHandle output(opened().OpenMemory(nullptr, 0));
+    if (!rgb || !output || !opened().SaveToMemory(FIF_JPEG, dib(rgb), output.get(), JPEG_QUALITYGOOD))
+        return {};
+    return memoryBytes(output.get());
+}
+
 int JpegSubsamplingFlag(int horizontal, int vertical)
 {
     // The coarsest form the library writes that is nowhere coarser than asked.
@@ -287,6 +317,11 @@ std::optional<bool> libraryKnows(const QString &path)
 void FreeImageBitmapDeleter::operator()(void *) const {}
 
 Encoded EncodeAgain(ImageType, const QByteArray &, int)
+{
+    return {};
+}
+
+QByteArray SmallImage(QByteArrayView, int)
 {
     return {};
 }

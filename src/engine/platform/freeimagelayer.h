@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <memory>
@@ -41,6 +42,11 @@ struct Encoded {
 // it lets them be (not in TIFF pages): the caller carries the source's over,
 // which the library would not in full.
 Encoded EncodeAgain(ImageType type, const QByteArray &source, int saveFlags);
+
+// The image of `file` (any type the library reads; a camera raw file's
+// embedded preview) made at most `side` pixels on its longer side, as JPEG
+// bytes; empty without the library or when it cannot be read.
+QByteArray SmallImage(QByteArrayView file, int side);
 
 // The save flag for JPEG chroma sampled `horizontal` by `vertical` times
 // coarser than luma, or the nearest finer form the library writes.

@@ -2,8 +2,9 @@
 
 #include "engine/run/lineplanner.h"
 #include "engine/platform/savefolder.h"
-#include "engine/run/workerpool.h"
+#include "engine/run/workerjob.h"
 #include "engine/run/workerprotocol.h"
+#include "engine/run/workerpool.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -58,14 +59,8 @@ struct BatchRunner::Run {
     BatchOptions options;
     SaveFolder folder;
     std::optional<LinePlanner> planner;
-    WorkerPool *pool = nullptr;
+    WorkerJob *work = nullptr;
     QTimer *commitTimer = nullptr;
-    bool started = false;   // a worker greeted; lines go out
-    bool cancelled = false;
-    bool ending = false;    // every line is finished; the workers are leaving
-    int next = 1;
-    int done = 0;
-    std::optional<LinePlan> held; // planned, waiting for a worker or for an earlier line of the same output
     QList<Written> written;       // answered and not yet put in place
     qint64 writtenBytes = 0;
     QThread *committing = nullptr; // puts `placing` in place, away from the event loop, which the syncs would hold
@@ -102,75 +97,44 @@ Problem BatchRunner::start(const AppState &app, const BatchOptions &options)
     limits.workers = std::min(options.workers > 0 ? options.workers : QThread::idealThreadCount(), lines);
     limits.lineMs = options.lineMs;
     limits.graceMs = options.graceMs;
-    next->pool = new WorkerPool(WorkerProgram(), LinePlanner::settingsFor(app, options, next->folder), limits, this);
-    next->commitTimer = new QTimer(next->pool);
+    Run *started = next.get();
+    WorkerJob *work = next->work = new WorkerJob(lines, [started](int line) { return started->planner->plan(line); }, this);
+    // Lines that share an output are written one after the other and put in place in line order;
+    // a full group waits to be put in place.
+    work->waits = [started](const LinePlan &) { return started->written.size() >= GroupFiles; };
+    // Only now that the run surely goes ahead: the folders the outputs go into lose what killed runs left.
+    work->going = [started] { started->folder.sweep(started->planner->outputNames()); };
+    // The workers hold the outputs until they are in place: the last group goes before they leave.
+    work->busy = [this, started] {
+        if (!started->committing && !started->written.isEmpty())
+            commit();
+        return started->committing != nullptr;
+    };
+    next->commitTimer = new QTimer(work);
     next->commitTimer->setSingleShot(true);
-    connect(next->pool, &WorkerPool::ready, this, &BatchRunner::pump);
-    connect(next->pool, &WorkerPool::unavailable, this, &BatchRunner::unavailable);
-    connect(next->pool, &WorkerPool::answered, this, &BatchRunner::answered);
-    connect(next->pool, &WorkerPool::stopped, this, &BatchRunner::stopped);
+    connect(work, &WorkerJob::progress, this, &BatchRunner::progress);
+    connect(work, &WorkerJob::answered, this, &BatchRunner::answered);
+    connect(work, &WorkerJob::finished, this, &BatchRunner::stopped);
     connect(next->commitTimer, &QTimer::timeout, this, &BatchRunner::commit);
     run = std::move(next);
     // The workers start while the lines are planned: each takes longer to
-    // start than planning thousands of lines, and nothing comes from them
-    // before the event loop runs again.
-    run->pool->start();
+    // start than planning thousands of lines, and no line is asked of the
+    // planner before the event loop runs again.
+    work->start(WorkerProgram(), LinePlanner::settingsFor(app, options, run->folder), limits, WorkerMessage::Line);
     run->planner.emplace(app, options, run->folder);
-    emit progress(0, lines);
     return {};
 }
 
 void BatchRunner::cancel()
 {
-    if (!run || run->ending)
-        return;
-    run->cancelled = true;
-    // Later, so that a slot that cancels never ends the run in the middle of one of its steps.
-    QTimer::singleShot(0, this, [this] {
-        if (run)
-            endWhenDone();
-    });
-}
-
-bool BatchRunner::planNext()
-{
-    if (!run->held && run->next <= run->planner->lines())
-        run->held = run->planner->plan(run->next++);
-    return bool(run->held);
-}
-
-void BatchRunner::pump()
-{
-    if (!run || run->ending)
-        return;
-    if (!run->started) {
-        run->started = true;
-        // Only now that the run surely goes ahead: the folders the outputs go into lose what killed runs left.
-        run->folder.sweep(run->planner->outputNames());
-    }
-    while (!run->cancelled && planNext()) {
-        const LinePlan &plan = *run->held;
-        if (plan.problem) {
-            const LinePlan skipped = *std::exchange(run->held, std::nullopt);
-            ++run->done;
-            finishLine(skipped, LineOutcome::refused(skipped.problem));
-            emit progress(run->done, run->result.lines);
-            continue;
-        }
-        // Lines that share an output are written one after the other and put in place in line order.
-        if (run->pool->sharesOutput(plan) || run->written.size() >= GroupFiles || !run->pool->canTake())
-            break;
-        run->pool->hand(plan);
-        run->held.reset();
-    }
-    endWhenDone();
+    if (run)
+        run->work->cancel();
 }
 
 void BatchRunner::answered(const LinePlan &plan, const WorkerAnswer &answer)
 {
     if (!run)
         return;
-    ++run->done;
     if (answer.written) {
         run->written.append({plan, answer.outcome, *answer.written, answer.sidecar});
         run->writtenBytes += answer.written->bytes + (answer.sidecar ? answer.sidecar->bytes : 0);
@@ -186,8 +150,6 @@ void BatchRunner::answered(const LinePlan &plan, const WorkerAnswer &answer)
             commit();
         }
     }
-    emit progress(run->done, run->result.lines);
-    pump();
 }
 
 void BatchRunner::commit()
@@ -252,65 +214,31 @@ void BatchRunner::committed()
             run->writtenBy.insert(plan.sidecarKey, plan.row);
         finishLine(plan, LineOutcome::saved(notes));
     }
-    run->pool->release(lines);
+    run->work->release(lines);
     if (!run->sweepAfter.isEmpty() || run->written.size() >= GroupFiles || run->writtenBytes >= GroupBytes)
         commit();
     else if (!run->written.isEmpty() && !run->commitTimer->isActive())
         run->commitTimer->start(run->options.commitMs);
-    pump();
+    run->work->pump();
 }
 
 void BatchRunner::finishLine(const LinePlan &plan, const LineOutcome &outcome)
 {
     run->result.reports.append({plan.line, plan.row, plan.name, outcome});
-    emit lineFinished(run->result.reports.last());
 }
 
-void BatchRunner::endWhenDone()
-{
-    if (!run->started || run->ending || run->pool->inHand() > 0 || run->committing)
-        return;
-    if (!run->cancelled && (run->held || run->next <= run->planner->lines()))
-        return;
-    if (!run->written.isEmpty()) {
-        // Ends once the last group is in place.
-        commit();
-        return;
-    }
-    run->ending = true;
-    run->result.stopped = run->held || run->next <= run->planner->lines();
-    run->pool->stop();
-}
-
-void BatchRunner::unavailable(const QString &why)
+void BatchRunner::stopped(const QString &refusal, bool stopped)
 {
     if (!run)
         return;
-    if (run->started) {
-        // The workers are gone and none starts again: the line waiting for one fails, and the next tries anew.
-        if (planNext()) {
-            const LinePlan waiting = *std::exchange(run->held, std::nullopt);
-            ++run->done;
-            finishLine(waiting, LineOutcome::failed({NoteCode::WorkerUnavailable, {why}}));
-            emit progress(run->done, run->result.lines);
-        }
-        pump();
-        return;
-    }
-    run->result.refusal = NoWorkerMessage.arg(QDir::toNativeSeparators(WorkerProgram()), why);
-    run->ending = true;
-    run->pool->stop();
-}
-
-void BatchRunner::stopped()
-{
-    if (!run || !run->ending)
-        return;
+    if (!refusal.isEmpty())
+        run->result.refusal = NoWorkerMessage.arg(QDir::toNativeSeparators(WorkerProgram()), refusal);
+    run->result.stopped = stopped;
     BatchResult result = std::move(run->result);
     std::stable_sort(result.reports.begin(), result.reports.end(),
                      [](const LineReport &a, const LineReport &b) { return a.line < b.line; });
     result.files = int(run->writtenBy.size());
-    run->pool->deleteLater();
+    run->work->deleteLater();
     // Gone before the signal, so that whoever hears it may start the next run.
     run.reset();
     emit finished(result);

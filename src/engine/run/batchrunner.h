@@ -61,21 +61,15 @@ public:
 signals:
     // Lines done (read and written, or skipped) of all the data lines.
     void progress(int done, int lines);
-    // A line's outcome is final: its output is in place, or it never will be.
-    void lineFinished(const LineReport &report);
     void finished(const BatchResult &result);
 
 private:
     struct Run;
-    void pump();
-    bool planNext();
     void answered(const LinePlan &plan, const WorkerAnswer &answer);
     void commit();
     void committed();
     void finishLine(const LinePlan &plan, const LineOutcome &outcome);
-    void endWhenDone();
-    void unavailable(const QString &why);
-    void stopped();
+    void stopped(const QString &refusal, bool stopped);
 
     std::unique_ptr<Run> run;
 };

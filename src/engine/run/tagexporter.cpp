@@ -5,8 +5,9 @@
 #include "engine/platform/outputfile.h"
 #include "engine/platform/savefolder.h"
 #include "engine/container/sourceimage.h"
-#include "engine/run/workerpool.h"
+#include "engine/run/workerjob.h"
 #include "engine/run/workerprotocol.h"
+#include "engine/run/workerpool.h"
 #include "model/exportscheme.h"
 #include "model/xmpfields.h"
 #include "model/schemestore.h"
@@ -127,13 +128,8 @@ struct TagExporter::Job {
     SchemeTable &schemes;
     SettingsStore &store;
     LossConsent consent;
-    WorkerPool *pool = nullptr;
+    WorkerJob *work = nullptr;
     QList<ExportedImage> images;
-    bool started = false; // a worker greeted; images go out
-    bool cancelled = false;
-    bool ending = false;  // every image is read; the workers are leaving
-    qsizetype next = 0;   // the first image not handed out
-    int done = 0;
     ExportResult result;
 };
 
@@ -162,44 +158,26 @@ Problem TagExporter::start(const ExportRequest &request, SchemeTable &schemes, S
     limits.workers = int(std::min<qsizetype>(request.workers > 0 ? request.workers : QThread::idealThreadCount(), names.size()));
     limits.lineMs = request.imageMs;
     limits.graceMs = request.graceMs;
-    next->pool = new WorkerPool(WorkerProgram(), settings, limits, this);
-    next->pool->setRequest(WorkerMessage::ReadTags);
-    connect(next->pool, &WorkerPool::ready, this, &TagExporter::pump);
-    connect(next->pool, &WorkerPool::unavailable, this, &TagExporter::unavailable);
-    connect(next->pool, &WorkerPool::answered, this, &TagExporter::answered);
-    connect(next->pool, &WorkerPool::stopped, this, &TagExporter::stopped);
+    const QDir folder(request.imageFolder);
+    next->work = new WorkerJob(int(names.size()), [names, folder](int line) {
+        LinePlan plan;
+        plan.line = line;
+        plan.name = names.at(line - 1);
+        plan.source = folder.filePath(plan.name);
+        return plan;
+    }, this);
+    connect(next->work, &WorkerJob::answered, this, &TagExporter::answered);
+    connect(next->work, &WorkerJob::progress, this, &TagExporter::progress);
+    connect(next->work, &WorkerJob::finished, this, &TagExporter::stopped);
     job = std::move(next);
-    job->pool->start();
-    emit progress(0, int(names.size()));
+    job->work->start(WorkerProgram(), settings, limits, WorkerMessage::ReadTags);
     return {};
 }
 
 void TagExporter::cancel()
 {
-    if (!job || job->ending)
-        return;
-    job->cancelled = true;
-    // Later, so that a slot that cancels never ends the export in the middle of one of its steps.
-    QMetaObject::invokeMethod(this, [this] {
-        if (job)
-            endWhenDone();
-    }, Qt::QueuedConnection);
-}
-
-void TagExporter::pump()
-{
-    if (!job || job->ending)
-        return;
-    job->started = true;
-    while (!job->cancelled && job->next < job->images.size() && job->pool->canTake()) {
-        LinePlan plan;
-        plan.line = int(job->next) + 1;
-        plan.name = job->images.at(job->next).name;
-        plan.source = QDir(job->request.imageFolder).filePath(plan.name);
-        job->pool->hand(plan);
-        ++job->next;
-    }
-    endWhenDone();
+    if (job)
+        job->work->cancel();
 }
 
 void TagExporter::answered(const LinePlan &plan, const WorkerAnswer &answer)
@@ -215,51 +193,21 @@ void TagExporter::answered(const LinePlan &plan, const WorkerAnswer &answer)
         image.tags.notes.append({TagReadCode::Refused, FileNameSlot, {image.name}});
     if (!image.tags.failure)
         noteSpreadsheetFormulas(image.name, image.tags);
-    ++job->done;
-    emit progress(job->done, int(job->images.size()));
-    pump();
 }
 
-void TagExporter::endWhenDone()
-{
-    if (!job->started || job->ending || job->pool->inHand() > 0)
-        return;
-    if (!job->cancelled && job->next < job->images.size())
-        return;
-    job->ending = true;
-    job->result.stopped = job->cancelled;
-    job->pool->stop();
-}
-
-void TagExporter::unavailable(const QString &why)
+void TagExporter::stopped(const QString &refusal)
 {
     if (!job)
         return;
-    if (job->started) {
-        // The workers are gone and none starts again: the image waiting for one fails, and the next tries anew.
-        if (!job->cancelled && job->next < job->images.size()) {
-            job->images[job->next++].tags.failure = {NoteCode::WorkerUnavailable, {why}};
-            ++job->done;
-            emit progress(job->done, int(job->images.size()));
-        }
-        pump();
-        return;
-    }
-    job->result.problem = NoWorkerMessage.arg(shown(WorkerProgram()), why);
-    job->ending = true;
-    job->pool->stop();
-}
-
-void TagExporter::stopped()
-{
-    if (!job || !job->ending)
-        return;
-    job->images.resize(job->next);
-    if (!job->result.problem && !job->cancelled)
+    if (!refusal.isEmpty())
+        job->result.problem = NoWorkerMessage.arg(shown(WorkerProgram()), refusal);
+    job->result.stopped = job->work->cancelled();
+    job->images.resize(job->work->reached());
+    if (!job->result.problem && !job->result.stopped)
         write();
     ExportResult result = std::move(job->result);
     result.images = std::move(job->images);
-    job->pool->deleteLater();
+    job->work->deleteLater();
     // Gone before the signal, so that whoever hears it may start the next export.
     job.reset();
     emit finished(result);

@@ -88,11 +88,8 @@ signals:
 
 private:
     struct Job;
-    void pump();
     void answered(const LinePlan &plan, const WorkerAnswer &answer);
-    void endWhenDone();
-    void unavailable(const QString &why);
-    void stopped();
+    void stopped(const QString &refusal);
     void write();
 
     std::unique_ptr<Job> job;

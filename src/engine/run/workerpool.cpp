@@ -163,7 +163,7 @@ void WorkerPool::hand(const LinePlan &plan)
     worker.plan = plan;
     worker.state = Worker::State::Busy;
     // Written as the worker reads it: one that does not read cannot hold the run, only its line.
-    worker.process->write(request == WorkerMessage::ReadTags ? EncodeReadTags(plan) : EncodeLine(plan));
+    worker.process->write(request == WorkerMessage::ReadTags ? EncodeReadTags(plan) : EncodeLine(plan, request));
     worker.deadline->start(limits.lineMs);
 }
 
@@ -249,7 +249,8 @@ void WorkerPool::read(Worker &worker)
         }
         const LinePlan plan = *std::exchange(worker.plan, std::nullopt);
         worker.deadline->stop();
-        if (answer->written)
+        // A checked line leaves nothing in the worker.
+        if (answer->written && request == WorkerMessage::Line)
             worker.held.append(plan.line);
         // An image library may keep memory it took for a file it failed
         // on: the worker takes no more lines.
@@ -275,7 +276,7 @@ void WorkerPool::ended(Worker &worker, int code, bool crashed)
     std::erase_if(workers, [&](const auto &each) { return each.get() == &worker; });
     process->deleteLater();
     if (plan)
-        emit answered(*plan, {plan->line, LineOutcome::failed(why), std::nullopt, std::nullopt, std::nullopt});
+        emit answered(*plan, UnwrittenAnswer(plan->line, LineOutcome::failed(why)));
     if (stopping) {
         if (workers.empty())
             emit stopped();
@@ -291,5 +292,7 @@ void WorkerPool::ended(Worker &worker, int code, bool crashed)
         room = std::max(1, alive());
         return;
     }
+    // A worker that ran has left: there is room again for as many as the limit allows.
+    room = std::max(limits.workers, 1);
     emit ready();
 }

@@ -34,7 +34,8 @@ public:
     ~WorkerPool() override;
 
     // Lines go out as `kind` requests: Line (the default), for the worker to
-    // write, or ReadTags, for it to read the source's tags. Set before start().
+    // write, Check, for it to do all but the write, or ReadTags, for it to
+    // read the source's tags. Set before start().
     void setRequest(WorkerMessage kind) { request = kind; }
     // Starts the workers: `ready` as each can take lines, `unavailable` when none could start.
     void start();

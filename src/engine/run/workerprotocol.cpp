@@ -125,13 +125,13 @@ QByteArray EncodeSettings(const LineSettings &settings)
 {
     return message(WorkerMessage::Settings, [&](QDataStream &stream) {
         stream << settings.saveFolder << settings.saveFolderIdentity << settings.reencode << settings.unicodeData
-               << qint32(settings.maxMegapixels);
+               << qint32(settings.maxMegapixels) << qint32(settings.thumbnailLines);
     });
 }
 
-QByteArray EncodeLine(const LinePlan &plan)
+QByteArray EncodeLine(const LinePlan &plan, WorkerMessage kind)
 {
-    return message(WorkerMessage::Line, [&](QDataStream &stream) {
+    return message(kind, [&](QDataStream &stream) {
         stream << qint32(plan.line) << plan.name << plan.source << plan.output << plan.sidecar << plan.sidecarSource
                << qint64(plan.values.size());
         for (const TagValue &value : plan.values)
@@ -164,6 +164,7 @@ QByteArray EncodeAnswer(const WorkerAnswer &answer)
             if (*written)
                 stream << (*written)->temporary << (*written)->folder << (*written)->file << (*written)->bytes;
         }
+        stream << qint8(answer.place ? int(*answer.place) : -1) << answer.thumbnail;
     });
 }
 
@@ -196,11 +197,15 @@ std::optional<WorkerRequest> DecodeRequest(QByteArrayView bytes)
     case WorkerMessage::Settings: {
         LineSettings &settings = request.settings;
         qint32 limit = 0;
-        stream >> settings.saveFolder >> settings.saveFolderIdentity >> settings.reencode >> settings.unicodeData >> limit;
+        qint32 thumbnails = 0;
+        stream >> settings.saveFolder >> settings.saveFolderIdentity >> settings.reencode >> settings.unicodeData >> limit
+            >> thumbnails;
+        settings.thumbnailLines = thumbnails;
         settings.maxMegapixels = limit;
         return readWhole(stream) && limit > 0 ? std::optional(request) : std::nullopt;
     }
-    case WorkerMessage::Line: {
+    case WorkerMessage::Line:
+    case WorkerMessage::Check: {
         LinePlan &plan = request.plan;
         qint32 line = 0;
         qint64 count = 0;
@@ -283,19 +288,41 @@ std::optional<WorkerAnswer> DecodeAnswer(QByteArrayView bytes)
             *written = output;
         }
     }
+    qint8 place = -1;
+    stream >> place;
+    if (place < -1 || place > qint8(TagPlace::Nowhere))
+        return std::nullopt;
+    if (place >= 0)
+        answer.place = TagPlace(place);
+    quint32 thumbnailBytes = 0;
+    stream >> thumbnailBytes;
+    // Counted before Qt reserves room for what the bytes claim.
+    if (thumbnailBytes != 0xFFFFFFFFu && thumbnailBytes > quint32(MaxThumbnailBytes))
+        return std::nullopt;
+    if (thumbnailBytes != 0xFFFFFFFFu && thumbnailBytes > 0) {
+        answer.thumbnail.resize(thumbnailBytes);
+        if (stream.readRawData(answer.thumbnail.data(), int(thumbnailBytes)) != int(thumbnailBytes))
+            return std::nullopt;
+    }
     // A written line has its output; a line not written has none, nor a sidecar.
     if (!readWhole(stream) || answer.written.has_value() != answer.outcome.written() || (answer.sidecar && !answer.written))
         return std::nullopt;
     return answer;
 }
 
+quint32 FrameLength(const char *header)
+{
+    quint32 size = 0;
+    for (int i = 0; i < FrameHeaderBytes; ++i)
+        size = (size << 8) | uchar(header[i]);
+    return size;
+}
+
 std::optional<QByteArray> FrameReader::next()
 {
     if (bad || buffer.size() - taken < FrameHeaderBytes)
         return std::nullopt;
-    quint32 size = 0;
-    for (int i = 0; i < FrameHeaderBytes; ++i)
-        size = (size << 8) | uchar(buffer[taken + i]);
+    const quint32 size = FrameLength(buffer.constData() + taken);
     if (size > MaxWorkerMessageBytes) {
         bad = true;
         return std::nullopt;

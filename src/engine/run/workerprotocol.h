@@ -12,8 +12,8 @@
 // The messages between a run and its workers. Each is framed as its length
 // (4 bytes, big-endian) and then its bytes, the first of which says what it
 // is. A run sends a worker its settings once, then lines and releases; the
-// worker greets once it is ready and answers each line. An export sends
-// images whose tags to read instead of lines.
+// worker greets once it is ready and answers each line. A check sends the
+// same lines as Check requests; an export sends images whose tags to read.
 
 // No message of this program's is larger; anything larger is garbage.
 inline constexpr quint32 MaxWorkerMessageBytes = 64u << 20;
@@ -22,6 +22,7 @@ inline constexpr qsizetype FrameHeaderBytes = 4;
 enum class WorkerMessage : quint8 {
     Settings = 'S', // run -> worker: LineSettings
     Line = 'L',     // run -> worker: a LinePlan without a problem
+    Check = 'C',    // check -> worker: the same, to be done as the run does it up to the write, writing nothing
     Release = 'R',  // run -> worker: the lines whose outputs were put in place or given up
     Hello = 'H',    // worker -> run: ready for lines (this one byte and nothing else)
     Answer = 'A',   // worker -> run: a WorkerAnswer
@@ -37,10 +38,25 @@ struct WorkerAnswer {
     std::optional<WrittenOutput> sidecar; // and its sidecar's, for a photo whose tags go beside it
     std::optional<ImageTags> tags;        // for an image whose tags were read; its outcome is then
                                           // Saved, or refused for the failure
+    // For a checked line: where its tags would go, and a small preview of its
+    // image (JPEG or PNG bytes, at most MaxThumbnailBytes), empty when none.
+    std::optional<TagPlace> place;
+    QByteArray thumbnail;
 };
 
+inline constexpr qsizetype MaxThumbnailBytes = 64 << 10;
+
+// The answer for a line no worker wrote: it only has its outcome.
+inline WorkerAnswer UnwrittenAnswer(int line, LineOutcome outcome)
+{
+    WorkerAnswer answer;
+    answer.line = line;
+    answer.outcome = std::move(outcome);
+    return answer;
+}
+
 QByteArray EncodeSettings(const LineSettings &settings);
-QByteArray EncodeLine(const LinePlan &plan);
+QByteArray EncodeLine(const LinePlan &plan, WorkerMessage kind = WorkerMessage::Line);
 QByteArray EncodeRelease(const QList<int> &lines);
 QByteArray EncodeHello();
 QByteArray EncodeAnswer(const WorkerAnswer &answer);
@@ -60,6 +76,9 @@ struct WorkerRequest {
 std::optional<WorkerRequest> DecodeRequest(QByteArrayView bytes);
 // Hello decodes to an answer for line 0.
 std::optional<WorkerAnswer> DecodeAnswer(QByteArrayView bytes);
+
+// The length a frame's header (FrameHeaderBytes at `header`) announces.
+quint32 FrameLength(const char *header);
 
 // Cuts a stream into messages as its bytes arrive.
 class FrameReader {

@@ -6,9 +6,13 @@
 #include "engine/worker/reencode.h"
 #include "engine/container/sourceimage.h"
 #include "engine/container/tagsonly.h"
+#include "engine/worker/thumbnail.h"
 #include "engine/metadata/xmppacket.h"
 #include "engine/metadata/xmpsidecar.h"
 
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -29,9 +33,23 @@ LineWriter::LineWriter(const LineSettings &lineSettings)
         folderProblem = {NoteCode::SaveFolderChanged, {why}};
 }
 
-LineWriter::~LineWriter() = default;
+LineWriter::~LineWriter()
+{
+    if (sink >= 0)
+        ::close(sink);
+}
 
 WorkerAnswer LineWriter::write(const LinePlan &plan)
+{
+    return line(plan, false);
+}
+
+WorkerAnswer LineWriter::check(const LinePlan &plan)
+{
+    return line(plan, true);
+}
+
+WorkerAnswer LineWriter::line(const LinePlan &plan, bool checking)
 {
     WorkerAnswer answer;
     answer.line = plan.line;
@@ -51,8 +69,14 @@ WorkerAnswer LineWriter::write(const LinePlan &plan)
     if (!sourceIdentity)
         return refuse({NoteCode::ReadFailed, {SystemError()}});
     auto temporary = std::make_unique<OutputTemporary>();
-    if (Note why = temporary->create(folder, plan.output, *sourceIdentity))
-        return refuse(why);
+    // The check writes the same bytes into nothing, so that its notes are the run's.
+    if (checking && sink < 0 && (sink = ::open("/dev/null", O_WRONLY | O_CLOEXEC)) < 0)
+        return refuse({NoteCode::WriteFailed, {SystemError()}});
+    if (!checking) {
+        if (Note why = temporary->create(folder, plan.output, *sourceIdentity))
+            return refuse(why);
+    }
+    const int out = checking ? sink : temporary->handle();
     const TagEdit edit{plan.values, settings.unicodeData};
     const bool besides = TagPlaceOf(source.format()) == TagPlace::Sidecar;
     // The run planned this line before the file changed into one whose tags go beside it.
@@ -61,21 +85,28 @@ WorkerAnswer LineWriter::write(const LinePlan &plan)
     std::unique_ptr<OutputTemporary> sidecar;
     if (besides) {
         // The sidecar first: a line whose sidecar cannot be made leaves no copy behind.
-        SidecarOutcome made = writeSidecar(plan, edit, *sourceIdentity, sidecar);
+        SidecarOutcome made = writeSidecar(plan, edit, *sourceIdentity, checking ? nullptr : &sidecar);
         if (!made.outcome.written()) {
             answer.outcome = made.outcome;
             return answer;
         }
-        answer.outcome = WriteUnchanged(source, temporary->handle(), {});
+        answer.outcome = WriteUnchanged(source, out, {});
         if (answer.outcome.written())
             answer.outcome = made.outcome;
+        if (checking && answer.outcome.written()) {
+            if (!made.bytes.isEmpty())
+                answer.sidecar = WrittenOutput();
+            return checked(answer, source, made.bytes.isEmpty() ? TagPlace::Nowhere : TagPlace::Sidecar);
+        }
     } else {
         answer.outcome = settings.reencode && ReencodingCovers(source.format())
-            ? WriteReencoded(source, edit, plan.output, settings.maxMegapixels, temporary->handle())
-            : WriteTagsOnly(source, edit, temporary->handle(), *memory);
+            ? WriteReencoded(source, edit, plan.output, settings.maxMegapixels, out)
+            : WriteTagsOnly(source, edit, out, *memory);
     }
     if (!answer.outcome.written())
         return answer;
+    if (checking)
+        return checked(answer, source, TagPlaceOf(source.format()));
     // The sidecar first: a temporary not finished is removed, so a failure leaves neither behind.
     WrittenOutput beside;
     if (sidecar) {
@@ -97,8 +128,18 @@ WorkerAnswer LineWriter::write(const LinePlan &plan)
     return answer;
 }
 
+WorkerAnswer &LineWriter::checked(WorkerAnswer &answer, const SourceImage &source, TagPlace place) const
+{
+    answer.written = WrittenOutput();
+    answer.place = place;
+    // Last: the line's notes are made before the image library sees the file.
+    if (answer.line <= settings.thumbnailLines)
+        answer.thumbnail = Thumbnail(source, settings.maxMegapixels);
+    return answer;
+}
+
 SidecarOutcome LineWriter::writeSidecar(const LinePlan &plan, const TagEdit &edit, const FileIdentity &sourceIdentity,
-                                        std::unique_ptr<OutputTemporary> &temporary)
+                                        std::unique_ptr<OutputTemporary> *temporary)
 {
     SidecarFile existing;
     if (!plan.sidecarSource.isEmpty()) {
@@ -107,16 +148,16 @@ SidecarOutcome LineWriter::writeSidecar(const LinePlan &plan, const TagEdit &edi
             return {{}, LineOutcome::failed(existing.failure)};
     }
     SidecarOutcome made = WriteSidecar(plan.sidecarSource.isEmpty() ? nullptr : &existing.bytes, edit, *memory);
-    if (!made.outcome.written() || made.bytes.isEmpty())
+    if (!made.outcome.written() || made.bytes.isEmpty() || !temporary)
         return made;
-    temporary = std::make_unique<OutputTemporary>();
-    Note why = temporary->create(folder, plan.sidecar, sourceIdentity);
+    *temporary = std::make_unique<OutputTemporary>();
+    Note why = (*temporary)->create(folder, plan.sidecar, sourceIdentity);
     if (!why) {
-        if (const QString problem = WriteAt(temporary->handle(), made.bytes, 0); !problem.isEmpty())
+        if (const QString problem = WriteAt((*temporary)->handle(), made.bytes, 0); !problem.isEmpty())
             why = {NoteCode::WriteFailed, {problem}};
     }
     if (why) {
-        temporary.reset();
+        temporary->reset();
         return {{}, LineOutcome::refused(why)};
     }
     return made;

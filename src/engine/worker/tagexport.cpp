@@ -90,6 +90,11 @@ ImageTags ReadImageTags(const SourceImage &source, bool unicodeData)
         tags.failure = found.refusal;
         return tags;
     }
+    // A run warns of such a file; its tags are not taken as though it were sound.
+    if (const QString damage = SourceDamage(source); !damage.isEmpty()) {
+        tags.failure = {NoteCode::SourceDamaged, {damage}};
+        return tags;
+    }
     // A run keeps what later blocks add, as readers that merge them show it.
     const QList<IimDataset> kept = MergedIim(found.iimCopies);
     QByteArray iim;
