@@ -4,9 +4,7 @@
 // FUZZ_WEBP, FUZZ_PSD, FUZZ_GIF), each target takes only inputs of its own
 // format.
 #include "engine/container/gifcontainer.h"
-#include "engine/metadata/iimblock.h"
 #include "engine/container/jpegcontainer.h"
-#include "engine/metadata/photoshopresources.h"
 #include "engine/container/pngcontainer.h"
 #include "engine/container/psdcontainer.h"
 #include "engine/container/sourceimage.h"
@@ -14,6 +12,8 @@
 #include "engine/container/tiffcontainer.h"
 #include "engine/container/tiffstructure.h"
 #include "engine/container/webpcontainer.h"
+#include "engine/metadata/iimblock.h"
+#include "engine/metadata/photoshopresources.h"
 #include "engine/metadata/xmppacket.h"
 #include "fuzzcheck.h"
 

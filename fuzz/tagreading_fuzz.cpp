@@ -2,7 +2,8 @@
 // gives the same values when read again, and the data file written from
 // them reads back as those values, cell for cell.
 #include "engine/container/sourceimage.h"
-#include "engine/worker/tagexport.h"
+#include "engine/run/exporttable.h"
+#include "engine/worker/imagetags.h"
 #include "fuzzcheck.h"
 #include "model/datafile.h"
 #include "model/datafilewriter.h"

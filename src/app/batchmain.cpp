@@ -1,15 +1,16 @@
 #include "app/versiontext.h"
+#include "engine/metadata/xmpsidecar.h"
+#include "engine/platform/freeimagelayer.h"
 #include "engine/run/batchcheck.h"
 #include "engine/run/batchrunner.h"
 #include "engine/run/notetext.h"
-#include "engine/metadata/xmpsidecar.h"
 #include "engine/run/tagexporter.h"
 #include "model/appstate.h"
-#include "engine/platform/freeimagelayer.h"
 #include "model/datafile.h"
 #include "model/schemestore.h"
 #include "model/settingsstore.h"
 #include "model/tagslots.h"
+#include "model/xmpfields.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -3,9 +3,9 @@
 // tags of the images an export hands it, one at a time, so that whatever an
 // image library does with a file ends this process rather than the run. Requests come on standard input, answers go out on
 // standard output, each as workerprotocol.h frames them.
-#include "engine/worker/linewriter.h"
-#include "engine/worker/tagexport.h"
 #include "engine/run/workerprotocol.h"
+#include "engine/worker/imagetags.h"
+#include "engine/worker/linewriter.h"
 
 #include <QByteArray>
 

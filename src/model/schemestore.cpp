@@ -1,5 +1,7 @@
 #include "model/schemestore.h"
 
+#include "model/xmpfields.h"
+
 #include <QDir>
 
 #include <algorithm>

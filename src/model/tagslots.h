@@ -19,7 +19,7 @@ enum class SlotRole {
 };
 
 struct TagSlotInfo {
-    std::string_view key;   // IPTC key as the design spells it; empty for the file-name slot
+    std::string_view key;   // IPTC key as stored schemes spell it; empty for the file-name slot
     std::string_view label; // caption in the scheme editor
     int column;             // editor column: 0 left, 1 right
     int group;              // separator group in the editor, 1 to 7
@@ -82,8 +82,3 @@ constexpr bool isListDataset(int dataset)
 using IptcTagKeyTable = std::array<QString, SlotCount>;
 
 void InitIptcTagKeys(IptcTagKeyTable &IptcTagKeys);
-
-// A slot's key as text (an XMP slot's too), for messages and tables.
-QString SlotKey(int slot);
-// A slot's caption (an XMP slot's too), for the editor and tables.
-QString SlotLabel(int slot);

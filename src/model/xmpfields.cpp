@@ -119,3 +119,15 @@ std::optional<QString> XmpFieldValue(int slot, const QString &text, QString *rul
     }
     return text;
 }
+
+QString SlotKey(int slot)
+{
+    const std::string_view key = isXmpSlot(slot) ? xmpField(slot).key : slotInfo(slot).key;
+    return QString::fromLatin1(key.data(), qsizetype(key.size()));
+}
+
+QString SlotLabel(int slot)
+{
+    const std::string_view label = isXmpSlot(slot) ? xmpField(slot).label : slotInfo(slot).label;
+    return QString::fromUtf8(label.data(), qsizetype(label.size()));
+}

@@ -118,3 +118,8 @@ int XmpSlotOfKey(const QString &key);
 // ask: the value to write (a vocabulary's code given short becomes its full
 // URI), or nullopt with `rule` naming what it breaks.
 std::optional<QString> XmpFieldValue(int slot, const QString &text, QString *rule);
+
+// A slot's key as text (an XMP slot's too), for messages and tables.
+QString SlotKey(int slot);
+// A slot's caption (an XMP slot's too), for the editor and tables.
+QString SlotLabel(int slot);

@@ -1,11 +1,11 @@
 #include "ui/formcheck.h"
 
 #include "engine/run/batchcheck.h"
-#include "model/datafile.h"
 #include "engine/run/notetext.h"
 #include "engine/worker/thumbnail.h"
-#include "model/xmpfields.h"
+#include "model/datafile.h"
 #include "model/tagslots.h"
+#include "model/xmpfields.h"
 #include "ui/uiservices.h"
 
 #include <QAction>

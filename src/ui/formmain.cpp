@@ -1,11 +1,11 @@
 #include "ui/formmain.h"
 
+#include "engine/platform/freeimagelayer.h"
 #include "engine/run/batchcheck.h"
 #include "engine/run/batchrunner.h"
 #include "engine/run/lineplanner.h"
 #include "engine/run/notetext.h"
 #include "engine/run/tagexporter.h"
-#include "engine/platform/freeimagelayer.h"
 #include "model/appstate.h"
 #include "model/codepage.h"
 #include "model/datafile.h"

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "engine/platform/freeimagelayer.h"
 #include "engine/run/batchrunner.h"
 #include "model/appstate.h"
-#include "engine/platform/freeimagelayer.h"
 #include "testsupport.h"
 
 #include <QTemporaryDir>

@@ -1,11 +1,12 @@
 #include "enginefixture.h"
 
-#include "engine/run/batchcheck.h"
-#include "engine/run/lineplanner.h"
 #include "engine/platform/outputfile.h"
 #include "engine/platform/savefolder.h"
+#include "engine/run/batchcheck.h"
+#include "engine/run/lineplanner.h"
 #include "engine/run/tagexporter.h"
 #include "model/settingsstore.h"
+#include "model/xmpfields.h"
 #include "testsupport.h"
 
 #include <QDir>

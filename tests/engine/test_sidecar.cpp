@@ -1,10 +1,11 @@
-#include "enginefixture.h"
-#include "engine/run/batchcheck.h"
 #include "engine/container/sourceimage.h"
-#include "engine/worker/tagexport.h"
 #include "engine/container/tagsonly.h"
 #include "engine/metadata/xmppacket.h"
 #include "engine/metadata/xmpsidecar.h"
+#include "engine/run/batchcheck.h"
+#include "engine/run/exporttable.h"
+#include "engine/worker/imagetags.h"
+#include "enginefixture.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>

@@ -2,6 +2,7 @@
 #include "model/parsingscheme.h"
 #include "model/slotexpression.h"
 #include "model/tagslots.h"
+#include "model/xmpfields.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "test_schemedialogs_support.h"
 
-#include "engine/run/batchrunner.h"
 #include "engine/platform/freeimagelayer.h"
+#include "engine/run/batchrunner.h"
 #include "engine/run/lineplanner.h"
 #include "fakeuiservices.h"
 #include "model/appstate.h"

@@ -1,11 +1,11 @@
 #include "engine/container/jpegcontainer.h"
 
-#include "engine/platform/bytereader.h"
 #include "engine/container/outputbytes.h"
-#include "engine/metadata/photoshopresources.h"
 #include "engine/container/sourceimage.h"
 #include "engine/container/tiffstructure.h"
+#include "engine/metadata/photoshopresources.h"
 #include "engine/metadata/xmppacket.h"
+#include "engine/platform/bytereader.h"
 
 #include <QCryptographicHash>
 #include <QHash>

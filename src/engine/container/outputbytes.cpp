@@ -1,7 +1,7 @@
 #include "engine/container/outputbytes.h"
 
-#include "engine/platform/outputfile.h"
 #include "engine/container/sourceimage.h"
+#include "engine/platform/outputfile.h"
 
 #include <algorithm>
 

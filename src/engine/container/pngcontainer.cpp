@@ -1,10 +1,10 @@
 #include "engine/container/pngcontainer.h"
 
-#include "engine/platform/bytereader.h"
 #include "engine/container/outputbytes.h"
-#include "engine/metadata/photoshopresources.h"
 #include "engine/container/sourceimage.h"
+#include "engine/metadata/photoshopresources.h"
 #include "engine/metadata/xmppacket.h"
+#include "engine/platform/bytereader.h"
 #include "engine/platform/zlibstream.h"
 
 #include <QHash>

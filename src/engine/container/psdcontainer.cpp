@@ -1,9 +1,9 @@
 #include "engine/container/psdcontainer.h"
 
-#include "engine/platform/bytereader.h"
 #include "engine/container/outputbytes.h"
-#include "engine/metadata/photoshopresources.h"
 #include "engine/container/sourceimage.h"
+#include "engine/metadata/photoshopresources.h"
+#include "engine/platform/bytereader.h"
 
 #include <algorithm>
 

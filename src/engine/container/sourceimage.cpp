@@ -1,11 +1,11 @@
 #include "engine/container/sourceimage.h"
 
+#include "engine/container/jpegsegments.h"
+#include "engine/container/tiffstructure.h"
 #include "engine/platform/bytereader.h"
 #include "engine/platform/freeimagelayer.h"
-#include "engine/container/jpegsegments.h"
 #include "engine/platform/outputfile.h"
 #include "engine/platform/sourcefile.h"
-#include "engine/container/tiffstructure.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,10 +1,10 @@
 #include "engine/container/tiffcontainer.h"
 
-#include "engine/platform/bytereader.h"
 #include "engine/container/outputbytes.h"
-#include "engine/metadata/photoshopresources.h"
 #include "engine/container/sourceimage.h"
 #include "engine/container/tiffstructure.h"
+#include "engine/metadata/photoshopresources.h"
+#include "engine/platform/bytereader.h"
 
 #include <QSet>
 

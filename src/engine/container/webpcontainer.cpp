@@ -1,8 +1,8 @@
 #include "engine/container/webpcontainer.h"
 
-#include "engine/platform/bytereader.h"
 #include "engine/container/outputbytes.h"
 #include "engine/container/sourceimage.h"
+#include "engine/platform/bytereader.h"
 
 #include <QHash>
 

@@ -1,7 +1,7 @@
 #include "engine/metadata/iimblock.h"
 
-#include "engine/platform/bytereader.h"
 #include "engine/metadata/iimvalues.h"
+#include "engine/platform/bytereader.h"
 #include "model/codepage.h"
 #include "model/xmpfields.h"
 

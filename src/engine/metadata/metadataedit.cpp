@@ -4,8 +4,8 @@
 #include "engine/metadata/iimvalues.h"
 #include "engine/metadata/tagreading.h"
 #include "engine/metadata/xmppacket.h"
-#include "model/xmpfields.h"
 #include "model/tagslots.h"
+#include "model/xmpfields.h"
 
 namespace {
 bool hasSlot(const QList<TagValue> &values, int slot)

@@ -1,7 +1,7 @@
 #include "engine/metadata/photoshopresources.h"
 
-#include "engine/platform/bytereader.h"
 #include "engine/metadata/iimblock.h"
+#include "engine/platform/bytereader.h"
 
 #include <QCryptographicHash>
 

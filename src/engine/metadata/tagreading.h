@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/batchline.h"
 #include "model/xmpfields.h"
 
 #include <QByteArray>
@@ -68,3 +69,10 @@ struct TagReading {
 // the values go into a data file a run reads as Unicode, so that a run
 // writes a Windows-1252 IIM block with any non-ASCII value in UTF-8.
 TagReading ReadTagSlots(const QByteArray &iim, const QByteArray &xmpPacket, IptcDigest digest, bool unicodeData = false);
+
+// What one image's tags read as.
+struct ImageTags {
+    std::array<QString, AllSlotCount> values; // values[k - 1] is slot k's (the XMP slots' too)
+    QList<TagReadNote> notes;                 // values that will not come back exactly
+    Note failure;                             // why the image could not be read
+};

@@ -1,8 +1,8 @@
 #include "engine/run/batchcheck.h"
 
+#include "engine/platform/savefolder.h"
 #include "engine/run/batchrunner.h"
 #include "engine/run/lineplanner.h"
-#include "engine/platform/savefolder.h"
 #include "engine/run/workerjob.h"
 #include "engine/run/workerprotocol.h"
 #include "model/appstate.h"

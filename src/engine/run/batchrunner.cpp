@@ -1,10 +1,10 @@
 #include "engine/run/batchrunner.h"
 
-#include "engine/run/lineplanner.h"
 #include "engine/platform/savefolder.h"
+#include "engine/run/lineplanner.h"
 #include "engine/run/workerjob.h"
-#include "engine/run/workerprotocol.h"
 #include "engine/run/workerpool.h"
+#include "engine/run/workerprotocol.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

@@ -1,12 +1,13 @@
 #include "engine/run/lineplanner.h"
 
-#include "engine/run/imagenames.h"
-#include "engine/platform/savefolder.h"
 #include "engine/container/sourceimage.h"
 #include "engine/container/tagsonly.h"
 #include "engine/metadata/xmpsidecar.h"
+#include "engine/platform/savefolder.h"
+#include "engine/run/imagenames.h"
 #include "model/codepage.h"
 #include "model/slotexpression.h"
+#include "model/xmpfields.h"
 
 #include <QDir>
 #include <QSet>

@@ -1,16 +1,16 @@
 #include "engine/run/tagexporter.h"
 
-#include "engine/run/batchrunner.h"
-#include "engine/run/lineplanner.h"
+#include "engine/container/sourceimage.h"
 #include "engine/platform/outputfile.h"
 #include "engine/platform/savefolder.h"
-#include "engine/container/sourceimage.h"
+#include "engine/run/batchrunner.h"
+#include "engine/run/lineplanner.h"
 #include "engine/run/workerjob.h"
-#include "engine/run/workerprotocol.h"
 #include "engine/run/workerpool.h"
+#include "engine/run/workerprotocol.h"
 #include "model/exportscheme.h"
-#include "model/xmpfields.h"
 #include "model/schemestore.h"
+#include "model/xmpfields.h"
 
 #include <QDir>
 #include <QFile>

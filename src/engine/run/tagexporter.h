@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/worker/tagexport.h"
+#include "engine/run/exporttable.h"
 #include "model/datafilewriter.h"
 #include "model/problem.h"
 #include "model/settingsstore.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/batchline.h"
-#include "engine/worker/tagexport.h"
+#include "engine/metadata/tagreading.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

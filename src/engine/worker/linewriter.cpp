@@ -1,14 +1,14 @@
 #include "engine/worker/linewriter.h"
 
-#include "engine/run/lineplanner.h"
 #include "engine/container/outputbytes.h"
-#include "engine/platform/outputfile.h"
-#include "engine/worker/reencode.h"
 #include "engine/container/sourceimage.h"
 #include "engine/container/tagsonly.h"
-#include "engine/worker/thumbnail.h"
 #include "engine/metadata/xmppacket.h"
 #include "engine/metadata/xmpsidecar.h"
+#include "engine/platform/outputfile.h"
+#include "engine/run/lineplanner.h"
+#include "engine/worker/reencode.h"
+#include "engine/worker/thumbnail.h"
 
 
 #include <fcntl.h>

@@ -1,16 +1,16 @@
 #include "engine/worker/reencode.h"
 
-#include "engine/platform/exiv2compat.h"
-#include "engine/metadata/xmppacket.h"
-#include "engine/platform/freeimagelayer.h"
 #include "engine/container/jpegcontainer.h"
-#include "engine/platform/librarylog.h"
 #include "engine/container/pngcontainer.h"
-#include "engine/container/tiffcontainer.h"
-#include "engine/container/tiffstructure.h"
-#include "engine/platform/outputfile.h"
 #include "engine/container/sourceimage.h"
 #include "engine/container/tagsonly.h"
+#include "engine/container/tiffcontainer.h"
+#include "engine/container/tiffstructure.h"
+#include "engine/metadata/xmppacket.h"
+#include "engine/platform/exiv2compat.h"
+#include "engine/platform/freeimagelayer.h"
+#include "engine/platform/librarylog.h"
+#include "engine/platform/outputfile.h"
 
 #include <QFile>
 

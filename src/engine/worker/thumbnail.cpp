@@ -1,8 +1,8 @@
 #include "engine/worker/thumbnail.h"
 
+#include "engine/container/sourceimage.h"
 #include "engine/platform/exiv2compat.h"
 #include "engine/platform/freeimagelayer.h"
-#include "engine/container/sourceimage.h"
 #include "engine/run/workerprotocol.h"
 
 #include <algorithm>

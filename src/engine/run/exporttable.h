@@ -7,29 +7,14 @@
 #include <QString>
 #include <QStringList>
 
-class SourceImage;
 enum class ImageFormat;
 
-// Reading a folder's tags back into a data file and the scheme that writes
-// them again.
-
-// What one image's tags read as.
-struct ImageTags {
-    std::array<QString, AllSlotCount> values; // values[k - 1] is slot k's (the XMP slots' too)
-    QList<TagReadNote> notes;                 // values that will not come back exactly
-    Note failure;                             // why the image could not be read
-};
+// Which files of a folder the export lists, and the data file their tags
+// make; the tags themselves are read in the workers.
 
 // Whether the export reads the tags of images of this format in the file
 // itself; camera raw files and HEIF are read from their XMP sidecars.
 bool ExportReads(ImageFormat format);
-
-// An image's tags: its container's own blocks, IPTC and XMP reconciled;
-// `unicodeData` as ReadTagSlots takes it. Parses the XMP packet, so it runs
-// where a library's fault costs only this image.
-ImageTags ReadImageTags(const SourceImage &source, bool unicodeData = false);
-// The same for the file at `path`, opened as a run's worker opens a source.
-ImageTags ReadImageTagsAt(const QString &path, bool unicodeData);
 
 // A file of the folder that the export does not list, and why: UnknownType,
 // SourceNotAFile, SourceMissing (a link to nothing), TemporaryName, or
