@@ -1,11 +1,14 @@
 #include "engine/platform/outputfile.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 QString SystemError(int error)
@@ -79,4 +82,28 @@ QString CopyFileRange(int in, qint64 from, int out, qint64 at, qint64 length)
         done += got;
     }
     return {};
+}
+
+int OpenDiscardingSink()
+{
+    return ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+}
+
+void CloseDescriptor(int fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+MemoryFile::MemoryFile() : fd(memfd_create("brindleway-reencoded", MFD_CLOEXEC)) {}
+
+MemoryFile::~MemoryFile()
+{
+    CloseDescriptor(fd);
+}
+
+QByteArray MemoryFile::readAll() const
+{
+    QFile file(path());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 
@@ -25,3 +26,25 @@ QString WriteAt(int out, QByteArrayView bytes, qint64 at);
 // ends early is an error, never a shorter output. Returns why not all bytes
 // were copied; empty on success.
 QString CopyFileRange(int in, qint64 from, int out, qint64 at, qint64 length);
+
+// A descriptor that swallows whatever is written to it, for writing that
+// only its notes are wanted from; -1 with errno set when there is none.
+int OpenDiscardingSink();
+void CloseDescriptor(int fd);
+
+// An anonymous file in memory that a path reaches, so that the tags-only
+// writer can read a composed image as it reads any source.
+class MemoryFile {
+public:
+    MemoryFile();
+    ~MemoryFile();
+    MemoryFile(const MemoryFile &) = delete;
+    MemoryFile &operator=(const MemoryFile &) = delete;
+
+    bool write(const QByteArray &bytes) { return fd >= 0 && WriteAt(fd, bytes, 0).isEmpty(); }
+    QString path() const { return QStringLiteral("/proc/self/fd/%1").arg(fd); }
+    QByteArray readAll() const;
+
+private:
+    int fd;
+};

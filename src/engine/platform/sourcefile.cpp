@@ -90,3 +90,11 @@ QByteArray ReadFileHead(const QString &path, qsizetype count, int *error)
     ::close(fd);
     return head;
 }
+
+EntryKind EntryKindOf(const QString &path)
+{
+    struct stat entry {};
+    if (::lstat(QFile::encodeName(path).constData(), &entry) != 0)
+        return EntryKind::Missing;
+    return S_ISREG(entry.st_mode) || S_ISLNK(entry.st_mode) ? EntryKind::FileOrLink : EntryKind::Other;
+}

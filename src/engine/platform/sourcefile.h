@@ -39,3 +39,7 @@ private:
 // Up to `count` first bytes of the plain file at `path`; empty for another
 // kind of file, with `*error` set (an errno value) when it could not be read.
 QByteArray ReadFileHead(const QString &path, qsizetype count, int *error);
+
+// What the entry at `path` is, without following a link.
+enum class EntryKind { Missing, FileOrLink, Other };
+EntryKind EntryKindOf(const QString &path);

@@ -4,6 +4,7 @@
 #include "engine/container/tagsonly.h"
 #include "engine/metadata/xmpsidecar.h"
 #include "engine/platform/savefolder.h"
+#include "engine/platform/sourcefile.h"
 #include "model/codepage.h"
 #include "model/xmpfields.h"
 
@@ -14,7 +15,6 @@
 
 #include <cerrno>
 
-#include <sys/stat.h>
 
 bool ExportReads(ImageFormat format)
 {
@@ -34,12 +34,14 @@ Note leftOut(const QString &path, QString &sidecar)
     if (IsTemporaryName(QFileInfo(path).fileName()))
         return {NoteCode::TemporaryName, {}};
     // Anything but a file or a link to one (a device, a pipe) is not even opened.
-    struct stat entry {};
-    const QByteArray native = QFile::encodeName(path);
-    if (::lstat(native.constData(), &entry) != 0)
+    switch (EntryKindOf(path)) {
+    case EntryKind::Missing:
         return {NoteCode::SourceMissing, {}};
-    if (!(S_ISREG(entry.st_mode) || S_ISLNK(entry.st_mode)))
+    case EntryKind::Other:
         return {NoteCode::SourceNotAFile, {}};
+    case EntryKind::FileOrLink:
+        break;
+    }
     const FileHead head = FormatOfFileHead(path);
     if (head.error)
         return head.error == ENOENT ? Note{NoteCode::SourceMissing, {}} : Note{};

@@ -22,7 +22,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include <unistd.h>
 
 qsizetype ExportResult::unreadable() const
 {

@@ -11,8 +11,6 @@
 #include "engine/worker/thumbnail.h"
 
 
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -35,8 +33,7 @@ LineWriter::LineWriter(const LineSettings &lineSettings)
 
 LineWriter::~LineWriter()
 {
-    if (sink >= 0)
-        ::close(sink);
+    CloseDescriptor(sink);
 }
 
 WorkerAnswer LineWriter::write(const LinePlan &plan)
@@ -70,7 +67,7 @@ WorkerAnswer LineWriter::line(const LinePlan &plan, bool checking)
         return refuse({NoteCode::ReadFailed, {SystemError()}});
     auto temporary = std::make_unique<OutputTemporary>();
     // The check writes the same bytes into nothing, so that its notes are the run's.
-    if (checking && sink < 0 && (sink = ::open("/dev/null", O_WRONLY | O_CLOEXEC)) < 0)
+    if (checking && sink < 0 && (sink = OpenDiscardingSink()) < 0)
         return refuse({NoteCode::WriteFailed, {SystemError()}});
     if (!checking) {
         if (Note why = temporary->create(folder, plan.output, *sourceIdentity))

@@ -17,9 +17,6 @@
 #include <exiv2/exiv2.hpp>
 #include <tiffio.h>
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <QSet>
 
 #include <set>
@@ -39,31 +36,6 @@ void PrepareExiv2()
     };
     static Library library;
 }
-
-// An anonymous file in memory that a path reaches, so that the tags-only
-// writer can read the composed image as it reads any source.
-class MemoryFile {
-public:
-    MemoryFile() : fd(memfd_create("brindleway-reencoded", MFD_CLOEXEC)) {}
-    ~MemoryFile()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    MemoryFile(const MemoryFile &) = delete;
-    MemoryFile &operator=(const MemoryFile &) = delete;
-
-    bool write(const QByteArray &bytes) { return fd >= 0 && WriteAt(fd, bytes, 0).isEmpty(); }
-    QString path() const { return QStringLiteral("/proc/self/fd/%1").arg(fd); }
-    QByteArray readAll() const
-    {
-        QFile file(path());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-private:
-    int fd;
-};
 
 // Tags that describe how the encoded image is stored: the encoder's stay,
 // the source's would misdescribe it.
