@@ -60,10 +60,7 @@ Problem BatchChecker::start(const AppState &app, const BatchOptions &options, in
     connect(next->work, &WorkerJob::finished, this, &BatchChecker::ended);
     LineSettings settings = planner.settings();
     settings.thumbnailLines = thumbnails;
-    WorkerPool::Limits limits;
-    limits.workers = std::min(options.workers > 0 ? options.workers : QThread::idealThreadCount(), lines);
-    limits.lineMs = options.lineMs;
-    limits.graceMs = options.graceMs;
+    const auto limits = WorkerPool::Limits::of(options.workers, lines, options.lineMs, options.graceMs);
     job = std::move(next);
     job->work->start(WorkerProgram(), settings, limits, WorkerMessage::Check);
     return {};

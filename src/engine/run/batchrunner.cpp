@@ -93,10 +93,7 @@ Problem BatchRunner::start(const AppState &app, const BatchOptions &options)
         return refusal;
     const int lines = LinePlanner::linesOf(app);
     next->result.lines = lines;
-    WorkerPool::Limits limits;
-    limits.workers = std::min(options.workers > 0 ? options.workers : QThread::idealThreadCount(), lines);
-    limits.lineMs = options.lineMs;
-    limits.graceMs = options.graceMs;
+    const auto limits = WorkerPool::Limits::of(options.workers, lines, options.lineMs, options.graceMs);
     Run *started = next.get();
     WorkerJob *work = next->work = new WorkerJob(lines, [started](int line) { return started->planner->plan(line); }, this);
     // Lines that share an output are written one after the other and put in place in line order;

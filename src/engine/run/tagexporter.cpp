@@ -153,10 +153,7 @@ Problem TagExporter::start(const ExportRequest &request, SchemeTable &schemes, S
         next->images.append({name, {}});
     LineSettings settings;
     settings.unicodeData = IsUnicode(request.format.encoding);
-    WorkerPool::Limits limits;
-    limits.workers = int(std::min<qsizetype>(request.workers > 0 ? request.workers : QThread::idealThreadCount(), names.size()));
-    limits.lineMs = request.imageMs;
-    limits.graceMs = request.graceMs;
+    const auto limits = WorkerPool::Limits::of(request.workers, names.size(), request.imageMs, request.graceMs);
     const QDir folder(request.imageFolder);
     next->work = new WorkerJob(int(names.size()), [names, folder](int line) {
         LinePlan plan;

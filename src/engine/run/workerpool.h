@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QThread>
 
 #include <memory>
 #include <vector>
@@ -28,6 +29,12 @@ public:
         int workers = 1; // at most this many at once
         int lineMs = 600000; // a line still unanswered after this long fails and ends its worker
         int graceMs = 2000;  // a worker told to end is killed when it is still there after this long
+
+        // `wanted` workers (0: one a processor), never more than there are `items`.
+        static Limits of(int wanted, qsizetype items, int lineMs, int graceMs)
+        {
+            return {int(std::min<qsizetype>(wanted > 0 ? wanted : QThread::idealThreadCount(), items)), lineMs, graceMs};
+        }
     };
 
     WorkerPool(QString program, const LineSettings &settings, Limits limits, QObject *parent = nullptr);
