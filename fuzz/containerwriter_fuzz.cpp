@@ -158,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *input, size_t size)
     const TagEdit edit{{{1, QString::fromLatin1(Caption)}, {5, QStringLiteral("a;b")}, {8, QStringLiteral("Zürich")},
                         {7, QStringLiteral("20240131")}},
                        true};
-    const LineOutcome outcome = WriteTagsOnly(source, edit, out.fd, memory);
+    const LineOutcome outcome = WriteTagsOnly(source, edit, memory, out.fd);
     if (!outcome.written())
         return 0;
     const QByteArray written = out.read();

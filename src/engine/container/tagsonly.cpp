@@ -9,26 +9,72 @@
 #include "engine/container/tiffcontainer.h"
 #include "engine/container/webpcontainer.h"
 
+namespace {
+
+using Bytes = QByteArrayView;
+
+// One row per container this program writes: where a line's tags go in it,
+// its writer, and the readers the run and the export ask of it. A reader
+// left out means the container never answers yes to it.
+struct Container {
+    ImageFormat format;
+    TagPlace place;
+    LineOutcome (*write)(const SourceImage &, const TagEdit &, XmpMemory &, int out);
+    FoundMetadata (*read)(Bytes);
+    QString (*damage)(Bytes);
+    bool (*holdsNoImage)(Bytes);
+    Note (*refusal)(Bytes);
+};
+
+LineOutcome writeTiff(const SourceImage &source, const TagEdit &edit, XmpMemory &memory, int out)
+{
+    return WriteTaggedTiff(source, edit, memory, out);
+}
+
+const Container Containers[] = {
+    {ImageFormat::Jpeg, TagPlace::IptcAndXmp, WriteTaggedJpeg, ReadJpegMetadata,
+     [](Bytes file) { return JpegDamage(file, JpegSegments(file)); },
+     [](Bytes file) { return JpegSegments(file).noImage(); },
+     [](Bytes file) { return JpegTagsRefusal(JpegSegments(file)); }},
+    {ImageFormat::Png, TagPlace::IptcAndXmp, WriteTaggedPng, ReadPngMetadata,
+     [](Bytes file) {
+         const PngLayout layout = PngChunks(file);
+         // As the writer refuses it when the line has values.
+         return layout.whole ? PngDamage(layout) : QStringLiteral("its chunks do not run whole to its end");
+     },
+     nullptr, nullptr},
+    {ImageFormat::Tiff, TagPlace::IptcAndXmp, writeTiff, ReadTiffMetadata, TiffDamage, TiffHoldsNoImage, TiffTagsRefusal},
+    {ImageFormat::BigTiff, TagPlace::IptcAndXmp, writeTiff, ReadTiffMetadata, TiffDamage, TiffHoldsNoImage, TiffTagsRefusal},
+    {ImageFormat::Psd, TagPlace::IptcAndXmp, WriteTaggedPsd, ReadPsdMetadata,
+     [](Bytes file) {
+         const PsdLayout layout = PsdSections(file);
+         return layout.damage.isEmpty() ? layout.laterDamage : layout.damage;
+     },
+     nullptr, nullptr},
+    {ImageFormat::WebP, TagPlace::XmpOnly, WriteTaggedWebp, ReadWebpMetadata, [](Bytes file) { return WebpChunks(file).damage; },
+     nullptr, nullptr},
+    {ImageFormat::Gif, TagPlace::XmpOnly, WriteTaggedGif, ReadGifMetadata, [](Bytes file) { return GifBlocks(file).damage; },
+     nullptr, nullptr},
+    // Their tags go into a sidecar: the photo itself is copied as it is.
+    {ImageFormat::Heif, TagPlace::Sidecar, nullptr, nullptr, nullptr, nullptr, nullptr},
+    {ImageFormat::CameraRaw, TagPlace::Sidecar, nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+const Container *containerOf(ImageFormat format)
+{
+    for (const Container &container : Containers) {
+        if (container.format == format)
+            return &container;
+    }
+    return nullptr;
+}
+
+} // namespace
+
 TagPlace TagPlaceOf(ImageFormat format)
 {
-    switch (format) {
-    case ImageFormat::Jpeg:
-    case ImageFormat::Png:
-    case ImageFormat::Tiff:
-    case ImageFormat::BigTiff:
-    case ImageFormat::Psd:
-        return TagPlace::IptcAndXmp;
-    case ImageFormat::WebP:
-    case ImageFormat::Gif:
-        return TagPlace::XmpOnly;
-    case ImageFormat::Heif:
-    case ImageFormat::CameraRaw:
-        return TagPlace::Sidecar;
-    case ImageFormat::OtherImage:
-    case ImageFormat::Unknown:
-        return TagPlace::Nowhere;
-    }
-    return TagPlace::Nowhere;
+    const Container *container = containerOf(format);
+    return container ? container->place : TagPlace::Nowhere;
 }
 
 QString UntaggedBecause(ImageFormat format)
@@ -46,7 +92,7 @@ QString UntaggedBecause(ImageFormat format)
     return QStringLiteral("the type of the file is not known");
 }
 
-LineOutcome WriteTagsOnly(const SourceImage &source, const TagEdit &edit, int out, XmpMemory &memory)
+LineOutcome WriteTagsOnly(const SourceImage &source, const TagEdit &edit, XmpMemory &memory, int out)
 {
     if (const QString why = UntaggedBecause(source.format()); !why.isEmpty())
         return WriteUnchanged(source, out, {{NoteCode::WrittenWithoutTags, {why}}});
@@ -58,97 +104,32 @@ LineOutcome WriteTagsOnly(const SourceImage &source, const TagEdit &edit, int ou
             notes.append({NoteCode::SourceDamaged, {damage}});
         return WriteUnchanged(source, out, notes);
     }
-    switch (source.format()) {
-    case ImageFormat::Jpeg:
-        return WriteTaggedJpeg(source, edit, memory, out);
-    case ImageFormat::Png:
-        return WriteTaggedPng(source, edit, memory, out);
-    case ImageFormat::WebP:
-        return WriteTaggedWebp(source, edit, memory, out);
-    case ImageFormat::Psd:
-        return WriteTaggedPsd(source, edit, memory, out);
-    case ImageFormat::Gif:
-        return WriteTaggedGif(source, edit, memory, out);
-    case ImageFormat::Tiff:
-    case ImageFormat::BigTiff:
-        return WriteTaggedTiff(source, edit, memory, out);
-    default:
-        // A photo whose tags go beside it is copied as it is; the line writer makes its sidecar.
-        return WriteUnchanged(source, out, {});
-    }
+    const Container *container = containerOf(source.format());
+    if (!container || !container->write)
+        return WriteUnchanged(source, out, {}); // the line writer makes the sidecar
+    return container->write(source, edit, memory, out);
 }
 
 QString SourceDamage(const SourceImage &source)
 {
-    const QByteArrayView file = source.bytes();
-    switch (source.format()) {
-    case ImageFormat::Jpeg:
-        return JpegDamage(file, JpegSegments(file));
-    case ImageFormat::Png: {
-        const PngLayout layout = PngChunks(file);
-        // As the writer refuses it when the line has values.
-        return layout.whole ? PngDamage(layout) : QStringLiteral("its chunks do not run whole to its end");
-    }
-    case ImageFormat::Tiff:
-    case ImageFormat::BigTiff:
-        return TiffDamage(file);
-    case ImageFormat::WebP:
-        return WebpChunks(file).damage;
-    case ImageFormat::Psd: {
-        const PsdLayout layout = PsdSections(file);
-        return layout.damage.isEmpty() ? layout.laterDamage : layout.damage;
-    }
-    case ImageFormat::Gif:
-        return GifBlocks(file).damage;
-    default:
-        return {};
-    }
+    const Container *container = containerOf(source.format());
+    return container && container->damage ? container->damage(source.bytes()) : QString();
 }
 
 bool HoldsNoImage(const SourceImage &source)
 {
-    switch (source.format()) {
-    case ImageFormat::Jpeg:
-        return JpegSegments(source.bytes()).noImage();
-    case ImageFormat::Tiff:
-    case ImageFormat::BigTiff:
-        return TiffHoldsNoImage(source.bytes());
-    default:
-        return false;
-    }
+    const Container *container = containerOf(source.format());
+    return container && container->holdsNoImage && container->holdsNoImage(source.bytes());
 }
 
 Note TagsRefusal(const SourceImage &source)
 {
-    switch (source.format()) {
-    case ImageFormat::Jpeg:
-        return JpegTagsRefusal(JpegSegments(source.bytes()));
-    case ImageFormat::Tiff:
-    case ImageFormat::BigTiff:
-        return TiffTagsRefusal(source.bytes());
-    default:
-        return {};
-    }
+    const Container *container = containerOf(source.format());
+    return container && container->refusal ? container->refusal(source.bytes()) : Note{};
 }
 
 FoundMetadata ReadTagBlocks(const SourceImage &source)
 {
-    const QByteArrayView file = source.bytes();
-    switch (source.format()) {
-    case ImageFormat::Jpeg:
-        return ReadJpegMetadata(file);
-    case ImageFormat::Png:
-        return ReadPngMetadata(file);
-    case ImageFormat::Tiff:
-    case ImageFormat::BigTiff:
-        return ReadTiffMetadata(file);
-    case ImageFormat::WebP:
-        return ReadWebpMetadata(file);
-    case ImageFormat::Psd:
-        return ReadPsdMetadata(file);
-    case ImageFormat::Gif:
-        return ReadGifMetadata(file);
-    default:
-        return {};
-    }
+    const Container *container = containerOf(source.format());
+    return container && container->read ? container->read(source.bytes()) : FoundMetadata{};
 }

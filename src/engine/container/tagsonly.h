@@ -15,7 +15,7 @@ class XmpMemory;
 // here are copied unchanged, with a note; those whose tags go into a
 // sidecar are copied unchanged without one. `memory` is what a worker keeps
 // from line to line.
-LineOutcome WriteTagsOnly(const SourceImage &source, const TagEdit &edit, int out, XmpMemory &memory);
+LineOutcome WriteTagsOnly(const SourceImage &source, const TagEdit &edit, XmpMemory &memory, int out);
 
 // Why the source's image data are damaged (ending early, running past the
 // end, a chunk's checksum wrong); empty when nothing is seen wrong.

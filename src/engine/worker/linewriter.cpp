@@ -98,7 +98,7 @@ WorkerAnswer LineWriter::line(const LinePlan &plan, bool checking)
     } else {
         answer.outcome = settings.reencode && ReencodingCovers(source.format())
             ? WriteReencoded(source, edit, plan.output, settings.maxMegapixels, out)
-            : WriteTagsOnly(source, edit, out, *memory);
+            : WriteTagsOnly(source, edit, *memory, out);
     }
     if (!answer.outcome.written())
         return answer;

@@ -364,7 +364,7 @@ LineOutcome WriteReencoded(const SourceImage &source, const TagEdit &edit, const
     // Metadata alone: there is no image to re-encode, and tags only writes it whole.
     if (HoldsNoImage(source)) {
         XmpMemory memory;
-        return WriteTagsOnly(source, edit, out, memory);
+        return WriteTagsOnly(source, edit, memory, out);
     }
     const ImageType type = imageTypeOf(source.format());
     int saveFlags = SaveFlagsFor(outputName, type);
@@ -410,7 +410,7 @@ LineOutcome WriteReencoded(const SourceImage &source, const TagEdit &edit, const
     const TiffBase base = TiffBaseOf(source.bytes());
     LineOutcome outcome = source.format() == ImageFormat::Tiff && !edit.values.isEmpty()
         ? WriteTaggedTiff(composedImage, edit, memory, out, &base)
-        : WriteTagsOnly(composedImage, edit, out, memory);
+        : WriteTagsOnly(composedImage, edit, memory, out);
     if (outcome.written())
         outcome = LineOutcome::saved(warnings + outcome.notes);
     return outcome;
