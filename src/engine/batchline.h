@@ -79,6 +79,8 @@ enum class NoteCode {
     MetadataLost,        // what the output no longer holds (free text)
     FieldsLeftBlank,     // for each field that reads a column its line does not have: the field key, then those columns joined by ","
     ValueOutOfForm,      // an XMP field's key, the value, the rule it breaks ("web address", "e-mail address", "digital source type", "model release status", "property release status", "data mining")
+    // New codes go above: the protocol takes a code below this one as a note.
+    EndOfNoteCodes
 };
 
 struct Note {

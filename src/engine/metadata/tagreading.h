@@ -42,6 +42,8 @@ enum class TagReadCode {
                    // which a run drops: the value
     SpreadsheetFormula, // a spreadsheet opening the data file would take the value for a formula
                         // (added by the export, never read from an image): the value
+    // New codes go above: the protocol takes a code below this one.
+    EndOfTagReadCodes
 };
 
 struct TagReadNote {

@@ -17,6 +17,7 @@ QString NoteText(const Note &note, Tense tense)
     };
     switch (note.code) {
     case NoteCode::None:
+    case NoteCode::EndOfNoteCodes:
         return {};
     case NoteCode::NoFileName:
         return QStringLiteral("the line gives no file name");
@@ -203,6 +204,8 @@ QString TagReadNoteText(const TagReadNote &note)
         return QStringLiteral("%1: a spreadsheet takes \"%2\" for a formula unless the data file's columns are opened "
                               "as text")
             .arg(field, d(0));
+    case TagReadCode::EndOfTagReadCodes:
+        break;
     }
     return {};
 }

@@ -71,7 +71,7 @@ QDataStream &readDetails(QDataStream &stream, QStringList &details)
 
 bool noteCode(qint32 code)
 {
-    return code >= 0 && code <= int(NoteCode::ValueOutOfForm);
+    return code >= 0 && code < int(NoteCode::EndOfNoteCodes);
 }
 
 std::optional<WorkerAnswer> decodeTags(QDataStream &stream)
@@ -91,7 +91,7 @@ std::optional<WorkerAnswer> decodeTags(QDataStream &stream)
         TagReadNote note;
         stream >> code >> slot;
         readDetails(stream, note.details);
-        if (stream.status() != QDataStream::Ok || code < 0 || code > int(TagReadCode::OtherIimBlock) || slot < 0
+        if (stream.status() != QDataStream::Ok || code < 0 || code >= int(TagReadCode::EndOfTagReadCodes) || slot < 0
             || slot > AllSlotCount)
             return std::nullopt;
         note.code = TagReadCode(code);
@@ -274,7 +274,7 @@ std::optional<WorkerAnswer> DecodeAnswer(QByteArrayView bytes)
         Note note;
         stream >> code;
         readDetails(stream, note.details);
-        if (stream.status() != QDataStream::Ok || code <= 0 || code > int(NoteCode::ValueOutOfForm))
+        if (stream.status() != QDataStream::Ok || code <= 0 || code >= int(NoteCode::EndOfNoteCodes))
             return std::nullopt;
         note.code = NoteCode(code);
         answer.outcome.notes.append(note);
