@@ -98,17 +98,9 @@ void BatchChecker::ended(const QString &refusal, bool stopped)
             if (!written(line.notes)) {
                 line.place.reset();
             } else {
-                if (plan.blanks)
-                    line.notes.append(plan.blanks);
-                if (plan.outputExists || writtenBy.contains(plan.outputKey))
-                    line.notes.append(ReplacedNote(writtenBy, plan.outputKey, {}));
-                if (sidecar && plan.sidecarNote)
-                    line.notes.append(plan.sidecarNote);
-                if (sidecar && (plan.sidecarExists || writtenBy.contains(plan.sidecarKey)))
-                    line.notes.append(ReplacedNote(writtenBy, plan.sidecarKey, plan.sidecar));
-                writtenBy.insert(plan.outputKey, plan.row);
-                if (sidecar)
-                    writtenBy.insert(plan.sidecarKey, plan.row);
+                // What the run will find in place when it gets there.
+                AddPlacedNotes(line.notes, plan, sidecar, plan.outputExists || writtenBy.contains(plan.outputKey),
+                               plan.sidecarExists || writtenBy.contains(plan.sidecarKey), writtenBy);
             }
             check.lines.append(std::move(line));
         }

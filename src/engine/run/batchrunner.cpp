@@ -198,17 +198,7 @@ void BatchRunner::committed()
             continue;
         }
         QList<Note> notes = each.outcome.notes;
-        if (plan.blanks)
-            notes.append(plan.blanks);
-        if (output.replaced)
-            notes.append(ReplacedNote(run->writtenBy, plan.outputKey, {}));
-        if (each.sidecar && plan.sidecarNote)
-            notes.append(plan.sidecarNote);
-        if (sidecar.replaced)
-            notes.append(ReplacedNote(run->writtenBy, plan.sidecarKey, plan.sidecar));
-        run->writtenBy.insert(plan.outputKey, plan.row);
-        if (each.sidecar)
-            run->writtenBy.insert(plan.sidecarKey, plan.row);
+        AddPlacedNotes(notes, plan, bool(each.sidecar), output.replaced, sidecar.replaced, run->writtenBy);
         finishLine(plan, LineOutcome::saved(notes));
     }
     run->work->release(lines);

@@ -84,6 +84,22 @@ Note ReplacedNote(const QHash<QString, int> &writtenBy, const QString &key, cons
     return {earlier == writtenBy.cend() ? NoteCode::ReplacedFile : NoteCode::ReplacedLine, details};
 }
 
+void AddPlacedNotes(QList<Note> &notes, const LinePlan &plan, bool sidecar, bool outputReplaces, bool sidecarReplaces,
+                    QHash<QString, int> &writtenBy)
+{
+    if (plan.blanks)
+        notes.append(plan.blanks);
+    if (outputReplaces)
+        notes.append(ReplacedNote(writtenBy, plan.outputKey, {}));
+    if (sidecar && plan.sidecarNote)
+        notes.append(plan.sidecarNote);
+    if (sidecar && sidecarReplaces)
+        notes.append(ReplacedNote(writtenBy, plan.sidecarKey, plan.sidecar));
+    writtenBy.insert(plan.outputKey, plan.row);
+    if (sidecar)
+        writtenBy.insert(plan.sidecarKey, plan.row);
+}
+
 Problem RunRefusal(const AppState &app)
 {
     if (app.Data.LastDataLine < 1)

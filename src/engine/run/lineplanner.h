@@ -46,6 +46,13 @@ Note NameRefusal(const QString &name);
 // (output key -> that line's row) tells, or a file there before the run.
 Note ReplacedNote(const QHash<QString, int> &writtenBy, const QString &key, const QString &sidecar);
 
+// Appends to a written line's `notes` what putting it in place adds, in the
+// run and the check alike: the fields left blank, the files its output and
+// its sidecar (when it has one) replace, and the sidecar's own note; then
+// records in `writtenBy` that this line wrote them.
+void AddPlacedNotes(QList<Note> &notes, const LinePlan &plan, bool sidecar, bool outputReplaces, bool sidecarReplaces,
+                    QHash<QString, int> &writtenBy);
+
 // Why a run or a check of `app` may not start, in the order the user would
 // fix them; none when it may.
 Problem RunRefusal(const AppState &app);
