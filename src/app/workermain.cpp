@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <deque>
 #include <optional>
 
 namespace {
@@ -52,26 +53,44 @@ int main(int argc, char **)
     LineWriter writer(first->settings);
     if (!WriteAll(answers, EncodeHello()))
         return 2;
+    // The run sends a few lines ahead. Whatever has come is read before each
+    // line, so that a Skip (a cancel) passes the lines sent before it.
+    std::deque<WorkerRequest> lines;
+    bool closed = false; // the lines already read are still answered
     for (;;) {
-        const auto request = readRequest(ended);
-        if (!request)
-            return ended ? 0 : 2;
-        if (request->kind == WorkerMessage::Release) {
-            writer.release(request->released);
-            continue;
-        }
-        if (request->kind == WorkerMessage::ReadTags) {
-            const ImageTags tags = ReadImageTagsAt(request->plan.source, first->settings.unicodeData);
-            if (!WriteAll(answers, EncodeTags(request->plan.line, tags)))
+        while (!closed && (lines.empty() || InputWaiting(STDIN_FILENO))) {
+            auto request = readRequest(ended);
+            if (!request && !ended)
                 return 2;
-            continue;
-        }
-        if (request->kind == WorkerMessage::Check) {
-            if (!WriteAll(answers, EncodeAnswer(writer.check(request->plan))))
+            if (!request) {
+                closed = true;
+                break;
+            }
+            if (request->kind == WorkerMessage::Release) {
+                writer.release(request->released);
+            } else if (request->kind == WorkerMessage::Skip) {
+                lines.clear();
+                if (!WriteAll(answers, EncodeHello()))
+                    return 2;
+            } else if (request->kind == WorkerMessage::Line || request->kind == WorkerMessage::Check
+                       || request->kind == WorkerMessage::ReadTags) {
+                lines.push_back(std::move(*request));
+            } else {
                 return 2;
-            continue;
+            }
         }
-        if (request->kind != WorkerMessage::Line || !WriteAll(answers, EncodeAnswer(writer.write(request->plan))))
+        if (lines.empty())
+            return 0;
+        const WorkerRequest request = std::move(lines.front());
+        lines.pop_front();
+        QByteArray answer;
+        if (request.kind == WorkerMessage::ReadTags)
+            answer = EncodeTags(request.plan.line, ReadImageTagsAt(request.plan.source, first->settings.unicodeData));
+        else if (request.kind == WorkerMessage::Check)
+            answer = EncodeAnswer(writer.check(request.plan));
+        else
+            answer = EncodeAnswer(writer.write(request.plan));
+        if (!WriteAll(answers, answer))
             return 2;
     }
 }

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -61,6 +62,16 @@ bool ReadExactly(int fd, char *data, qsizetype size, bool *ended)
         done += got;
     }
     return true;
+}
+
+bool InputWaiting(int fd)
+{
+    pollfd input{fd, POLLIN, 0};
+    int ready = 0;
+    do
+        ready = ::poll(&input, 1, 0);
+    while (ready < 0 && errno == EINTR);
+    return ready > 0;
 }
 
 // Sends all of `bytes`; false when the run is gone.

@@ -21,5 +21,8 @@ int TakeAnswerChannel();
 // `ended` tells a clean end before the first byte.
 bool ReadExactly(int fd, char *data, qsizetype size, bool *ended = nullptr);
 
+// Whether `fd` has bytes to read now (or its end), without waiting.
+bool InputWaiting(int fd);
+
 // Sends all of `bytes`; false when the other end is gone.
 bool WriteAll(int fd, const QByteArray &bytes);

@@ -2,6 +2,8 @@
 
 #include <QTimer>
 
+#include <algorithm>
+
 WorkerJob::WorkerJob(int items, std::function<LinePlan(int)> plan, QObject *parent)
     : QObject(parent), total(items), planItem(std::move(plan))
 {
@@ -14,9 +16,10 @@ void WorkerJob::start(QString program, const LineSettings &settings, WorkerPool:
     connect(pool, &WorkerPool::ready, this, &WorkerJob::pump);
     connect(pool, &WorkerPool::unavailable, this, &WorkerJob::unavailable);
     connect(pool, &WorkerPool::answered, this, &WorkerJob::answer);
+    connect(pool, &WorkerPool::givenBack, this, &WorkerJob::takeBack);
     connect(pool, &WorkerPool::stopped, this, [this] {
         if (ending)
-            emit finished(refusal, refusal.isEmpty() && (held || next <= total));
+            emit finished(refusal, refusal.isEmpty() && (!pending.empty() || next <= total));
     });
     pool->start();
     emit progress(0, total);
@@ -27,15 +30,32 @@ void WorkerJob::cancel()
     if (ending)
         return;
     stopping = true;
+    // The lines sent ahead and not begun come back and stay out.
+    if (pool)
+        pool->skip();
     // Later, so that a slot that cancels never ends the job in the middle of one of its steps.
     QTimer::singleShot(0, this, &WorkerJob::endWhenDone);
 }
 
 bool WorkerJob::planNext()
 {
-    if (!held && next <= total)
-        held = planItem(next++);
-    return bool(held);
+    if (pending.empty() && next <= total)
+        pending.push_back(planItem(next++));
+    return !pending.empty();
+}
+
+void WorkerJob::takeBack(const QList<LinePlan> &lines)
+{
+    for (const LinePlan &plan : lines) {
+        const auto after = std::find_if(pending.begin(), pending.end(),
+                                        [&](const LinePlan &each) { return each.line > plan.line; });
+        pending.insert(after, plan);
+    }
+    // Not while a cancel waits for the workers: what comes back then stays out.
+    if (!stopping)
+        pump();
+    else
+        endWhenDone();
 }
 
 void WorkerJob::pump()
@@ -48,16 +68,18 @@ void WorkerJob::pump()
             going();
     }
     while (!stopping && planNext()) {
-        if (held->problem) {
-            const LinePlan skipped = *std::exchange(held, std::nullopt);
+        LinePlan &first = pending.front();
+        if (first.problem) {
+            const LinePlan skipped = std::move(first);
+            pending.pop_front();
             answer(skipped, UnwrittenAnswer(skipped.line, LineOutcome::refused(skipped.problem)));
             continue;
         }
         // Lines that share an output are written one after the other.
-        if (pool->sharesOutput(*held) || (waits && waits(*held)) || !pool->canTake())
+        if (pool->sharesOutput(first) || (waits && waits(first)) || !pool->canTake())
             break;
-        pool->hand(*held);
-        held.reset();
+        pool->hand(first);
+        pending.pop_front();
     }
     endWhenDone();
 }
@@ -76,7 +98,7 @@ void WorkerJob::endWhenDone()
 {
     if (!started || ending || pool->inHand() > 0)
         return;
-    if (!stopping && (held || next <= total))
+    if (!stopping && (!pending.empty() || next <= total))
         return;
     if (busy && busy())
         return;
@@ -89,7 +111,8 @@ void WorkerJob::unavailable(const QString &why)
     if (started) {
         // The workers are gone and none starts again: the item waiting for one fails, and the next tries anew.
         if (!stopping && planNext()) {
-            const LinePlan waiting = *std::exchange(held, std::nullopt);
+            const LinePlan waiting = std::move(pending.front());
+            pending.pop_front();
             const Note failure = waiting.problem ? waiting.problem : Note{NoteCode::WorkerUnavailable, {why}};
             answer(waiting, UnwrittenAnswer(waiting.line, LineOutcome::refused(failure)));
         } else {

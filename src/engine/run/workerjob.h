@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
 #include <functional>
 #include <optional>
 
@@ -37,8 +38,8 @@ public:
 
     int items() const { return total; }
     bool cancelled() const { return stopping; }
-    // Items planned and not held back: those answered or in hand.
-    int reached() const { return next - 1 - (held ? 1 : 0); }
+    // Items before the first one not answered nor in hand.
+    int reached() const { return (pending.empty() ? next : pending.front().line) - 1; }
 
 signals:
     // An item's answer: a worker's, the pool's own for a lost worker, the
@@ -51,6 +52,7 @@ signals:
 
 private:
     bool planNext();
+    void takeBack(const QList<LinePlan> &lines);
     void answer(const LinePlan &plan, const WorkerAnswer &answer);
     void endWhenDone();
     void unavailable(const QString &why);
@@ -63,6 +65,8 @@ private:
     bool ending = false;  // every item is answered; the workers are leaving
     int next = 1;
     int done = 0;
-    std::optional<LinePlan> held; // planned, waiting for a worker or for earlier answers
+    // Planned, waiting for a worker or for earlier answers, by line: those
+    // given back come before the next planned.
+    std::deque<LinePlan> pending;
     QString refusal;
 };

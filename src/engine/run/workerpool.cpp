@@ -7,13 +7,20 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <deque>
 #include <optional>
+
+namespace {
+// Lines sent to a worker before its answers come: it never waits on the
+// run for its next line, and the run wakes for several answers at once.
+constexpr size_t LinesAhead = 2;
+} // namespace
 
 struct WorkerPool::Worker {
     enum class State {
         Starting, // settings sent, no greeting yet
         Idle,
-        Busy,     // a line in hand
+        Busy,     // lines in hand
         Retiring, // takes no more lines, and ends once the run has put its outputs in place
         Ending,   // told to end, or killed
     };
@@ -21,10 +28,16 @@ struct WorkerPool::Worker {
     QTimer *deadline = nullptr; // the greeting's or the line's
     QTimer *grace = nullptr;    // kills a worker told to end that is still there
     State state = State::Starting;
-    std::optional<LinePlan> plan;
+    std::deque<LinePlan> lines; // in hand, in the order sent: it works on the first
+    bool skipping = false;      // told to leave the lines not begun, its Hello not yet read
     FrameReader reader;
     QList<int> held; // lines whose outputs wait in its temporaries
-    Note lost;       // why the line in hand fails, when the pool ends the worker for it
+    Note lost;       // why the line it works on fails, when the pool ends the worker for it
+
+    bool takes() const
+    {
+        return (state == State::Idle || state == State::Busy) && !skipping && lines.size() < LinesAhead;
+    }
 };
 
 namespace {
@@ -128,7 +141,7 @@ int WorkerPool::alive() const
 
 bool WorkerPool::canTake()
 {
-    if (std::any_of(workers.begin(), workers.end(), [](const auto &worker) { return worker->state == Worker::State::Idle; }))
+    if (std::any_of(workers.begin(), workers.end(), [](const auto &worker) { return worker->takes(); }))
         return true;
     const int working = int(std::count_if(workers.begin(), workers.end(), [](const auto &worker) {
         return worker->state != Worker::State::Retiring && worker->state != Worker::State::Ending;
@@ -140,7 +153,10 @@ bool WorkerPool::canTake()
 
 int WorkerPool::inHand() const
 {
-    return int(std::count_if(workers.begin(), workers.end(), [](const auto &worker) { return bool(worker->plan); }));
+    int lines = 0;
+    for (const auto &worker : workers)
+        lines += int(worker->lines.size());
+    return lines;
 }
 
 bool WorkerPool::sharesOutput(const LinePlan &plan) const
@@ -149,22 +165,30 @@ bool WorkerPool::sharesOutput(const LinePlan &plan) const
         return !key.isEmpty() && (line.outputKey == key || line.sidecarKey == key);
     };
     return std::any_of(workers.begin(), workers.end(), [&](const auto &worker) {
-        return worker->plan && (writes(*worker->plan, plan.outputKey) || writes(*worker->plan, plan.sidecarKey));
+        return std::any_of(worker->lines.begin(), worker->lines.end(), [&](const LinePlan &line) {
+            return writes(line, plan.outputKey) || writes(line, plan.sidecarKey);
+        });
     });
 }
 
 void WorkerPool::hand(const LinePlan &plan)
 {
-    const auto idle = std::find_if(workers.begin(), workers.end(),
-                                   [](const auto &worker) { return worker->state == Worker::State::Idle; });
-    if (idle == workers.end())
+    // The worker with the fewest lines in hand, so that the lines spread over all of them.
+    Worker *chosen = nullptr;
+    for (const auto &worker : workers) {
+        if (worker->takes() && (!chosen || worker->lines.size() < chosen->lines.size()))
+            chosen = worker.get();
+    }
+    if (!chosen)
         return;
-    Worker &worker = **idle;
-    worker.plan = plan;
+    Worker &worker = *chosen;
+    worker.lines.push_back(plan);
     worker.state = Worker::State::Busy;
-    // Written as the worker reads it: one that does not read cannot hold the run, only its line.
+    // Written as the worker reads it: one that does not read cannot hold the run, only its lines.
     worker.process->write(request == WorkerMessage::ReadTags ? EncodeReadTags(plan) : EncodeLine(plan, request));
-    worker.deadline->start(limits.lineMs);
+    // The deadline is the first line's: the others have not begun.
+    if (worker.lines.size() == 1)
+        worker.deadline->start(limits.lineMs);
 }
 
 void WorkerPool::release(const QList<int> &lines)
@@ -178,9 +202,25 @@ void WorkerPool::release(const QList<int> &lines)
         if (theirs.isEmpty() || worker->state == Worker::State::Ending)
             continue;
         worker->process->write(EncodeRelease(theirs));
-        if (worker->state == Worker::State::Retiring && worker->held.isEmpty())
+        if (worker->state == Worker::State::Retiring && worker->held.isEmpty() && worker->lines.empty())
             end(*worker, false);
     }
+}
+
+void WorkerPool::skip()
+{
+    // A worker with one line in hand is on it, or about to be: it finishes it, as it always did.
+    for (const auto &worker : workers)
+        skip(*worker, 2);
+}
+
+void WorkerPool::skip(Worker &worker, size_t fewest)
+{
+    if (worker.skipping || worker.lines.size() < fewest || worker.state == Worker::State::Ending
+        || worker.state == Worker::State::Starting)
+        return;
+    worker.skipping = true;
+    worker.process->write(EncodeSkip());
 }
 
 void WorkerPool::stop()
@@ -240,23 +280,49 @@ void WorkerPool::read(Worker &worker)
             emit ready();
             continue;
         }
-        // A worker answers once per line, in kind; anything more is as garbled as a broken answer.
-        if (!answer || !worker.plan || answer->line != worker.plan->line
+        if (answer && worker.skipping && answer->line == 0 && !answer->tags) {
+            // Its Hello after a Skip: the lines it has not answered it never began.
+            worker.skipping = false;
+            QList<LinePlan> back(worker.lines.begin(), worker.lines.end());
+            worker.lines.clear();
+            worker.deadline->stop();
+            if (worker.state == Worker::State::Busy)
+                worker.state = Worker::State::Idle;
+            if (worker.state == Worker::State::Retiring && worker.held.isEmpty())
+                end(worker, false);
+            if (!back.isEmpty())
+                emit givenBack(back);
+            continue;
+        }
+        // A worker answers once per line, in kind and in order; anything more is as garbled as a broken answer.
+        if (!answer || worker.lines.empty() || answer->line != worker.lines.front().line
             || answer->tags.has_value() != (request == WorkerMessage::ReadTags)) {
             worker.lost = garbled();
             end(worker, true);
             return;
         }
-        const LinePlan plan = *std::exchange(worker.plan, std::nullopt);
-        worker.deadline->stop();
+        const LinePlan plan = std::move(worker.lines.front());
+        worker.lines.pop_front();
+        // The next line's time starts now: it waited for this one.
+        if (worker.lines.empty())
+            worker.deadline->stop();
+        else
+            worker.deadline->start(limits.lineMs);
         // A checked line leaves nothing in the worker.
         if (answer->written && request == WorkerMessage::Line)
             worker.held.append(plan.line);
         // An image library may keep memory it took for a file it failed
-        // on: the worker takes no more lines.
-        worker.state = answer->outcome.status == LineStatus::Failed ? Worker::State::Retiring : Worker::State::Idle;
-        if (worker.state == Worker::State::Retiring && worker.held.isEmpty())
-            end(worker, false);
+        // on: the worker takes no more lines, and gives back those it has not begun.
+        if (answer->outcome.status == LineStatus::Failed)
+            worker.state = Worker::State::Retiring;
+        else if (worker.state == Worker::State::Busy && worker.lines.empty())
+            worker.state = Worker::State::Idle;
+        if (worker.state == Worker::State::Retiring) {
+            if (worker.lines.empty() && worker.held.isEmpty())
+                end(worker, false);
+            else
+                skip(worker, 1);
+        }
         emit answered(plan, *answer);
     }
     if (worker.reader.garbled() && worker.state != Worker::State::Ending) {
@@ -268,13 +334,19 @@ void WorkerPool::read(Worker &worker)
 void WorkerPool::ended(Worker &worker, int code, bool crashed)
 {
     const bool started = worker.state != Worker::State::Starting && worker.lost.code != NoteCode::WorkerUnavailable;
-    const std::optional<LinePlan> plan = std::move(worker.plan);
+    // The first line is the one it was on; it never began the others.
+    std::optional<LinePlan> plan;
+    QList<LinePlan> back(worker.lines.begin(), worker.lines.end());
+    if (!back.isEmpty())
+        plan = back.takeFirst();
     Note why = worker.lost;
     if (!why)
         why = {NoteCode::WorkerStopped, {crashed ? QStringLiteral("signal") : QStringLiteral("exit"), QString::number(code)}};
     QProcess *process = worker.process;
     std::erase_if(workers, [&](const auto &each) { return each.get() == &worker; });
     process->deleteLater();
+    if (!back.isEmpty())
+        emit givenBack(back);
     if (plan)
         emit answered(*plan, UnwrittenAnswer(plan->line, LineOutcome::failed(why)));
     if (stopping) {

@@ -18,10 +18,11 @@ class QProcess;
 // else beside the running program, as in a build tree.
 QString WorkerProgram();
 
-// Worker processes that write planned lines, one line each at a time, so
+// Worker processes that write planned lines, each one line at a time, so
 // that whatever an image library does with a file costs no more than that
 // line. Nothing here waits: requests are written as the workers read them,
-// answers come as signals, and timers end the workers that take too long.
+// a few lines ahead of each worker, answers come as signals, and timers end
+// the workers that take too long over a line.
 class WorkerPool : public QObject {
     Q_OBJECT
 public:
@@ -46,15 +47,17 @@ public:
     void setRequest(WorkerMessage kind) { request = kind; }
     // Starts the workers: `ready` as each can take lines, `unavailable` when none could start.
     void start();
-    // Whether a worker is ready for a line. When none is, one more is
+    // Whether a worker has room for a line. When none is, one more is
     // started if the limit allows, and `ready` comes when it can take one.
     bool canTake();
     // The lines handed out and not yet answered.
     int inHand() const;
     // Whether a line in hand writes an output (or sidecar) that `plan` writes.
     bool sharesOutput(const LinePlan &plan) const;
-    // Hands a line to a worker that is ready for one.
+    // Hands a line to a worker that has room for one.
     void hand(const LinePlan &plan);
+    // Tells the workers to leave the lines they have not begun: they come back through `givenBack`.
+    void skip();
     // Tells the workers that hold the outputs of `lines` to let them go.
     void release(const QList<int> &lines);
     // Ends every worker (their input closed, a kill after the grace);
@@ -69,11 +72,16 @@ signals:
     // What became of a line handed out: a worker's answer, or the pool's
     // own when the worker stopped, took too long or answered garbage.
     void answered(const LinePlan &plan, const WorkerAnswer &answer);
+    // Lines handed out that no worker began (it left, failed a line before
+    // them or was told to skip), in the order handed: to go out again, or not at all.
+    void givenBack(const QList<LinePlan> &lines);
     void stopped();
 
 private:
     struct Worker;
     void spawn();
+    // Sends a Skip when the worker has at least `fewest` lines in hand.
+    void skip(Worker &worker, size_t fewest);
     Worker *find(const QProcess *process) const;
     void read(Worker &worker);
     void timedOut(Worker &worker);

@@ -153,6 +153,11 @@ QByteArray EncodeHello()
     return message(WorkerMessage::Hello, [](QDataStream &) {});
 }
 
+QByteArray EncodeSkip()
+{
+    return message(WorkerMessage::Skip, [](QDataStream &) {});
+}
+
 QByteArray EncodeAnswer(const WorkerAnswer &answer)
 {
     return message(WorkerMessage::Answer, [&](QDataStream &stream) {
@@ -229,6 +234,8 @@ std::optional<WorkerRequest> DecodeRequest(QByteArrayView bytes)
         request.plan.line = line;
         return readWhole(stream) && line > 0 ? std::optional(request) : std::nullopt;
     }
+    case WorkerMessage::Skip:
+        return stream.atEnd() ? std::optional(request) : std::nullopt;
     case WorkerMessage::Release: {
         qint64 count = 0;
         stream >> count;

@@ -24,6 +24,7 @@ enum class WorkerMessage : quint8 {
     Line = 'L',     // run -> worker: a LinePlan without a problem
     Check = 'C',    // check -> worker: the same, to be done as the run does it up to the write, writing nothing
     Release = 'R',  // run -> worker: the lines whose outputs were put in place or given up
+    Skip = 'K',     // run -> worker: leave the lines sent and not begun; answered with a Hello
     Hello = 'H',    // worker -> run: ready for lines (this one byte and nothing else)
     Answer = 'A',   // worker -> run: a WorkerAnswer
     ReadTags = 'T', // export -> worker: a LinePlan's line and source, the image whose tags to read
@@ -59,6 +60,7 @@ QByteArray EncodeSettings(const LineSettings &settings);
 QByteArray EncodeLine(const LinePlan &plan, WorkerMessage kind = WorkerMessage::Line);
 QByteArray EncodeRelease(const QList<int> &lines);
 QByteArray EncodeHello();
+QByteArray EncodeSkip();
 QByteArray EncodeAnswer(const WorkerAnswer &answer);
 QByteArray EncodeReadTags(const LinePlan &plan);
 QByteArray EncodeTags(int line, const ImageTags &tags);
