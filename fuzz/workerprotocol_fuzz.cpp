@@ -16,7 +16,10 @@ QByteArray again(const WorkerRequest &request)
     case WorkerMessage::Settings:
         return EncodeSettings(request.settings);
     case WorkerMessage::Line:
-        return EncodeLine(request.plan);
+    case WorkerMessage::Check:
+        return EncodeLine(request.plan, request.kind);
+    case WorkerMessage::Skip:
+        return EncodeSkip();
     case WorkerMessage::Release:
         return EncodeRelease(request.released);
     case WorkerMessage::ReadTags:
