@@ -7,7 +7,6 @@
 #include "engine/run/workerprotocol.h"
 #include "model/appstate.h"
 
-#include <QDir>
 #include <QEventLoop>
 #include <QHash>
 #include <QThread>
@@ -84,7 +83,7 @@ void BatchChecker::ended(const QString &refusal, bool stopped)
 {
     BatchCheck check;
     if (!refusal.isEmpty()) {
-        check.refusal = NoWorkerMessage.arg(QDir::toNativeSeparators(WorkerProgram()), refusal);
+        check.refusal = refusal;
     } else {
         check.stopped = stopped;
         // In line order, as the run will find the outputs when it puts each line's in place.

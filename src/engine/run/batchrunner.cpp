@@ -7,7 +7,6 @@
 #include "engine/run/workerprotocol.h"
 
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QHash>
 #include <QThread>
 #include <QTimer>
@@ -219,7 +218,7 @@ void BatchRunner::stopped(const QString &refusal, bool stopped)
     if (!run)
         return;
     if (!refusal.isEmpty())
-        run->result.refusal = NoWorkerMessage.arg(QDir::toNativeSeparators(WorkerProgram()), refusal);
+        run->result.refusal = refusal;
     run->result.stopped = stopped;
     BatchResult result = std::move(run->result);
     std::stable_sort(result.reports.begin(), result.reports.end(),

@@ -13,8 +13,6 @@ struct AppState;
 struct WorkerAnswer;
 
 inline const QString BusyMessage = QStringLiteral("A batch run is already in progress");
-// %1 the worker program, %2 why it could not be started.
-inline const QString NoWorkerMessage = QStringLiteral("Cannot start the image worker %1:\n%2.");
 
 // What became of one data line.
 struct LineReport {

@@ -196,7 +196,7 @@ void TagExporter::stopped(const QString &refusal)
     if (!job)
         return;
     if (!refusal.isEmpty())
-        job->result.problem = NoWorkerMessage.arg(shown(WorkerProgram()), refusal);
+        job->result.problem = refusal;
     job->result.stopped = job->work->cancelled();
     job->images.resize(job->work->reached());
     if (!job->result.problem && !job->result.stopped)

@@ -1,5 +1,6 @@
 #include "engine/run/workerjob.h"
 
+#include <QDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -11,6 +12,7 @@ WorkerJob::WorkerJob(int items, std::function<LinePlan(int)> plan, QObject *pare
 
 void WorkerJob::start(QString program, const LineSettings &settings, WorkerPool::Limits limits, WorkerMessage request)
 {
+    this->program = program;
     pool = new WorkerPool(std::move(program), settings, limits, this);
     pool->setRequest(request);
     connect(pool, &WorkerPool::ready, this, &WorkerJob::pump);
@@ -120,7 +122,7 @@ void WorkerJob::unavailable(const QString &why)
         }
         return;
     }
-    refusal = why.isEmpty() ? QStringLiteral("it did not start") : why;
+    refusal = NoWorkerMessage.arg(QDir::toNativeSeparators(program), why.isEmpty() ? QStringLiteral("it did not start") : why);
     ending = true;
     pool->stop();
 }

@@ -8,7 +8,9 @@
 
 #include <deque>
 #include <functional>
-#include <optional>
+
+// %1 the worker program, %2 why it could not be started.
+inline const QString NoWorkerMessage = QStringLiteral("Cannot start the image worker %1:\n%2.");
 
 // One job of a run, an export or a check over the worker pool: its items
 // are planned one at a time, handed out as workers take them, and the
@@ -46,8 +48,8 @@ signals:
     // item's problem, or WorkerUnavailable when no worker runs any more.
     void answered(const LinePlan &plan, const WorkerAnswer &answer);
     void progress(int done, int items);
-    // The workers are gone: `refusal` when none ever started (nothing was
-    // done), `stopped` when items were left out.
+    // The workers are gone: `refusal` (NoWorkerMessage, worded) when none
+    // ever started (nothing was done), `stopped` when items were left out.
     void finished(const QString &refusal, bool stopped);
 
 private:
@@ -68,5 +70,6 @@ private:
     // Planned, waiting for a worker or for earlier answers, by line: those
     // given back come before the next planned.
     std::deque<LinePlan> pending;
+    QString program;
     QString refusal;
 };
