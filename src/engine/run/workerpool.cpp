@@ -202,8 +202,7 @@ void WorkerPool::release(const QList<int> &lines)
         if (theirs.isEmpty() || worker->state == Worker::State::Ending)
             continue;
         worker->process->write(EncodeRelease(theirs));
-        if (worker->state == Worker::State::Retiring && worker->held.isEmpty() && worker->lines.empty())
-            end(*worker, false);
+        retire(*worker);
     }
 }
 
@@ -221,6 +220,16 @@ void WorkerPool::skip(Worker &worker, size_t fewest)
         return;
     worker.skipping = true;
     worker.process->write(EncodeSkip());
+}
+
+void WorkerPool::retire(Worker &worker)
+{
+    if (worker.state != Worker::State::Retiring)
+        return;
+    if (worker.held.isEmpty() && worker.lines.empty())
+        end(worker, false);
+    else
+        skip(worker, 1);
 }
 
 void WorkerPool::stop()
@@ -288,8 +297,7 @@ void WorkerPool::read(Worker &worker)
             worker.deadline->stop();
             if (worker.state == Worker::State::Busy)
                 worker.state = Worker::State::Idle;
-            if (worker.state == Worker::State::Retiring && worker.held.isEmpty())
-                end(worker, false);
+            retire(worker);
             if (!back.isEmpty())
                 emit givenBack(back);
             continue;
@@ -317,12 +325,7 @@ void WorkerPool::read(Worker &worker)
             worker.state = Worker::State::Retiring;
         else if (worker.state == Worker::State::Busy && worker.lines.empty())
             worker.state = Worker::State::Idle;
-        if (worker.state == Worker::State::Retiring) {
-            if (worker.lines.empty() && worker.held.isEmpty())
-                end(worker, false);
-            else
-                skip(worker, 1);
-        }
+        retire(worker);
         emit answered(plan, *answer);
     }
     if (worker.reader.garbled() && worker.state != Worker::State::Ending) {

@@ -82,6 +82,9 @@ private:
     void spawn();
     // Sends a Skip when the worker has at least `fewest` lines in hand.
     void skip(Worker &worker, size_t fewest);
+    // A retiring worker gives back the lines it has not begun, and leaves
+    // once none is left and the run has put its outputs in place.
+    void retire(Worker &worker);
     Worker *find(const QProcess *process) const;
     void read(Worker &worker);
     void timedOut(Worker &worker);
