@@ -26,6 +26,21 @@
 
 #include <tuple>
 
+namespace {
+// An export of `request` to its end, with a scheme store of its own at `storePath`.
+ExportResult ExportToEnd(const ExportRequest &request, const QString &storePath)
+{
+    SchemeTable schemes;
+    IniSettingsStore store(storePath);
+    TagExporter exporter;
+    ExportResult exported;
+    QObject::connect(&exporter, &TagExporter::finished, [&](const ExportResult &done) { exported = done; });
+    EXPECT_FALSE(exporter.start(request, schemes, store));
+    WaitUntil([&] { return !exporter.running(); }, 120000);
+    return exported;
+}
+} // namespace
+
 // Output names and refused names, as the data file's Windows names give them.
 TEST(BatchPaths, AppendedTextGoesBeforeTheExtensionAndNoNameLeavesItsFolder)
 {
@@ -299,13 +314,7 @@ TEST_F(EngineTest, TheCheckForeseesLineForLineWhatTheRunReports)
             ExportRequest request;
             request.imageFolder = imagePath();
             request.dataFile = temp.filePath("tags.txt");
-            SchemeTable schemes;
-            IniSettingsStore store(temp.filePath("store.ini"));
-            TagExporter exporter;
-            ExportResult exported;
-            QObject::connect(&exporter, &TagExporter::finished, [&](const ExportResult &done) { exported = done; });
-            ASSERT_FALSE(exporter.start(request, schemes, store));
-            WaitUntil([&] { return !exporter.running(); }, 120000);
+            const ExportResult exported = ExportToEnd(request, temp.filePath("store.ini"));
             QMap<QString, NoteCode> failures;
             for (const ExportedImage &image : exported.images)
                 failures.insert(image.name, image.tags.failure.code);
@@ -484,13 +493,7 @@ TEST_F(EngineTest, WorkerFaultsCostOnlyTheirLineAndEveryWaitEnds)
         request.imageMs = options.lineMs;
         request.graceMs = options.graceMs;
         forgetStarts();
-        SchemeTable schemes;
-        IniSettingsStore store(temp.filePath("store.ini"));
-        TagExporter exporter;
-        ExportResult exported;
-        QObject::connect(&exporter, &TagExporter::finished, [&](const ExportResult &result) { exported = result; });
-        ASSERT_FALSE(exporter.start(request, schemes, store));
-        WaitUntil([&] { return !exporter.running(); }, 120000);
+        const ExportResult exported = ExportToEnd(request, temp.filePath("store.ini"));
         ASSERT_EQ(exported.images.size(), 3);
         EXPECT_EQ(exported.images[0].tags.failure.code, c.lost);
         EXPECT_EQ(exported.unreadable(), c.lost == NoteCode::None ? 0 : 1);
